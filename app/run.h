@@ -1,0 +1,25 @@
+// The program's entry and run sequence, callable in-process.
+#pragma once
+
+#include <cstdio>
+
+#include "model/model.h"
+
+namespace qrv {
+
+// The whole program: banner, options, usage or the run sequence. Writes
+// everything meant for standard output to `console` and returns the exit
+// status.
+int pvx2abnf_main(int argc, char** argv, std::FILE* console);
+
+// Writes the usage text to the console (null file name) or into a file.
+// Returns false when the file cannot be created.
+bool print_usage(run_context& run, const char* file_name);
+
+// Reads the main and library sources, prints the summary, runs post-parse
+// and the output step, and releases the model. `cursor` stands on the input
+// file name; `remaining` counts it and the arguments after it. Returns the
+// exit status.
+int run(run_context& run, int remaining, char** cursor);
+
+}  // namespace qrv

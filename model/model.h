@@ -1,0 +1,280 @@
+// The in-memory model of a run: the run context, module records, elements
+// and the small list records that hang off a module, plus the state the
+// front end keeps while it reads one module.
+//
+// Texts (names, tags, links, paths ...) are immutable and live in the run's
+// text arena; an element holds a 16-byte `text` handle, so an element costs
+// about 200 bytes however long its names may be. The capacities of the
+// language (63 characters for names, tags and constant texts, 255 for
+// reference and qualified names) are limits the front end and post-parse
+// enforce with their own messages, not storage reserved in every record.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qrv {
+
+// Limits of the definition language.
+inline constexpr std::size_t max_name_length = 63;        // names, tags, const texts
+inline constexpr std::size_t max_reference_length = 255;  // links, qualified names
+inline constexpr int max_body_depth = 1000;               // nesting of bodies
+
+enum element_kind : std::uint32_t {
+    ET_STRUCT = 0,
+    ET_UNION = 1,
+    ET_COMBINED = 2,
+    ET_NULL = 3,
+    ET_BOOLEAN = 4,
+    ET_INTEGER = 5,
+    ET_SINGLE = 6,
+    ET_DOUBLE = 7,
+    ET_OID = 8,
+    ET_ASCII = 9,
+    ET_UNQUOTED_ASCII = 10,
+    ET_UNICODE = 11,
+    ET_BYTES = 12,
+    ET_CONST = 13,
+    ET_IPV4 = 14,
+    ET_IPV6 = 15,
+    ET_DATE = 16,
+    ET_TIME = 17,
+    ET_EMBEDDED = 18,
+    ET_LINK = 19,
+};
+
+// An immutable, NUL-terminated text. It points into the run's text arena
+// or at a string literal; copying a handle never copies the characters.
+struct text {
+    const char* p = "";
+    std::uint32_t n = 0;
+
+    const char* c_str() const { return p; }
+    std::size_t size() const { return n; }
+    bool empty() const { return n == 0; }
+    std::string_view view() const { return {p, n}; }
+    char operator[](std::size_t i) const { return p[i]; }
+    friend bool operator==(text a, std::string_view b) { return a.view() == b; }
+    friend bool operator==(text a, text b) { return a.view() == b.view(); }
+};
+
+// A bump allocator for texts; everything is released with the arena.
+class text_arena {
+public:
+    text copy(std::string_view s);
+    text concat(std::string_view a, std::string_view b);
+    text concat(std::string_view a, std::string_view b, std::string_view c);
+
+private:
+    char* allocate(std::size_t n);
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* cursor_ = nullptr;
+    std::size_t left_ = 0;
+};
+
+// A pool of records of one type: stable addresses, released all at once.
+template <class T>
+class record_pool {
+public:
+    T* make() {
+        if (used_ == block_size) {
+            blocks_.push_back(std::make_unique<T[]>(block_size));
+            used_ = 0;
+        }
+        T* r = &blocks_.back()[used_++];
+        return r;
+    }
+    void clear() {
+        blocks_.clear();
+        used_ = block_size;
+    }
+
+private:
+    static constexpr std::size_t block_size = 512;
+    std::vector<std::unique_ptr<T[]>> blocks_;
+    std::size_t used_ = block_size;
+};
+
+struct module_record;
+
+struct element {
+    text name;
+    text c_name;
+    text tag;
+    text link;
+    text const_value;
+    text qualified_name;
+    const char* pattern = nullptr;  // owned by the arena; no later stage reads it
+    element_kind kind = ET_LINK;
+    std::int32_t line = 0;
+    std::int32_t ordinal = -1;
+    std::uint32_t min = 0;
+    std::uint32_t max = 0;
+    std::uint32_t cardinality_min = 0;
+    std::int32_t cardinality_max = -1;
+    std::int32_t reference_count = 0;
+    bool constrained = false;
+    bool min_negative = false;
+    bool max_negative = false;
+    bool has_cardinality = false;
+    bool z_suffix = false;
+    bool plugin = false;
+    bool in_main_module = false;
+    bool listed = false;
+    bool dynamic = false;
+    bool is_copy = false;
+    bool recursive = false;
+    element* children = nullptr;
+    element* next = nullptr;
+    element* next_union_member = nullptr;
+    module_record* module = nullptr;
+};
+
+struct module_ref {
+    text alias;  // " " when the statement had no `as`
+    text module_name;
+    module_ref* next = nullptr;
+};
+
+struct into_entry {
+    text target;
+    std::int32_t line = 0;
+    into_entry* next = nullptr;
+};
+
+struct plug_record {
+    element* elements = nullptr;
+    into_entry* into = nullptr;  // newest first
+    plug_record* next = nullptr;
+};
+
+struct module_record {
+    text name;  // empty until a module statement is read
+    text path;
+    text prefix;  // empty when unset
+    bool has_prefix = false;
+    module_ref* extends = nullptr;  // newest first
+    module_ref* imports = nullptr;  // newest first
+    plug_record* plugs = nullptr;   // source order
+    element* elements = nullptr;
+    module_record* next = nullptr;
+};
+
+// Where the ABNF text goes while it is written: a file, or memory.
+struct output_sink {
+    std::FILE* file = nullptr;
+    std::string* memory = nullptr;  // when set, text is appended here instead
+    std::string buffer;             // bytes not yet handed to the file
+    bool open = false;
+    bool failed = false;  // a write to the file failed
+};
+
+struct run_context {
+    module_record* modules = nullptr;
+    element* elements = nullptr;
+    element* union_members = nullptr;
+    std::int32_t plugin_ordinal_base = 1000000000;
+    const char* input_path = nullptr;
+    output_sink output;
+    std::int32_t error_count = 0;
+    std::int32_t warning_count = 0;
+    bool brace_indent = true;
+    std::int32_t depth = 0;
+    std::int32_t column = 0;
+    std::int32_t tab_count = 0;
+
+    // Standard output of the run: banner, diagnostics, notes, summary.
+    std::FILE* console = stdout;
+
+    // The generator's comment for the line being written.
+    std::string pending_comment;
+
+    // Storage of the run.
+    text_arena texts;
+    record_pool<element> element_pool;
+    record_pool<module_record> module_pool;
+    record_pool<module_ref> module_ref_pool;
+    record_pool<plug_record> plug_pool;
+    record_pool<into_entry> into_pool;
+};
+
+// The characters of one source file and two characters of push-back.
+struct source_stream {
+    const unsigned char* data = nullptr;
+    std::size_t size = 0;
+    std::size_t pos = 0;
+    int pushed[2] = {0, 0};
+    int pushed_count = 0;
+};
+
+struct body_frame {
+    bool in_brackets = false;
+    bool brackets_seen = false;
+    bool tagged_seen = false;
+};
+
+// The parse steps of the parser's step machine.
+enum parse_step : int {
+    STEP_STATEMENT = 0,
+    STEP_CONSTRAINT_OR_NAME = 1,
+    STEP_CONSTRAINT = 2,
+    STEP_NAME = 3,
+    STEP_AFTER_NAME = 4,
+    STEP_CARDINALITY = 5,
+    STEP_AFTER_CARDINALITY = 6,
+    STEP_TAG = 7,
+    STEP_AFTER_TAG = 8,
+    STEP_SKIP = 9,
+    STEP_END_BODY = 10,
+};
+
+struct parse_state {
+    const char* path = "";
+    std::int32_t line = 1;
+    source_stream* stream = nullptr;
+    run_context* run = nullptr;
+    module_record* module = nullptr;
+    bool in_header = true;
+    int step = STEP_STATEMENT;
+    std::int32_t error_count = 0;
+    std::int32_t depth = 0;
+    std::int32_t plug_level = 0;
+    plug_record* plug = nullptr;
+    body_frame* frame = nullptr;
+    bool last_module = true;
+};
+
+// Thrown to end the run early with an exit status (the fatal diagnostic,
+// the too-long qualified name); the entry catches it.
+struct fatal_stop {
+    int status;
+};
+
+inline constexpr const char* uninitialised_marker = "___QRV_UnInitialised___";
+
+void init_run_context(run_context& run);
+
+// A new element with its allocation defaults; never null (out of memory
+// unwinds as std::bad_alloc).
+element* new_element(parse_state& ps);
+
+// Allocation helpers for the other records (zero-filled).
+module_record* new_module_record(run_context& run);
+module_ref* new_module_ref(run_context& run);
+plug_record* new_plug_record(run_context& run);
+into_entry* new_into_entry(run_context& run);
+
+inline text make_text(run_context& run, std::string_view s) { return run.texts.copy(s); }
+
+// An element by dotted path among a module's elements; null when not found.
+element* find_element(const module_record* module, std::string_view path);
+
+// Releases every record and text of the run.
+void free_model(run_context& run);
+
+}  // namespace qrv

@@ -1,0 +1,41 @@
+// The post-parse pass: its entry and its nine steps, in run order.
+#pragma once
+
+#include <string_view>
+
+#include "model/model.h"
+
+namespace qrv {
+
+// Runs the steps in order, each only while no error was counted. Returns 1
+// when output may follow, 0 otherwise.
+int post_parse(run_context& run);
+
+// Step 1: marks the top-level elements of the first module.
+void mark_main_module(element* first);
+// Step 2: a prefix for every module that has none.
+void derive_prefixes(run_context& run);
+// Step 3: copies plug bodies into their targets.
+void plug_extensions(run_context& run);
+// Step 4: resolves every reference element.
+void resolve_references(run_context& run);
+// Step 5: joins the module chains into run.elements.
+void join_modules(run_context& run);
+// Step 6: chains the distinct members of all unions.
+void collect_union_members(run_context& run);
+// Step 7: marks members whose member list encloses them.
+void mark_recursive(element* first);
+// Step 8: ordinals, and "_" appended to names that are reserved words.
+void number_and_rename(run_context& run);
+// Step 9: qualified names; a name beyond 255 characters ends the run.
+void build_qualified_names(run_context& run);
+
+// Module lookup shared by resolution and plugging: finds the module named
+// by the module part of `reference` (after one alias substitution through
+// `aliases`), or `current` when the reference has no "::". Returns false
+// when no module is found; `name_part` receives the name part.
+bool locate_module(run_context& run, module_record* current, const module_ref* aliases,
+                   std::string_view reference, module_record** found,
+                   std::string_view* name_part);
+
+}  // namespace qrv

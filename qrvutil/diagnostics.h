@@ -1,0 +1,40 @@
+// Counted diagnostics: one line "file(line) : label: message" on the run's
+// console, counted in the run context. Plain notes (not counted, no prefix)
+// go through `note`.
+#pragma once
+
+#include <cstdarg>
+
+#include "model/model.h"
+
+#define QRV_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
+
+namespace qrv {
+
+enum severity : int {
+    SEV_FATAL = 0,
+    SEV_ERROR = 1,
+    SEV_WARNING = 2,
+};
+
+// A diagnostic without a position.
+void report(run_context& run, int sev, const char* format, ...) QRV_PRINTF(3, 4);
+
+// A diagnostic at a position; `file` may be null or empty, `line` is shown
+// only when greater than 0.
+void report_at(run_context& run, const char* file, int line, int sev, const char* format, ...)
+    QRV_PRINTF(5, 6);
+void vreport_at(run_context& run, const char* file, int line, int sev, const char* format,
+                std::va_list args);
+
+// The fatal "Unable to allocate memory"; unwinds to the entry with status 1.
+[[noreturn]] void report_no_memory(run_context& run);
+
+// The parser's entry: reports at the parse state's path and line and counts
+// an error in the parse state as well.
+void parse_report(parse_state& ps, int sev, const char* format, ...) QRV_PRINTF(3, 4);
+
+// A plain note on the console: not counted, no prefix.
+void note(run_context& run, const char* format, ...) QRV_PRINTF(2, 3);
+
+}  // namespace qrv

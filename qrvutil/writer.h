@@ -1,0 +1,27 @@
+// The formatted output writer: tab stops every 20 columns after the
+// indentation, four blanks of indentation per depth level after every
+// newline, and braces as nesting marks.
+#pragma once
+
+#include <string_view>
+
+#include "model/model.h"
+#include "qrvutil/diagnostics.h"
+
+namespace qrv {
+
+void emit(run_context& run, const char* format, ...) QRV_PRINTF(2, 3);
+// Writes a text through the same layout rules, without formatting.
+void emit_text(run_context& run, std::string_view s);
+void indent_more(run_context& run);
+void indent_less(run_context& run);
+
+// Raw bytes to the sink, bypassing the layout rules.
+void sink_write(run_context& run, std::string_view s);
+// Opens the sink on a file (false when it cannot be created) or on memory.
+bool sink_open_file(run_context& run, const char* path);
+void sink_open_memory(run_context& run, std::string* memory);
+// Flushes and closes; false when any write or the close failed.
+bool sink_close(run_context& run);
+
+}  // namespace qrv

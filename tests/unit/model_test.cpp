@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include "model/model.h"
+
+namespace qrv {
+namespace {
+
+struct model_fixture : ::testing::Test {
+    run_context run;
+    module_record* module = nullptr;
+    parse_state ps;
+
+    void SetUp() override {
+        init_run_context(run);
+        module = new_module_record(run);
+        ps.run = &run;
+        ps.module = module;
+    }
+
+    element* add(element** head, const char* name) {
+        element* e = new_element(ps);
+        e->name = make_text(run, name);
+        element** tail = head;
+        while (*tail != nullptr) tail = &(*tail)->next;
+        *tail = e;
+        return e;
+    }
+};
+
+TEST_F(model_fixture, new_element_has_marker_names_and_defaults) {
+    ps.line = 7;
+    element* e = new_element(ps);
+    EXPECT_EQ(e->name, "___QRV_UnInitialised___");
+    EXPECT_EQ(e->tag, "___QRV_UnInitialised___");
+    EXPECT_EQ(e->c_name, "___QRV_UnInitialised___");
+    EXPECT_EQ(e->qualified_name, "___QRV_UnInitialised___");
+    EXPECT_TRUE(e->link.empty());
+    EXPECT_EQ(e->line, 7);
+    EXPECT_EQ(e->module, module);
+    EXPECT_EQ(e->ordinal, -1);
+    EXPECT_FALSE(e->has_cardinality);
+    EXPECT_EQ(e->cardinality_max, -1);
+}
+
+TEST_F(model_fixture, element_after_version_brackets_is_optional) {
+    body_frame frame;
+    ps.frame = &frame;
+    EXPECT_FALSE(new_element(ps)->has_cardinality);
+    frame.brackets_seen = true;
+    element* e = new_element(ps);
+    EXPECT_TRUE(e->has_cardinality);
+    EXPECT_EQ(e->cardinality_min, 0u);
+    EXPECT_EQ(e->cardinality_max, 1);
+}
+
+TEST_F(model_fixture, find_element_by_dotted_path) {
+    element* msg = add(&module->elements, "Msg");
+    element* other = add(&module->elements, "Other");
+    element* hdr = add(&msg->children, "hdr");
+    element* id = add(&hdr->children, "id");
+
+    EXPECT_EQ(find_element(module, "Msg"), msg);
+    EXPECT_EQ(find_element(module, "Other"), other);
+    EXPECT_EQ(find_element(module, "Msg.hdr"), hdr);
+    EXPECT_EQ(find_element(module, "Msg.hdr.id"), id);
+    EXPECT_EQ(find_element(module, "Msg.nothing"), nullptr);
+    EXPECT_EQ(find_element(module, "hdr"), nullptr);  // members are not top level
+    EXPECT_EQ(find_element(module, "msg"), nullptr);  // case matters
+    EXPECT_EQ(find_element(module, ""), msg);         // empty path: first element
+    EXPECT_EQ(find_element(module, "Msg."), hdr);     // trailing dot: first member
+    EXPECT_EQ(find_element(module, "Msg.hdr.id."), nullptr);
+    EXPECT_EQ(find_element(module, "Msg..hdr"), nullptr);
+    EXPECT_EQ(find_element(module, ".Msg"), nullptr);
+    EXPECT_EQ(find_element(nullptr, "Msg"), nullptr);
+}
+
+TEST(model, element_is_compact) {
+    // Texts are handles into the run's arena, not fixed arrays.
+    EXPECT_LE(sizeof(element), 240u);
+}
+
+TEST(model, arena_texts_are_stable_and_terminated) {
+    text_arena arena;
+    std::vector<text> texts;
+    for (int i = 0; i < 20000; ++i) texts.push_back(arena.copy(std::to_string(i)));
+    std::string big(100000, 'x');
+    text t = arena.copy(big);
+    EXPECT_EQ(t.size(), big.size());
+    for (int i = 0; i < 20000; ++i) ASSERT_STREQ(texts[i].c_str(), std::to_string(i).c_str());
+    EXPECT_EQ(arena.concat("ab", "::", "cd"), "ab::cd");
+    EXPECT_TRUE(arena.copy("").empty());
+}
+
+}  // namespace
+}  // namespace qrv
