@@ -97,7 +97,7 @@ def run_case(binary, case, rebase):
                 continue
             path = os.path.join(work, name)
             if os.path.isfile(path):
-                produced[name] = read(path)
+                produced[name] = mask(read(path))
 
         if rebase:
             with open(os.path.join(case, "stdout"), "wb") as f:
