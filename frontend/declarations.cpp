@@ -1,0 +1,274 @@
+// Declarations up to the element's name: the type keyword or reference, the
+// text of a const, the constraint in angle brackets (ranges with the z
+// suffix, float kinds, patterns, the parenthesised text of embedded) and the
+// name itself.
+#include <string>
+#include <string_view>
+
+#include "frontend/lexer.h"
+#include "frontend/parser_steps.h"
+#include "qrvutil/diagnostics.h"
+
+namespace qrv::parser_steps {
+
+namespace {
+
+const char premature_end[] = "Encountered premature end of file";
+const char invalid_constraint[] = "Invalid type constraint";
+
+// Only this much of a pattern is kept; the rest is read and dropped.
+constexpr std::size_t max_pattern_length = 255;
+
+void set_kind(parse_state& ps, element& e, element_kind kind, int step) {
+    e.kind = kind;
+    ps.step = step;
+}
+
+// `<` text `>` after `const`. Comments are not recognised inside the text.
+void parse_const_text(parse_state& ps, element& e) {
+    int c = read_significant_char(ps);
+    while (is_space(c)) c = read_char(ps);
+    if (c == end_of_file) {
+        parse_report(ps, SEV_ERROR, premature_end);
+        ps.step = STEP_END_BODY;
+        return;
+    }
+    if (c != '<') {
+        // The character is dropped; the next token is read as the name.
+        const char symbol[2] = {static_cast<char>(c), '\0'};
+        parse_report(ps, SEV_ERROR, "Unexpected symbol after const keyword: %s", symbol);
+        return;
+    }
+    std::string value;
+    for (c = read_char(ps); c != end_of_file && c != '>'; c = read_char(ps)) {
+        value.push_back(static_cast<char>(c));
+    }
+    if (!is_const_text(value)) {
+        parse_report(ps, SEV_ERROR, "Illegal const expression: %s", value.c_str());
+    } else if (value.size() > max_name_length) {
+        parse_report(ps, SEV_ERROR, "Const name exceeds %d characters: %s",
+                     static_cast<int>(max_name_length), value.c_str());
+    } else {
+        e.const_value = make_text(*ps.run, value);
+    }
+    if (c == end_of_file) {
+        parse_report(ps, SEV_ERROR, premature_end);
+        ps.step = STEP_END_BODY;
+    }
+}
+
+// Checks a name and stores it as name, tag and C name. A rejected name
+// leaves the step as it is, so the next token is examined again.
+void take_name(parse_state& ps, element& e, const char* text) {
+    const std::string_view name(text);
+    if (!is_identifier(name)) {
+        parse_report(ps, SEV_ERROR, "Invalid format for an identifier: %s", text);
+        return;
+    }
+    if (name.size() > max_name_length) {
+        parse_report(ps, SEV_ERROR, "Identifier name exceeds %d characters: %s",
+                     static_cast<int>(max_name_length), text);
+        return;
+    }
+    e.name = make_text(*ps.run, name);
+    e.tag = e.name;
+    e.c_name = make_text(*ps.run, to_c_name(name));
+    ps.step = STEP_AFTER_NAME;
+}
+
+int skip_blanks(parse_state& ps, int c) {
+    while (is_space(c)) c = read_significant_char(ps);
+    return c;
+}
+
+// number [`..` number]; a lone bound gives both bounds. The `>` after a lone
+// bound is pushed back for the constraint step.
+void parse_range(parse_state& ps, element& e) {
+    token_text tok;
+    if (next_token(ps, tok.s) != TK_NUMBER) {
+        parse_report(ps, SEV_ERROR, invalid_constraint);
+        return;
+    }
+    e.min_negative = tok.s[0] == '-';
+    e.min = number_value(*ps.run, tok.s);
+    const int code = next_token(ps, tok.s);
+    if (code == TK_RANGLE) {
+        e.max = e.min;
+        e.max_negative = e.min_negative;
+        e.constrained = true;
+        unread_char(ps, '>');
+        return;
+    }
+    if (code == TK_DOTDOT && next_token(ps, tok.s) == TK_NUMBER) {
+        e.max_negative = tok.s[0] == '-';
+        e.max = number_value(*ps.run, tok.s);
+        e.constrained = true;
+        return;
+    }
+    parse_report(ps, SEV_ERROR, invalid_constraint);
+}
+
+// `single` or `double`, then `>`.
+bool parse_float_constraint(parse_state& ps, element& e) {
+    token_text tok;
+    const int code = next_token(ps, tok.s);
+    if (code == TK_SINGLE) {
+        e.kind = ET_SINGLE;
+    } else if (code == TK_DOUBLE) {
+        e.kind = ET_DOUBLE;
+    } else {
+        parse_report(ps, SEV_ERROR, "Unrecognised float constraint: %s", tok.s);
+        return false;
+    }
+    if (next_token(ps, tok.s) != TK_RANGLE) {
+        parse_report(ps, SEV_ERROR, invalid_constraint);
+        return false;
+    }
+    return true;
+}
+
+// The text between slashes, after the opening one. A backslash escapes the
+// character after it (both are kept); a `/` inside a bracket class does not
+// end the pattern.
+void parse_pattern(parse_state& ps, element& e) {
+    std::string kept;
+    auto keep = [&kept](int c) {
+        if (kept.size() < max_pattern_length) kept.push_back(static_cast<char>(c));
+    };
+    bool in_class = false;
+    for (;;) {
+        int c = read_significant_char(ps);
+        if (c == end_of_file) break;
+        if (c == '\\') {
+            keep(c);
+            c = read_significant_char(ps);
+            if (c == end_of_file) break;
+            keep(c);
+            continue;
+        }
+        if (c == '/' && !in_class) break;
+        if (c == '[') {
+            in_class = true;
+        } else if (c == ']') {
+            in_class = false;
+        }
+        keep(c);
+    }
+    e.pattern = make_text(*ps.run, kept).c_str();
+}
+
+// Up to and including the next `)`; the text is not kept.
+void skip_parenthesised(parse_state& ps) {
+    int c;
+    do {
+        c = read_significant_char(ps);
+    } while (c != ')' && c != end_of_file);
+}
+
+bool is_string_kind(element_kind kind) {
+    return kind == ET_ASCII || kind == ET_UNQUOTED_ASCII || kind == ET_UNICODE;
+}
+
+}  // namespace
+
+void set_element_type(parse_state& ps, element& e, int code, const char* text) {
+    switch (code) {
+        case TK_STRUCT: set_kind(ps, e, ET_STRUCT, STEP_NAME); return;
+        case TK_UNION: set_kind(ps, e, ET_UNION, STEP_NAME); return;
+        case TK_COMBI: set_kind(ps, e, ET_COMBINED, STEP_NAME); return;
+        case TK_VOID: set_kind(ps, e, ET_NULL, STEP_NAME); return;
+        case TK_BOOL: set_kind(ps, e, ET_BOOLEAN, STEP_NAME); return;
+        case TK_INT: set_kind(ps, e, ET_INTEGER, STEP_CONSTRAINT_OR_NAME); return;
+        case TK_FLOAT: set_kind(ps, e, ET_SINGLE, STEP_CONSTRAINT_OR_NAME); return;
+        case TK_OID: set_kind(ps, e, ET_OID, STEP_NAME); return;
+        case TK_ASCII: set_kind(ps, e, ET_ASCII, STEP_CONSTRAINT_OR_NAME); return;
+        case TK_UNQUOTED_ASCII: set_kind(ps, e, ET_UNQUOTED_ASCII, STEP_CONSTRAINT_OR_NAME); return;
+        case TK_UNICODE: set_kind(ps, e, ET_UNICODE, STEP_CONSTRAINT_OR_NAME); return;
+        case TK_BYTES: set_kind(ps, e, ET_BYTES, STEP_CONSTRAINT_OR_NAME); return;
+        case TK_EMBEDDED: set_kind(ps, e, ET_EMBEDDED, STEP_CONSTRAINT_OR_NAME); return;
+        case TK_CONST:
+            set_kind(ps, e, ET_CONST, STEP_NAME);
+            parse_const_text(ps, e);
+            return;
+        case TK_IPV4: set_kind(ps, e, ET_IPV4, STEP_NAME); return;
+        case TK_IPV6: set_kind(ps, e, ET_IPV6, STEP_NAME); return;
+        case TK_DATE: set_kind(ps, e, ET_DATE, STEP_NAME); return;
+        case TK_TIME: set_kind(ps, e, ET_TIME, STEP_NAME); return;
+        default: break;
+    }
+    // Any other token names a type defined elsewhere. After an error the
+    // element stays in its body with an empty link, and the next token
+    // starts a new statement.
+    e.kind = ET_LINK;
+    const std::string_view name(text);
+    if (!is_reference_name(name)) {
+        parse_report(ps, SEV_ERROR, "Illegal reference name: %s", text);
+    } else if (name.size() > max_reference_length) {
+        parse_report(ps, SEV_ERROR, "Reference name exceeds %d characters: %s",
+                     static_cast<int>(max_reference_length), text);
+    } else {
+        e.link = make_text(*ps.run, name);
+        ps.step = STEP_NAME;
+    }
+}
+
+void parse_constraint_or_name(parse_state& ps, element& e) {
+    token_text tok;
+    const int code = next_token(ps, tok.s);
+    if (code == TK_LANGLE) {
+        ps.step = STEP_CONSTRAINT;
+        return;
+    }
+    if (code == TK_END) {
+        parse_report(ps, SEV_ERROR, premature_end);
+        ps.step = STEP_END_BODY;
+        return;
+    }
+    if (e.kind == ET_INTEGER) parse_report(ps, SEV_ERROR, "Integer '%s' missing constraint", tok.s);
+    take_name(ps, e, tok.s);
+}
+
+void parse_constraint(parse_state& ps, element& e) {
+    // Every path that does not reach the closing `>` skips the statement.
+    ps.step = STEP_SKIP;
+    if (e.kind == ET_SINGLE) {
+        if (parse_float_constraint(ps, e)) ps.step = STEP_NAME;
+        return;
+    }
+    // The order is fixed: range, then z, pattern or parenthesised text.
+    int c = skip_blanks(ps, read_significant_char(ps));
+    if (is_digit(c) || c == '-') {
+        unread_char(ps, c);
+        parse_range(ps, e);
+        c = skip_blanks(ps, read_significant_char(ps));
+        if (e.kind == ET_INTEGER && (c == 'z' || c == 'Z')) {
+            e.z_suffix = true;
+            c = read_significant_char(ps);
+        }
+    }
+    if (is_string_kind(e.kind) && c == '/') {
+        parse_pattern(ps, e);
+        c = read_significant_char(ps);
+    } else if (e.kind == ET_EMBEDDED && c == '(') {
+        skip_parenthesised(ps);
+        c = read_significant_char(ps);
+    }
+    c = skip_blanks(ps, c);
+    if (c == '>') {
+        ps.step = STEP_NAME;
+    } else {
+        parse_report(ps, SEV_ERROR, invalid_constraint);
+    }
+}
+
+void parse_name(parse_state& ps, element& e) {
+    token_text tok;
+    if (next_token(ps, tok.s) == TK_END) {
+        parse_report(ps, SEV_ERROR, premature_end);
+        ps.step = STEP_END_BODY;
+        return;
+    }
+    take_name(ps, e, tok.s);
+}
+
+}  // namespace qrv::parser_steps

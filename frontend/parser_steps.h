@@ -1,0 +1,43 @@
+// The steps of the parser's step machine, shared by the three parts of the
+// parser: statements and bodies (parser.cpp), declarations and constraints
+// (declarations.cpp), and declaration suffixes with the member rules
+// (suffixes.cpp). Internal to the front end.
+#pragma once
+
+#include "frontend/lexer.h"
+#include "model/model.h"
+
+namespace qrv::parser_steps {
+
+// The declaration a body is working on: its element and the last element of
+// its member list, so that a further member body appends without a walk.
+struct declaration {
+    element* e = nullptr;
+    element* children_tail = nullptr;
+};
+
+// A token text buffer of the size the token readers need.
+struct token_text {
+    char s[token_text_capacity] = {};
+};
+
+// Bodies and statements.
+void parse_body_into(parse_state& ps, element** head, element*& tail);
+element* begin_declaration(parse_state& ps, int code, const char* text);
+void skip_to_statement_end(parse_state& ps);
+
+// Type, constraint and name of a declaration.
+void set_element_type(parse_state& ps, element& e, int code, const char* text);
+void parse_constraint_or_name(parse_state& ps, element& e);
+void parse_constraint(parse_state& ps, element& e);
+void parse_name(parse_state& ps, element& e);
+
+// What follows the name.
+void parse_after_name(parse_state& ps, declaration& d);
+void parse_after_cardinality(parse_state& ps, declaration& d);
+void parse_after_tag(parse_state& ps, declaration& d);
+void parse_cardinality(parse_state& ps, element& e);
+void parse_tag(parse_state& ps, element& e);
+void check_member_rules(parse_state& ps, element& e);
+
+}  // namespace qrv::parser_steps

@@ -1,0 +1,233 @@
+// What follows a declaration's name up to its `;`: modifiers, the
+// cardinality, the tag, the member body; and at the `;` the member rules
+// (untagged items first, the fixed-format members of a combi).
+#include <string_view>
+
+#include "frontend/lexer.h"
+#include "frontend/parser_steps.h"
+#include "qrvutil/diagnostics.h"
+
+namespace qrv::parser_steps {
+
+namespace {
+
+const char premature_end[] = "Encountered premature end of file";
+const char illegal_cardinality[] = "Illegal cardinality format";
+const char negative_cardinality[] = "Illegal negative value in cardinality";
+
+enum class after { name, cardinality, tag };
+
+// A body that would nest too deep is read over without messages, counting
+// braces up to the one that closes it.
+void skip_over_deep_body(parse_state& ps) {
+    token_text tok;
+    long open = 1;
+    for (;;) {
+        const int code = next_token(ps, tok.s);
+        if (code == TK_LBRACE) {
+            ++open;
+        } else if (code == TK_RBRACE) {
+            if (--open == 0) break;
+        } else if (code == TK_END) {
+            parse_report(ps, SEV_ERROR, premature_end);
+            break;
+        }
+    }
+}
+
+// `{` members `}` of a struct, union or combi.
+void parse_member_body(parse_state& ps, declaration& d) {
+    element& e = *d.e;
+    if (e.kind != ET_STRUCT && e.kind != ET_UNION && e.kind != ET_COMBINED) {
+        parse_report(ps, SEV_ERROR, "Illegal opening { character");
+        return;
+    }
+    if (ps.depth >= max_body_depth) {
+        parse_report(ps, SEV_ERROR, "Nesting exceeds %d levels", max_body_depth);
+        skip_over_deep_body(ps);
+    } else {
+        parse_body_into(ps, &e.children, d.children_tail);
+    }
+    ps.step = STEP_AFTER_TAG;
+}
+
+void parse_after(parse_state& ps, declaration& d, after where) {
+    token_text tok;
+    switch (next_token(ps, tok.s)) {
+        case TK_LBRACE: parse_member_body(ps, d); return;
+        case TK_LBRACKET:
+            if (where != after::name) break;
+            ps.step = STEP_CARDINALITY;
+            return;
+        case TK_AS:
+            if (where == after::tag) break;
+            ps.step = STEP_TAG;
+            return;
+        case TK_PLUGIN: d.e->plugin = true; return;
+        case TK_PLUGGABLE:
+        case TK_SMARK:
+        case TK_EMARK:
+        case TK_EXEC: return;
+        case TK_SEMICOLON:
+            check_member_rules(ps, *d.e);
+            ps.step = STEP_STATEMENT;
+            return;
+        case TK_END:
+            parse_report(ps, SEV_ERROR, premature_end);
+            ps.step = STEP_END_BODY;
+            return;
+        default: break;
+    }
+    // The step stays: the following tokens are examined the same way.
+    if (where == after::name) {
+        parse_report(ps, SEV_ERROR, "Unexpected token: %s", tok.s);
+    } else {
+        parse_report(ps, SEV_ERROR, "Unexpected token %s", tok.s);
+    }
+}
+
+}  // namespace
+
+void parse_after_name(parse_state& ps, declaration& d) { parse_after(ps, d, after::name); }
+void parse_after_cardinality(parse_state& ps, declaration& d) {
+    parse_after(ps, d, after::cardinality);
+}
+void parse_after_tag(parse_state& ps, declaration& d) { parse_after(ps, d, after::tag); }
+
+// After `[`. An error leaves the step here, so the next token starts a new
+// cardinality; only the ?, * and + forms move on to the skip step.
+void parse_cardinality(parse_state& ps, element& e) {
+    const bool extension = ps.frame->brackets_seen;
+    e.has_cardinality = true;
+    e.cardinality_min = 0;
+    e.cardinality_max = -1;
+
+    token_text tok;
+    const int code = next_token(ps, tok.s);
+    if (code == TK_QUESTION || code == TK_STAR || code == TK_PLUS) {
+        e.cardinality_min = code == TK_PLUS && !extension ? 1 : 0;
+        e.cardinality_max = code == TK_QUESTION ? 1 : -1;
+        if (next_token(ps, tok.s) == TK_RBRACKET) {
+            ps.step = STEP_AFTER_CARDINALITY;
+        } else {
+            parse_report(ps, SEV_ERROR, illegal_cardinality);
+            ps.step = STEP_SKIP;
+        }
+        return;
+    }
+    if (code == TK_END) {
+        parse_report(ps, SEV_ERROR, premature_end);
+        ps.step = STEP_END_BODY;
+        return;
+    }
+    if (code != TK_NUMBER) {
+        parse_report(ps, SEV_ERROR, illegal_cardinality);
+        return;
+    }
+    if (tok.s[0] == '-') {
+        parse_report(ps, SEV_ERROR, negative_cardinality);
+        return;
+    }
+    const std::uint32_t n = number_value(*ps.run, tok.s);
+    e.cardinality_min = extension ? 0 : n;
+
+    switch (next_token(ps, tok.s)) {
+        case TK_RBRACKET:
+            e.cardinality_max = static_cast<std::int32_t>(n);
+            ps.step = STEP_AFTER_CARDINALITY;
+            return;
+        case TK_DOTDOT: break;
+        case TK_END:
+            parse_report(ps, SEV_ERROR, premature_end);
+            ps.step = STEP_END_BODY;
+            return;
+        default: parse_report(ps, SEV_ERROR, illegal_cardinality); return;
+    }
+
+    // n `..` followed by `*` or a number, then `]`.
+    switch (next_token(ps, tok.s)) {
+        case TK_STAR:
+            if (next_token(ps, tok.s) == TK_RBRACKET) {
+                e.cardinality_max = -1;
+                ps.step = STEP_AFTER_CARDINALITY;
+            } else {
+                parse_report(ps, SEV_ERROR, illegal_cardinality);
+            }
+            return;
+        case TK_NUMBER:
+            if (tok.s[0] == '-') {
+                parse_report(ps, SEV_ERROR, negative_cardinality);
+                return;
+            }
+            e.cardinality_max = static_cast<std::int32_t>(number_value(*ps.run, tok.s));
+            if (next_token(ps, tok.s) == TK_RBRACKET) {
+                ps.step = STEP_AFTER_CARDINALITY;
+            } else {
+                parse_report(ps, SEV_ERROR, illegal_cardinality);
+            }
+            return;
+        case TK_END:
+            parse_report(ps, SEV_ERROR, premature_end);
+            ps.step = STEP_END_BODY;
+            return;
+        default: parse_report(ps, SEV_ERROR, illegal_cardinality); return;
+    }
+}
+
+// After `as`: one raw word; `?` alone leaves the element untagged.
+void parse_tag(parse_state& ps, element& e) {
+    token_text word;
+    if (next_raw_word(ps, word.s) == TK_END) {
+        parse_report(ps, SEV_ERROR, premature_end);
+        ps.step = STEP_END_BODY;
+        return;
+    }
+    const std::string_view tag(word.s);
+    if (tag.empty()) {
+        // Nothing stands here but `,` or `;`: reading again would find the
+        // same empty word, so the statement is skipped.
+        parse_report(ps, SEV_ERROR, "Illegal tag format");
+        ps.step = STEP_SKIP;
+        return;
+    }
+    if (!is_tag_text(tag)) {
+        parse_report(ps, SEV_ERROR, "Illegal tag format");
+        return;
+    }
+    if (tag.size() > max_name_length) {
+        parse_report(ps, SEV_ERROR, "Identifier name exceeds %d characters: %s",
+                     static_cast<int>(max_name_length), word.s);
+        return;
+    }
+    e.tag = make_text(*ps.run, tag[0] == '?' ? tag.substr(1) : tag);
+    ps.step = STEP_AFTER_TAG;
+}
+
+void check_member_rules(parse_state& ps, element& e) {
+    body_frame& frame = *ps.frame;
+    if (frame.tagged_seen && e.tag.empty()) {
+        parse_report(ps, SEV_ERROR, "Illegal untagged item after tagged items");
+    }
+    if (!e.tag.empty()) frame.tagged_seen = true;
+    if (e.kind != ET_COMBINED) return;
+
+    // The members of a combi are untagged and of fixed format.
+    for (element* m = e.children; m != nullptr; m = m->next) {
+        m->tag = text{};
+        if (m->kind != ET_INTEGER && m->kind != ET_CONST && m->kind != ET_UNQUOTED_ASCII) {
+            parse_report(ps, SEV_ERROR, "Type of %s not allowed in constructed type",
+                         m->name.c_str());
+        }
+        if (m->kind == ET_CONST && is_digit(static_cast<unsigned char>(m->const_value[0]))) {
+            parse_report(ps, SEV_ERROR,
+                         "Const '%s' must begin with non-numerical value in constructed type",
+                         m->name.c_str());
+        }
+        if (m->kind == ET_UNQUOTED_ASCII && (!m->constrained || m->min != m->max)) {
+            parse_report(ps, SEV_ERROR, "unquoted ascii '%s' must have a fixed length",
+                         m->name.c_str());
+        }
+    }
+}
+
+}  // namespace qrv::parser_steps

@@ -1,0 +1,33 @@
+// The whole pipeline in memory: a main source, optionally a library source
+// and a directive file for the main source, carved out of the input at
+// "\0\n"; then post-parse and the ABNF text into memory.
+#include <new>
+#include <string>
+
+#include "abnf/abnf.h"
+#include "frontend/source.h"
+#include "fuzz_common.h"
+#include "postparse/post_parse.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace qrv;
+    std::vector<std::string_view> parts = fuzz::split_input(data, size);
+    auto run = std::make_unique<run_context>();
+    init_run_context(*run);
+    run->console = fuzz::null_console();
+    try {
+        const std::string_view* directives = parts.size() > 2 ? &parts[2] : nullptr;
+        bool failed = read_source_text(*run, "main.pvx", parts[0], directives) != 0;
+        if (parts.size() > 1 && read_source_text(*run, "lib.pvx", parts[1], nullptr) != 0) {
+            failed = true;
+        }
+        run->input_path = "main.pvx";
+        if (!failed && post_parse(*run) == 1) {
+            std::string out;
+            write_abnf_to_memory(*run, out);
+        }
+        free_model(*run);
+    } catch (const fatal_stop&) {
+    }
+    return 0;
+}

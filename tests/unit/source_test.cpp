@@ -1,0 +1,184 @@
+#include "frontend/source.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "model/model.h"
+
+namespace qrv {
+namespace {
+
+// A run whose console is kept in memory.
+struct source_fixture : ::testing::Test {
+    std::unique_ptr<run_context> run = std::make_unique<run_context>();
+    char* buffer = nullptr;
+    std::size_t size = 0;
+
+    void SetUp() override {
+        init_run_context(*run);
+        run->console = open_memstream(&buffer, &size);
+    }
+    void TearDown() override {
+        std::fclose(run->console);
+        std::free(buffer);
+    }
+    std::string out() {
+        std::fflush(run->console);
+        return std::string(buffer, size);
+    }
+    int read(std::string_view source, const char* directives = nullptr,
+             const char* path = "t.pvx") {
+        if (directives == nullptr) return read_source_text(*run, path, source, nullptr);
+        const std::string_view d(directives);
+        return read_source_text(*run, path, source, &d);
+    }
+    int module_count() {
+        int n = 0;
+        for (module_record* m = run->modules; m != nullptr; m = m->next) ++n;
+        return n;
+    }
+};
+
+TEST_F(source_fixture, leading_text_ends_after_the_marker_line) {
+    read("Some text\nmore text\n  pavex*/ rest of line ignored\nint x;\n");
+    EXPECT_EQ(out(), "t.pvx(1) : error: Integer 'x' missing constraint\n");
+}
+
+TEST_F(source_fixture, without_marker_the_whole_file_is_read) {
+    read("bool a;\n\nint x;\n");
+    EXPECT_EQ(out(), "t.pvx(3) : error: Integer 'x' missing constraint\n");
+}
+
+TEST_F(source_fixture, marked_comment_closing_at_line_start_hides_what_precedes) {
+    read("bool a;\n/** hidden\npavex*/\nint x;\n");
+    EXPECT_EQ(out(), "t.pvx(1) : error: Integer 'x' missing constraint\n");
+    ASSERT_EQ(module_count(), 1);
+    EXPECT_EQ(run->modules->elements->next, nullptr);  // `a` was leading text
+}
+
+TEST_F(source_fixture, long_marker_line_is_skipped_whole) {
+    read("pavex*/" + std::string(600, 'x') + "\nint x;\n");
+    EXPECT_EQ(out(), "t.pvx(1) : error: Integer 'x' missing constraint\n");
+}
+
+TEST_F(source_fixture, marker_in_a_later_piece_of_a_long_line_counts) {
+    // Lines are examined 255 characters at a time.
+    read(std::string(255, ' ') + "pavex*/\nint x;\n");
+    EXPECT_EQ(out(), "t.pvx(1) : error: Integer 'x' missing constraint\n");
+}
+
+TEST_F(source_fixture, modules_restart_line_numbers_and_empty_ones_vanish) {
+    const int result = read(
+        "pavex module A;\nbool a;\nendmodule\n;\nint y;\nendmodule ;\n"
+        "pavex module Empty;\nendmodule;\npavex module C; bool c;\n");
+    EXPECT_EQ(out(), "t.pvx(2) : error: Integer 'y' missing constraint\n");
+    EXPECT_EQ(result, 0);  // the last module had no error
+    ASSERT_EQ(module_count(), 3);
+    EXPECT_EQ(run->modules->name, "A");
+    EXPECT_TRUE(run->modules->next->name.empty());
+    EXPECT_EQ(run->modules->next->elements->name, "y");
+    EXPECT_EQ(run->modules->next->next->name, "C");
+    EXPECT_EQ(run->modules->next->path, "t.pvx");
+}
+
+TEST_F(source_fixture, result_is_the_error_count_of_the_last_module) {
+    EXPECT_EQ(read("bool a; endmodule; int b; int c;"), 2);
+}
+
+TEST_F(source_fixture, directive_flags_and_warnings) {
+    read("pavex module A;\nstruct Msg { struct hdr { bool id; }; };\n",
+         "# comment\n"
+         "   # indented comment\n"
+         "\n"
+         "Msg.hdr.id list odd dynamic\n"
+         "Msg.nope list dynamic\n"
+         "Msg\n"
+         "Msg #list\n");
+    EXPECT_EQ(out(),
+              "t.pvxcfg(4) : warning: Unrecognised configuration directive: odd\n"
+              "t.pvxcfg(5) : warning: Unable to locate item: Msg.nope\n"
+              "t.pvxcfg(5) : warning: Unable to locate item: Msg.nope\n"
+              "t.pvxcfg(6) : warning: Incomplete directive specification: Msg\n"
+              "t.pvxcfg(7) : warning: Unrecognised configuration directive: #list\n");
+    element* id = find_element(run->modules, "Msg.hdr.id");
+    EXPECT_TRUE(id->listed);
+    EXPECT_TRUE(id->dynamic);
+    EXPECT_FALSE(find_element(run->modules, "Msg")->listed);
+    EXPECT_EQ(run->warning_count, 5);
+    EXPECT_EQ(run->error_count, 0);
+}
+
+TEST_F(source_fixture, module_lines_choose_the_current_module) {
+    read_source_text(*run, "other.pvx", "pavex module B; bool z;", nullptr);
+    read("pavex module A; bool a; endmodule; pavex module B; bool b;",
+         "b list\nmodule B\nb list\n-prefix pB\n-prefix pB2\nmodule A\n-prefix 9x\n"
+         "-prefix _y\n-prefix\n");
+    EXPECT_EQ(out(), "t.pvxcfg(1) : warning: Unable to locate item: b\n");
+    module_record* a = run->modules->next;
+    module_record* b = a->next;
+    EXPECT_TRUE(find_element(b, "b")->listed);
+    EXPECT_FALSE(run->modules->has_prefix);  // B of the other file is untouched
+    EXPECT_TRUE(b->has_prefix);
+    EXPECT_EQ(b->prefix, "pB2");
+    EXPECT_FALSE(a->has_prefix);
+}
+
+TEST_F(source_fixture, unknown_module_stops_the_directive_file) {
+    read_source_text(*run, "other.pvx", "pavex module B; bool z;", nullptr);
+    read("pavex module A; bool a;", "module B\na list\n");
+    EXPECT_EQ(out(), "t.pvxcfg(1) : error: Unable to locate module: B\n");
+    EXPECT_FALSE(find_element(run->modules->next, "a")->listed);
+}
+
+TEST_F(source_fixture, module_line_without_name_matches_nothing) {
+    // Even a module without a module statement (empty name) is not chosen.
+    read("bool a;", "module\na list\n");
+    EXPECT_EQ(out(), "t.pvxcfg(1) : error: Unable to locate module: \n");
+    EXPECT_FALSE(run->modules->elements->listed);
+}
+
+TEST_F(source_fixture, without_modules_items_are_not_found_and_prefix_is_ignored) {
+    read("leading\npavex*/\n", "-prefix p\nx list\n");
+    EXPECT_EQ(run->modules, nullptr);
+    EXPECT_EQ(out(), "t.pvxcfg(2) : warning: Unable to locate item: x\n");
+}
+
+TEST_F(source_fixture, long_directive_line_counts_as_several) {
+    read("bool a;", (std::string(255, ' ') + "a odd\nb\n").c_str());
+    EXPECT_EQ(out(),
+              "t.pvxcfg(2) : warning: Unrecognised configuration directive: odd\n"
+              "t.pvxcfg(3) : warning: Incomplete directive specification: b\n");
+}
+
+TEST_F(source_fixture, unreadable_sources_and_directive_files) {
+    const auto dir = std::filesystem::path(QRV_TEST_TMP) / "source_files";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir / "folder.pvx");
+    const std::string missing = (dir / "missing.pvx").string();
+    const std::string folder = (dir / "folder.pvx").string();
+    EXPECT_EQ(read_source_file(*run, missing.c_str()), 1);
+    EXPECT_EQ(read_source_file(*run, folder.c_str()), 1);
+    EXPECT_EQ(out(), "error: Unable to open file: " + missing +
+                         "\nerror: Unable to open file: " + folder + "\n");
+    EXPECT_EQ(run->error_count, 2);
+
+    // A directive file beside a readable source is applied; a folder is absent.
+    const std::string good = (dir / "good.pvx").string();
+    std::ofstream(good) << "bool a;\n";
+    std::ofstream(good + "cfg") << "a list\n";
+    EXPECT_EQ(read_source_file(*run, good.c_str()), 0);
+    EXPECT_TRUE(run->modules->elements->listed);
+    const std::string plain = (dir / "plain.pvx").string();
+    std::ofstream(plain) << "bool b;\n";
+    std::filesystem::create_directories(plain + "cfg");
+    EXPECT_EQ(read_source_file(*run, plain.c_str()), 0);
+    EXPECT_EQ(run->warning_count, 0);
+}
+
+}  // namespace
+}  // namespace qrv
