@@ -82,6 +82,8 @@ TEST_F(lexer_fixture, plain_comments_nest_and_two_stars_close_at_once) {
     EXPECT_EQ(texts("/* a /* b */ c */ d"), (strings{"d"}));
     EXPECT_EQ(texts("/* a /* b **/ c */ d"), (strings{"c", "*", "/", "d"}));
     EXPECT_EQ(texts("/* a **/ d"), (strings{"d"}));
+    // The two stars must stand right before the '/'.
+    EXPECT_EQ(texts("/* a ** b /* c */ d */ e"), (strings{"e"}));
 }
 
 TEST_F(lexer_fixture, marked_comment_ends_only_at_pavex_close) {

@@ -1,0 +1,176 @@
+// The ABNF file: the output step, the header, one rule per top-level
+// element, the common rules, and the list of definitions nothing refers to.
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "abnf/abnf.h"
+#include "abnf/generator.h"
+#include "qrvutil/diagnostics.h"
+#include "qrvutil/writer.h"
+
+namespace qrv {
+
+namespace {
+
+enum class file_result { written, not_created, not_written };
+
+constexpr const char* weekday_names[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* month_names[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Written through the formatter without arguments: no "%" and no braces.
+constexpr std::string_view notice_block =
+    ";\n"
+    "; Disclaimer\n"
+    ";\n"
+    "; This file is generated from the message definitions named above and is\n"
+    "; provided as is, without warranty of any kind, express or implied,\n"
+    "; including fitness for a particular purpose and correctness of the rules.\n"
+    ";\n"
+    "; The authors accept no liability for any damage arising from its use.\n"
+    ";\n"
+    "; Change the definitions rather than this file: changes made here are\n"
+    "; lost when the file is generated again.\n"
+    ";\n"
+    "\n";
+
+// A plain non-negative decimal number that fits the platform's time.
+bool parse_epoch(const char* s, std::time_t& out) {
+    if (s == nullptr || *s == '\0') return false;
+    std::uint64_t value = 0;
+    constexpr auto limit = static_cast<std::uint64_t>(std::numeric_limits<std::time_t>::max());
+    for (const char* p = s; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        const auto digit = static_cast<std::uint64_t>(*p - '0');
+        if (value > (limit - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    out = static_cast<std::time_t>(value);
+    return true;
+}
+
+void reset_reference_counts(run_context& run) {
+    for (element* e = run.elements; e != nullptr; e = e->next) e->reference_count = 0;
+}
+
+void write_header(run_context& run, const std::tm& tm) {
+    emit_text(run, "; Created by pavex2abnf\n");
+    emit(run, "; From: %s\n", run.input_path != nullptr ? run.input_path : "");
+    emit(run, "; On: %s\n", date_line_text(tm).c_str());
+    emit(run, "; Generated in %04d. The notice below applies to the whole file.\n",
+         tm.tm_year + 1900);
+    emit_text(run, notice_block);
+}
+
+void write_rules(run_context& run) {
+    rule_writer w(run);
+    for (element* e = run.elements; e != nullptr; e = e->next) {
+        put(w, e->name.view());
+        put(w, " = ");
+        indent_more(run);
+        // A definition that stands for another one refers to it.
+        if (!e->link.empty()) mark_reference(w, *e);
+        write_value(w, e);
+        indent_less(run);
+        end_line(w);
+        end_line(w);
+    }
+}
+
+void write_text(run_context& run, const std::tm& tm) {
+    reset_reference_counts(run);
+    write_header(run, tm);
+    write_rules(run);
+    sink_write(run, "\n\n");
+    sink_write(run, common_rules());
+}
+
+void remove_if_regular(const char* path) {
+    struct stat info {};
+    if (::stat(path, &info) == 0 && S_ISREG(info.st_mode)) std::remove(path);
+}
+
+file_result write_file(run_context& run, const char* path) {
+    const std::tm tm = header_time(std::getenv("SOURCE_DATE_EPOCH"));
+    if (!sink_open_file(run, path)) {
+        note(run, "error: Unable to create output file: %s\n", path);
+        return file_result::not_created;
+    }
+    try {
+        write_text(run, tm);
+    } catch (...) {
+        sink_close(run);
+        remove_if_regular(path);
+        throw;
+    }
+    if (!sink_close(run)) {
+        note(run, "error: Unable to write output file: %s\n", path);
+        remove_if_regular(path);
+        return file_result::not_written;
+    }
+    return file_result::written;
+}
+
+}  // namespace
+
+std::tm header_time(const char* source_date_epoch) {
+    std::tm tm{};
+    std::time_t t = 0;
+    // Years beyond four digits do not fit the date line; such a value is
+    // ignored like one the platform cannot convert.
+    if (parse_epoch(source_date_epoch, t) && ::gmtime_r(&t, &tm) != nullptr &&
+        tm.tm_year <= 9999 - 1900) {
+        return tm;
+    }
+    tm = std::tm{};
+    t = std::time(nullptr);
+    if (::localtime_r(&t, &tm) == nullptr) tm = std::tm{};
+    return tm;
+}
+
+std::string date_line_text(const std::tm& tm) {
+    const char* weekday = tm.tm_wday >= 0 && tm.tm_wday < 7 ? weekday_names[tm.tm_wday] : "???";
+    const char* month = tm.tm_mon >= 0 && tm.tm_mon < 12 ? month_names[tm.tm_mon] : "???";
+    char line[96];
+    std::snprintf(line, sizeof line, "%s %s %02d %02d:%02d:%02d %04d", weekday, month, tm.tm_mday,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_year + 1900);
+    return line;
+}
+
+void report_unreferenced(run_context& run) {
+    for (const element* e = run.elements; e != nullptr; e = e->next) {
+        if (e != run.elements && e->reference_count == 0) {
+            note(run, "%-15s : has not been referenced\n", e->name.c_str());
+        }
+    }
+}
+
+bool write_abnf_file(run_context& run, const char* path) {
+    return write_file(run, path) == file_result::written;
+}
+
+void write_abnf_to_memory(run_context& run, std::string& out) {
+    const std::tm tm = header_time(std::getenv("SOURCE_DATE_EPOCH"));
+    out.clear();
+    sink_open_memory(run, &out);
+    write_text(run, tm);
+    sink_close(run);
+}
+
+int write_output(run_context& run, int remaining, char** cursor) {
+    if (remaining < 1 || cursor == nullptr || cursor[0] == nullptr) {
+        note(run, "error: Output file not specified\n");
+        return 0;
+    }
+    reset_reference_counts(run);
+    const file_result result = write_file(run, cursor[0]);
+    if (result == file_result::not_created) return 1;
+    report_unreferenced(run);
+    return result == file_result::written ? 0 : 1;
+}
+
+}  // namespace qrv

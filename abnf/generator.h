@@ -1,0 +1,32 @@
+// The state of one generator walk, shared by the rule writer and the file
+// assembly.
+#pragma once
+
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "model/model.h"
+
+namespace qrv {
+
+struct rule_writer {
+    explicit rule_writer(run_context& r) : run(r) {}
+
+    run_context& run;
+    // Top-level elements by name, the first of each name; built on first use.
+    std::unordered_map<std::string_view, element*> names;
+    bool indexed = false;
+    // Member chains of the bodies being written (by their first element).
+    std::unordered_set<const element*> open_chains;
+    int nesting = 0;
+    // Last character this writer handed to the output.
+    char last = '\n';
+};
+
+void put(rule_writer& w, std::string_view s);
+void write_value(rule_writer& w, element* e);
+void end_line(rule_writer& w);
+void mark_reference(rule_writer& w, const element& m);
+
+}  // namespace qrv

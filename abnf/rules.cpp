@@ -1,0 +1,429 @@
+// The ABNF text of one element: its value, its repetition, the bodies of
+// structures and unions with their members, the line comments and the
+// counting of references.
+#include <algorithm>
+#include <charconv>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "abnf/abnf.h"
+#include "abnf/generator.h"
+#include "qrvutil/diagnostics.h"
+#include "qrvutil/writer.h"
+
+namespace qrv {
+
+namespace {
+
+// Comments start at this column of a line, counted after the indentation.
+constexpr std::int32_t comment_column = 60;
+
+// Bodies nested deeper than this are not written: no schema the parser
+// accepts comes near it, and the walk must not exhaust the stack.
+constexpr int max_write_nesting = 2 * max_body_depth;
+
+[[gnu::noinline]] void put_number(rule_writer& w, std::uint64_t value) {
+    char digits[24];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    (void)ec;
+    put(w, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+}
+
+std::string number_text(std::uint64_t value) {
+    char digits[24];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    (void)ec;
+    return std::string(digits, end);
+}
+
+// One note of a line comment; several notes are separated by ", ".
+void append_comment(run_context& run, std::string_view piece) {
+    if (!run.pending_comment.empty()) run.pending_comment += ", ";
+    run.pending_comment += piece;
+}
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// Whether a word written next would run into the last one on this line.
+bool needs_blank(const rule_writer& w) {
+    return w.run.column > 0 && w.last != ' ' && w.last != '\t' && w.last != '\n';
+}
+
+// The count in front of a repeated rule name of the string kinds.
+void write_count(rule_writer& w, const element& e, std::string_view fallback) {
+    if (!e.constrained) {
+        put(w, fallback);
+    } else if (e.min == e.max) {
+        put_number(w, e.min);
+    } else {
+        put_number(w, e.min);
+        put(w, "*");
+        put_number(w, e.max);
+    }
+}
+
+// Base64 lines carry 57 bytes each.
+void write_line_count(rule_writer& w, const element& e) {
+    if (!e.constrained) {
+        put(w, "\"^\" *( Base64-line ) ");
+        return;
+    }
+    const std::uint64_t lo = (static_cast<std::uint64_t>(e.min) + 56) / 57;
+    const std::uint64_t hi = (static_cast<std::uint64_t>(e.max) + 56) / 57;
+    if (lo > 1 || hi > 1) {
+        const std::uint64_t extra_lo = lo >= 1 ? lo - 1 : 0;
+        const std::uint64_t extra_hi = hi >= 1 ? hi - 1 : 0;
+        put_number(w, extra_lo);
+        if (lo != hi) {
+            put(w, "*");
+            put_number(w, extra_hi);
+        }
+    }
+    put(w, "Base64-line ");
+}
+
+void write_body(rule_writer& w, element* e);
+
+// The text of an element without members. Kept out of line, like the other
+// helpers of the body walk, so that each nesting level costs little stack.
+[[gnu::noinline]] void write_simple(rule_writer& w, element* e) {
+    switch (e->kind) {
+        case ET_NULL: break;
+        case ET_BOOLEAN: put(w, "bool "); break;
+        case ET_INTEGER:
+            if (e->constrained && e->min_negative) put(w, "[ \"-\" ] ");
+            put(w, digit_count(*e));
+            put(w, "DIGIT ");
+            break;
+        case ET_OID: put(w, "oid "); break;
+        case ET_ASCII:
+            put(w, "\"'\" ");
+            write_count(w, *e, "1*");
+            put(w, "quoted-ascii-char \"'\" ");
+            break;
+        case ET_UNQUOTED_ASCII:
+            write_count(w, *e, "1*");
+            put(w, "SafeChar ");
+            break;
+        case ET_UNICODE:
+            put(w, "DQUOTE ");
+            write_count(w, *e, "*");
+            put(w, "UTF8 DQUOTE");
+            break;
+        case ET_BYTES:
+            put(w, "\"[\" ");
+            write_line_count(w, *e);
+            put(w, "\"]\" ");
+            break;
+        case ET_CONST:
+            put(w, "\"");
+            put(w, e->const_value.view());
+            put(w, "\" ");
+            break;
+        case ET_IPV4: put(w, "ipv4 "); break;
+        case ET_IPV6: put(w, "ipv6 "); break;
+        case ET_DATE: put(w, "date "); break;
+        case ET_TIME: put(w, "time "); break;
+        case ET_EMBEDDED:
+            put(w, "LBRKT ");
+            write_count(w, *e, "*");
+            put(w, "(%x20-7E) RBRKT");
+            break;
+        default:
+            put(w, "TYPE??? ");
+            note(w.run, "ERROR: Encountered unexpected type (%u) at line: %d\n",
+                 static_cast<unsigned>(e->kind), e->line);
+            break;
+    }
+}
+
+// The element's text once, chosen by its link or its kind.
+void write_type(rule_writer& w, element* e) {
+    if (!e->link.empty()) {
+        put(w, link_name_part(e->link.view()));
+        put(w, " ");
+    } else if (e->kind == ET_STRUCT || e->kind == ET_UNION) {
+        write_body(w, e);
+    } else {
+        write_simple(w, e);
+    }
+}
+
+// The comments a member adds to its line: its name when neither its tag nor
+// the rule it refers to shows it, and the bounds of its constraint.
+[[gnu::noinline]] void comment_member(run_context& run, const element& m) {
+    const std::string_view name = m.name.view();
+    if (!equal_ignoring_case(name, link_name_part(m.link.view())) &&
+        !equal_ignoring_case(name, m.tag.view())) {
+        std::string piece(name);
+        piece += ' ';
+        append_comment(run, piece);
+    }
+    if (!m.constrained) return;
+    if (m.kind == ET_INTEGER) {
+        std::string piece = "Range = ";
+        if (m.min_negative) piece += '-';
+        piece += number_text(m.min);
+        piece += " to ";
+        if (m.max_negative) piece += '-';
+        piece += number_text(m.max);
+        piece += ' ';
+        append_comment(run, piece);
+    } else if (m.kind == ET_ASCII || m.kind == ET_BYTES) {
+        append_comment(run, "Size = " + number_text(m.min) + " to " + number_text(m.max) + " ");
+    }
+}
+
+[[gnu::noinline]] void write_member(rule_writer& w, element* m, bool is_union) {
+    run_context& run = w.run;
+    if (!m->link.empty()) mark_reference(w, *m);
+    const bool tagged = !m->tag.empty();
+    if (m->kind == ET_NULL && !tagged) {
+        note(run, "ERROR: void types can not be untagged (Line: %d)\n", m->line);
+    }
+
+    std::string_view open;
+    std::string_view close;
+    if (m->has_cardinality) {
+        open = "[ ";
+        close = "] ";
+    } else if (m->constrained || (tagged && m->kind != ET_NULL)) {
+        open = "( ";
+        close = ") ";
+    }
+    put(w, open);
+    if (tagged && m->kind == ET_NULL) {
+        put(w, "\"");
+        put(w, m->tag.view());
+        put(w, "\"");
+    } else {
+        if (tagged) {
+            put(w, "\"");
+            put(w, m->tag.view());
+            put(w, "\" EQUAL ");
+        }
+        const bool braced = is_union && m->constrained;
+        if (braced) put(w, "LBRCE ");
+        write_value(w, m);
+        if (braced) {
+            if (needs_blank(w)) put(w, " ");
+            put(w, "RBRCE ");
+        }
+    }
+    put(w, close);
+}
+
+void write_members(rule_writer& w, element* e, bool is_union, bool several, bool root) {
+    for (element* m = e->children; m != nullptr; m = m->next) {
+        write_member(w, m, is_union);
+        if (!is_union && !several && !root) {
+            // The one member of a structure closes it on the same line.
+            if (needs_blank(w)) put(w, " ");
+            put(w, "extension-params RBRCE");
+        }
+        if (is_union) put(w, "/ ");
+        comment_member(w.run, *m);
+        if (several) end_line(w);
+    }
+}
+
+// A body inside a body that is still being written would repeat forever;
+// it is reported and left out, as is a body nested too deeply to walk.
+[[gnu::noinline]] bool enter_body(rule_writer& w, const element* e) {
+    if (w.nesting >= max_write_nesting) {
+        note(w.run, "ERROR: Members nested too deeply to be written: %s (line: %d)\n",
+             e->name.c_str(), e->line);
+        return false;
+    }
+    if (e->children != nullptr && w.open_chains.count(e->children) != 0) {
+        note(w.run, "ERROR: Members contain themselves and can not be written: %s (line: %d)\n",
+             e->name.c_str(), e->line);
+        return false;
+    }
+    if (e->children != nullptr) w.open_chains.insert(e->children);
+    ++w.nesting;
+    return true;
+}
+
+[[gnu::noinline]] void leave_body(rule_writer& w, const element* e) {
+    --w.nesting;
+    if (e->children != nullptr) w.open_chains.erase(e->children);
+}
+
+void write_body(rule_writer& w, element* e) {
+    run_context& run = w.run;
+    if (!enter_body(w, e)) return;
+
+    indent_more(run);
+    const bool is_union = e->kind == ET_UNION;
+    const bool several = e->children != nullptr && e->children->next != nullptr;
+    const bool root = e == run.elements;
+    check_untagged(run, *e);
+
+    if (!is_union && e->children == nullptr) {
+        // A structure without members: the empty text as the root, else an
+        // empty pair of braces that still admits extensions.
+        put(w, root ? "\"\" " : "LBRCE extension-params RBRCE");
+    } else {
+        if (!root) put(w, is_union ? "( " : "LBRCE ");
+        if (several) end_line(w);
+        write_members(w, e, is_union, several, root);
+        if (is_union) {
+            put(w, root ? "extension-param " : "extension-param ) ");
+        } else if (several && !root) {
+            put(w, "extension-params\nRBRCE ");
+        }
+    }
+    indent_less(run);
+
+    leave_body(w, e);
+}
+
+void index_names(rule_writer& w) {
+    std::size_t count = 0;
+    for (const element* e = w.run.elements; e != nullptr; e = e->next) ++count;
+    w.names.reserve(count);
+    for (element* e = w.run.elements; e != nullptr; e = e->next) {
+        w.names.emplace(e->name.view(), e);  // the first of a name stays
+    }
+    w.indexed = true;
+}
+
+}  // namespace
+
+void put(rule_writer& w, std::string_view s) {
+    if (s.empty()) return;
+    emit_text(w.run, s);
+    w.last = s.back();
+}
+
+std::string_view link_name_part(std::string_view link) {
+    const std::size_t colon = link.find(':');
+    if (colon == std::string_view::npos) return link;
+    std::size_t start = colon + 1;
+    if (start < link.size() && link[start] == ':') ++start;
+    const std::size_t end = link.find(':', start);
+    return link.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+}
+
+std::string digit_count(const element& e) {
+    if (!e.constrained) return "1*";
+    const std::uint32_t larger = std::max(e.min, e.max);
+    int digits = 1;
+    for (std::uint32_t v = larger; v >= 10; v /= 10) ++digits;
+    return "1*" + std::to_string(digits);
+}
+
+[[gnu::noinline]] void check_untagged(run_context& run, const element& body) {
+    if (body.kind == ET_UNION) {
+        bool integer_seen = false;
+        for (const element* m = body.children; m != nullptr; m = m->next) {
+            if (!m->tag.empty()) continue;
+            if (m->kind != ET_INTEGER) {
+                note(run, "ERROR: Only an integer can be untagged in a union: %s (line: %d)\n",
+                     m->name.c_str(), m->line);
+            } else if (integer_seen) {
+                note(run, "ERROR: Only one INTEGER can be untagged in a CHOICE: %s (line: %d)\n",
+                     m->name.c_str(), m->line);
+            } else {
+                integer_seen = true;
+            }
+        }
+        return;
+    }
+    bool optional_untagged = false;
+    for (const element* m = body.children; m != nullptr; m = m->next) {
+        if (m->tag.empty() && m->has_cardinality) optional_untagged = true;
+        if (optional_untagged && !m->has_cardinality) {
+            note(run,
+                 "ERROR: All parameters following untagged optional parameter must also be "
+                 "OPTIONAL: %s (line: %d)\n",
+                 m->name.c_str(), m->line);
+        }
+    }
+}
+
+[[gnu::noinline]] void mark_reference(rule_writer& w, const element& m) {
+    if (!w.indexed) index_names(w);
+    auto found = w.names.find(link_name_part(m.link.view()));
+    if (found != w.names.end()) {
+        ++found->second->reference_count;
+    } else {
+        note(w.run, "WARNING: Unable to find definition for: %s (line: %d)\n", m.link.c_str(),
+             m.line);
+    }
+}
+
+void write_value(rule_writer& w, element* e) {
+    write_type(w, e);
+    if (!e->has_cardinality || (e->cardinality_max <= 1 && e->cardinality_max != -1)) return;
+    // The further occurrences on a line of their own, at the next tab stop.
+    put(w, "\n\t");
+    if (e->cardinality_min >= 1) put_number(w, e->cardinality_min - 1);
+    put(w, "*");
+    if (e->cardinality_max >= 1) put_number(w, static_cast<std::uint64_t>(e->cardinality_max) - 1);
+    put(w, "( COMMA ");
+    write_type(w, e);
+    put(w, ") ");
+}
+
+[[gnu::noinline]] void end_line(rule_writer& w) {
+    run_context& run = w.run;
+    if (!run.pending_comment.empty()) {
+        if (run.column >= comment_column) put(w, "\n");
+        if (run.column < comment_column) {
+            put(w, std::string(static_cast<std::size_t>(comment_column - run.column), ' '));
+        }
+        put(w, "\t; ");
+        put(w, run.pending_comment);
+        run.pending_comment.clear();
+    }
+    put(w, "\n");
+}
+
+void write_value(run_context& run, element* e) {
+    rule_writer w(run);
+    write_value(w, e);
+}
+
+void end_line(run_context& run) {
+    rule_writer w(run);
+    end_line(w);
+}
+
+void mark_reference(run_context& run, const element& m) {
+    rule_writer w(run);
+    mark_reference(w, m);
+}
+
+void add_comment(run_context& run, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (n < 0) {
+        va_end(again);
+        return;
+    }
+    std::string piece(static_cast<std::size_t>(n) + 1, '\0');
+    std::vsnprintf(piece.data(), piece.size(), format, again);
+    va_end(again);
+    piece.resize(static_cast<std::size_t>(n));
+    append_comment(run, piece);
+}
+
+}  // namespace qrv

@@ -1,0 +1,174 @@
+#include "qrvutil/writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace qrv {
+namespace {
+
+// A run whose output goes to memory and whose console is captured.
+struct writer_fixture : ::testing::Test {
+    run_context run;
+    std::string out;
+    char* console_text = nullptr;
+    std::size_t console_size = 0;
+
+    void SetUp() override {
+        init_run_context(run);
+        run.console = open_memstream(&console_text, &console_size);
+        sink_open_memory(run, &out);
+    }
+    void TearDown() override {
+        std::fclose(run.console);
+        std::free(console_text);
+    }
+    std::string console() {
+        std::fflush(run.console);
+        return std::string(console_text, console_size);
+    }
+};
+
+std::string blanks(std::size_t n) { return std::string(n, ' '); }
+
+TEST_F(writer_fixture, tabs_stop_at_multiples_of_twenty_after_the_indentation) {
+    emit(run, "a\tb");
+    EXPECT_EQ(out, "a" + blanks(19) + "b");
+
+    out.clear();
+    run.depth = 2;
+    emit(run, "\n\tc");
+    EXPECT_EQ(out, "\n" + blanks(8) + blanks(20) + "c");
+    EXPECT_EQ(run.column, 21);
+    EXPECT_EQ(run.tab_count, 1);
+}
+
+TEST_F(writer_fixture, a_tab_writes_at_least_one_blank_and_counts_tabs_not_columns) {
+    // First tab at column 45: one blank. The second tab aims at column 40,
+    // which is behind, so it too writes one blank.
+    emit(run, "%s\t\tx", std::string(45, 'a').c_str());
+    EXPECT_EQ(out, std::string(45, 'a') + "  x");
+
+    out.clear();
+    emit(run, "\n%s\t", std::string(20, 'b').c_str());
+    EXPECT_EQ(out, "\n" + std::string(20, 'b') + " ");
+
+    out.clear();
+    emit(run, "\nab\tcd\te");
+    EXPECT_EQ(out, "\nab" + blanks(18) + "cd" + blanks(18) + "e");
+}
+
+TEST_F(writer_fixture, braces_change_the_depth_and_indent_every_new_line) {
+    emit(run, "x{");
+    EXPECT_EQ(out, "x    {");
+    EXPECT_EQ(run.column, 2);  // the four blanks do not count
+    EXPECT_EQ(run.depth, 1);
+    emit(run, "\n\n}y");
+    EXPECT_EQ(out, "x    {\n    \n    }y");
+    EXPECT_EQ(run.depth, 0);
+    EXPECT_EQ(run.error_count, 0);
+}
+
+TEST_F(writer_fixture, braces_are_plain_when_brace_indent_is_off) {
+    run.brace_indent = false;
+    emit(run, "{\n}");
+    EXPECT_EQ(out, "{\n}");
+    EXPECT_EQ(run.depth, 0);
+    EXPECT_EQ(console(), "");
+}
+
+TEST_F(writer_fixture, a_closing_brace_below_depth_zero_is_noted_and_counted) {
+    emit(run, "}");
+    EXPECT_EQ(out, "}");
+    EXPECT_EQ(run.depth, 0);
+    EXPECT_EQ(run.error_count, 1);
+    EXPECT_EQ(console(), "Problem with brace nesting depth encountered\n");
+
+    indent_less(run);
+    EXPECT_EQ(run.depth, 0);
+    EXPECT_EQ(run.error_count, 2);
+}
+
+TEST_F(writer_fixture, indent_more_and_less_write_nothing_but_shape_new_lines) {
+    indent_more(run);
+    indent_more(run);
+    EXPECT_EQ(out, "");
+    emit(run, "a\nb");
+    EXPECT_EQ(out, "a\n        b");
+    indent_less(run);
+    emit(run, "\n");
+    EXPECT_EQ(out, "a\n        b\n    ");
+    EXPECT_EQ(run.column, 0);
+}
+
+TEST_F(writer_fixture, long_texts_are_written_whole) {
+    const std::string path(5000, 'p');
+    emit(run, "; From: %s\n", path.c_str());
+    EXPECT_EQ(out, "; From: " + path + "\n");
+}
+
+TEST_F(writer_fixture, emit_text_takes_percent_signs_literally) {
+    emit_text(run, "*(%x20-7E) ");
+    EXPECT_EQ(out, "*(%x20-7E) ");
+    EXPECT_EQ(run.column, 11);
+}
+
+struct sink_fixture : ::testing::Test {
+    run_context run;
+    std::filesystem::path folder;
+
+    void SetUp() override {
+        init_run_context(run);
+        folder = std::filesystem::path(QRV_TEST_TMP) / "writer";
+        std::filesystem::create_directories(folder);
+    }
+};
+
+std::string read_file(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST_F(sink_fixture, file_output_survives_many_block_writes_intact) {
+    const auto path = folder / "big.txt";
+    ASSERT_TRUE(sink_open_file(run, path.c_str()));
+    std::string expected;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string line = "line " + std::to_string(i) + "\n";
+        emit_text(run, line);
+        expected += line;
+    }
+    sink_write(run, "raw {\t}\n");
+    expected += "raw {\t}\n";
+    ASSERT_TRUE(sink_close(run));
+    EXPECT_GT(expected.size(), 3u * 64 * 1024);
+    EXPECT_EQ(read_file(path), expected);
+}
+
+TEST_F(sink_fixture, a_file_in_a_missing_folder_cannot_be_opened) {
+    const auto path = folder / "no-such-folder" / "out.abnf";
+    EXPECT_FALSE(sink_open_file(run, path.c_str()));
+}
+
+TEST_F(sink_fixture, a_full_device_fails_at_the_latest_on_close) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    ASSERT_TRUE(sink_open_file(run, "/dev/full"));
+    emit_text(run, "small text that stays in the buffer until the close\n");
+    EXPECT_FALSE(sink_close(run));
+
+    // Failing on a block write well before the close is caught as well.
+    ASSERT_TRUE(sink_open_file(run, "/dev/full"));
+    for (int i = 0; i < 10000; ++i) emit_text(run, "0123456789abcdef\n");
+    EXPECT_TRUE(run.output.failed);
+    EXPECT_FALSE(sink_close(run));
+}
+
+}  // namespace
+}  // namespace qrv
