@@ -1,8 +1,21 @@
+// The post-parse pass: nine steps in a fixed order, each only while no
+// error has been counted.
 #include "postparse/post_parse.h"
-// (stub: replaced by the post-parse pass)
+
 namespace qrv {
+
 int post_parse(run_context& run) {
     if (run.modules == nullptr || run.modules->elements == nullptr) return 0;
-    return 0;
+    if (run.error_count == 0) mark_main_module(run.modules->elements);
+    if (run.error_count == 0) derive_prefixes(run);
+    if (run.error_count == 0) plug_extensions(run);
+    if (run.error_count == 0) resolve_references(run);
+    if (run.error_count == 0) join_modules(run);
+    if (run.error_count == 0) collect_union_members(run);
+    if (run.error_count == 0) mark_recursive(run.elements);
+    if (run.error_count == 0) number_and_rename(run);
+    if (run.error_count == 0) build_qualified_names(run);
+    return run.error_count == 0 ? 1 : 0;
 }
+
 }  // namespace qrv

@@ -1,6 +1,7 @@
 // The post-parse pass: its entry and its nine steps, in run order.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "model/model.h"
@@ -35,7 +36,32 @@ void build_qualified_names(run_context& run);
 // `aliases`), or `current` when the reference has no "::". Returns false
 // when no module is found; `name_part` receives the name part.
 bool locate_module(run_context& run, module_record* current, const module_ref* aliases,
-                   std::string_view reference, module_record** found,
-                   std::string_view* name_part);
+                   std::string_view reference, module_record** found, std::string_view* name_part);
+
+// The prefix base from the module name; false when the name is empty.
+bool prefix_from_module_name(const module_record& module, std::string& base);
+// The prefix base from the c_name of the module's first element; false when
+// the module has no element.
+bool prefix_from_first_element(const module_record& module, std::string& base);
+
+// Resolves one reference element found in the tree of `module`: 1 when it
+// now stands for its target, 0 when the reference could not be followed.
+int resolve_reference(run_context& run, module_record* module, element* e);
+
+// Plugs the plug statements of one module into their targets.
+void plug_module(run_context& run, module_record* module);
+
+// Copies of the elements of a chain (top level only; members are shared).
+element* copy_chain(run_context& run, const element* first);
+
+// Appends the distinct members of the unions below `chain` to the run's
+// union member chain after `tail`; returns the new tail.
+element* collect_union_members(run_context& run, element* tail, element* chain);
+
+// Numbers a chain and everything below it, renaming reserved words.
+void number_and_rename(run_context& run, element* chain);
+
+// Appends "_" to a c_name that equals a reserved word, with a note.
+void rename_reserved(run_context& run, element* e);
 
 }  // namespace qrv

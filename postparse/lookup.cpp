@@ -1,0 +1,149 @@
+#include "postparse/lookup.h"
+
+#include <bit>
+
+#include "postparse/post_parse.h"
+
+namespace qrv {
+
+module_record* name_lookup::module_named(std::string_view name) {
+    if (!modules_indexed_) {
+        for (module_record* m = run_.modules; m != nullptr; m = m->next) {
+            modules_.emplace(m->name.view(), m);  // keeps the first of a name
+        }
+        modules_indexed_ = true;
+    }
+    auto it = modules_.find(name);
+    return it == modules_.end() ? nullptr : it->second;
+}
+
+bool name_lookup::alias_target(const module_ref* aliases, std::string_view alias,
+                               std::string_view* target) {
+    if (aliases == nullptr) return false;
+    auto [it, fresh] = aliases_.try_emplace(aliases);
+    if (fresh) {
+        // The list runs newest first; the newest entry of an alias wins.
+        for (const module_ref* r = aliases; r != nullptr; r = r->next) {
+            it->second.emplace(r->alias.view(), r->module_name.view());
+        }
+    }
+    auto found = it->second.find(alias);
+    if (found == it->second.end()) return false;
+    *target = found->second;
+    return true;
+}
+
+element* name_lookup::top_level(module_record* module, std::string_view name) {
+    auto [it, fresh] = top_level_.try_emplace(module);
+    if (fresh) {
+        for (element* e = module->elements; e != nullptr; e = e->next) {
+            it->second.emplace(e->name.view(), e);  // keeps the first of a name
+        }
+    }
+    auto found = it->second.find(name);
+    return found == it->second.end() ? nullptr : found->second;
+}
+
+bool name_lookup::locate(module_record* current, const module_ref* aliases,
+                         std::string_view reference, module_record** found,
+                         std::string_view* name_part) {
+    std::size_t colon = reference.find(':');
+    if (colon == std::string_view::npos) {
+        if (reference.size() > max_reference_part) return false;
+        *found = current;
+        *name_part = reference;
+        return true;
+    }
+    // A single ":" names no module.
+    if (colon + 1 >= reference.size() || reference[colon + 1] != ':') return false;
+    std::string_view module_part = reference.substr(0, colon);
+    std::string_view name = reference.substr(colon + 2);
+    name = name.substr(0, name.find(':'));
+    if (module_part.size() > max_reference_part || name.size() > max_reference_part) return false;
+
+    std::string_view module_name = module_part;
+    alias_target(aliases, module_part, &module_name);
+    module_record* m = module_named(module_name);
+    if (m == nullptr) return false;
+    *found = m;
+    *name_part = name;
+    return true;
+}
+
+element* name_lookup::find_path(module_record* module, std::string_view path) {
+    if (module == nullptr) return nullptr;
+    if (path.empty()) return module->elements;
+    element* chain = nullptr;
+    std::size_t pos = 0;
+    for (bool top = true;; top = false) {
+        std::size_t dot = path.find('.', pos);
+        std::string_view name =
+            path.substr(pos, dot == std::string_view::npos ? std::string_view::npos : dot - pos);
+        if (name.size() > max_reference_length) return nullptr;
+        element* hit = nullptr;
+        if (top) {
+            hit = top_level(module, name);
+        } else {
+            for (element* e = chain; e != nullptr; e = e->next) {
+                if (e->name == name) {
+                    hit = e;
+                    break;
+                }
+            }
+        }
+        if (hit == nullptr) return nullptr;
+        if (dot == std::string_view::npos) return hit;
+        chain = hit->children;
+        pos = dot + 1;
+        if (pos == path.size()) return chain;  // a trailing "." names the first member
+    }
+}
+
+std::size_t chain_table::slot(const element* chain) const {
+    auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(chain));
+    return static_cast<std::size_t>((bits * 0x9e3779b97f4a7c15ULL) >> shift_);
+}
+
+std::int32_t* chain_table::find(const element* chain) {
+    if (used_ == 0) return nullptr;
+    std::size_t mask = keys_.size() - 1;
+    for (std::size_t i = slot(chain);; i = (i + 1) & mask) {
+        if (keys_[i] == chain) return &values_[i];
+        if (keys_[i] == nullptr) return nullptr;
+    }
+}
+
+bool chain_table::insert(const element* chain, std::int32_t value) {
+    if (2 * (used_ + 1) > keys_.size()) grow();
+    std::size_t mask = keys_.size() - 1;
+    for (std::size_t i = slot(chain);; i = (i + 1) & mask) {
+        if (keys_[i] == chain) return false;
+        if (keys_[i] == nullptr) {
+            keys_[i] = chain;
+            values_[i] = value;
+            ++used_;
+            return true;
+        }
+    }
+}
+
+void chain_table::grow() {
+    std::vector<const element*> keys = std::move(keys_);
+    std::vector<std::int32_t> values = std::move(values_);
+    std::size_t size = keys.empty() ? 64 : 2 * keys.size();
+    keys_.assign(size, nullptr);
+    values_.assign(size, 0);
+    shift_ = 64 - std::countr_zero(size);
+    used_ = 0;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (keys[i] != nullptr) insert(keys[i], values[i]);
+    }
+}
+
+bool locate_module(run_context& run, module_record* current, const module_ref* aliases,
+                   std::string_view reference, module_record** found, std::string_view* name_part) {
+    name_lookup lookup(run);
+    return lookup.locate(current, aliases, reference, found, name_part);
+}
+
+}  // namespace qrv

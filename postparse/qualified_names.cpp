@@ -1,0 +1,164 @@
+// Step 9: qualified names, the parent's qualified name, "_" and the c_name.
+//
+// Member chains shared by plug copies are named once for each place they
+// stand, and the last naming stays. Walking every such place would repeat
+// work without end on shared chains, so the step works in three phases with
+// the same result:
+//   1. for every chain, the length its deepest name adds to a parent name
+//      (unbounded when the chain reaches itself);
+//   2. if any name would exceed 255 characters, the walk in source order
+//      goes straight to the first such name and stops the run there;
+//   3. otherwise the chains form no cycle, and the last place a chain is
+//      reached in source order is the first place it is reached when every
+//      chain is walked back to front; each chain is named once, there.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "postparse/lookup.h"
+#include "postparse/post_parse.h"
+#include "qrvutil/diagnostics.h"
+
+namespace qrv {
+
+namespace {
+
+constexpr int unbounded = 1 << 20;
+
+bool names_members(const element* q) { return q->link.empty(); }
+
+int added_length(const element* q) { return 1 + static_cast<int>(q->c_name.size()); }
+
+// Phase 1: the longest text a chain adds below a parent name.
+class depth_table {
+public:
+    int of(const element* chain) { return *length_.find(chain); }
+
+    void measure(element* root) {
+        if (!length_.insert(root, open)) return;
+        struct frame {
+            element* chain;
+            element* at;
+            int longest;
+            int pending;  // what the member being measured adds itself
+        };
+        std::vector<frame> stack;
+        stack.push_back({root, root, 0, 0});
+        while (!stack.empty()) {
+            frame& f = stack.back();
+            element* q = f.at;
+            if (q == nullptr) {
+                int longest = std::min(f.longest, unbounded);
+                *length_.find(f.chain) = longest;
+                stack.pop_back();
+                if (!stack.empty()) {
+                    frame& parent = stack.back();
+                    parent.longest = std::max(parent.longest, parent.pending + longest);
+                }
+                continue;
+            }
+            f.at = q->next;
+            if (!names_members(q)) continue;
+            int own = added_length(q);
+            element* members = q->children;
+            if (members == nullptr) {
+                f.longest = std::max(f.longest, own);
+            } else if (const std::int32_t* known = length_.find(members)) {
+                // A chain still open reaches itself: its names never end.
+                f.longest = *known == open ? unbounded : std::max(f.longest, own + *known);
+            } else {
+                f.pending = own;
+                length_.insert(members, open);
+                stack.push_back({members, members, 0, 0});
+            }
+        }
+    }
+
+private:
+    static constexpr std::int32_t open = -1;
+    chain_table length_;
+};
+
+// Phase 2: from a parent whose names overflow somewhere below, follow the
+// first overflowing member in source order and stop the run there.
+[[noreturn]] void stop_at_first_overflow(run_context& run, depth_table& depths, std::string parent,
+                                         const element* chain) {
+    const int limit = static_cast<int>(max_reference_length);
+    for (;;) {
+        const element* next = nullptr;
+        for (const element* q = chain; q != nullptr; q = q->next) {
+            if (!names_members(q)) continue;
+            int length = static_cast<int>(parent.size()) + added_length(q);
+            if (length > limit) {
+                note(run, "FATAL: Constructed type name is too long: %s_%s\n", parent.c_str(),
+                     q->c_name.c_str());
+                throw fatal_stop{1};
+            }
+            if (q->children != nullptr && length + depths.of(q->children) > limit) {
+                next = q;
+                break;
+            }
+        }
+        if (next == nullptr) throw fatal_stop{1};  // not reached: the table said so
+        parent += '_';
+        parent += next->c_name.view();
+        chain = next->children;
+    }
+}
+
+// Phase 3: every chain named from the last place it is reached. The stack
+// holds members still to be named, so that a chain's members come off it
+// back to front and each member's own chain is named before its earlier
+// siblings.
+void name_members(run_context& run, chain_table& named, text parent, element* chain) {
+    struct pending {
+        element* member;
+        text parent;
+    };
+    std::vector<pending> stack;
+    auto push_chain = [&](element* first, text name) {
+        for (element* q = first; q != nullptr; q = q->next) stack.push_back({q, name});
+    };
+    push_chain(chain, parent);
+    while (!stack.empty()) {
+        pending top = stack.back();
+        stack.pop_back();
+        element* q = top.member;
+        if (!names_members(q)) continue;
+        q->qualified_name = run.texts.concat(top.parent.view(), "_", q->c_name.view());
+        if (q->children != nullptr && named.insert(q->children, 1)) {
+            push_chain(q->children, q->qualified_name);
+        }
+    }
+}
+
+}  // namespace
+
+void build_qualified_names(run_context& run) {
+    std::vector<element*> top;
+    for (element* p = run.elements; p != nullptr; p = p->next) {
+        p->qualified_name = p->c_name;
+        top.push_back(p);
+    }
+
+    depth_table depths;
+    for (element* p : top) {
+        if (p->children != nullptr && names_members(p)) depths.measure(p->children);
+    }
+    for (element* p : top) {
+        if (p->children == nullptr || !names_members(p)) continue;
+        if (static_cast<int>(p->qualified_name.size()) + depths.of(p->children) >
+            static_cast<int>(max_reference_length)) {
+            stop_at_first_overflow(run, depths, std::string(p->qualified_name.view()), p->children);
+        }
+    }
+
+    chain_table named;
+    for (auto it = top.rbegin(); it != top.rend(); ++it) {
+        element* p = *it;
+        if (p->children == nullptr || !names_members(p)) continue;
+        if (named.insert(p->children, 1)) name_members(run, named, p->qualified_name, p->children);
+    }
+}
+
+}  // namespace qrv

@@ -1,0 +1,83 @@
+// Step 8: ordinals, and identifiers that clash with reserved words.
+#include <array>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "postparse/lookup.h"
+#include "postparse/post_parse.h"
+#include "qrvutil/diagnostics.h"
+
+namespace qrv {
+
+namespace {
+
+constexpr std::array<std::string_view, 53> reserved_words = {
+    "asm",    "auto",     "break",  "case",     "char",      "const",    "continue", "default",
+    "do",     "double",   "else",   "enum",     "extern",    "float",    "for",      "goto",
+    "if",     "int",      "long",   "register", "return",    "short",    "signed",   "sizeof",
+    "static", "struct",   "switch", "typedef",  "union",     "unsigned", "void",     "volatile",
+    "while",  "cdecl",    "far",    "huge",     "interrupt", "near",     "pascal",   "catch",
+    "class",  "delete",   "friend", "inline",   "new",       "operator", "private",  "protected",
+    "public", "template", "throw",  "try",      "virtual",
+};
+
+bool is_reserved(std::string_view word) {
+    // Every reserved word is 2 to 9 lower-case letters; most names are
+    // turned away by that alone.
+    if (word.size() < 2 || word.size() > 9 || word[0] < 'a' || word[0] > 'z') return false;
+    static const std::unordered_set<std::string_view> words(reserved_words.begin(),
+                                                            reserved_words.end());
+    return words.count(word) != 0;
+}
+
+}  // namespace
+
+void rename_reserved(run_context& run, element* e) {
+    if (!is_reserved(e->c_name.view())) return;
+    note(run, "Warning (Line:%d): Changed name '%s' to '%s_' to avoid C/C++ keyword name clash\n",
+         e->line, e->c_name.c_str(), e->c_name.c_str());
+    e->c_name = run.texts.concat(e->c_name.view(), "_");
+}
+
+// Every chain is numbered with its own plain and plugin counters. A chain
+// reached again through a shared member list already holds its ordinals and
+// renamed identifiers; walking it again would change and print nothing, so
+// it is walked once.
+void number_and_rename(run_context& run, element* chain) {
+    struct frame {
+        element* at;
+        std::int32_t plain;
+        std::int32_t plugin;
+    };
+    std::vector<frame> stack;
+    chain_table numbered;
+    if (chain != nullptr) {
+        numbered.insert(chain, 1);
+        stack.push_back({chain, 0, run.plugin_ordinal_base});
+    }
+    while (!stack.empty()) {
+        frame& f = stack.back();
+        element* p = f.at;
+        if (p == nullptr) {
+            stack.pop_back();
+            continue;
+        }
+        f.at = p->next;
+        std::int32_t& counter = p->plugin ? f.plugin : f.plain;
+        if (p->ordinal == -1) {
+            p->ordinal = counter;
+        } else {
+            counter = p->ordinal;
+        }
+        ++counter;
+        rename_reserved(run, p);
+        if (p->children != nullptr && !p->recursive && numbered.insert(p->children, 1)) {
+            stack.push_back({p->children, 0, run.plugin_ordinal_base});
+        }
+    }
+}
+
+void number_and_rename(run_context& run) { number_and_rename(run, run.elements); }
+
+}  // namespace qrv

@@ -1,0 +1,154 @@
+// Step 4: references to named definitions take over what they name.
+#include <algorithm>
+#include <climits>
+#include <vector>
+
+#include "postparse/lookup.h"
+#include "postparse/post_parse.h"
+#include "qrvutil/diagnostics.h"
+
+namespace qrv {
+
+namespace {
+
+constexpr int max_lookups = 10;
+
+bool is_constructed(element_kind k) { return k == ET_STRUCT || k == ET_UNION || k == ET_COMBINED; }
+
+// The cardinality of `t` goes to `e` unless `e` has one of its own.
+void merge_cardinality(run_context& run, const element* t, element* e) {
+    if (!e->has_cardinality) {
+        e->has_cardinality = t->has_cardinality;
+        e->cardinality_min = t->cardinality_min;
+        e->cardinality_max = t->cardinality_max;
+    } else if (t->has_cardinality) {
+        report(run, SEV_ERROR,
+               "Illegal duplicate cardinality in original and target definitions of linked type "
+               "%s from %s\n",
+               t->name.c_str(), e->name.c_str());
+    }
+}
+
+int resolve_with(name_lookup& lookup, run_context& run, module_record* module, element* e) {
+    module_record* current = module;
+    for (int attempt = 0; attempt < max_lookups; ++attempt) {
+        module_record* found = nullptr;
+        std::string_view name;
+        if (!lookup.locate(current, current->imports, e->link.view(), &found, &name)) return 0;
+        current = found;
+        element* t = lookup.top_level(current, name);
+        if (t == nullptr) continue;  // the next attempt looks again
+        if (t->kind == ET_LINK) {
+            // Follow the chain: the next attempt resolves t's reference
+            // relative to t's module.
+            e->link = t->link;
+            merge_cardinality(run, t, e);
+            continue;
+        }
+        e->kind = t->kind;
+        e->constrained = t->constrained;
+        e->min = t->min;
+        e->max = t->max;
+        e->min_negative = t->min_negative;
+        e->max_negative = t->max_negative;
+        e->children = t->children;
+        e->module = t->module;
+        merge_cardinality(run, t, e);
+        if (is_constructed(t->kind)) {
+            e->qualified_name = t->c_name;
+        } else {
+            e->link = text{};
+        }
+        ++t->reference_count;
+        return 1;
+    }
+    return 0;
+}
+
+// One member chain being walked.
+struct walk_frame {
+    element* chain;
+    element* at;
+    int depth;        // position on the current path
+    int low_cut;      // shallowest path position the walk below was cut at
+    bool may_change;  // walking it again could resolve or report something
+};
+
+}  // namespace
+
+int resolve_reference(run_context& run, module_record* module, element* e) {
+    name_lookup lookup(run);
+    return resolve_with(lookup, run, module, e);
+}
+
+// The walk enters the members of structures and unions, never a member chain
+// that is already on its path (a plug body plugged into itself, or shared by
+// copies whose member refers back). A chain is settled, and not walked
+// again, once a walk of it went through everything it reaches: no reference
+// below it stayed unresolved, none was resolved to a structure or union whose
+// members that walk did not enter, and no chain outside that walk was met on
+// the path. Walking it again would resolve, report and enter nothing new.
+void resolve_references(run_context& run) {
+    // Per chain: its depth while on the path, else left or settled.
+    constexpr std::int32_t left = -1;
+    constexpr std::int32_t settled = -2;
+    name_lookup lookup(run);
+    chain_table chains;
+    std::vector<walk_frame> stack;
+
+    for (module_record* m = run.modules; m != nullptr; m = m->next) {
+        stack.push_back({m->elements, m->elements, 0, INT_MAX, false});
+        if (m->elements != nullptr) chains.insert(m->elements, 0);
+        while (!stack.empty()) {
+            walk_frame& f = stack.back();
+            element* e = f.at;
+            if (e == nullptr) {
+                walk_frame done = f;
+                stack.pop_back();
+                if (done.chain != nullptr) {
+                    bool clean = !done.may_change && done.low_cut >= done.depth;
+                    *chains.find(done.chain) = clean && !stack.empty() ? settled : left;
+                }
+                if (stack.empty()) break;
+                walk_frame& parent = stack.back();
+                parent.may_change = parent.may_change || done.may_change;
+                parent.low_cut = std::min(parent.low_cut, done.low_cut);
+                continue;
+            }
+            f.at = e->next;
+            element_kind kind = e->kind;
+            if (kind == ET_STRUCT || kind == ET_UNION) {
+                element* members = e->children;
+                if (members == nullptr) continue;
+                int depth = f.depth + 1;
+                if (std::int32_t* state = chains.find(members)) {
+                    if (*state == settled) continue;
+                    if (*state >= 0) {
+                        f.low_cut = std::min(f.low_cut, static_cast<int>(*state));
+                        continue;
+                    }
+                    *state = depth;
+                } else {
+                    chains.insert(members, depth);
+                }
+                stack.push_back({members, members, depth, INT_MAX, false});
+            } else if (kind == ET_LINK) {
+                if (resolve_with(lookup, run, m, e) == 1) {
+                    // Now a structure or union, it is descended into when
+                    // its chain is walked again: its members were not
+                    // walked here.
+                    if ((e->kind == ET_STRUCT || e->kind == ET_UNION) && e->children != nullptr) {
+                        f.may_change = true;
+                    }
+                } else {
+                    f.may_change = true;
+                    report_at(run, e->module != nullptr ? e->module->path.c_str() : nullptr,
+                              e->line, SEV_ERROR, "Unable to expand definition of -%s- in -%s-\n",
+                              e->link.c_str(), e->c_name.c_str());
+                }
+            }
+        }
+    }
+}
+
+}  // namespace qrv
