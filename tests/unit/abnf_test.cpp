@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "console_capture.h"
 #include "qrvutil/writer.h"
 
 namespace qrv {
@@ -20,25 +21,17 @@ struct abnf_fixture : ::testing::Test {
     run_context run;
     parse_state ps;
     std::string out;
-    char* console_text = nullptr;
-    std::size_t console_size = 0;
+    testing::console_capture captured;
 
     void SetUp() override {
         init_run_context(run);
-        run.console = open_memstream(&console_text, &console_size);
+        run.console = captured.file();
         ps.run = &run;
         ps.module = new_module_record(run);
         run.input_path = "in.pvx";
         setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
     }
-    void TearDown() override {
-        std::fclose(run.console);
-        std::free(console_text);
-    }
-    std::string console() {
-        std::fflush(run.console);
-        return std::string(console_text, console_size);
-    }
+    std::string console() { return captured.text(); }
 
     text t(const char* s) { return make_text(run, s); }
 
@@ -551,10 +544,7 @@ TEST_F(abnf_fixture, deep_nesting_is_written_and_a_body_containing_itself_is_ref
     rules();
     EXPECT_EQ(console(), "ERROR: Members nested too deeply to be written: deep (line: 5)\n");
     root->children = nullptr;
-    std::fclose(run.console);
-    std::free(console_text);
-    console_text = nullptr;
-    run.console = open_memstream(&console_text, &console_size);
+    captured.take();
 
     // A member that shares the member list it stands in: the walk would
     // never end.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/run.h"
+#include "console_capture.h"
 
 namespace qrv::testing {
 
@@ -44,14 +45,10 @@ inline cli_result run_cli(const std::vector<std::string>& args) {
     for (std::string& s : storage) argv.push_back(s.data());
     argv.push_back(nullptr);
 
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* console = open_memstream(&buffer, &size);
+    console_capture console;
     cli_result r;
-    r.status = pvx2abnf_main(static_cast<int>(storage.size()), argv.data(), console);
-    std::fclose(console);
-    r.out.assign(buffer, size);
-    std::free(buffer);
+    r.status = pvx2abnf_main(static_cast<int>(storage.size()), argv.data(), console.file());
+    r.out = console.text();
     return r;
 }
 

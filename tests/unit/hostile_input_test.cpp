@@ -157,8 +157,8 @@ TEST_F(hostile, ten_thousand_modules_in_one_file) {
 }
 
 TEST_F(hostile, directive_lines_longer_than_255_characters) {
-    std::string directives = std::string(1000, 'A') + " list\n" + "A " +
-                             std::string(600, 'x') + "\n" + std::string(300, ' ') + "A list\n";
+    std::string directives = std::string(1000, 'A') + " list\n" + "A " + std::string(600, 'x') +
+                             "\n" + std::string(300, ' ') + "A list\n";
     cli_result r = translate("struct A { bool b; };\n", &directives);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("0 error(s), "), std::string::npos);

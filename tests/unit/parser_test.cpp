@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "app/run.h"
+#include "cli_support.h"
+#include "console_capture.h"
 #include "frontend/source.h"
 #include "model/model.h"
 
@@ -22,13 +24,10 @@ struct parsed {
 
     explicit parsed(std::string_view source) {
         init_run_context(*run);
-        char* buffer = nullptr;
-        std::size_t size = 0;
-        run->console = open_memstream(&buffer, &size);
+        testing::console_capture captured;
+        run->console = captured.file();
         result = read_source_text(*run, "t.pvx", source, nullptr);
-        std::fclose(run->console);
-        out.assign(buffer, size);
-        std::free(buffer);
+        out = captured.text();
     }
 
     module_record& module() { return *run->modules; }
@@ -303,17 +302,9 @@ TEST(parser, deeply_nested_file_gives_one_error_through_the_program) {
         for (int i = 0; i < 100000; ++i) f << "struct a { ";
         for (int i = 0; i < 100000; ++i) f << "}; ";
     }
-    std::vector<std::string> args{"pvx2abnf", in, out};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* console = open_memstream(&buffer, &size);
-    const int status = pvx2abnf_main(3, argv.data(), console);
-    std::fclose(console);
-    const std::string printed(buffer, size);
-    std::free(buffer);
+    const testing::cli_result r = testing::run_cli({in, out});
+    const int status = r.status;
+    const std::string& printed = r.out;
 
     EXPECT_EQ(status, 0);
     EXPECT_EQ(printed, "pvx2abnf version 0.91\n\n" + in +

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "console_capture.h"
+
 namespace qrv {
 namespace {
 
@@ -16,22 +18,14 @@ namespace {
 struct writer_fixture : ::testing::Test {
     run_context run;
     std::string out;
-    char* console_text = nullptr;
-    std::size_t console_size = 0;
+    testing::console_capture captured;
 
     void SetUp() override {
         init_run_context(run);
-        run.console = open_memstream(&console_text, &console_size);
+        run.console = captured.file();
         sink_open_memory(run, &out);
     }
-    void TearDown() override {
-        std::fclose(run.console);
-        std::free(console_text);
-    }
-    std::string console() {
-        std::fflush(run.console);
-        return std::string(console_text, console_size);
-    }
+    std::string console() { return captured.text(); }
 };
 
 std::string blanks(std::size_t n) { return std::string(n, ' '); }
