@@ -3,8 +3,6 @@
 #pragma once
 
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "model/model.h"
 
@@ -15,10 +13,10 @@ struct rule_writer {
 
     run_context& run;
     // Top-level elements by name, the first of each name; built on first use.
-    std::unordered_map<std::string_view, element*> names;
+    name_index names;
     bool indexed = false;
-    // Member chains of the bodies being written (by their first element).
-    std::unordered_set<const element*> open_chains;
+    // Member chains of the bodies being written.
+    chain_marks open_chains;
     int nesting = 0;
     // Last character this writer handed to the output.
     char last = '\n';

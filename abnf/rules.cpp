@@ -31,17 +31,30 @@ constexpr int max_write_nesting = 2 * max_body_depth;
     put(w, std::string_view(digits, static_cast<std::size_t>(end - digits)));
 }
 
-std::string number_text(std::uint64_t value) {
+// One note of a line comment, added piece by piece; several notes are
+// separated by ", ".
+void begin_note(run_context& run) {
+    if (!run.pending_comment.empty()) run.pending_comment += ", ";
+}
+
+void append_number(std::string& out, std::uint64_t value) {
     char digits[24];
     auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
     (void)ec;
-    return std::string(digits, end);
+    out.append(digits, end);
 }
 
-// One note of a line comment; several notes are separated by ", ".
 void append_comment(run_context& run, std::string_view piece) {
-    if (!run.pending_comment.empty()) run.pending_comment += ", ";
+    begin_note(run);
     run.pending_comment += piece;
+}
+
+// The number of decimal digits of the larger bound of a constraint.
+int digit_width(const element& e) {
+    const std::uint32_t larger = std::max(e.min, e.max);
+    int digits = 1;
+    for (std::uint32_t v = larger; v >= 10; v /= 10) ++digits;
+    return digits;
 }
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
@@ -104,7 +117,8 @@ void write_body(rule_writer& w, element* e);
         case ET_BOOLEAN: put(w, "bool "); break;
         case ET_INTEGER:
             if (e->constrained && e->min_negative) put(w, "[ \"-\" ] ");
-            put(w, digit_count(*e));
+            put(w, "1*");
+            if (e->constrained) put_number(w, static_cast<std::uint64_t>(digit_width(*e)));
             put(w, "DIGIT ");
             break;
         case ET_OID: put(w, "oid "); break;
@@ -164,25 +178,31 @@ void write_type(rule_writer& w, element* e) {
 // The comments a member adds to its line: its name when neither its tag nor
 // the rule it refers to shows it, and the bounds of its constraint.
 [[gnu::noinline]] void comment_member(run_context& run, const element& m) {
+    std::string& comment = run.pending_comment;
     const std::string_view name = m.name.view();
     if (!equal_ignoring_case(name, link_name_part(m.link.view())) &&
         !equal_ignoring_case(name, m.tag.view())) {
-        std::string piece(name);
-        piece += ' ';
-        append_comment(run, piece);
+        begin_note(run);
+        comment += name;
+        comment += ' ';
     }
     if (!m.constrained) return;
     if (m.kind == ET_INTEGER) {
-        std::string piece = "Range = ";
-        if (m.min_negative) piece += '-';
-        piece += number_text(m.min);
-        piece += " to ";
-        if (m.max_negative) piece += '-';
-        piece += number_text(m.max);
-        piece += ' ';
-        append_comment(run, piece);
+        begin_note(run);
+        comment += "Range = ";
+        if (m.min_negative) comment += '-';
+        append_number(comment, m.min);
+        comment += " to ";
+        if (m.max_negative) comment += '-';
+        append_number(comment, m.max);
+        comment += ' ';
     } else if (m.kind == ET_ASCII || m.kind == ET_BYTES) {
-        append_comment(run, "Size = " + number_text(m.min) + " to " + number_text(m.max) + " ");
+        begin_note(run);
+        comment += "Size = ";
+        append_number(comment, m.min);
+        comment += " to ";
+        append_number(comment, m.max);
+        comment += ' ';
     }
 }
 
@@ -247,12 +267,12 @@ void write_members(rule_writer& w, element* e, bool is_union, bool several, bool
              e->name.c_str(), e->line);
         return false;
     }
-    if (e->children != nullptr && w.open_chains.count(e->children) != 0) {
+    if (e->children != nullptr && w.open_chains.find(e->children) != nullptr) {
         note(w.run, "ERROR: Members contain themselves and can not be written: %s (line: %d)\n",
              e->name.c_str(), e->line);
         return false;
     }
-    if (e->children != nullptr) w.open_chains.insert(e->children);
+    if (e->children != nullptr) w.open_chains.insert(e->children, 1);
     ++w.nesting;
     return true;
 }
@@ -292,12 +312,7 @@ void write_body(rule_writer& w, element* e) {
 }
 
 void index_names(rule_writer& w) {
-    std::size_t count = 0;
-    for (const element* e = w.run.elements; e != nullptr; e = e->next) ++count;
-    w.names.reserve(count);
-    for (element* e = w.run.elements; e != nullptr; e = e->next) {
-        w.names.emplace(e->name.view(), e);  // the first of a name stays
-    }
+    w.names.build(w.run.elements);  // the first of a name stays
     w.indexed = true;
 }
 
@@ -320,10 +335,7 @@ std::string_view link_name_part(std::string_view link) {
 
 std::string digit_count(const element& e) {
     if (!e.constrained) return "1*";
-    const std::uint32_t larger = std::max(e.min, e.max);
-    int digits = 1;
-    for (std::uint32_t v = larger; v >= 10; v /= 10) ++digits;
-    return "1*" + std::to_string(digits);
+    return "1*" + std::to_string(digit_width(e));
 }
 
 [[gnu::noinline]] void check_untagged(run_context& run, const element& body) {
@@ -357,9 +369,8 @@ std::string digit_count(const element& e) {
 
 [[gnu::noinline]] void mark_reference(rule_writer& w, const element& m) {
     if (!w.indexed) index_names(w);
-    auto found = w.names.find(link_name_part(m.link.view()));
-    if (found != w.names.end()) {
-        ++found->second->reference_count;
+    if (element* found = w.names.find(link_name_part(m.link.view()))) {
+        ++found->reference_count;
     } else {
         note(w.run, "WARNING: Unable to find definition for: %s (line: %d)\n", m.link.c_str(),
              m.line);
@@ -384,7 +395,10 @@ void write_value(rule_writer& w, element* e) {
     if (!run.pending_comment.empty()) {
         if (run.column >= comment_column) put(w, "\n");
         if (run.column < comment_column) {
-            put(w, std::string(static_cast<std::size_t>(comment_column - run.column), ' '));
+            static constexpr std::string_view blanks(
+                "                                                            ");
+            static_assert(blanks.size() == comment_column);
+            put(w, blanks.substr(0, static_cast<std::size_t>(comment_column - run.column)));
         }
         put(w, "\t; ");
         put(w, run.pending_comment);

@@ -72,7 +72,9 @@ void take_name(parse_state& ps, element& e, const char* text) {
     }
     e.name = make_text(*ps.run, name);
     e.tag = e.name;
-    e.c_name = make_text(*ps.run, to_c_name(name));
+    // An identifier has no '.' or ':'; without a '-' the C name is the name.
+    e.c_name =
+        name.find('-') == std::string_view::npos ? e.name : make_text(*ps.run, to_c_name(name));
     ps.step = STEP_AFTER_NAME;
 }
 

@@ -7,6 +7,7 @@
 // one compare.
 #include "frontend/lexer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -133,8 +134,17 @@ inline int significant_char(parse_state& ps) {
     return c == '/' ? after_slash(ps) : c;
 }
 
-// The first character of a token, after white space and comments.
+// The first character of a token, after white space and comments. Plain
+// white space is taken from the source directly while nothing is pushed
+// back; the rest goes the general way.
 inline int skip_space(parse_state& ps) {
+    source_stream& s = *ps.stream;
+    if (s.pushed_count == 0) {
+        while (s.pos < s.size && (char_classes[s.data[s.pos]] & CC_SPACE) != 0) {
+            if (s.data[s.pos] == '\n') ++ps.line;
+            ++s.pos;
+        }
+    }
     int c;
     do {
         c = significant_char(ps);
@@ -149,6 +159,17 @@ inline int skip_space(parse_state& ps) {
 std::size_t read_word(parse_state& ps, int c, char* text) {
     std::size_t n = 0;
     text[n++] = static_cast<char>(c);
+    // Word characters are never '/' or a line feed: while nothing is pushed
+    // back they come straight from the source.
+    source_stream& s = *ps.stream;
+    if (s.pushed_count == 0) {
+        const unsigned char* p = s.data + s.pos;
+        const std::size_t limit = std::min(s.size - s.pos, token_max_chars - n);
+        std::size_t k = 0;
+        while (k < limit && (char_classes[p[k]] & CC_WORD) != 0)
+            text[n++] = static_cast<char>(p[k++]);
+        s.pos += k;
+    }
     c = significant_char(ps);
     while (n < token_max_chars && has_class(c, CC_WORD)) {
         text[n++] = static_cast<char>(c);

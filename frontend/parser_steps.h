@@ -16,9 +16,11 @@ struct declaration {
     element* children_tail = nullptr;
 };
 
-// A token text buffer of the size the token readers need.
+// A token text buffer of the size the token readers need; it starts as the
+// empty text (only the terminator is set: the buffer is made for every token).
 struct token_text {
-    char s[token_text_capacity] = {};
+    token_text() { s[0] = '\0'; }
+    char s[token_text_capacity];
 };
 
 // Bodies and statements.

@@ -4,8 +4,11 @@
 // appended) sets flags and prefixes on what was read.
 #include "frontend/source.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -27,6 +30,12 @@ bool read_whole_file(const char* path, std::string& out) {
     std::FILE* f = std::fopen(path, "rb");
     if (f == nullptr) return false;
     out.clear();
+    // Room for the whole of a regular file at once; the reads below go on
+    // to the real end in any case.
+    struct stat info {};
+    if (::fstat(::fileno(f), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        out.reserve(static_cast<std::size_t>(info.st_size));
+    }
     char buffer[65536];
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
@@ -39,10 +48,9 @@ bool read_whole_file(const char* path, std::string& out) {
 // ending after a line feed.
 std::size_t piece_end(std::string_view data, std::size_t pos) {
     const std::size_t limit = std::min(data.size(), pos + max_line_piece);
-    for (std::size_t i = pos; i < limit; ++i) {
-        if (data[i] == '\n') return i + 1;
-    }
-    return limit;
+    const void* feed = std::memchr(data.data() + pos, '\n', limit - pos);
+    if (feed == nullptr) return limit;
+    return static_cast<std::size_t>(static_cast<const char*>(feed) - data.data()) + 1;
 }
 
 // Where the definitions begin: after the whole line holding the first

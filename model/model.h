@@ -3,16 +3,19 @@
 // front end keeps while it reads one module.
 //
 // Texts (names, tags, links, paths ...) are immutable and live in the run's
-// text arena; an element holds a 16-byte `text` handle, so an element costs
-// about 200 bytes however long its names may be. The capacities of the
-// language (63 characters for names, tags and constant texts, 255 for
-// reference and qualified names) are limits the front end and post-parse
-// enforce with their own messages, not storage reserved in every record.
+// text arena; an element holds 8-byte `text` handles, so an element costs
+// 128 bytes however long its names may be. The capacities of the language
+// (63 characters for names, tags and constant texts, 255 for reference and
+// qualified names) are limits the front end and post-parse enforce with
+// their own messages, not storage reserved in every record.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,7 +28,7 @@ inline constexpr std::size_t max_name_length = 63;        // names, tags, const 
 inline constexpr std::size_t max_reference_length = 255;  // links, qualified names
 inline constexpr int max_body_depth = 1000;               // nesting of bodies
 
-enum element_kind : std::uint32_t {
+enum element_kind : std::uint8_t {
     ET_STRUCT = 0,
     ET_UNION = 1,
     ET_COMBINED = 2,
@@ -48,19 +51,43 @@ enum element_kind : std::uint32_t {
     ET_LINK = 19,
 };
 
-// An immutable, NUL-terminated text. It points into the run's text arena
-// or at a string literal; copying a handle never copies the characters.
+// The characters of a text are stored after their length (4 bytes, in the
+// machine's byte order) and before a terminating NUL. Texts that are not in
+// an arena, such as the empty text, are built at compile time this way.
+template <std::size_t N>
+struct counted_chars {
+    char bytes[4 + N] = {};  // N counts the terminator
+    constexpr const char* chars() const { return bytes + 4; }
+};
+
+template <std::size_t N>
+constexpr counted_chars<N> make_counted_chars(const char (&s)[N]) {
+    counted_chars<N> out;
+    const auto length = std::bit_cast<std::array<char, 4>>(static_cast<std::uint32_t>(N - 1));
+    for (std::size_t i = 0; i < 4; ++i) out.bytes[i] = length[i];
+    for (std::size_t i = 0; i < N; ++i) out.bytes[4 + i] = s[i];
+    return out;
+}
+
+inline constexpr counted_chars<1> empty_text_chars = make_counted_chars("");
+
+// An immutable, NUL-terminated text: one pointer to counted characters in
+// the run's text arena or in static storage. Copying a handle never copies
+// the characters.
 struct text {
-    const char* p = "";
-    std::uint32_t n = 0;
+    const char* p = empty_text_chars.chars();
 
     const char* c_str() const { return p; }
-    std::size_t size() const { return n; }
-    bool empty() const { return n == 0; }
-    std::string_view view() const { return {p, n}; }
+    std::size_t size() const {
+        std::uint32_t n;
+        std::memcpy(&n, p - sizeof n, sizeof n);
+        return n;
+    }
+    bool empty() const { return p[0] == '\0' && size() == 0; }
+    std::string_view view() const { return {p, size()}; }
     char operator[](std::size_t i) const { return p[i]; }
     friend bool operator==(text a, std::string_view b) { return a.view() == b; }
-    friend bool operator==(text a, text b) { return a.view() == b.view(); }
+    friend bool operator==(text a, text b) { return a.p == b.p || a.view() == b.view(); }
 };
 
 // A bump allocator for texts; everything is released with the arena.
@@ -104,13 +131,16 @@ struct module_record;
 
 struct element {
     text name;
-    text c_name;
-    text tag;
+    text c_name;  // the same text as the name when they are equal
+    text tag;     // the same text as the name unless the element has its own
     text link;
     text const_value;
     text qualified_name;
     const char* pattern = nullptr;  // owned by the arena; no later stage reads it
-    element_kind kind = ET_LINK;
+    element* children = nullptr;
+    element* next = nullptr;
+    element* next_union_member = nullptr;
+    module_record* module = nullptr;
     std::int32_t line = 0;
     std::int32_t ordinal = -1;
     std::uint32_t min = 0;
@@ -118,21 +148,73 @@ struct element {
     std::uint32_t cardinality_min = 0;
     std::int32_t cardinality_max = -1;
     std::int32_t reference_count = 0;
-    bool constrained = false;
-    bool min_negative = false;
-    bool max_negative = false;
-    bool has_cardinality = false;
-    bool z_suffix = false;
-    bool plugin = false;
-    bool in_main_module = false;
-    bool listed = false;
-    bool dynamic = false;
-    bool is_copy = false;
-    bool recursive = false;
-    element* children = nullptr;
-    element* next = nullptr;
-    element* next_union_member = nullptr;
-    module_record* module = nullptr;
+    element_kind kind = ET_LINK;
+    bool constrained : 1 = false;
+    bool min_negative : 1 = false;
+    bool max_negative : 1 = false;
+    bool has_cardinality : 1 = false;
+    bool z_suffix : 1 = false;
+    bool plugin : 1 = false;
+    bool in_main_module : 1 = false;
+    bool listed : 1 = false;
+    bool dynamic : 1 = false;
+    bool is_copy : 1 = false;
+    bool recursive : 1 = false;
+    // The mark of the walk in progress when this element heads a member
+    // chain (see chain_marks); meaningless to any other walk.
+    std::uint32_t walk_stamp = 0;
+    std::int32_t walk_value = 0;
+};
+
+// Marks of one walk over member chains, kept in the first element of each
+// chain (a chain is known by its first element): a walk takes a stamp no
+// earlier walk had, and a chain's value counts only while its stamp is the
+// walk's own. Only one walk may mark at a time.
+class chain_marks {
+public:
+    chain_marks();
+
+    // The value stored for `chain`, or null.
+    std::int32_t* find(element* chain) const {
+        return chain->walk_stamp == stamp_ ? &chain->walk_value : nullptr;
+    }
+    // Stores `value` for `chain` unless it has a value; true when stored.
+    bool insert(element* chain, std::int32_t value) const {
+        if (chain->walk_stamp == stamp_) return false;
+        chain->walk_stamp = stamp_;
+        chain->walk_value = value;
+        return true;
+    }
+    void erase(element* chain) const {
+        if (chain->walk_stamp == stamp_) chain->walk_stamp = 0;
+    }
+
+private:
+    std::uint32_t stamp_;
+};
+
+// The first element of each name in a chain, hashed by name: open
+// addressing; each slot keeps the name's hash and length, and a name of up
+// to 16 characters itself, so that a probe mostly compares within the
+// table and does not visit the element or its text.
+class name_index {
+public:
+    // Indexes `first` and the elements after it; the first of a name stays.
+    void build(element* first);
+    element* find(std::string_view name) const;
+
+private:
+    static constexpr std::size_t key_size = 16;
+    struct slot {
+        element* e;
+        std::uint32_t hash;
+        std::uint32_t length;
+        char key[key_size];  // a short name, padded with zeros
+    };
+    std::size_t position(std::string_view name, const char* key, std::uint32_t hash) const;
+
+    std::vector<slot> slots_;
+    std::size_t mask_ = 0;
 };
 
 struct module_ref {
@@ -168,8 +250,9 @@ struct module_record {
 // Where the ABNF text goes while it is written: a file, or memory.
 struct output_sink {
     std::FILE* file = nullptr;
-    std::string* memory = nullptr;  // when set, text is appended here instead
-    std::string buffer;             // bytes not yet handed to the file
+    std::string* memory = nullptr;   // when set, text is appended here instead
+    std::unique_ptr<char[]> buffer;  // bytes not yet handed to the file
+    std::size_t used = 0;            // how many bytes of the buffer hold text
     bool open = false;
     bool failed = false;  // a write to the file failed
 };
@@ -255,7 +338,8 @@ struct fatal_stop {
     int status;
 };
 
-inline constexpr const char* uninitialised_marker = "___QRV_UnInitialised___";
+inline constexpr auto uninitialised_chars = make_counted_chars("___QRV_UnInitialised___");
+inline constexpr const char* uninitialised_marker = uninitialised_chars.chars();
 
 void init_run_context(run_context& run);
 

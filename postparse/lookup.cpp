@@ -1,7 +1,5 @@
 #include "postparse/lookup.h"
 
-#include <bit>
-
 #include "postparse/post_parse.h"
 
 namespace qrv {
@@ -35,13 +33,8 @@ bool name_lookup::alias_target(const module_ref* aliases, std::string_view alias
 
 element* name_lookup::top_level(module_record* module, std::string_view name) {
     auto [it, fresh] = top_level_.try_emplace(module);
-    if (fresh) {
-        for (element* e = module->elements; e != nullptr; e = e->next) {
-            it->second.emplace(e->name.view(), e);  // keeps the first of a name
-        }
-    }
-    auto found = it->second.find(name);
-    return found == it->second.end() ? nullptr : found->second;
+    if (fresh) it->second.build(module->elements);  // keeps the first of a name
+    return it->second.find(name);
 }
 
 bool name_lookup::locate(module_record* current, const module_ref* aliases,
@@ -96,47 +89,6 @@ element* name_lookup::find_path(module_record* module, std::string_view path) {
         chain = hit->children;
         pos = dot + 1;
         if (pos == path.size()) return chain;  // a trailing "." names the first member
-    }
-}
-
-std::size_t chain_table::slot(const element* chain) const {
-    auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(chain));
-    return static_cast<std::size_t>((bits * 0x9e3779b97f4a7c15ULL) >> shift_);
-}
-
-std::int32_t* chain_table::find(const element* chain) {
-    if (used_ == 0) return nullptr;
-    std::size_t mask = keys_.size() - 1;
-    for (std::size_t i = slot(chain);; i = (i + 1) & mask) {
-        if (keys_[i] == chain) return &values_[i];
-        if (keys_[i] == nullptr) return nullptr;
-    }
-}
-
-bool chain_table::insert(const element* chain, std::int32_t value) {
-    if (2 * (used_ + 1) > keys_.size()) grow();
-    std::size_t mask = keys_.size() - 1;
-    for (std::size_t i = slot(chain);; i = (i + 1) & mask) {
-        if (keys_[i] == chain) return false;
-        if (keys_[i] == nullptr) {
-            keys_[i] = chain;
-            values_[i] = value;
-            ++used_;
-            return true;
-        }
-    }
-}
-
-void chain_table::grow() {
-    std::vector<const element*> keys = std::move(keys_);
-    std::vector<std::int32_t> values = std::move(values_);
-    std::size_t size = keys.empty() ? 64 : 2 * keys.size();
-    keys_.assign(size, nullptr);
-    values_.assign(size, 0);
-    shift_ = 64 - std::countr_zero(size);
-    used_ = 0;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (keys[i] != nullptr) insert(keys[i], values[i]);
     }
 }
 

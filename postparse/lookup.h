@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string_view>
 #include <unordered_map>
-#include <vector>
 
 #include "model/model.h"
 
@@ -34,34 +33,13 @@ public:
     element* find_path(module_record* module, std::string_view path);
 
 private:
-    using name_map = std::unordered_map<std::string_view, element*>;
     using alias_map = std::unordered_map<std::string_view, std::string_view>;
 
     run_context& run_;
     bool modules_indexed_ = false;
     std::unordered_map<std::string_view, module_record*> modules_;
     std::unordered_map<const module_ref*, alias_map> aliases_;
-    std::unordered_map<const module_record*, name_map> top_level_;
-};
-
-// A small integer per member chain (a chain is known by its first element),
-// for the walks that must not repeat work: open addressing, no removal.
-class chain_table {
-public:
-    // The value stored for `chain`, or null. The pointer stays valid until
-    // the next insertion.
-    std::int32_t* find(const element* chain);
-    // Stores `value` for `chain` unless it has a value; true when stored.
-    bool insert(const element* chain, std::int32_t value);
-
-private:
-    std::size_t slot(const element* chain) const;
-    void grow();
-
-    std::vector<const element*> keys_;
-    std::vector<std::int32_t> values_;
-    std::size_t used_ = 0;
-    int shift_ = 64;
+    std::unordered_map<const module_record*, name_index> top_level_;
 };
 
 }  // namespace qrv

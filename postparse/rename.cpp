@@ -1,7 +1,6 @@
 // Step 8: ordinals, and identifiers that clash with reserved words.
 #include <array>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "postparse/lookup.h"
@@ -22,13 +21,41 @@ constexpr std::array<std::string_view, 53> reserved_words = {
     "public", "template", "throw",  "try",      "virtual",
 };
 
+// A hash on the length and three characters that places every reserved
+// word in a slot of its own (checked when compiling), so a name is compared
+// with one word at most.
+constexpr std::size_t reserved_slot_count = 128;
+
+constexpr std::size_t reserved_hash(std::string_view s) {
+    return (s.size() * 2 + static_cast<unsigned char>(s[0]) * 15u +
+            static_cast<unsigned char>(s.back()) * 49u + static_cast<unsigned char>(s[1]) * 6u) &
+           (reserved_slot_count - 1);
+}
+
+struct reserved_table {
+    std::array<std::int8_t, reserved_slot_count> slots{};
+    bool collision = false;
+};
+
+constexpr reserved_table make_reserved_table() {
+    reserved_table t;
+    for (auto& s : t.slots) s = -1;
+    for (std::size_t i = 0; i < reserved_words.size(); ++i) {
+        std::int8_t& slot = t.slots[reserved_hash(reserved_words[i])];
+        if (slot >= 0) t.collision = true;
+        slot = static_cast<std::int8_t>(i);
+    }
+    return t;
+}
+
+constexpr reserved_table reserved = make_reserved_table();
+static_assert(!reserved.collision, "the hash must place every reserved word in its own slot");
+
 bool is_reserved(std::string_view word) {
-    // Every reserved word is 2 to 9 lower-case letters; most names are
-    // turned away by that alone.
+    // Every reserved word is 2 to 9 lower-case letters.
     if (word.size() < 2 || word.size() > 9 || word[0] < 'a' || word[0] > 'z') return false;
-    static const std::unordered_set<std::string_view> words(reserved_words.begin(),
-                                                            reserved_words.end());
-    return words.count(word) != 0;
+    const int slot = reserved.slots[reserved_hash(word)];
+    return slot >= 0 && reserved_words[static_cast<std::size_t>(slot)] == word;
 }
 
 }  // namespace
@@ -51,7 +78,7 @@ void number_and_rename(run_context& run, element* chain) {
         std::int32_t plugin;
     };
     std::vector<frame> stack;
-    chain_table numbered;
+    const chain_marks numbered;
     if (chain != nullptr) {
         numbered.insert(chain, 1);
         stack.push_back({chain, 0, run.plugin_ordinal_base});

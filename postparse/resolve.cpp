@@ -93,7 +93,7 @@ void resolve_references(run_context& run) {
     constexpr std::int32_t left = -1;
     constexpr std::int32_t settled = -2;
     name_lookup lookup(run);
-    chain_table chains;
+    const chain_marks chains;
     std::vector<walk_frame> stack;
 
     for (module_record* m = run.modules; m != nullptr; m = m->next) {

@@ -17,15 +17,24 @@ element* collect_union_members(run_context& run, element* tail, element* chain) 
     for (element* u = run.union_members; u != nullptr; u = u->next_union_member) {
         seen.insert(u->c_name.view());
     }
+    // One mark per chain: on the path or walked completely, and whether it
+    // is the member chain of a union whose members were taken already.
     constexpr std::int32_t on_path = 1;
     constexpr std::int32_t left = 2;
-    chain_table walked;           // chains on the path or walked completely
-    chain_table collected;        // member chains of unions taken already
+    constexpr std::int32_t collected = 4;
+    const chain_marks marks;
+    auto state_of = [&marks](element* members) {
+        const std::int32_t* state = marks.find(members);
+        return state == nullptr ? 0 : *state;
+    };
+    auto set_state = [&marks](element* members, std::int32_t state) {
+        if (!marks.insert(members, state)) *marks.find(members) = state;
+    };
     std::vector<element*> stack;  // the next element of each chain on the path
     std::vector<element*> heads;
 
     auto enter = [&](element* members) {
-        walked.insert(members, on_path);
+        set_state(members, state_of(members) | on_path);
         heads.push_back(members);
         stack.push_back(members);
     };
@@ -34,14 +43,16 @@ element* collect_union_members(run_context& run, element* tail, element* chain) 
     while (!stack.empty()) {
         element* p = stack.back();
         if (p == nullptr) {
-            *walked.find(heads.back()) = left;
+            set_state(heads.back(), (state_of(heads.back()) & ~on_path) | left);
             heads.pop_back();
             stack.pop_back();
             continue;
         }
         stack.back() = p->next;
         if (!p->link.empty()) continue;  // its members belong to its target
-        if (p->kind == ET_UNION && p->children != nullptr && collected.insert(p->children, 1)) {
+        if (p->kind == ET_UNION && p->children != nullptr &&
+            (state_of(p->children) & collected) == 0) {
+            set_state(p->children, state_of(p->children) | collected);
             for (element* u = p->children; u != nullptr; u = u->next) {
                 if (!seen.insert(u->c_name.view()).second) continue;
                 if (tail == nullptr) {
@@ -55,7 +66,7 @@ element* collect_union_members(run_context& run, element* tail, element* chain) 
         }
         if (p->kind == ET_STRUCT || p->kind == ET_UNION) {
             element* members = p->children;
-            if (members != nullptr && walked.find(members) == nullptr) {
+            if (members != nullptr && (state_of(members) & (on_path | left)) == 0) {
                 enter(members);
             }
         }

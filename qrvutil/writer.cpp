@@ -1,9 +1,11 @@
 #include "qrvutil/writer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace qrv {
@@ -11,7 +13,7 @@ namespace qrv {
 namespace {
 
 // Bytes collected before they are handed to the file in one block.
-constexpr std::size_t flush_threshold = 64 * 1024;
+constexpr std::size_t buffer_size = 64 * 1024;
 
 constexpr std::int64_t tab_width = 20;
 constexpr std::string_view indent_unit = "    ";
@@ -34,16 +36,26 @@ constexpr std::array<unsigned char, 256> make_classes(bool braces) {
 constexpr auto classes_with_braces = make_classes(true);
 constexpr auto classes_without_braces = make_classes(false);
 
-void flush_buffer(output_sink& sink) {
-    if (sink.buffer.empty()) return;
-    if (sink.file != nullptr && !sink.failed) {
-        if (std::fwrite(sink.buffer.data(), 1, sink.buffer.size(), sink.file) !=
-            sink.buffer.size()) {
-            sink.failed = true;
-        }
-    }
+void hand_to_file(output_sink& sink, const char* bytes, std::size_t n) {
     // After a failed write the rest is dropped: the file is lost anyway.
-    sink.buffer.clear();
+    if (n == 0 || sink.file == nullptr || sink.failed) return;
+    if (std::fwrite(bytes, 1, n, sink.file) != n) sink.failed = true;
+}
+
+void flush_buffer(output_sink& sink) {
+    if (sink.used == 0) return;
+    hand_to_file(sink, sink.buffer.get(), sink.used);
+    sink.used = 0;
+}
+
+// Room for `n` more bytes in the buffer, or false when they do not fit even
+// an empty one.
+bool make_room(output_sink& sink, std::size_t n) {
+    if (n > buffer_size - sink.used) {
+        flush_buffer(sink);
+        if (n > buffer_size) return false;
+    }
+    return true;
 }
 
 void write_blanks(run_context& run, std::size_t n) {
@@ -52,8 +64,14 @@ void write_blanks(run_context& run, std::size_t n) {
         sink.memory->append(n, ' ');
         return;
     }
-    sink.buffer.append(n, ' ');
-    if (sink.buffer.size() >= flush_threshold) flush_buffer(sink);
+    if (!sink.buffer) return;  // no file open: the bytes go nowhere
+    while (n > 0) {
+        const std::size_t piece = std::min(n, buffer_size);
+        make_room(sink, piece);
+        std::memset(sink.buffer.get() + sink.used, ' ', piece);
+        sink.used += piece;
+        n -= piece;
+    }
 }
 
 void check_depth(run_context& run) {
@@ -90,23 +108,29 @@ void sink_write(run_context& run, std::string_view s) {
         sink.memory->append(s);
         return;
     }
-    sink.buffer.append(s);
-    if (sink.buffer.size() >= flush_threshold) flush_buffer(sink);
+    if (!sink.buffer) return;  // no file open: the bytes go nowhere
+    if (!make_room(sink, s.size())) {
+        hand_to_file(sink, s.data(), s.size());
+        return;
+    }
+    std::memcpy(sink.buffer.get() + sink.used, s.data(), s.size());
+    sink.used += s.size();
 }
 
 bool sink_open_file(run_context& run, const char* path) {
     output_sink& sink = run.output;
     sink.memory = nullptr;
-    sink.buffer.clear();
+    sink.used = 0;
     sink.failed = false;
     sink.file = std::fopen(path, "w");
     if (sink.file == nullptr) {
+        sink.buffer.reset();
         sink.open = false;
         return false;
     }
     // The sink buffers by itself; the stream passes blocks straight on.
     std::setvbuf(sink.file, nullptr, _IONBF, 0);
-    sink.buffer.reserve(flush_threshold + 4096);
+    if (!sink.buffer) sink.buffer = std::make_unique<char[]>(buffer_size);
     sink.open = true;
     return true;
 }
@@ -115,7 +139,8 @@ void sink_open_memory(run_context& run, std::string* memory) {
     output_sink& sink = run.output;
     sink.file = nullptr;
     sink.memory = memory;
-    sink.buffer.clear();
+    sink.buffer.reset();
+    sink.used = 0;
     sink.failed = false;
     sink.open = true;
 }
@@ -129,22 +154,30 @@ bool sink_close(run_context& run) {
         sink.file = nullptr;
     }
     sink.memory = nullptr;
-    sink.buffer.clear();
-    sink.buffer.shrink_to_fit();
+    sink.buffer.reset();
+    sink.used = 0;
     sink.open = false;
     return !sink.failed;
 }
 
 void emit_text(run_context& run, std::string_view s) {
     const auto& classes = run.brace_indent ? classes_with_braces : classes_without_braces;
+    output_sink& sink = run.output;
     std::size_t i = 0;
     const std::size_t n = s.size();
     while (i < n) {
-        // Copy the run of plain characters up to the next special one.
+        // Copy the run of plain characters up to the next special one:
+        // straight into the file's buffer when the rest of the text fits.
         std::size_t j = i;
-        while (j < n && classes[static_cast<unsigned char>(s[j])] == PLAIN) ++j;
-        if (j > i) {
+        if (sink.buffer && n - i <= buffer_size - sink.used) {
+            char* out = sink.buffer.get() + sink.used;
+            while (j < n && classes[static_cast<unsigned char>(s[j])] == PLAIN) *out++ = s[j++];
+            sink.used += j - i;
+        } else {
+            while (j < n && classes[static_cast<unsigned char>(s[j])] == PLAIN) ++j;
             sink_write(run, s.substr(i, j - i));
+        }
+        if (j > i) {
             run.column += static_cast<std::int32_t>(j - i);
             i = j;
             if (i == n) break;

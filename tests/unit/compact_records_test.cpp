@@ -1,0 +1,188 @@
+// The compact storage of the model: counted texts, the name index and the
+// marks walks keep in member chains; and the writer's buffer, which layout
+// rules and file blocks must agree on.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "model/model.h"
+#include "qrvutil/writer.h"
+
+namespace qrv {
+namespace {
+
+struct records : ::testing::Test {
+    run_context run;
+    parse_state ps;
+    std::vector<element*> chain;
+
+    void SetUp() override {
+        init_run_context(run);
+        ps.run = &run;
+    }
+
+    // A chain of elements with these names, in order.
+    element* make_chain(const std::vector<std::string>& names) {
+        chain.clear();
+        for (const std::string& n : names) {
+            element* e = new_element(ps);
+            e->name = make_text(run, n);
+            if (!chain.empty()) chain.back()->next = e;
+            chain.push_back(e);
+        }
+        return chain.empty() ? nullptr : chain.front();
+    }
+};
+
+TEST_F(records, texts_know_their_length_whatever_their_characters) {
+    const text with_zero = run.texts.copy(std::string_view("a\0b", 3));
+    EXPECT_EQ(with_zero.size(), 3u);
+    EXPECT_FALSE(with_zero.empty());
+    EXPECT_EQ(with_zero.view(), std::string_view("a\0b", 3));
+
+    const text none{};
+    EXPECT_TRUE(none.empty());
+    EXPECT_STREQ(none.c_str(), "");
+    EXPECT_TRUE(run.texts.concat("", "").empty());
+
+    const std::string long_one(70000, 'z');
+    const text big = run.texts.concat(long_one, "!", long_one);
+    EXPECT_EQ(big.size(), 2 * long_one.size() + 1);
+    EXPECT_EQ(big[long_one.size()], '!');
+    EXPECT_EQ(big.c_str()[big.size()], '\0');
+
+    // Equal characters are equal texts, wherever they are kept.
+    EXPECT_EQ(make_text(run, "same"), make_text(run, "same"));
+    EXPECT_FALSE(make_text(run, "same") == make_text(run, "sam"));
+}
+
+TEST_F(records, name_index_finds_the_first_of_each_name) {
+    const std::string long_a = "a_name_longer_than_sixteen_characters_1";
+    const std::string long_b = "a_name_longer_than_sixteen_characters_2";
+    make_chain({"Msg", "x", long_a, "Msg", long_b, "sixteen_chars_ab", "sixteen_chars_abc"});
+    name_index index;
+    index.build(chain.front());
+
+    EXPECT_EQ(index.find("Msg"), chain[0]);  // not the later one
+    EXPECT_EQ(index.find("x"), chain[1]);
+    EXPECT_EQ(index.find(long_a), chain[2]);
+    EXPECT_EQ(index.find(long_b), chain[4]);
+    EXPECT_EQ(index.find("sixteen_chars_ab"), chain[5]);
+    EXPECT_EQ(index.find("sixteen_chars_abc"), chain[6]);
+
+    // Prefixes, extensions and unknown names find nothing.
+    EXPECT_EQ(index.find("Ms"), nullptr);
+    EXPECT_EQ(index.find("Msg0"), nullptr);
+    EXPECT_EQ(index.find(long_a.substr(0, 16)), nullptr);
+    EXPECT_EQ(index.find(long_a + "x"), nullptr);
+    EXPECT_EQ(index.find(""), nullptr);
+    EXPECT_EQ(index.find(std::string_view("x\0", 2)), nullptr);
+
+    name_index never_built;
+    EXPECT_EQ(never_built.find("Msg"), nullptr);
+}
+
+TEST_F(records, name_index_tells_apart_names_whose_hashes_agree) {
+    // Pairs of the same length whose hashes agree in the index's slots:
+    // only their characters tell them apart, short or long.
+    make_chain({"s0004407", "a_long_definition_name_0147219", "s0026348",
+                "a_long_definition_name_0176506"});
+    name_index index;
+    index.build(chain.front());
+    EXPECT_EQ(index.find("s0004407"), chain[0]);
+    EXPECT_EQ(index.find("a_long_definition_name_0147219"), chain[1]);
+    EXPECT_EQ(index.find("s0026348"), chain[2]);
+    EXPECT_EQ(index.find("a_long_definition_name_0176506"), chain[3]);
+}
+
+TEST_F(records, name_index_holds_many_names_and_their_repeats) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 5000; ++i) names.push_back("N" + std::to_string(i));
+    for (int i = 0; i < 5000; i += 7) names.push_back("N" + std::to_string(i));
+    make_chain(names);
+    name_index index;
+    index.build(chain.front());
+    for (int i = 0; i < 5000; ++i) {
+        ASSERT_EQ(index.find(names[static_cast<std::size_t>(i)]),
+                  chain[static_cast<std::size_t>(i)])
+            << names[static_cast<std::size_t>(i)];
+    }
+    EXPECT_EQ(index.find("N5000"), nullptr);
+}
+
+TEST_F(records, each_walk_sees_only_its_own_marks) {
+    make_chain({"a", "b"});
+    element* a = chain[0];
+    element* b = chain[1];
+    {
+        const chain_marks first;
+        EXPECT_EQ(first.find(a), nullptr);
+        EXPECT_TRUE(first.insert(a, 7));
+        EXPECT_FALSE(first.insert(a, 9));  // a value stays
+        ASSERT_NE(first.find(a), nullptr);
+        EXPECT_EQ(*first.find(a), 7);
+        EXPECT_EQ(first.find(b), nullptr);
+        first.erase(a);
+        EXPECT_EQ(first.find(a), nullptr);
+        EXPECT_TRUE(first.insert(a, 0));
+    }
+
+    // A copy carries the mark along; a later walk sees neither.
+    element* copy = run.element_pool.make();
+    *copy = *a;
+    const chain_marks second;
+    EXPECT_EQ(second.find(a), nullptr);
+    EXPECT_EQ(second.find(copy), nullptr);
+    EXPECT_TRUE(second.insert(copy, 1));
+    EXPECT_EQ(second.find(a), nullptr);
+}
+
+std::string read_file(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Texts written straight into the file's buffer come out exactly as the
+// layout rules write them into memory, also where a text crosses a block.
+TEST(writer_buffer, file_and_memory_output_agree_across_block_boundaries) {
+    std::vector<std::string> pieces;
+    for (int i = 0; i < 3000; ++i) {
+        std::string p = "piece" + std::to_string(i);
+        if (i % 3 == 0) p += "\t";
+        if (i % 5 == 0) p += "{x}";
+        if (i % 7 == 0) p += "\n";
+        if (i % 11 == 0) p += std::string(static_cast<std::size_t>(i * 13 % 900), 'w');
+        pieces.push_back(p);
+    }
+    pieces.push_back(std::string(200000, 'L') + "\n\t}end");  // longer than a block
+
+    run_context in_memory;
+    init_run_context(in_memory);
+    std::string expected;
+    sink_open_memory(in_memory, &expected);
+    for (const std::string& p : pieces) emit_text(in_memory, p);
+    sink_close(in_memory);
+
+    run_context to_file;
+    init_run_context(to_file);
+    const auto folder = std::filesystem::path(QRV_TEST_TMP) / "writer_buffer";
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "out.txt";
+    ASSERT_TRUE(sink_open_file(to_file, path.c_str()));
+    for (const std::string& p : pieces) emit_text(to_file, p);
+    EXPECT_EQ(to_file.column, in_memory.column);
+    EXPECT_EQ(to_file.depth, in_memory.depth);
+    ASSERT_TRUE(sink_close(to_file));
+
+    EXPECT_GT(expected.size(), 4u * 64 * 1024);
+    EXPECT_EQ(read_file(path), expected);
+}
+
+}  // namespace
+}  // namespace qrv
