@@ -251,6 +251,9 @@ struct module_record {
 struct output_sink {
     std::FILE* file = nullptr;
     std::string* memory = nullptr;   // when set, text is appended here instead
+    // In memory mode, the most text that may be written before writing
+    // stops with output_limit_reached (fuzzing bounds its runs with it).
+    std::size_t memory_limit = static_cast<std::size_t>(-1);
     std::unique_ptr<char[]> buffer;  // bytes not yet handed to the file
     std::size_t used = 0;            // how many bytes of the buffer hold text
     bool open = false;

@@ -58,10 +58,19 @@ bool make_room(output_sink& sink, std::size_t n) {
     return true;
 }
 
+void append_to_memory(output_sink& sink, std::string_view s, std::size_t blanks) {
+    const std::size_t n = s.size() + blanks;
+    if (n > sink.memory_limit || sink.memory->size() > sink.memory_limit - n) {
+        throw output_limit_reached{};
+    }
+    sink.memory->append(s);
+    sink.memory->append(blanks, ' ');
+}
+
 void write_blanks(run_context& run, std::size_t n) {
     output_sink& sink = run.output;
     if (sink.memory != nullptr) {
-        sink.memory->append(n, ' ');
+        append_to_memory(sink, {}, n);
         return;
     }
     if (!sink.buffer) return;  // no file open: the bytes go nowhere
@@ -105,7 +114,7 @@ void write_newline(run_context& run) {
 void sink_write(run_context& run, std::string_view s) {
     output_sink& sink = run.output;
     if (sink.memory != nullptr) {
-        sink.memory->append(s);
+        append_to_memory(sink, s, 0);
         return;
     }
     if (!sink.buffer) return;  // no file open: the bytes go nowhere

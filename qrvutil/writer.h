@@ -10,6 +10,9 @@
 
 namespace qrv {
 
+// Thrown when text written to memory would pass the sink's memory_limit.
+struct output_limit_reached {};
+
 void emit(run_context& run, const char* format, ...) QRV_PRINTF(2, 3);
 // Writes a text through the same layout rules, without formatting.
 void emit_text(run_context& run, std::string_view s);

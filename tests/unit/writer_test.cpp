@@ -166,3 +166,23 @@ TEST_F(sink_fixture, a_full_device_fails_at_the_latest_on_close) {
 
 }  // namespace
 }  // namespace qrv
+
+namespace qrv {
+namespace {
+
+TEST(writer_memory_limit, writing_stops_at_the_limit_and_keeps_what_fit) {
+    run_context run;
+    init_run_context(run);
+    std::string out;
+    sink_open_memory(run, &out);
+    run.output.memory_limit = 10;
+    emit_text(run, "abcdef");
+    EXPECT_THROW(emit_text(run, "\tx"), output_limit_reached);  // the tab needs 14 blanks
+    EXPECT_EQ(out, "abcdef");
+    EXPECT_THROW(emit_text(run, "ghijk"), output_limit_reached);
+    emit_text(run, "ghij");
+    EXPECT_EQ(out, "abcdefghij");
+}
+
+}  // namespace
+}  // namespace qrv
