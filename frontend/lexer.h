@@ -20,8 +20,8 @@ enum token_code : int {
     TK_STRUCT = 6,
     TK_UNION = 7,
     TK_COMBI = 8,
-    TK_LBRACE = 9,    // {
-    TK_RBRACE = 10,   // }
+    TK_LBRACE = 9,   // {
+    TK_RBRACE = 10,  // }
     TK_VOID = 11,
     TK_BOOL = 12,
     TK_INT = 13,
@@ -53,11 +53,11 @@ enum token_code : int {
     TK_SMARK = 39,
     TK_EMARK = 40,
     TK_EXEC = 41,
-    TK_QUESTION = 42,  // ?
-    TK_STAR = 43,      // *
-    TK_PLUS = 44,      // +
-    TK_SEMICOLON = 45, // ;
-    TK_COMMA = 46,     // ,
+    TK_QUESTION = 42,   // ?
+    TK_STAR = 43,       // *
+    TK_PLUS = 44,       // +
+    TK_SEMICOLON = 45,  // ;
+    TK_COMMA = 46,      // ,
     TK_NUMBER = 47,
     TK_WORD = 48,
     TK_END = 49,

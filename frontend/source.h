@@ -21,7 +21,7 @@ int read_source_text(run_context& run, const char* path, std::string_view source
 // Applies a directive file to the modules read from `source_path`; a
 // missing file is no error.
 void read_directives(run_context& run, const char* source_path);
-void read_directives_text(run_context& run, const char* source_path,
-                          const char* directive_path, std::string_view text);
+void read_directives_text(run_context& run, const char* source_path, const char* directive_path,
+                          std::string_view text);
 
 }  // namespace qrv

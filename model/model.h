@@ -250,7 +250,7 @@ struct module_record {
 // Where the ABNF text goes while it is written: a file, or memory.
 struct output_sink {
     std::FILE* file = nullptr;
-    std::string* memory = nullptr;   // when set, text is appended here instead
+    std::string* memory = nullptr;  // when set, text is appended here instead
     // In memory mode, the most text that may be written before writing
     // stops with output_limit_reached (fuzzing bounds its runs with it).
     std::size_t memory_limit = static_cast<std::size_t>(-1);

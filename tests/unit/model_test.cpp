@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "model/model.h"
+
+#include <gtest/gtest.h>
 
 namespace qrv {
 namespace {
