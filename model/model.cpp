@@ -1,21 +1,13 @@
 #include "model/model.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
-#include <new>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 namespace qrv {
 
 namespace {
 
-constexpr std::size_t first_arena_block = 64 * 1024;
-constexpr std::size_t last_arena_block = 4 * 1024 * 1024;
-constexpr std::size_t huge_page = 2 * 1024 * 1024;
+constexpr std::size_t arena_block = 64 * 1024;
 constexpr std::size_t length_bytes = 4;
 
 // Room for a text of `n` characters: its length is stored, and the returned
@@ -41,39 +33,17 @@ chain_marks::chain_marks() : stamp_(++last_walk_stamp) {
     if (stamp_ == 0) stamp_ = ++last_walk_stamp;
 }
 
-void* allocate_block(std::size_t bytes) {
-    void* p = nullptr;
-    if (bytes >= huge_page) {
-        const std::size_t rounded = (bytes + huge_page - 1) / huge_page * huge_page;
-        p = std::aligned_alloc(huge_page, rounded);
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-        // Only advice: without huge pages the block works the same.
-        if (p != nullptr) madvise(p, rounded, MADV_HUGEPAGE);
-#endif
-    } else {
-        p = std::malloc(bytes == 0 ? 1 : bytes);
-    }
-    if (p == nullptr) throw std::bad_alloc();
-    return p;
-}
-
-void block_release::operator()(void* p) const noexcept { std::free(p); }
-
 char* text_arena::allocate(std::size_t n) {
     if (n > left_) {
-        const std::size_t size =
-            block_size_ == 0 ? first_arena_block : std::min(block_size_ * 2, last_arena_block);
-        if (n > size / 4) {
+        std::size_t size = n > arena_block / 4 ? n : arena_block;
+        blocks_.push_back(std::make_unique<char[]>(size));
+        if (size == arena_block) {
+            cursor_ = blocks_.back().get();
+            left_ = size;
+        } else {
             // A large text gets a block of its own; the current block stays.
-            block_ptr<char> own = make_block<char>(n);
-            blocks_.push_back(std::move(own));
             return blocks_.back().get();
         }
-        block_ptr<char> block = make_block<char>(size);
-        blocks_.push_back(std::move(block));
-        cursor_ = blocks_.back().get();
-        left_ = size;
-        block_size_ = size;
     }
     char* p = cursor_;
     cursor_ += n;
@@ -176,8 +146,7 @@ void name_index::build(element* first) {
     for (const element* e = first; e != nullptr; e = e->next) ++count;
     std::size_t size = 16;
     while (size < 2 * count) size *= 2;
-    slots_ = make_block<slot>(size);
-    std::uninitialized_fill_n(slots_.get(), size, slot{});
+    slots_.assign(size, slot{});
     mask_ = size - 1;
     char key[key_size];
     for (element* e = first; e != nullptr; e = e->next) {
@@ -194,7 +163,7 @@ void name_index::build(element* first) {
 }
 
 element* name_index::find(std::string_view name) const {
-    if (!slots_) return nullptr;
+    if (slots_.empty()) return nullptr;
     char key[key_size];
     make_key(name, key, key_size);
     return slots_[position(name, key, static_cast<std::uint32_t>(hash_name(name)))].e;

@@ -10,7 +10,6 @@
 // their own messages, not storage reserved in every record.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -18,10 +17,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
 namespace qrv {
@@ -93,23 +90,6 @@ struct text {
     friend bool operator==(text a, text b) { return a.p == b.p || a.view() == b.view(); }
 };
 
-// Memory for the big blocks of a run (record pools, the text arena, name
-// tables). A block of 2 MB or more is asked to be backed by huge pages where
-// the system offers them, so that a large model is faulted in and walked
-// with far fewer page faults and translation misses. Throws std::bad_alloc
-// when no memory is left; a block goes back through block_release.
-void* allocate_block(std::size_t bytes);
-struct block_release {
-    void operator()(void* p) const noexcept;
-};
-template <class T>
-using block_ptr = std::unique_ptr<T[], block_release>;
-
-template <class T>
-block_ptr<T> make_block(std::size_t count) {
-    return block_ptr<T>(static_cast<T*>(allocate_block(count * sizeof(T))));
-}
-
 // A bump allocator for texts; everything is released with the arena.
 class text_arena {
 public:
@@ -119,47 +99,32 @@ public:
 
 private:
     char* allocate(std::size_t n);
-    std::vector<block_ptr<char>> blocks_;
+    std::vector<std::unique_ptr<char[]>> blocks_;
     char* cursor_ = nullptr;
     std::size_t left_ = 0;
-    std::size_t block_size_ = 0;  // of the current block; 0 before the first
 };
 
 // A pool of records of one type: stable addresses, released all at once.
-// Blocks double in size up to a few megabytes, so a small run stays small
-// and a large one lives in a few large blocks.
 template <class T>
 class record_pool {
-    static_assert(std::is_trivially_destructible_v<T>, "records are released without destruction");
-
 public:
     T* make() {
-        if (used_ == capacity_) grow();
-        return ::new (static_cast<void*>(blocks_.back().get() + used_++)) T();
+        if (used_ == block_size) {
+            blocks_.push_back(std::make_unique<T[]>(block_size));
+            used_ = 0;
+        }
+        T* r = &blocks_.back()[used_++];
+        return r;
     }
     void clear() {
         blocks_.clear();
-        used_ = 0;
-        capacity_ = 0;
+        used_ = block_size;
     }
 
 private:
-    static constexpr std::size_t first_count = 512;
-    static constexpr std::size_t most_count =
-        std::max(first_count, std::size_t{4} * 1024 * 1024 / sizeof(T));
-
-    void grow() {
-        const std::size_t count =
-            capacity_ == 0 ? first_count : std::min(capacity_ * 2, most_count);
-        block_ptr<T> block = make_block<T>(count);
-        blocks_.push_back(std::move(block));
-        used_ = 0;
-        capacity_ = count;
-    }
-
-    std::vector<block_ptr<T>> blocks_;
-    std::size_t used_ = 0;
-    std::size_t capacity_ = 0;
+    static constexpr std::size_t block_size = 512;
+    std::vector<std::unique_ptr<T[]>> blocks_;
+    std::size_t used_ = block_size;
 };
 
 struct module_record;
@@ -248,7 +213,7 @@ private:
     };
     std::size_t position(std::string_view name, const char* key, std::uint32_t hash) const;
 
-    block_ptr<slot> slots_;
+    std::vector<slot> slots_;
     std::size_t mask_ = 0;
 };
 

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 namespace qrv {
 namespace {
 
@@ -91,49 +89,6 @@ TEST(model, arena_texts_are_stable_and_terminated) {
     for (int i = 0; i < 20000; ++i) ASSERT_STREQ(texts[i].c_str(), std::to_string(i).c_str());
     EXPECT_EQ(arena.concat("ab", "::", "cd"), "ab::cd");
     EXPECT_TRUE(arena.copy("").empty());
-}
-
-TEST(model, pool_records_stay_put_and_start_fresh_as_blocks_grow) {
-    // Enough records to fill blocks of every size, the largest ones several times.
-    record_pool<element> pool;
-    std::vector<element*> made;
-    for (int round = 0; round < 2; ++round) {
-        made.clear();
-        for (int i = 0; i < 200000; ++i) {
-            element* e = pool.make();
-            ASSERT_EQ(e->ordinal, -1);
-            ASSERT_EQ(e->next, nullptr);
-            e->line = i;
-            made.push_back(e);
-        }
-        for (int i = 0; i < 200000; ++i) ASSERT_EQ(made[i]->line, i);
-        std::vector<element*> sorted = made;
-        std::sort(sorted.begin(), sorted.end());
-        for (std::size_t i = 1; i < sorted.size(); ++i) {
-            ASSERT_GE(reinterpret_cast<char*>(sorted[i]) - reinterpret_cast<char*>(sorted[i - 1]),
-                      static_cast<std::ptrdiff_t>(sizeof(element)));
-        }
-        pool.clear();  // a second round starts over in new blocks
-    }
-}
-
-TEST(model, arena_keeps_texts_of_every_size_while_its_blocks_grow) {
-    text_arena arena;
-    std::vector<std::string> wanted;
-    std::vector<text> texts;
-    // Small texts fill blocks up to the largest size; texts of a quarter of
-    // a block or more, between them, get blocks of their own.
-    for (int i = 0; i < 300000; ++i) {
-        std::string s = std::to_string(i) + std::string(static_cast<std::size_t>(i % 61), 'a');
-        if (i % 50000 == 0) s.append(static_cast<std::size_t>(i) * 20 + 17000, 'b');
-        texts.push_back(arena.copy(s));
-        wanted.push_back(std::move(s));
-    }
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        ASSERT_EQ(texts[i].size(), wanted[i].size());
-        ASSERT_EQ(texts[i].view(), wanted[i]);
-        ASSERT_EQ(texts[i].c_str()[wanted[i].size()], '\0');
-    }
 }
 
 }  // namespace
