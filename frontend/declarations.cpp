@@ -13,7 +13,6 @@ namespace qrv::parser_steps {
 
 namespace {
 
-const char premature_end[] = "Encountered premature end of file";
 const char invalid_constraint[] = "Invalid type constraint";
 
 // Only this much of a pattern is kept; the rest is read and dropped.
@@ -29,8 +28,7 @@ void parse_const_text(parse_state& ps, element& e) {
     int c = read_significant_char(ps);
     while (is_space(c)) c = read_char(ps);
     if (c == end_of_file) {
-        parse_report(ps, SEV_ERROR, premature_end);
-        ps.step = STEP_END_BODY;
+        end_body_at_premature_end(ps);
         return;
     }
     if (c != '<') {
@@ -52,8 +50,7 @@ void parse_const_text(parse_state& ps, element& e) {
         e.const_value = make_text(*ps.run, value);
     }
     if (c == end_of_file) {
-        parse_report(ps, SEV_ERROR, premature_end);
-        ps.step = STEP_END_BODY;
+        end_body_at_premature_end(ps);
     }
 }
 
@@ -222,8 +219,7 @@ void parse_constraint_or_name(parse_state& ps, element& e) {
         return;
     }
     if (code == TK_END) {
-        parse_report(ps, SEV_ERROR, premature_end);
-        ps.step = STEP_END_BODY;
+        end_body_at_premature_end(ps);
         return;
     }
     if (e.kind == ET_INTEGER) parse_report(ps, SEV_ERROR, "Integer '%s' missing constraint", tok.s);
@@ -266,8 +262,7 @@ void parse_constraint(parse_state& ps, element& e) {
 void parse_name(parse_state& ps, element& e) {
     token_text tok;
     if (next_token(ps, tok.s) == TK_END) {
-        parse_report(ps, SEV_ERROR, premature_end);
-        ps.step = STEP_END_BODY;
+        end_body_at_premature_end(ps);
         return;
     }
     take_name(ps, e, tok.s);

@@ -14,7 +14,6 @@ namespace parser_steps {
 
 namespace {
 
-const char premature_end[] = "Encountered premature end of file";
 const char unexpected_end[] = "Unexpected end of file encountered";
 
 // `module` name `;`. A later module statement replaces the name.
@@ -246,16 +245,18 @@ element* begin_declaration(parse_state& ps, int code, const char* text) {
     return e;
 }
 
+void end_body_at_premature_end(parse_state& ps) {
+    parse_report(ps, SEV_ERROR, premature_end);
+    ps.step = STEP_END_BODY;
+}
+
 void skip_to_statement_end(parse_state& ps) {
     token_text tok;
     for (;;) {
         switch (next_token(ps, tok.s)) {
             case TK_SEMICOLON: ps.step = STEP_STATEMENT; return;
             case TK_RBRACE: ps.step = STEP_END_BODY; return;
-            case TK_END:
-                ps.step = STEP_END_BODY;
-                parse_report(ps, SEV_ERROR, premature_end);
-                return;
+            case TK_END: end_body_at_premature_end(ps); return;
             default: break;
         }
     }

@@ -23,6 +23,12 @@ struct token_text {
     char s[token_text_capacity];
 };
 
+// The text of the error for a file that ends inside a body or a statement.
+inline constexpr const char premature_end[] = "Encountered premature end of file";
+
+// Reports that the file ended too early and ends the current body.
+void end_body_at_premature_end(parse_state& ps);
+
 // Bodies and statements.
 void parse_body_into(parse_state& ps, element** head, element*& tail);
 element* begin_declaration(parse_state& ps, int code, const char* text);

@@ -11,7 +11,6 @@ namespace qrv::parser_steps {
 
 namespace {
 
-const char premature_end[] = "Encountered premature end of file";
 const char illegal_cardinality[] = "Illegal cardinality format";
 const char negative_cardinality[] = "Illegal negative value in cardinality";
 
@@ -72,10 +71,7 @@ void parse_after(parse_state& ps, declaration& d, after where) {
             check_member_rules(ps, *d.e);
             ps.step = STEP_STATEMENT;
             return;
-        case TK_END:
-            parse_report(ps, SEV_ERROR, premature_end);
-            ps.step = STEP_END_BODY;
-            return;
+        case TK_END: end_body_at_premature_end(ps); return;
         default: break;
     }
     // The step stays: the following tokens are examined the same way.
@@ -116,8 +112,7 @@ void parse_cardinality(parse_state& ps, element& e) {
         return;
     }
     if (code == TK_END) {
-        parse_report(ps, SEV_ERROR, premature_end);
-        ps.step = STEP_END_BODY;
+        end_body_at_premature_end(ps);
         return;
     }
     if (code != TK_NUMBER) {
@@ -137,10 +132,7 @@ void parse_cardinality(parse_state& ps, element& e) {
             ps.step = STEP_AFTER_CARDINALITY;
             return;
         case TK_DOTDOT: break;
-        case TK_END:
-            parse_report(ps, SEV_ERROR, premature_end);
-            ps.step = STEP_END_BODY;
-            return;
+        case TK_END: end_body_at_premature_end(ps); return;
         default: parse_report(ps, SEV_ERROR, illegal_cardinality); return;
     }
 
@@ -166,10 +158,7 @@ void parse_cardinality(parse_state& ps, element& e) {
                 parse_report(ps, SEV_ERROR, illegal_cardinality);
             }
             return;
-        case TK_END:
-            parse_report(ps, SEV_ERROR, premature_end);
-            ps.step = STEP_END_BODY;
-            return;
+        case TK_END: end_body_at_premature_end(ps); return;
         default: parse_report(ps, SEV_ERROR, illegal_cardinality); return;
     }
 }
@@ -178,8 +167,7 @@ void parse_cardinality(parse_state& ps, element& e) {
 void parse_tag(parse_state& ps, element& e) {
     token_text word;
     if (next_raw_word(ps, word.s) == TK_END) {
-        parse_report(ps, SEV_ERROR, premature_end);
-        ps.step = STEP_END_BODY;
+        end_body_at_premature_end(ps);
         return;
     }
     const std::string_view tag(word.s);
