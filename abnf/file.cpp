@@ -97,7 +97,7 @@ void remove_if_regular(const char* path) {
 file_result write_file(run_context& run, const char* path) {
     const std::tm tm = header_time(std::getenv("SOURCE_DATE_EPOCH"));
     if (!sink_open_file(run, path)) {
-        note(run, "error: Unable to create output file: %s\n", path);
+        error_note(run, "error: Unable to create output file: %s\n", path);
         return file_result::not_created;
     }
     try {
@@ -108,7 +108,7 @@ file_result write_file(run_context& run, const char* path) {
         throw;
     }
     if (!sink_close(run)) {
-        note(run, "error: Unable to write output file: %s\n", path);
+        error_note(run, "error: Unable to write output file: %s\n", path);
         remove_if_regular(path);
         return file_result::not_written;
     }
@@ -163,7 +163,7 @@ void write_abnf_to_memory(run_context& run, std::string& out) {
 
 int write_output(run_context& run, int remaining, char** cursor) {
     if (remaining < 1 || cursor == nullptr || cursor[0] == nullptr) {
-        note(run, "error: Output file not specified\n");
+        error_note(run, "error: Output file not specified\n");
         return 0;
     }
     reset_reference_counts(run);

@@ -157,8 +157,8 @@ void write_body(rule_writer& w, element* e);
             break;
         default:
             put(w, "TYPE??? ");
-            note(w.run, "ERROR: Encountered unexpected type (%u) at line: %d\n",
-                 static_cast<unsigned>(e->kind), e->line);
+            error_note(w.run, "ERROR: Encountered unexpected type (%u) at line: %d\n",
+                       static_cast<unsigned>(e->kind), e->line);
             break;
     }
 }
@@ -211,7 +211,7 @@ void write_type(rule_writer& w, element* e) {
     if (!m->link.empty()) mark_reference(w, *m);
     const bool tagged = !m->tag.empty();
     if (m->kind == ET_NULL && !tagged) {
-        note(run, "ERROR: void types can not be untagged (Line: %d)\n", m->line);
+        error_note(run, "ERROR: void types can not be untagged (Line: %d)\n", m->line);
     }
 
     std::string_view open;
@@ -263,13 +263,14 @@ void write_members(rule_writer& w, element* e, bool is_union, bool several, bool
 // it is reported and left out, as is a body nested too deeply to walk.
 [[gnu::noinline]] bool enter_body(rule_writer& w, const element* e) {
     if (w.nesting >= max_write_nesting) {
-        note(w.run, "ERROR: Members nested too deeply to be written: %s (line: %d)\n",
-             e->name.c_str(), e->line);
+        error_note(w.run, "ERROR: Members nested too deeply to be written: %s (line: %d)\n",
+                   e->name.c_str(), e->line);
         return false;
     }
     if (e->children != nullptr && w.open_chains.find(e->children) != nullptr) {
-        note(w.run, "ERROR: Members contain themselves and can not be written: %s (line: %d)\n",
-             e->name.c_str(), e->line);
+        error_note(w.run,
+                   "ERROR: Members contain themselves and can not be written: %s (line: %d)\n",
+                   e->name.c_str(), e->line);
         return false;
     }
     if (e->children != nullptr) w.open_chains.insert(e->children, 1);
@@ -344,11 +345,13 @@ std::string digit_count(const element& e) {
         for (const element* m = body.children; m != nullptr; m = m->next) {
             if (!m->tag.empty()) continue;
             if (m->kind != ET_INTEGER) {
-                note(run, "ERROR: Only an integer can be untagged in a union: %s (line: %d)\n",
-                     m->name.c_str(), m->line);
+                error_note(run,
+                           "ERROR: Only an integer can be untagged in a union: %s (line: %d)\n",
+                           m->name.c_str(), m->line);
             } else if (integer_seen) {
-                note(run, "ERROR: Only one INTEGER can be untagged in a CHOICE: %s (line: %d)\n",
-                     m->name.c_str(), m->line);
+                error_note(run,
+                           "ERROR: Only one INTEGER can be untagged in a CHOICE: %s (line: %d)\n",
+                           m->name.c_str(), m->line);
             } else {
                 integer_seen = true;
             }
@@ -359,10 +362,10 @@ std::string digit_count(const element& e) {
     for (const element* m = body.children; m != nullptr; m = m->next) {
         if (m->tag.empty() && m->has_cardinality) optional_untagged = true;
         if (optional_untagged && !m->has_cardinality) {
-            note(run,
-                 "ERROR: All parameters following untagged optional parameter must also be "
-                 "OPTIONAL: %s (line: %d)\n",
-                 m->name.c_str(), m->line);
+            error_note(run,
+                       "ERROR: All parameters following untagged optional parameter must also be "
+                       "OPTIONAL: %s (line: %d)\n",
+                       m->name.c_str(), m->line);
         }
     }
 }

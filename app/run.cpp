@@ -3,6 +3,7 @@
 #include <new>
 
 #include "abnf/abnf.h"
+#include "app/options.h"
 #include "frontend/source.h"
 #include "postparse/post_parse.h"
 #include "qrvutil/diagnostics.h"
@@ -61,7 +62,7 @@ bool print_usage(run_context& run, const char* file_name) {
     return std::fclose(f) == 0;
 }
 
-int run(run_context& run, int remaining, char** cursor) {
+int run(run_context& run, const run_options& options, int remaining, char** cursor) {
     // The main source file; a file that cannot be read counts as failed.
     bool failed = read_source_file(run, cursor[0]) != 0;
     run.input_path = cursor[0];
@@ -78,14 +79,25 @@ int run(run_context& run, int remaining, char** cursor) {
     std::fprintf(run.console, "%d error(s), %d warning(s)\n", run.error_count, run.warning_count);
 
     int status = 0;
-    if (!failed && post_parse(run) == 1) status = write_output(run, remaining, cursor);
+    if (!failed && post_parse(run) == 1) {
+        if (options.warnings_as_errors && run.warning_count > 0) {
+            error_note(run, "error: Warnings are treated as errors: no output file written\n");
+        } else {
+            status = write_output(run, remaining, cursor);
+        }
+    }
     free_model(run);
     return status;
 }
 
-int pvx2abnf_main(int argc, char** argv, std::FILE* console) {
-    std::fputs("pvx2abnf version 0.91\n\n", console);
+int final_status(const run_context& run, const run_options& options, int status) {
+    if (status != 0) return status;
+    if (options.exit_code && (run.error_count > 0 || run.error_note_count > 0)) return 1;
+    if (options.warnings_as_errors && run.warning_count > 0) return 1;
+    return 0;
+}
 
+int pvx2abnf_main(int argc, char** argv, std::FILE* console) {
     // The run context and its storage live here so that a fatal stop deep
     // inside any pass unwinds to this frame, which sets the exit status.
     auto context = std::make_unique<run_context>();
@@ -94,31 +106,40 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console) {
     rc.console = console;
 
     int status = 0;
+    bool banner = false;
     try {
-        // Option scan: only before the input file name, only the first
-        // character after '-' counts; unknown options are ignored.
-        int remaining = argc;
-        char** cursor = argv;
-        for (;;) {
-            --remaining;
-            if (remaining <= 0) break;
-            ++cursor;
-            if (cursor[0][0] != '-') break;
-            if (cursor[0][1] == '?') {
-                const char* file = remaining >= 2 ? cursor[1] : nullptr;
-                if (!print_usage(rc, file)) {
-                    std::fprintf(console, "error: Unable to create file: %s\n", file);
-                }
-                std::fflush(console);
-                return 0;
-            }
+        // The command line is scanned before anything is printed, so that
+        // --version can print its one line; nothing else depends on it.
+        command_line cl;
+        scan_command_line(argc, argv, cl);
+        if (cl.action == run_action::version && cl.problems.empty()) {
+            std::fputs("pvx2abnf version 0.91\n", console);
+            std::fflush(console);
+            return 0;
         }
-        if (remaining < 2) {
-            std::fputs("Insufficient arguments\n", console);
+        std::fputs("pvx2abnf version 0.91\n\n", console);
+        banner = true;
+        rc.error_format = cl.options.error_format;
+
+        if (!cl.problems.empty()) {
+            // Nothing is read or written after a bad command line.
+            for (const std::string& p : cl.problems) report(rc, SEV_ERROR, "%s", p.c_str());
+            status = 1;
+        } else if (cl.action == run_action::usage) {
+            // Nothing is read or written besides the help text.
+            if (!print_usage(rc, cl.help_file)) {
+                error_note(rc, "error: Unable to create file: %s\n", cl.help_file);
+            }
+        } else if (cl.action == run_action::help) {
+            print_usage(rc, nullptr);
+            write_long_options_help(console);
+        } else if (cl.remaining < 2) {
+            error_note(rc, "Insufficient arguments\n");
             print_usage(rc, nullptr);
         } else {
-            status = run(rc, remaining, cursor);
+            status = run(rc, cl.options, cl.remaining, cl.cursor);
         }
+        status = final_status(rc, cl.options, status);
     } catch (const fatal_stop& stop) {
         status = stop.status;
     } catch (const std::bad_alloc&) {
@@ -126,6 +147,7 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console) {
         free_model(rc);
         rc.pending_comment.clear();
         rc.pending_comment.shrink_to_fit();
+        if (!banner) std::fputs("pvx2abnf version 0.91\n\n", console);
         std::fputs("FATAL error: Unable to allocate memory\n", console);
         status = 1;
     }
