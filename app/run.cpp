@@ -1,9 +1,12 @@
 #include "app/run.h"
 
 #include <new>
+#include <string>
+#include <vector>
 
 #include "abnf/abnf.h"
 #include "app/options.h"
+#include "depfile/depfile.h"
 #include "frontend/source.h"
 #include "postparse/post_parse.h"
 #include "qrvutil/diagnostics.h"
@@ -44,6 +47,15 @@ const char flags_text[] =
     "-? <file>      - Print out help information to file named <file>.\n"
     "\n";
 
+bool is_readable_file(const char* path) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return false;
+    char byte;
+    const bool ok = std::fread(&byte, 1, 1, f) == 1 || std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
+}
+
 void write_usage(std::FILE* out) {
     std::fprintf(out, usage_text, __DATE__, __TIME__);
     std::fputs(flags_text, out);
@@ -63,15 +75,27 @@ bool print_usage(run_context& run, const char* file_name) {
 }
 
 int run(run_context& run, const run_options& options, int remaining, char** cursor) {
+    // The files the grammar is made from, for the dependency file.
+    std::vector<std::string> inputs;
+    const auto read = [&](const char* path) {
+        const bool ok = read_source_file(run, path) == 0;
+        if (!options.depfile.empty()) {
+            inputs.emplace_back(path);
+            const std::string directives = std::string(path) + "cfg";
+            if (is_readable_file(directives.c_str())) inputs.push_back(directives);
+        }
+        return ok;
+    };
+
     // The main source file; a file that cannot be read counts as failed.
-    bool failed = read_source_file(run, cursor[0]) != 0;
+    bool failed = !read(cursor[0]);
     run.input_path = cursor[0];
     ++cursor;
     --remaining;
 
     // Library files: each after a "+" argument.
     while (remaining >= 2 && cursor[0][0] == '+') {
-        if (read_source_file(run, cursor[1]) != 0) failed = true;
+        if (!read(cursor[1])) failed = true;
         cursor += 2;
         remaining -= 2;
     }
@@ -84,6 +108,11 @@ int run(run_context& run, const run_options& options, int remaining, char** curs
             error_note(run, "error: Warnings are treated as errors: no output file written\n");
         } else {
             status = write_output(run, remaining, cursor);
+            // After a successful write, the rule of the output file.
+            if (status == 0 && remaining >= 1 && !options.depfile.empty() &&
+                !write_depfile(run, options.depfile.c_str(), cursor[0], inputs)) {
+                status = 1;
+            }
         }
     }
     free_model(run);
