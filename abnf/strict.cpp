@@ -22,6 +22,7 @@
 // as deep as the parser accepts needs no more than a small stack.
 #include "abnf/strict.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -189,6 +190,19 @@ private:
     };
 
     void put(std::string_view s) { qrv::put(w_, s); }
+
+    // A tag or constant text: mostly plain, and then written as it stands.
+    void put_quoted(std::string_view s) {
+        if (!s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
+                return is_plain(static_cast<unsigned char>(c));
+            })) {
+            put("\"");
+            put(s);
+            put("\"");
+        } else {
+            put(quoted_text(s));
+        }
+    }
 
     // ---- names -------------------------------------------------------
 
@@ -386,7 +400,7 @@ private:
         put(open);
         if (f.owner->kind == ET_STRUCT && m != f.owner->children) put("OWS ");
         if (is_tagged(f, *m)) {
-            put(quoted_text(m->tag.view()));
+            put_quoted(m->tag.view());
             put(m->kind == ET_NULL ? " " : " EQUAL ");
         }
         f.braced = f.owner->kind == ET_UNION && m->constrained;
@@ -540,7 +554,7 @@ private:
                 break;
             case ET_BYTES: write_bytes(e); break;
             case ET_CONST:
-                put(quoted_text(e.const_value.view()));
+                put_quoted(e.const_value.view());
                 put(" ");
                 break;
             case ET_IPV4: put("ipv4 "); break;
