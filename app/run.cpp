@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include <cstring>
 #include <new>
 
 #include "abnf/abnf.h"
@@ -104,6 +105,10 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console) {
             if (remaining <= 0) break;
             ++cursor;
             if (cursor[0][0] != '-') break;
+            if (std::strcmp(cursor[0], "--strict-abnf") == 0) {
+                rc.strict_abnf = true;
+                continue;
+            }
             if (cursor[0][1] == '?') {
                 const char* file = remaining >= 2 ? cursor[1] : nullptr;
                 if (!print_usage(rc, file)) {

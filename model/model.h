@@ -258,6 +258,7 @@ struct output_sink {
     std::size_t used = 0;            // how many bytes of the buffer hold text
     bool open = false;
     bool failed = false;  // a write to the file failed
+    bool crlf = false;    // lines written through the layout rules end in CR LF
 };
 
 struct run_context {
@@ -276,6 +277,9 @@ struct run_context {
 
     // Standard output of the run: banner, diagnostics, notes, summary.
     std::FILE* console = stdout;
+
+    // Option --strict-abnf: the strict grammar, after its checks.
+    bool strict_abnf = false;
 
     // The generator's comment for the line being written.
     std::string pending_comment;
