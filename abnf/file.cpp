@@ -9,6 +9,7 @@
 
 #include "abnf/abnf.h"
 #include "abnf/generator.h"
+#include "abnf/strict.h"
 #include "qrvutil/diagnostics.h"
 #include "qrvutil/writer.h"
 
@@ -57,9 +58,9 @@ void reset_reference_counts(run_context& run) {
     for (element* e = run.elements; e != nullptr; e = e->next) e->reference_count = 0;
 }
 
-void write_header(run_context& run, const std::tm& tm) {
+void write_header(run_context& run, const std::tm& tm, const char* path) {
     emit_text(run, "; Created by pavex2abnf\n");
-    emit(run, "; From: %s\n", run.input_path != nullptr ? run.input_path : "");
+    emit(run, "; From: %s\n", path);
     emit(run, "; On: %s\n", date_line_text(tm).c_str());
     emit(run, "; Generated in %04d. The notice below applies to the whole file.\n",
          tm.tm_year + 1900);
@@ -83,7 +84,19 @@ void write_rules(run_context& run) {
 
 void write_text(run_context& run, const std::tm& tm) {
     reset_reference_counts(run);
-    write_header(run, tm);
+    const char* path = run.input_path != nullptr ? run.input_path : "";
+    if (run.strict_abnf) {
+        // Lines end in CR LF, as RFC 5234 has them; no byte of the path may
+        // end its comment line or move the layout.
+        run.output.crlf = true;
+        write_header(run, tm, comment_text(path).c_str());
+        write_strict_rules(run);
+        sink_write_lines(run, "\n\n");
+        sink_write_lines(run, strict_common_rules());
+        run.output.crlf = false;
+        return;
+    }
+    write_header(run, tm, path);
     write_rules(run);
     sink_write(run, "\n\n");
     sink_write(run, common_rules());
@@ -161,15 +174,19 @@ void write_abnf_to_memory(run_context& run, std::string& out) {
     sink_close(run);
 }
 
-int write_output(run_context& run, int remaining, char** cursor) {
+int write_output(run_context& run, int remaining, char** cursor, bool* written) {
+    if (written != nullptr) *written = false;
     if (remaining < 1 || cursor == nullptr || cursor[0] == nullptr) {
         error_note(run, "error: Output file not specified\n");
         return 0;
     }
     reset_reference_counts(run);
+    // The strict grammar is written only when it passes its checks.
+    if (run.strict_abnf && check_strict_grammar(run) > 0) return 0;
     const file_result result = write_file(run, cursor[0]);
     if (result == file_result::not_created) return 1;
     report_unreferenced(run);
+    if (written != nullptr) *written = result == file_result::written;
     return result == file_result::written ? 0 : 1;
 }
 

@@ -27,4 +27,11 @@ void write_value(rule_writer& w, element* e);
 void end_line(rule_writer& w);
 void mark_reference(rule_writer& w, const element& m);
 
+// The count in front of a repeated character rule of a string kind: the
+// fallback when unconstrained, "n" for one size, else "min*max".
+void write_count(rule_writer& w, const element& e, std::string_view fallback);
+// The notes a member adds to its line comment: its name where neither its
+// tag nor the rule it refers to shows it, and the bounds of its constraint.
+void comment_member(run_context& run, const element& m);
+
 }  // namespace qrv

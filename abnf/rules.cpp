@@ -74,6 +74,8 @@ bool needs_blank(const rule_writer& w) {
     return w.run.column > 0 && w.last != ' ' && w.last != '\t' && w.last != '\n';
 }
 
+}  // namespace
+
 // The count in front of a repeated rule name of the string kinds.
 void write_count(rule_writer& w, const element& e, std::string_view fallback) {
     if (!e.constrained) {
@@ -86,6 +88,8 @@ void write_count(rule_writer& w, const element& e, std::string_view fallback) {
         put_number(w, e.max);
     }
 }
+
+namespace {
 
 // Base64 lines carry 57 bytes each.
 void write_line_count(rule_writer& w, const element& e) {
@@ -175,6 +179,8 @@ void write_type(rule_writer& w, element* e) {
     }
 }
 
+}  // namespace
+
 // The comments a member adds to its line: its name when neither its tag nor
 // the rule it refers to shows it, and the bounds of its constraint.
 [[gnu::noinline]] void comment_member(run_context& run, const element& m) {
@@ -205,6 +211,8 @@ void write_type(rule_writer& w, element* e) {
         comment += ' ';
     }
 }
+
+namespace {
 
 [[gnu::noinline]] void write_member(rule_writer& w, element* m, bool is_union) {
     run_context& run = w.run;

@@ -34,6 +34,8 @@ const long_option long_options[] = {
      [](command_line& cl, std::string_view) { cl.action = run_action::help; }},
     {"version", nullptr, "Print out the version line only.",
      [](command_line& cl, std::string_view) { cl.action = run_action::version; }},
+    {"strict-abnf", nullptr, "Check the definitions, then write a strict RFC 5234 grammar.",
+     [](command_line& cl, std::string_view) { cl.options.strict_abnf = true; }},
     {"exit-code", nullptr, "End with status 1 after any error or ERROR: note.",
      [](command_line& cl, std::string_view) { cl.options.exit_code = true; }},
     {"warnings-as-errors", nullptr, "Treat warnings as errors: no output file, status 1.",

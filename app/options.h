@@ -18,6 +18,7 @@ struct run_options {
     bool warnings_as_errors = false;  // a counted warning fails the run
     std::string depfile;              // the dependency file to write, or empty
     diagnostic_format error_format = diagnostic_format::msvc;
+    bool strict_abnf = false;  // the strict grammar and its checks
 };
 
 // What the command line asks for.

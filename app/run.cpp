@@ -107,9 +107,10 @@ int run(run_context& run, const run_options& options, int remaining, char** curs
         if (options.warnings_as_errors && run.warning_count > 0) {
             error_note(run, "error: Warnings are treated as errors: no output file written\n");
         } else {
-            status = write_output(run, remaining, cursor);
+            bool written = false;
+            status = write_output(run, remaining, cursor, &written);
             // After a successful write, the rule of the output file.
-            if (status == 0 && remaining >= 1 && !options.depfile.empty() &&
+            if (written && !options.depfile.empty() &&
                 !write_depfile(run, options.depfile.c_str(), cursor[0], inputs)) {
                 status = 1;
             }
@@ -149,6 +150,7 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console) {
         std::fputs("pvx2abnf version 0.91\n\n", console);
         banner = true;
         rc.error_format = cl.options.error_format;
+        rc.strict_abnf = cl.options.strict_abnf;
 
         if (!cl.problems.empty()) {
             // Nothing is read or written after a bad command line.

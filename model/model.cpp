@@ -93,6 +93,7 @@ void init_run_context(run_context& run) {
     run.column = 0;
     run.tab_count = 0;
     run.pending_comment.clear();
+    run.strict_abnf = false;
 }
 
 element* new_element(parse_state& ps) {

@@ -258,6 +258,7 @@ struct output_sink {
     std::size_t used = 0;            // how many bytes of the buffer hold text
     bool open = false;
     bool failed = false;  // a write to the file failed
+    bool crlf = false;    // lines written through the layout rules end in CR LF
 };
 
 // How counted diagnostics are written (qrvutil/diagnostics.h): msvc is
@@ -286,6 +287,9 @@ struct run_context {
     // "error: Output file not specified" ...): not in error_count, but a
     // build asking for a failing status on errors counts them.
     std::int32_t error_note_count = 0;
+
+    // Option --strict-abnf: the strict grammar, after its checks.
+    bool strict_abnf = false;
 
     // The generator's comment for the line being written.
     std::string pending_comment;

@@ -103,7 +103,7 @@ void write_tab(run_context& run) {
 }
 
 void write_newline(run_context& run) {
-    sink_write(run, "\n");
+    sink_write(run, run.output.crlf ? std::string_view("\r\n") : std::string_view("\n"));
     if (run.depth > 0) write_blanks(run, indent_unit.size() * static_cast<std::size_t>(run.depth));
     run.column = 0;
     run.tab_count = 0;
@@ -126,11 +126,26 @@ void sink_write(run_context& run, std::string_view s) {
     sink.used += s.size();
 }
 
+void sink_write_lines(run_context& run, std::string_view s) {
+    if (!run.output.crlf) {
+        sink_write(run, s);
+        return;
+    }
+    std::size_t start = 0;
+    for (std::size_t lf = s.find('\n'); lf != std::string_view::npos; lf = s.find('\n', start)) {
+        sink_write(run, s.substr(start, lf - start));
+        sink_write(run, "\r\n");
+        start = lf + 1;
+    }
+    sink_write(run, s.substr(start));
+}
+
 bool sink_open_file(run_context& run, const char* path) {
     output_sink& sink = run.output;
     sink.memory = nullptr;
     sink.used = 0;
     sink.failed = false;
+    sink.crlf = false;
     sink.file = std::fopen(path, "w");
     if (sink.file == nullptr) {
         sink.buffer.reset();
@@ -151,6 +166,7 @@ void sink_open_memory(run_context& run, std::string* memory) {
     sink.buffer.reset();
     sink.used = 0;
     sink.failed = false;
+    sink.crlf = false;
     sink.open = true;
 }
 

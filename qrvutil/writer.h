@@ -21,6 +21,9 @@ void indent_less(run_context& run);
 
 // Raw bytes to the sink, bypassing the layout rules.
 void sink_write(run_context& run, std::string_view s);
+// The same, with every line feed written as the sink's line end (CR LF when
+// the sink's crlf is set).
+void sink_write_lines(run_context& run, std::string_view s);
 // Opens the sink on a file (false when it cannot be created) or on memory.
 bool sink_open_file(run_context& run, const char* path);
 void sink_open_memory(run_context& run, std::string* memory);

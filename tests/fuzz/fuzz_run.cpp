@@ -1,10 +1,11 @@
 // The whole pipeline in memory: a main source, optionally a library source
 // and a directive file for the main source, carved out of the input at
-// "\0\n"; then post-parse and the ABNF text into memory.
+// "\0\n"; then post-parse and the ABNF text into memory, default and strict.
 #include <new>
 #include <string>
 
 #include "abnf/abnf.h"
+#include "abnf/strict.h"
 #include "frontend/source.h"
 #include "fuzz_common.h"
 #include "postparse/post_parse.h"
@@ -28,6 +29,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // small input may ask for gigabytes of output: stop at 16 MB.
             run->output.memory_limit = 16 << 20;
             std::string out;
+            try {
+                write_abnf_to_memory(*run, out);
+            } catch (const output_limit_reached&) {
+            }
+            // The strict grammar: its checks, then its writer, which must
+            // hold up even on what the checks refuse.
+            run->strict_abnf = true;
+            check_strict_grammar(*run);
             try {
                 write_abnf_to_memory(*run, out);
             } catch (const output_limit_reached&) {

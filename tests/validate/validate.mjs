@@ -15,9 +15,20 @@
 //    acceptance uses a general Earley parser (nearley) fed with rules
 //    converted from the syntax tree that abnf builds.
 //
+// 3. Strict grammars (--strict-abnf): the strict translation of the bundled
+//    example, of every golden case that writes a grammar, of the expected
+//    files of the strict golden cases, of the samples and of at least 200
+//    schemas from the seeded generator random_schema.mjs are loaded with
+//    apg-js and abnf with no side file at all: any syntax error,
+//    duplicate (also one differing only by case), undefined rule, prose
+//    value or attribute error (left recursion, a rule without a finite
+//    sentence) fails. The messages of samples/NAME.strict.msg (and
+//    samples/orders.strict.msg for the bundled example) are parsed as UTF-8
+//    bytes, the terminals of the strict grammar.
+//
 // Exits 0 when everything holds, 1 otherwise.
 
-import { execFileSync } from "node:child_process";
+import { execFileSync, spawnSync } from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
@@ -26,13 +37,15 @@ import apgJs from "apg-js";
 import { parseString } from "abnf";
 import nearley from "nearley";
 
+import { randomSchema } from "./random_schema.mjs";
+
 const here = path.dirname(fileURLToPath(import.meta.url));
 
 // ---------------------------------------------------------------------------
 // Command line
 
 function parseArguments(argv) {
-  const options = { root: path.resolve(here, "..", ".."), work: null, binary: null };
+  const options = { root: path.resolve(here, "..", ".."), work: null, binary: null, schemas: 200 };
   for (let i = 0; i < argv.length; i++) {
     const next = () => {
       if (i + 1 >= argv.length) throw new Error(`${argv[i]} needs a value`);
@@ -41,9 +54,11 @@ function parseArguments(argv) {
     if (argv[i] === "--binary") options.binary = path.resolve(next());
     else if (argv[i] === "--root") options.root = path.resolve(next());
     else if (argv[i] === "--work") options.work = path.resolve(next());
+    else if (argv[i] === "--schemas") options.schemas = Number(next());
     else throw new Error(`unknown argument ${argv[i]}`);
   }
   if (!options.binary) throw new Error("--binary is required");
+  if (!Number.isInteger(options.schemas) || options.schemas < 0) throw new Error("--schemas needs a count");
   if (!options.work) options.work = fs.mkdtempSync("/tmp/pvx2abnf-validate-");
   return options;
 }
@@ -208,12 +223,112 @@ export function prepare(grammar, supplement) {
 }
 
 // ---------------------------------------------------------------------------
+// A strict grammar is loaded as it stands: no duplicates, not even by case,
+// and no prose values; then both parsers.
+
+// What a strict grammar must not hold, found in its text: duplicate rules
+// (also by case) and prose values.
+export function strictTextProblems(grammar) {
+  const problems = [];
+  const seen = new Map();
+  for (const def of definitions(grammar)) {
+    const key = def.name.toUpperCase();
+    const earlier = seen.get(key);
+    if (!earlier) {
+      seen.set(key, def);
+    } else if (earlier.name === def.name) {
+      problems.push(`rule ${def.name} is defined twice (lines ${earlier.line} and ${def.line})`);
+    } else {
+      problems.push(`rule ${def.name} (line ${def.line}) differs from ${earlier.name} (line ${earlier.line}) only by case`);
+    }
+  }
+  rewriteTokens(grammar, {
+    prose(value, offset) {
+      problems.push(`prose value ${value} (line ${grammar.slice(0, offset).split("\n").length})`);
+      return undefined;
+    },
+  });
+  return problems;
+}
+
+export function checkStrict(grammar, source) {
+  const problems = strictTextProblems(grammar);
+  problems.push(...checkWithApg(grammar, { strict: true }));
+  const loaded = loadWithAbnf(grammar, source);
+  problems.push(...loaded.problems);
+  return { rules: loaded.rules, problems };
+}
+
+// The common rules end every strict grammar, from the line that defines
+// extension-params on.
+export function splitStrict(grammar) {
+  const m = grammar.match(/^extension-params[ \t]*=/m);
+  return m ? { own: grammar.slice(0, m.index), common: grammar.slice(m.index) } : null;
+}
+
+// Many strict grammars checked as one, since apg-js takes about 12 us a
+// character and the common rules are most of a small grammar: every
+// grammar must end in the same common rules (`common`), which then stand
+// once; each grammar's own rules follow one another, every name a grammar
+// defines (and every reference to it) prefixed by "gK-", so that no two
+// grammars can meet. Renaming keeps every error the parsers can find: a
+// reference to a name the grammar does not define keeps its spelling and
+// stays undefined, a rule keeps its attributes; duplicates, also with the
+// common rules, and prose values are found in each grammar's own text.
+// Returns the problems of each grammar, in order.
+export function checkStrictTogether(grammars, common) {
+  const problems = grammars.map(g => strictTextProblems(g.text));
+  let text = "";
+  let firstHeader = null;
+  grammars.forEach((g, k) => {
+    const parts = splitStrict(g.text);
+    if (!parts || parts.common !== common) {
+      problems[k].push("its common rules differ from those of the bundled example");
+      return;
+    }
+    const defined = new Set(definitions(parts.own).map(d => d.name.toUpperCase()));
+    let own = rewriteTokens(parts.own, { name: n => (defined.has(n.toUpperCase()) ? `g${k}-${n}` : undefined) });
+    // A header of comment lines that is the same as one already in the
+    // text needs no second reading.
+    const header = own.match(/^(?:;[^\n]*\n|\r?\n)*/)[0];
+    if (k > 0 && header === firstHeader) own = own.slice(header.length);
+    if (k === 0) firstHeader = header;
+    text += own;
+  });
+  text += common;
+  // One parser error can hide others (apg-js computes no attributes after
+  // one), so when the grammars together show any, each is checked alone.
+  const found = [...checkWithApg(text, { strict: true }), ...loadWithAbnf(text, "strict grammars").problems];
+  if (found.length) {
+    grammars.forEach((g, k) => {
+      const known = new Set(problems[k]);
+      problems[k].push(...checkStrict(g.text, g.label).problems.filter(p => !known.has(p)));
+    });
+  }
+  return problems;
+}
+
+// ---------------------------------------------------------------------------
 // The two grammar checks
 
-export function checkWithApg(text) {
+// With `strict`, apg-js takes RFC 5234 as it stands (CR LF line ends, no
+// superset features).
+export function checkWithApg(text, { strict = false } = {}) {
   const api = new apgJs.apgApi(text);
-  api.generate(false);
-  return api.errors.map(e => `apg-js: line ${e.line + 1}: ${e.msg}`);
+  api.generate(strict);
+  const problems = api.errors.map(e => `apg-js: line ${e.line + 1}: ${e.msg}`);
+  if (api.errors.some(e => /attribute error/.test(e.msg))) {
+    // Name the rules: left nested right cyclic finite empty, "e" for error.
+    const attributes = ["left recursive", "nested", "right", "cyclic", "without a finite sentence", "empty"];
+    for (const line of api.displayAttributeErrors().split("\n")) {
+      const m = line.match(/^\d+:\d+:([tfe](?: [tfe]){5}):[^:]*:[^:]*:(.+)$/);
+      if (!m) continue;
+      const flags = m[1].split(" ");
+      const what = attributes.filter((_, k) => flags[k] === "e").join(", ");
+      if (what) problems.push(`apg-js: rule ${m[2].trim()} is ${what}`);
+    }
+  }
+  return problems;
 }
 
 export function loadWithAbnf(text, source) {
@@ -442,8 +557,18 @@ class CodePointLexer {
   }
 }
 
-export function compileMessages(rules) {
-  return nearley.Grammar.fromCompiled(new NearleyConverter(rules).convert(rules.first));
+// Feeds a message to nearley one byte of its UTF-8 text at a time.
+class ByteLexer extends CodePointLexer {
+  reset(data) {
+    this.points = Array.from(Buffer.from(data, "utf8"), b => String.fromCharCode(b));
+    this.index = 0;
+  }
+}
+
+export function compileMessages(rules, { bytes = false } = {}) {
+  const compiled = new NearleyConverter(rules).convert(rules.first);
+  if (bytes) compiled.Lexer = new ByteLexer();
+  return nearley.Grammar.fromCompiled(compiled);
 }
 
 // Whether the whole message is a sentence of the start rule. On rejection,
@@ -499,26 +624,201 @@ function translate(options, args, cwd) {
   }
 }
 
+// The words of a golden case's cmd line: blanks separate them, quotes
+// group them.
+export function shellWords(line) {
+  const words = [];
+  let word = null;
+  for (let i = 0; i < line.length; i++) {
+    const c = line[i];
+    if (c === "'" || c === '"') {
+      const end = line.indexOf(c, i + 1);
+      if (end < 0) throw new Error(`unbalanced quote in ${JSON.stringify(line)}`);
+      word = (word ?? "") + line.slice(i + 1, end);
+      i = end;
+    } else if (/\s/.test(c)) {
+      if (word !== null) words.push(word);
+      word = null;
+    } else {
+      word = (word ?? "") + c;
+    }
+  }
+  if (word !== null) words.push(word);
+  return words;
+}
+
+// The golden cases that write a grammar: their folder, their arguments,
+// whether they run in strict mode, and the expected grammar files.
 function collectGolden(root) {
   const found = [];
   const golden = path.join(root, "tests", "golden");
   if (!fs.existsSync(golden)) return found;
-  const walk = dir => {
+  const walk = (dir, files) => {
     for (const entry of fs.readdirSync(dir, { withFileTypes: true }).sort((a, b) => a.name.localeCompare(b.name))) {
       const full = path.join(dir, entry.name);
-      if (entry.isDirectory()) walk(full);
-      else if (entry.name.endsWith(".abnf")) found.push(full);
+      if (entry.isDirectory()) walk(full, files);
+      else if (entry.name.endsWith(".abnf")) files.push(full);
     }
+    return files;
   };
   for (const theme of fs.readdirSync(golden).sort()) {
     const themeDir = path.join(golden, theme);
     if (!fs.statSync(themeDir).isDirectory()) continue;
     for (const name of fs.readdirSync(themeDir).sort()) {
-      const expected = path.join(themeDir, name, "expected");
-      if (fs.existsSync(expected) && fs.statSync(expected).isDirectory()) walk(expected);
+      const dir = path.join(themeDir, name);
+      const expected = path.join(dir, "expected");
+      if (!fs.existsSync(expected) || !fs.statSync(expected).isDirectory()) continue;
+      const files = walk(expected, []);
+      if (!files.length) continue;
+      const args = shellWords(fs.readFileSync(path.join(dir, "cmd"), "utf8").trim());
+      found.push({ dir, args, strict: args.includes("--strict-abnf"), expected, files });
     }
   }
   return found;
+}
+
+// ---------------------------------------------------------------------------
+// Strict grammars
+
+// The strict grammars to load: [{ label, file, messages?, refused? }].
+function strictGrammars(options) {
+  const grammars = [];
+  const work = path.join(options.work, "strict");
+  fs.mkdirSync(work, { recursive: true });
+
+  const bundled = path.join(work, "orders.abnf");
+  translate(options, ["--strict-abnf", "examples/orders.pvx", "+", "examples/common.pvx", bundled], options.root);
+  grammars.push({
+    label: "strict: bundled example",
+    file: bundled,
+    messages: path.join(here, "samples", "orders.strict.msg"),
+  });
+
+  const samplesDir = path.join(here, "samples");
+  for (const name of fs.readdirSync(samplesDir).filter(n => n.endsWith(".pvx")).sort()) {
+    const out = path.join(work, name.replace(/\.pvx$/, ".abnf"));
+    translate(options, ["--strict-abnf", name, out], samplesDir);
+    const messages = path.join(samplesDir, name.replace(/\.pvx$/, ".strict.msg"));
+    grammars.push({ label: `strict: sample ${name}`, file: out, messages: fs.existsSync(messages) ? messages : null });
+  }
+
+  // Samples of forms only the strict grammar has.
+  const strictDir = path.join(samplesDir, "strict");
+  for (const name of fs.readdirSync(strictDir).filter(n => n.endsWith(".pvx")).sort()) {
+    const out = path.join(work, `strict-${name.replace(/\.pvx$/, ".abnf")}`);
+    translate(options, ["--strict-abnf", name, out], strictDir);
+    grammars.push({
+      label: `strict: sample strict/${name}`,
+      file: out,
+      messages: path.join(strictDir, name.replace(/\.pvx$/, ".msg")),
+    });
+  }
+
+  // The golden cases: the expected files of the strict ones, and every other
+  // one run again in strict mode on a copy of its inputs.
+  for (const c of collectGolden(options.root)) {
+    const label = path.relative(options.root, c.dir);
+    if (c.strict) {
+      for (const file of c.files) grammars.push({ label: `strict: ${path.relative(options.root, file)}`, file });
+      continue;
+    }
+    const copy = path.join(work, "golden", label);
+    fs.rmSync(copy, { recursive: true, force: true });
+    fs.cpSync(c.dir, copy, { recursive: true });
+    for (const file of c.files) fs.rmSync(path.join(copy, path.relative(c.expected, file)), { force: true });
+    const run = spawnSync(options.binary, ["--strict-abnf", ...c.args], {
+      cwd: copy,
+      encoding: "utf8",
+      env: { ...process.env, SOURCE_DATE_EPOCH: "1700000000" },
+    });
+    for (const file of c.files) {
+      const written = path.join(copy, path.relative(c.expected, file));
+      const entry = { label: `strict: ${label} (inputs)`, file: written };
+      if (!fs.existsSync(written)) {
+        entry.refused = (run.stdout || "").split("\n").filter(l => / : error: /.test(l)).slice(0, 1).join("");
+      }
+      grammars.push(entry);
+    }
+  }
+
+  // The random schemas, translated by one shell script (a process per
+  // schema from node costs more than the translation).
+  const randomDir = path.join(work, "random");
+  fs.rmSync(randomDir, { recursive: true, force: true });
+  const quote = s => `'${s.replace(/'/g, "'\\''")}'`;
+  const script = [];
+  for (let seed = 0; seed < options.schemas; seed++) {
+    const dir = path.join(randomDir, String(seed));
+    fs.mkdirSync(dir, { recursive: true });
+    const schema = randomSchema(seed);
+    fs.writeFileSync(path.join(dir, "main.pvx"), schema.main);
+    fs.writeFileSync(path.join(dir, "lib.pvx"), schema.lib);
+    script.push(`cd ${quote(dir)} && ${quote(options.binary)} --strict-abnf main.pvx + lib.pvx out.abnf > stdout.txt`);
+  }
+  if (script.length) {
+    fs.writeFileSync(path.join(randomDir, "translate.sh"), script.join("\n") + "\n");
+    execFileSync("sh", [path.join(randomDir, "translate.sh")], {
+      env: { ...process.env, SOURCE_DATE_EPOCH: "1700000000" },
+    });
+  }
+  for (let seed = 0; seed < options.schemas; seed++) {
+    const dir = path.join(randomDir, String(seed));
+    const stdout = fs.readFileSync(path.join(dir, "stdout.txt"), "utf8");
+    grammars.push({ label: `strict: random schema ${seed}`, file: path.join(dir, "out.abnf"), stdout, together: true });
+  }
+  return grammars;
+}
+
+function validateStrict(options, failures) {
+  const counts = { grammars: 0, loaded: 0, refused: 0, messages: 0, messagesPassed: 0 };
+  const grammars = strictGrammars(options);
+  const together = grammars.filter(g => g.together && fs.existsSync(g.file));
+  if (together.length) {
+    const reference = splitStrict(fs.readFileSync(grammars[0].file, "utf8"));
+    const texts = together.map(g => ({ label: g.label, text: fs.readFileSync(g.file, "utf8") }));
+    checkStrictTogether(texts, reference ? reference.common : "").forEach((problems, k) => {
+      together[k].problems = problems;
+    });
+  }
+  for (const g of grammars) {
+    counts.grammars++;
+    if (g.refused !== undefined) {
+      counts.refused++;
+      console.log(`ok   grammar ${g.label} (refused by the strict checks: ${g.refused || "no grammar written"})`);
+      continue;
+    }
+    if (!fs.existsSync(g.file)) {
+      failures.push(`${g.label}: no output file was written${g.stdout ? `:\n${g.stdout}` : ""}`);
+      console.log(`FAIL grammar ${g.label}`);
+      continue;
+    }
+    const checked = g.together ? { problems: g.problems } : checkStrict(fs.readFileSync(g.file, "utf8"), g.label);
+    if (checked.problems.length) {
+      failures.push(`${g.label}:\n    ${checked.problems.join("\n    ")}`);
+      console.log(`FAIL grammar ${g.label}`);
+      continue;
+    }
+    counts.loaded++;
+    if (!g.label.startsWith("strict: random")) console.log(`ok   grammar ${g.label}`);
+    if (!g.messages) continue;
+    const grammar = compileMessages(checked.rules, { bytes: true });
+    for (const sample of readMessages(g.messages)) {
+      counts.messages++;
+      const result = accepts(grammar, sample.text);
+      const want = sample.expect === "accept";
+      const where = `${path.relative(options.root, g.messages)}:${sample.line}`;
+      if (result.ok === want) {
+        counts.messagesPassed++;
+        console.log(`ok   ${sample.expect} ${sample.label}`);
+      } else {
+        const why = result.ok ? "accepted" : `rejected (${result.where})`;
+        failures.push(`${where}: message "${sample.label}" should be ${sample.expect}ed but was ${why}`);
+        console.log(`FAIL ${sample.expect} ${sample.label}`);
+      }
+    }
+  }
+  console.log(`ok   ${options.schemas} random schemas translated in strict mode and loaded together`);
+  return counts;
 }
 
 function main() {
@@ -533,8 +833,9 @@ function main() {
   const bundled = path.join(options.work, "orders.abnf");
   translate(options, ["examples/orders.pvx", "+", "examples/common.pvx", bundled], options.root);
   grammars.push({ label: "bundled example (examples/orders.pvx + examples/common.pvx)", file: bundled });
-  for (const file of collectGolden(options.root)) {
-    grammars.push({ label: path.relative(options.root, file), file, golden: true });
+  for (const c of collectGolden(options.root)) {
+    if (c.strict) continue;
+    for (const file of c.files) grammars.push({ label: path.relative(options.root, file), file, golden: true });
   }
   const samplesDir = path.join(here, "samples");
   const samples = fs
@@ -599,6 +900,8 @@ function main() {
     }
   }
 
+  const strict = validateStrict(options, failures);
+
   for (const note of [...knownNotes].sort()) console.log(note);
   for (const failure of failures) console.log(`FAIL ${failure}`);
   console.log(
@@ -606,7 +909,12 @@ function main() {
       `${grammarsKnownInvalid} known not to load; ` +
       `messages: ${messagesPassed} of ${messagesTotal} as expected`
   );
-  const checks = grammars.length + messagesTotal;
+  console.log(
+    `strict grammars: ${strict.loaded} of ${strict.grammars} loaded cleanly by apg-js and abnf with no side file, ` +
+      `${strict.refused} refused by the strict checks; ` +
+      `strict messages: ${strict.messagesPassed} of ${strict.messages} as expected`
+  );
+  const checks = grammars.length + messagesTotal + strict.grammars + strict.messages;
   console.log(`validate: ${checks - failures.length} passed, ${failures.length} failed`);
   return failures.length === 0 ? 0 : 1;
 }

@@ -5,8 +5,11 @@ import path from "node:path";
 import { test } from "node:test";
 import { fileURLToPath } from "node:url";
 
+import { randomSchema } from "./random_schema.mjs";
 import {
   accepts,
+  checkStrict,
+  checkStrictTogether,
   checkWithApg,
   compileMessages,
   loadWithAbnf,
@@ -97,4 +100,52 @@ test("characters beyond the first plane count as one character", () => {
   const one = language("S = DQUOTE 1UTF8 DQUOTE\nDQUOTE = %x22\nUTF8 = %x00-21 / %x23-10FFFF\n");
   assert.equal(one('"\u{1F600}"'), true);
   assert.equal(one('"ab"'), false);
+});
+
+// ---- strict grammars
+
+const crlf = text => text.replace(/\n/g, "\r\n");
+const common = crlf('extension-params = "x"\nEQUAL = "="\nDQUOTE = %x22\n');
+
+test("strict grammars are checked as RFC 5234 has it: CR LF line ends, no duplicate by case", () => {
+  assert.deepEqual(checkStrict(crlf('S = "a"\n'), "t").problems, []);
+  assert.match(checkStrict('S = "a"\n', "t").problems.join("\n"), /CRLF/);
+  assert.match(checkStrict(crlf('S = "a"\ns = "b"\n'), "t").problems.join("\n"), /only by case/);
+  assert.match(checkStrict(crlf("S = <prose>\n"), "t").problems.join("\n"), /prose value/);
+  assert.match(checkStrict(crlf('S = T / "a"\nT = S "b"\n'), "t").problems.join("\n"), /rule S is left recursive/);
+});
+
+test("grammars checked together keep each one's faults to itself", () => {
+  const good = crlf('; header\nS = "a" EQUAL T\nT = DQUOTE\n') + common;
+  const grammars = [
+    { label: "good", text: good },
+    { label: "undefined", text: crlf('; header\nS = "a" U\n') + common },
+    { label: "left", text: crlf('; header\nS = T / "a"\nT = S "b"\n') + common },
+    { label: "clash", text: crlf('; header\nS = "a"\nequal = "b"\n') + common },
+    { label: "good again", text: good },
+    { label: "other common", text: crlf('S = "a"\n') + common.replace('"x"', '"y"') },
+  ];
+  const problems = checkStrictTogether(grammars, common);
+  assert.deepEqual(problems[0], []);
+  assert.match(problems[1].join("\n"), /rule U is not defined/);
+  assert.match(problems[2].join("\n"), /left recursive/);
+  assert.match(problems[3].join("\n"), /only by case/);
+  assert.deepEqual(problems[4], []);
+  assert.match(problems[5].join("\n"), /common rules differ/);
+});
+
+test("strict messages are read as UTF-8 bytes", () => {
+  const grammar = crlf(
+    "S = DQUOTE 1UTF8 DQUOTE\nDQUOTE = %x22\nUTF8 = %x00-21 / %x23-7F / UTF8-2\nUTF8-2 = %xC2-DF %x80-BF\n"
+  );
+  const loaded = loadWithAbnf(grammar, "test");
+  const bytes = compileMessages(loaded.rules, { bytes: true });
+  assert.equal(accepts(bytes, '"\u00e9"').ok, true);
+  assert.equal(accepts(bytes, '"ab"').ok, false);
+});
+
+test("the random schemas are the same for a seed and differ between seeds", () => {
+  assert.deepEqual(randomSchema(7), randomSchema(7));
+  assert.notDeepEqual(randomSchema(7), randomSchema(8));
+  assert.match(randomSchema(7).main, /^pavex module shop\.orders;/);
 });

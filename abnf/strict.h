@@ -1,0 +1,41 @@
+// The strict grammar mode (--strict-abnf): a complete RFC 5234 grammar of
+// the text encoding that ABNF tools load as it stands, and the checks that
+// such a grammar of a usable encoding needs, run before it is written.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/model.h"
+
+namespace qrv {
+
+// Reports every finding as a counted error at the definition's file(line):
+// reversed cardinalities and ranges, definitions without a finite message,
+// left recursion, untagged members the encoding cannot tell apart, kinds
+// and references without a form. Returns the number of errors reported.
+int check_strict_grammar(run_context& run);
+
+// The rules of the strict grammar, one per top-level definition and one per
+// body that needs its own, through the run's writer. Counts the references
+// it writes in the referenced top-level elements.
+void write_strict_rules(run_context& run);
+
+// The fixed common rules that close a strict grammar.
+std::string_view strict_common_rules();
+
+// A text as an ABNF quoted string, with every byte that is not plain
+// visible ASCII, the double quote and the braces in %x form:
+// a"b{ gives "a" %x22.7B.
+std::string quoted_text(std::string_view s);
+// A text for a comment: the same bytes in %x form, so that nothing in it
+// can end the comment or move the layout.
+std::string comment_text(std::string_view s);
+
+// The module each top-level element of the joined chain was declared in,
+// in chain order (a resolved reference carries its target's module, so the
+// element's own field cannot tell).
+std::vector<module_record*> declaring_modules(const run_context& run);
+
+}  // namespace qrv

@@ -1,0 +1,289 @@
+// The checks of the strict grammar mode, run before anything is written.
+// Each finding is a counted error at the file and line where the element
+// concerned was declared:
+//
+// - a reversed cardinality, a reversed range, a negative size;
+// - a structure that contains itself through required members only (no
+//   finite message exists);
+// - a union that can begin with itself through untagged alternatives (left
+//   recursion, which recursive-descent parsers cannot take);
+// - untagged members the encoding cannot tell apart, and untagged void
+//   members (the default generator's notes, counted here);
+// - kinds without a form: a member of a combination that is not an
+//   integer, a constant or an unquoted ASCII text, and a reference that was
+//   never resolved.
+//
+// Every member chain is walked once, from an explicit stack; the two
+// recursion checks look for cycles among member chains with one iterative
+// pass over the strongly connected components. Everything is linear in the
+// number of elements.
+#include <algorithm>
+#include <cstdarg>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "abnf/strict.h"
+#include "qrvutil/diagnostics.h"
+
+namespace qrv {
+
+namespace {
+
+using node_id = std::uint32_t;
+using edge_list = std::vector<std::pair<node_id, node_id>>;
+
+// One member chain: the element that declared it and where.
+struct chain_node {
+    element* owner = nullptr;
+    const char* file = nullptr;
+};
+
+const char* path_of(const module_record* m) { return m != nullptr ? m->path.c_str() : nullptr; }
+
+bool is_size_kind(element_kind k) {
+    return k == ET_ASCII || k == ET_UNQUOTED_ASCII || k == ET_UNICODE || k == ET_BYTES ||
+           k == ET_EMBEDDED;
+}
+
+bool is_combi_member_kind(element_kind k) {
+    return k == ET_INTEGER || k == ET_CONST || k == ET_UNQUOTED_ASCII;
+}
+
+// A member that every value of its structure holds at least once.
+bool is_required(const element& m) {
+    return !m.has_cardinality || (m.cardinality_min >= 1 && m.cardinality_max != 0);
+}
+
+std::int64_t signed_bound(std::uint32_t magnitude, bool negative) {
+    return negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+}
+
+// The nodes that lie on a cycle of the graph (in a strongly connected
+// component of more than one node, or with an edge to themselves), by
+// Tarjan's algorithm with an explicit stack.
+std::vector<bool> on_cycle(std::size_t nodes, edge_list& edges) {
+    std::sort(edges.begin(), edges.end());
+    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+    std::vector<std::size_t> first(nodes + 1, 0);
+    for (const auto& e : edges) ++first[e.first + 1];
+    for (std::size_t v = 0; v < nodes; ++v) first[v + 1] += first[v];
+
+    constexpr std::uint32_t unvisited = UINT32_MAX;
+    std::vector<std::uint32_t> index(nodes, unvisited);
+    std::vector<std::uint32_t> low(nodes, 0);
+    std::vector<bool> stacked(nodes, false);
+    std::vector<bool> cyclic(nodes, false);
+    std::vector<node_id> component;
+    struct call {
+        node_id v;
+        std::size_t next;
+    };
+    std::vector<call> calls;
+    std::uint32_t counter = 0;
+
+    auto enter = [&](node_id v) {
+        index[v] = low[v] = counter++;
+        component.push_back(v);
+        stacked[v] = true;
+        calls.push_back({v, first[v]});
+    };
+    for (node_id s = 0; s < nodes; ++s) {
+        if (index[s] != unvisited) continue;
+        enter(s);
+        while (!calls.empty()) {
+            call& c = calls.back();
+            const node_id v = c.v;
+            if (c.next < first[v + 1]) {
+                const node_id w = edges[c.next++].second;
+                if (w == v) cyclic[v] = true;
+                if (index[w] == unvisited) {
+                    enter(w);
+                } else if (stacked[w]) {
+                    low[v] = std::min(low[v], index[w]);
+                }
+                continue;
+            }
+            calls.pop_back();
+            if (!calls.empty()) low[calls.back().v] = std::min(low[calls.back().v], low[v]);
+            if (low[v] != index[v]) continue;
+            std::size_t pos = component.size() - 1;
+            while (component[pos] != v) --pos;
+            const bool several = component.size() - pos > 1;
+            for (std::size_t k = pos; k < component.size(); ++k) {
+                stacked[component[k]] = false;
+                if (several) cyclic[component[k]] = true;
+            }
+            component.resize(pos);
+        }
+    }
+    return cyclic;
+}
+
+class strict_checker {
+public:
+    explicit strict_checker(run_context& run) : run_(run) {}
+
+    int check() {
+        const int before = run_.error_count;
+        const std::vector<module_record*> modules = declaring_modules(run_);
+        std::size_t i = 0;
+        for (element* p = run_.elements; p != nullptr; p = p->next, ++i) {
+            const char* file = path_of(i < modules.size() ? modules[i] : p->module);
+            check_element(*p, file);
+            if (p->children != nullptr && p->link.empty()) walk_from(p, file);
+        }
+        report_cycles(required_,
+                      "%s contains itself through required members only: no finite "
+                      "message exists");
+        report_cycles(left_,
+                      "%s can begin with itself through untagged union alternatives "
+                      "(left recursion)");
+        return run_.error_count - before;
+    }
+
+private:
+    node_id node_of(element* chain) {
+        if (const std::int32_t* id = chains_.find(chain)) return static_cast<node_id>(*id);
+        chains_.insert(chain, static_cast<std::int32_t>(nodes_.size()));
+        nodes_.emplace_back();
+        return static_cast<node_id>(nodes_.size() - 1);
+    }
+
+    // Claims the chain of `owner` for the walk; false when it was walked.
+    bool claim(element* owner, const char* file, node_id* id) {
+        *id = node_of(owner->children);
+        chain_node& n = nodes_[*id];
+        if (n.owner != nullptr) return false;
+        n.owner = owner;
+        n.file = file;
+        walk_order_.push_back(*id);
+        return true;
+    }
+
+    void walk_from(element* top, const char* file) {
+        node_id id;
+        if (!claim(top, file, &id)) return;
+        std::vector<node_id> stack{id};
+        while (!stack.empty()) {
+            const node_id at = stack.back();
+            stack.pop_back();
+            check_members(at, stack);
+        }
+    }
+
+    void error(const char* file, const element& e, const char* format, ...) QRV_PRINTF(4, 5) {
+        std::va_list args;
+        va_start(args, format);
+        vreport_at(run_, file, e.line, SEV_ERROR, format, args);
+        va_end(args);
+    }
+
+    // What is wrong with an element on its own: its cardinality, its range
+    // and whether its kind has a form.
+    void check_element(const element& e, const char* file) {
+        const char* name = e.name.c_str();
+        if (e.has_cardinality && e.cardinality_max != -1 &&
+            e.cardinality_min > static_cast<std::uint32_t>(e.cardinality_max)) {
+            report_at(run_, file, e.line, SEV_ERROR, "Reversed cardinality [%u..%d] of %s",
+                      e.cardinality_min, e.cardinality_max, name);
+        }
+        if (e.constrained && (e.kind == ET_INTEGER || is_size_kind(e.kind))) {
+            const char* lo_sign = e.min_negative ? "-" : "";
+            const char* hi_sign = e.max_negative ? "-" : "";
+            if (is_size_kind(e.kind) && (e.min_negative || e.max_negative)) {
+                report_at(run_, file, e.line, SEV_ERROR, "Negative size <%s%u..%s%u> of %s",
+                          lo_sign, e.min, hi_sign, e.max, name);
+            } else if (signed_bound(e.min, e.min_negative) > signed_bound(e.max, e.max_negative)) {
+                report_at(run_, file, e.line, SEV_ERROR, "Reversed range <%s%u..%s%u> of %s",
+                          lo_sign, e.min, hi_sign, e.max, name);
+            }
+        }
+        if (e.kind == ET_LINK) {
+            error(file, e, "Unable to find definition for: %s",
+                  e.link.empty() ? name : e.link.c_str());
+        } else if (e.kind > ET_LINK) {
+            report_at(run_, file, e.line, SEV_ERROR, "Encountered unexpected type (%u): %s",
+                      static_cast<unsigned>(e.kind), name);
+        }
+    }
+
+    // The members of one chain: each on its own, the rules of its body, and
+    // the edges of the two recursion graphs. Bodies declared in place below
+    // go on the stack.
+    void check_members(node_id at, std::vector<node_id>& stack) {
+        const element& body = *nodes_[at].owner;
+        const char* body_file = nodes_[at].file;
+        const element_kind kind = body.kind;
+        bool integer_seen = false;       // an untagged integer alternative
+        bool optional_untagged = false;  // an untagged optional member
+        for (element* m = body.children; m != nullptr; m = m->next) {
+            // Plugged copies were declared in the plug statement's file.
+            const char* file = m->is_copy ? path_of(m->module) : body_file;
+            const char* name = m->name.c_str();
+            const bool untagged = m->tag.empty();
+            check_element(*m, file);
+
+            if (kind == ET_COMBINED) {
+                if (!is_combi_member_kind(m->kind) && m->kind != ET_LINK) {
+                    error(file, *m, "Type of %s not allowed in constructed type", name);
+                }
+            } else if (kind == ET_UNION) {
+                if (untagged && m->kind != ET_INTEGER) {
+                    error(file, *m, "Only an integer can be untagged in a union: %s", name);
+                } else if (untagged && integer_seen) {
+                    error(file, *m, "Only one INTEGER can be untagged in a CHOICE: %s", name);
+                } else if (untagged) {
+                    integer_seen = true;
+                }
+            } else {
+                if (untagged && m->has_cardinality) optional_untagged = true;
+                if (optional_untagged && !m->has_cardinality) {
+                    error(file, *m,
+                          "All parameters following untagged optional parameter must also be "
+                          "OPTIONAL: %s",
+                          name);
+                }
+            }
+            if (kind != ET_COMBINED && untagged && m->kind == ET_NULL) {
+                error(file, *m, "void types can not be untagged: %s", name);
+            }
+
+            if (m->children == nullptr) continue;
+            if (kind == ET_STRUCT && m->kind == ET_STRUCT && is_required(*m)) {
+                required_.emplace_back(at, node_of(m->children));
+            }
+            if (kind == ET_UNION && untagged && m->kind == ET_UNION) {
+                left_.emplace_back(at, node_of(m->children));
+            }
+            node_id below;
+            if (m->link.empty() && claim(m, file, &below)) stack.push_back(below);
+        }
+    }
+
+    void report_cycles(edge_list& edges, const char* format) {
+        if (edges.empty()) return;
+        const std::vector<bool> cyclic = on_cycle(nodes_.size(), edges);
+        for (node_id id : walk_order_) {
+            if (!cyclic[id]) continue;
+            const chain_node& n = nodes_[id];
+            error(n.file, *n.owner, format, n.owner->name.c_str());
+        }
+    }
+
+    run_context& run_;
+    chain_marks chains_;
+    std::vector<chain_node> nodes_;
+    std::vector<node_id> walk_order_;
+    edge_list required_;
+    edge_list left_;
+};
+
+}  // namespace
+
+int check_strict_grammar(run_context& run) {
+    strict_checker checker(run);
+    return checker.check();
+}
+
+}  // namespace qrv
