@@ -247,6 +247,22 @@ struct module_record {
     module_record* next = nullptr;
 };
 
+// A file the run reads or tries to read: a source file named on the command
+// line, or the directive file beside one. The driver lists them before
+// anything is read, in command-line order, each source file followed by its
+// directive file; a source file named again is listed once.
+struct input_file {
+    std::string path;  // as the command line names it (a directive file: + "cfg")
+    bool is_directive_file = false;
+    bool exists = false;   // something was there when the run began
+    bool regular = false;  // and it was a regular file
+    // The identity of the file behind the path's symbolic links while it
+    // exists, and its absolute path with the links followed.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::string resolved;
+};
+
 // Where the ABNF text goes while it is written: a file, or memory.
 struct output_sink {
     std::FILE* file = nullptr;
@@ -276,6 +292,9 @@ struct run_context {
 
     // Standard output of the run: banner, diagnostics, notes, summary.
     std::FILE* console = stdout;
+
+    // The files the run reads or tries to read (see input_file).
+    std::vector<input_file> inputs;
 
     // The generator's comment for the line being written.
     std::string pending_comment;
