@@ -141,18 +141,22 @@ struct element {
     element* next = nullptr;
     element* next_union_member = nullptr;
     module_record* module = nullptr;
-    std::int32_t line = 0;
+    std::int64_t line = 0;
     std::int32_t ordinal = -1;
     std::uint32_t min = 0;
     std::uint32_t max = 0;
+    // Occurrences: cardinality_min to cardinality_max, or to no limit at all
+    // when cardinality_unbounded is set (`*`); every count up to 4294967295
+    // is a count.
     std::uint32_t cardinality_min = 0;
-    std::int32_t cardinality_max = -1;
+    std::uint32_t cardinality_max = 0;
     std::int32_t reference_count = 0;
     element_kind kind = ET_LINK;
     bool constrained : 1 = false;
     bool min_negative : 1 = false;
     bool max_negative : 1 = false;
     bool has_cardinality : 1 = false;
+    bool cardinality_unbounded : 1 = true;
     bool z_suffix : 1 = false;
     bool plugin : 1 = false;
     bool in_main_module : 1 = false;
@@ -225,7 +229,7 @@ struct module_ref {
 
 struct into_entry {
     text target;
-    std::int32_t line = 0;
+    std::int64_t line = 0;
     into_entry* next = nullptr;
 };
 
@@ -283,8 +287,9 @@ struct run_context {
     std::int32_t plugin_ordinal_base = 1000000000;
     const char* input_path = nullptr;
     output_sink output;
-    std::int32_t error_count = 0;
-    std::int32_t warning_count = 0;
+    // Counted diagnostics; 64 bits, so that no count returns to 0.
+    std::int64_t error_count = 0;
+    std::int64_t warning_count = 0;
     bool brace_indent = true;
     std::int32_t depth = 0;
     std::int32_t column = 0;
@@ -340,13 +345,13 @@ enum parse_step : int {
 
 struct parse_state {
     const char* path = "";
-    std::int32_t line = 1;
+    std::int64_t line = 1;  // 64 bits: every real line of any file
     source_stream* stream = nullptr;
     run_context* run = nullptr;
     module_record* module = nullptr;
     bool in_header = true;
     int step = STEP_STATEMENT;
-    std::int32_t error_count = 0;
+    std::int64_t error_count = 0;
     std::int32_t depth = 0;
     std::int32_t plug_level = 0;
     plug_record* plug = nullptr;
