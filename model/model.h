@@ -4,7 +4,7 @@
 //
 // Texts (names, tags, links, paths ...) are immutable and live in the run's
 // text arena; an element holds 8-byte `text` handles, so an element costs
-// 128 bytes however long its names may be. The capacities of the language
+// 136 bytes however long its names may be. The capacities of the language
 // (63 characters for names, tags and constant texts, 255 for reference and
 // qualified names) are limits the front end and post-parse enforce with
 // their own messages, not storage reserved in every record.

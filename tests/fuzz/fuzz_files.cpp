@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -65,6 +66,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char pattern[] = "/tmp/pvx-fuzz-files-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) std::abort();
     scratch = pattern;
+    std::atexit([] {
+        std::error_code error;
+        fs::remove_all(scratch, error);
+    });
     ::signal(SIGXFSZ, SIG_IGN);
     const struct rlimit limit = {16u << 20, 16u << 20};
     ::setrlimit(RLIMIT_FSIZE, &limit);
