@@ -16,12 +16,12 @@ const char* label_of(int sev) {
 
 }  // namespace
 
-void vreport_at(run_context& run, const char* file, int line, int sev, const char* format,
+void vreport_at(run_context& run, const char* file, std::int64_t line, int sev, const char* format,
                 std::va_list args) {
     std::FILE* out = run.console;
     if (file != nullptr && file[0] != '\0') {
         std::fputs(file, out);
-        if (line > 0) std::fprintf(out, "(%d)", line);
+        if (line > 0) std::fprintf(out, "(%lld)", static_cast<long long>(line));
         std::fputs(" : ", out);
     }
     std::fprintf(out, "%s: ", label_of(sev));
@@ -43,7 +43,8 @@ void report(run_context& run, int sev, const char* format, ...) {
     va_end(args);
 }
 
-void report_at(run_context& run, const char* file, int line, int sev, const char* format, ...) {
+void report_at(run_context& run, const char* file, std::int64_t line, int sev, const char* format,
+               ...) {
     std::va_list args;
     va_start(args, format);
     vreport_at(run, file, line, sev, format, args);
