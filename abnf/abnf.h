@@ -17,7 +17,7 @@ namespace qrv {
 int write_output(run_context& run, int remaining, char** cursor, bool* written = nullptr);
 
 // Writes the whole ABNF file; false when it could not be created or written
-// (the note is printed here, and a partly written regular file is removed).
+// (the note is printed here, and an existing file then stays as it was).
 bool write_abnf_file(run_context& run, const char* path);
 
 // The same text into memory (tests, fuzzing); `out` is replaced.

@@ -1,7 +1,5 @@
 // The ABNF file: the output step, the header, one rule per top-level
 // element, the common rules, and the list of definitions nothing refers to.
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +8,7 @@
 #include "abnf/abnf.h"
 #include "abnf/generator.h"
 #include "abnf/strict.h"
+#include "qrvutil/atomic_file.h"
 #include "qrvutil/diagnostics.h"
 #include "qrvutil/writer.h"
 
@@ -102,27 +101,27 @@ void write_text(run_context& run, const std::tm& tm) {
     sink_write(run, common_rules());
 }
 
-void remove_if_regular(const char* path) {
-    struct stat info {};
-    if (::stat(path, &info) == 0 && S_ISREG(info.st_mode)) std::remove(path);
-}
-
+// The file is written whole or not at all: an existing one stays as it was
+// when anything fails on the way (see atomic_file).
 file_result write_file(run_context& run, const char* path) {
     const std::tm tm = header_time(std::getenv("SOURCE_DATE_EPOCH"));
-    if (!sink_open_file(run, path)) {
+    atomic_file file;
+    if (!file.open(path)) {
         error_note(run, "error: Unable to create output file: %s\n", path);
         return file_result::not_created;
     }
+    sink_open_stream(run, file.stream());
     try {
         write_text(run, tm);
     } catch (...) {
         sink_close(run);
-        remove_if_regular(path);
+        file.abandon();
         throw;
     }
-    if (!sink_close(run)) {
+    const bool written = sink_close(run);
+    if (!written || !file.commit()) {
+        file.abandon();
         error_note(run, "error: Unable to write output file: %s\n", path);
-        remove_if_regular(path);
         return file_result::not_written;
     }
     return file_result::written;

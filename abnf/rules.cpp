@@ -20,9 +20,11 @@ namespace {
 // Comments start at this column of a line, counted after the indentation.
 constexpr std::int32_t comment_column = 60;
 
-// Bodies nested deeper than this are not written: no schema the parser
-// accepts comes near it, and the walk must not exhaust the stack.
-constexpr int max_write_nesting = 2 * max_body_depth;
+// Bodies nested deeper than the parser accepts are not written, so that
+// the walk stays within a small stack (about 200 bytes a level). Post-parse
+// stops much earlier in any case: every level adds at least two characters
+// to a qualified name of at most 255.
+constexpr int max_write_nesting = max_body_depth;
 
 [[gnu::noinline]] void put_number(rule_writer& w, std::uint64_t value) {
     char digits[24];
@@ -161,8 +163,8 @@ void write_body(rule_writer& w, element* e);
             break;
         default:
             put(w, "TYPE??? ");
-            error_note(w.run, "ERROR: Encountered unexpected type (%u) at line: %d\n",
-                       static_cast<unsigned>(e->kind), e->line);
+            error_note(w.run, "ERROR: Encountered unexpected type (%u) at line: %lld\n",
+                       static_cast<unsigned>(e->kind), static_cast<long long>(e->line));
             break;
     }
 }
@@ -219,7 +221,8 @@ namespace {
     if (!m->link.empty()) mark_reference(w, *m);
     const bool tagged = !m->tag.empty();
     if (m->kind == ET_NULL && !tagged) {
-        error_note(run, "ERROR: void types can not be untagged (Line: %d)\n", m->line);
+        error_note(run, "ERROR: void types can not be untagged (Line: %lld)\n",
+                   static_cast<long long>(m->line));
     }
 
     std::string_view open;
@@ -271,14 +274,14 @@ void write_members(rule_writer& w, element* e, bool is_union, bool several, bool
 // it is reported and left out, as is a body nested too deeply to walk.
 [[gnu::noinline]] bool enter_body(rule_writer& w, const element* e) {
     if (w.nesting >= max_write_nesting) {
-        error_note(w.run, "ERROR: Members nested too deeply to be written: %s (line: %d)\n",
-                   e->name.c_str(), e->line);
+        error_note(w.run, "ERROR: Members nested too deeply to be written: %s (line: %lld)\n",
+                   e->name.c_str(), static_cast<long long>(e->line));
         return false;
     }
     if (e->children != nullptr && w.open_chains.find(e->children) != nullptr) {
         error_note(w.run,
-                   "ERROR: Members contain themselves and can not be written: %s (line: %d)\n",
-                   e->name.c_str(), e->line);
+                   "ERROR: Members contain themselves and can not be written: %s (line: %lld)\n",
+                   e->name.c_str(), static_cast<long long>(e->line));
         return false;
     }
     if (e->children != nullptr) w.open_chains.insert(e->children, 1);
@@ -354,12 +357,12 @@ std::string digit_count(const element& e) {
             if (!m->tag.empty()) continue;
             if (m->kind != ET_INTEGER) {
                 error_note(run,
-                           "ERROR: Only an integer can be untagged in a union: %s (line: %d)\n",
-                           m->name.c_str(), m->line);
+                           "ERROR: Only an integer can be untagged in a union: %s (line: %lld)\n",
+                           m->name.c_str(), static_cast<long long>(m->line));
             } else if (integer_seen) {
                 error_note(run,
-                           "ERROR: Only one INTEGER can be untagged in a CHOICE: %s (line: %d)\n",
-                           m->name.c_str(), m->line);
+                           "ERROR: Only one INTEGER can be untagged in a CHOICE: %s (line: %lld)\n",
+                           m->name.c_str(), static_cast<long long>(m->line));
             } else {
                 integer_seen = true;
             }
@@ -372,8 +375,8 @@ std::string digit_count(const element& e) {
         if (optional_untagged && !m->has_cardinality) {
             error_note(run,
                        "ERROR: All parameters following untagged optional parameter must also be "
-                       "OPTIONAL: %s (line: %d)\n",
-                       m->name.c_str(), m->line);
+                       "OPTIONAL: %s (line: %lld)\n",
+                       m->name.c_str(), static_cast<long long>(m->line));
         }
     }
 }
@@ -383,19 +386,19 @@ std::string digit_count(const element& e) {
     if (element* found = w.names.find(link_name_part(m.link.view()))) {
         ++found->reference_count;
     } else {
-        note(w.run, "WARNING: Unable to find definition for: %s (line: %d)\n", m.link.c_str(),
-             m.line);
+        note(w.run, "WARNING: Unable to find definition for: %s (line: %lld)\n", m.link.c_str(),
+             static_cast<long long>(m.line));
     }
 }
 
 void write_value(rule_writer& w, element* e) {
     write_type(w, e);
-    if (!e->has_cardinality || (e->cardinality_max <= 1 && e->cardinality_max != -1)) return;
+    if (!e->has_cardinality || (!e->cardinality_unbounded && e->cardinality_max <= 1)) return;
     // The further occurrences on a line of their own, at the next tab stop.
     put(w, "\n\t");
     if (e->cardinality_min >= 1) put_number(w, e->cardinality_min - 1);
     put(w, "*");
-    if (e->cardinality_max >= 1) put_number(w, static_cast<std::uint64_t>(e->cardinality_max) - 1);
+    if (!e->cardinality_unbounded) put_number(w, e->cardinality_max - 1);
     put(w, "( COMMA ");
     write_type(w, e);
     put(w, ") ");

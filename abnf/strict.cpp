@@ -125,7 +125,7 @@ private:
 };
 
 bool repeats(const element& m) {
-    return m.has_cardinality && (m.cardinality_max == -1 || m.cardinality_max > 1);
+    return m.has_cardinality && (m.cardinality_unbounded || m.cardinality_max > 1);
 }
 
 bool has_body_kind(const element& e) {
@@ -394,7 +394,9 @@ private:
             open = combi ? "" : "( ";
             f.close = combi ? "" : ") ";
         } else {
-            open = m->cardinality_max == 0 ? "0( " : m->cardinality_min == 0 ? "[ " : "( ";
+            open = !m->cardinality_unbounded && m->cardinality_max == 0 ? "0( "
+                   : m->cardinality_min == 0                            ? "[ "
+                                                                        : "( ";
             f.close = open[0] == '[' ? "] " : ") ";
         }
         put(open);
@@ -444,7 +446,7 @@ private:
         put("\n\t");
         if (m.cardinality_min >= 1) put(std::to_string(m.cardinality_min - 1));
         put("*");
-        if (m.cardinality_max != -1) put(std::to_string(m.cardinality_max - 1));
+        if (!m.cardinality_unbounded) put(std::to_string(m.cardinality_max - 1));
         put("( COMMA ");
         write_once(m, tagged, parent);
         put(") ");

@@ -52,7 +52,8 @@ bool is_combi_member_kind(element_kind k) {
 
 // A member that every value of its structure holds at least once.
 bool is_required(const element& m) {
-    return !m.has_cardinality || (m.cardinality_min >= 1 && m.cardinality_max != 0);
+    return !m.has_cardinality ||
+           (m.cardinality_min >= 1 && (m.cardinality_unbounded || m.cardinality_max != 0));
 }
 
 std::int64_t signed_bound(std::uint32_t magnitude, bool negative) {
@@ -183,9 +184,9 @@ private:
     // and whether its kind has a form.
     void check_element(const element& e, const char* file) {
         const char* name = e.name.c_str();
-        if (e.has_cardinality && e.cardinality_max != -1 &&
-            e.cardinality_min > static_cast<std::uint32_t>(e.cardinality_max)) {
-            report_at(run_, file, e.line, SEV_ERROR, "Reversed cardinality [%u..%d] of %s",
+        if (e.has_cardinality && !e.cardinality_unbounded &&
+            e.cardinality_min > e.cardinality_max) {
+            report_at(run_, file, e.line, SEV_ERROR, "Reversed cardinality [%u..%u] of %s",
                       e.cardinality_min, e.cardinality_max, name);
         }
         if (e.constrained && (e.kind == ET_INTEGER || is_size_kind(e.kind))) {

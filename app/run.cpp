@@ -1,7 +1,11 @@
 #include "app/run.h"
 
+#include <sys/stat.h>
+
+#include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "abnf/abnf.h"
@@ -9,7 +13,9 @@
 #include "depfile/depfile.h"
 #include "frontend/source.h"
 #include "postparse/post_parse.h"
+#include "qrvutil/atomic_file.h"
 #include "qrvutil/diagnostics.h"
+#include "qrvutil/file_identity.h"
 
 namespace qrv {
 
@@ -47,18 +53,83 @@ const char flags_text[] =
     "-? <file>      - Print out help information to file named <file>.\n"
     "\n";
 
-bool is_readable_file(const char* path) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return false;
-    char byte;
-    const bool ok = std::fread(&byte, 1, 1, f) == 1 || std::ferror(f) == 0;
-    std::fclose(f);
-    return ok;
-}
-
 void write_usage(std::FILE* out) {
     std::fprintf(out, usage_text, __DATE__, __TIME__);
     std::fputs(flags_text, out);
+}
+
+bool has_definition_suffix(std::string_view name) {
+    return name.ends_with(".pvx") || name.ends_with(".pvxcfg");
+}
+
+// A file that exists under a name (or behind a link whose target has a
+// name) of a definition or directive file is refused as an output: the
+// usual slip is a "+" left out or an output name put where a source goes.
+bool refuse_definition_file(run_context& run, const char* path) {
+    struct stat info {};
+    if (::lstat(path, &info) != 0) return false;
+    std::string target;
+    if (!has_definition_suffix(path) &&
+        !(follow_links(path, target) && has_definition_suffix(target))) {
+        return false;
+    }
+    note(run, "error: Refusing to overwrite a definition file: %s\n", path);
+    return true;
+}
+
+// Lists the files the run will read in run.inputs: each source file with
+// its directive file, in command-line order. A source file named again
+// (the same file, by device and inode) is not listed again; its entry in
+// `again` is set. Returns the output file name, or null when there is none.
+const char* list_inputs(run_context& run, int remaining, char** cursor, std::vector<bool>& again) {
+    run.inputs.clear();
+    again.clear();
+    auto add_source = [&run, &again](const char* path) {
+        input_file source = identify_file(path);
+        for (const input_file& earlier : run.inputs) {
+            if (source.exists && !earlier.is_directive_file && same_file(earlier, source)) {
+                again.push_back(true);
+                return;
+            }
+        }
+        again.push_back(false);
+        const std::string directives = std::string(path) + "cfg";
+        run.inputs.push_back(std::move(source));
+        run.inputs.push_back(identify_file(directives.c_str()));
+        run.inputs.back().is_directive_file = true;
+    };
+    add_source(cursor[0]);
+    ++cursor;
+    --remaining;
+    while (remaining >= 2 && cursor[0][0] == '+') {
+        add_source(cursor[1]);
+        cursor += 2;
+        remaining -= 2;
+    }
+    return remaining >= 1 ? cursor[0] : nullptr;
+}
+
+// The output may be written: it is none of the inputs, and no existing
+// definition file is overwritten.
+bool output_is_safe(run_context& run, const char* output) {
+    const input_file out = identify_file(output);
+    for (const input_file& in : run.inputs) {
+        if (same_file(in, out)) {
+            note(run, "error: Output file is also an input file: %s\n", output);
+            return false;
+        }
+    }
+    return !refuse_definition_file(run, output);
+}
+
+// The files a written grammar was made from: every source file, and every
+// directive file that was there to be read.
+std::vector<std::string> prerequisites(const run_context& run) {
+    std::vector<std::string> files;
+    for (const input_file& in : run.inputs) {
+        if (!in.is_directive_file || (in.exists && in.regular)) files.push_back(in.path);
+    }
+    return files;
 }
 
 }  // namespace
@@ -68,39 +139,44 @@ bool print_usage(run_context& run, const char* file_name) {
         write_usage(run.console);
         return true;
     }
-    std::FILE* f = std::fopen(file_name, "wt");
-    if (f == nullptr) return false;
-    write_usage(f);
-    return std::fclose(f) == 0;
+    atomic_file file;
+    if (!file.open(file_name)) return false;
+    write_usage(file.stream());
+    return file.commit();
 }
 
 int run(run_context& run, const run_options& options, int remaining, char** cursor) {
-    // The files the grammar is made from, for the dependency file.
-    std::vector<std::string> inputs;
-    const auto read = [&](const char* path) {
-        const bool ok = read_source_file(run, path) == 0;
-        if (!options.depfile.empty()) {
-            inputs.emplace_back(path);
-            const std::string directives = std::string(path) + "cfg";
-            if (is_readable_file(directives.c_str())) inputs.push_back(directives);
-        }
-        return ok;
-    };
+    // Every file is known from the command line: the output is checked
+    // against them before anything is read or written.
+    std::vector<bool> again;
+    const char* output = list_inputs(run, remaining, cursor, again);
+    if (output != nullptr && !output_is_safe(run, output)) return 1;
+    if (output != nullptr && !options.depfile.empty() &&
+        !output_is_safe(run, options.depfile.c_str())) {
+        return 1;
+    }
 
     // The main source file; a file that cannot be read counts as failed.
-    bool failed = !read(cursor[0]);
+    bool failed = read_source_file(run, cursor[0]) != 0;
     run.input_path = cursor[0];
     ++cursor;
     --remaining;
 
-    // Library files: each after a "+" argument.
-    while (remaining >= 2 && cursor[0][0] == '+') {
-        if (!read(cursor[1])) failed = true;
+    // Library files: each after a "+" argument; a file named before is
+    // read only once.
+    for (std::size_t mention = 1; remaining >= 2 && cursor[0][0] == '+'; ++mention) {
+        if (again[mention]) {
+            note(run, "warning: Source file given more than once: %s\n", cursor[1]);
+        } else if (read_source_file(run, cursor[1]) != 0) {
+            failed = true;
+        }
         cursor += 2;
         remaining -= 2;
     }
 
-    std::fprintf(run.console, "%d error(s), %d warning(s)\n", run.error_count, run.warning_count);
+    std::fprintf(run.console, "%lld error(s), %lld warning(s)\n",
+                 static_cast<long long>(run.error_count),
+                 static_cast<long long>(run.warning_count));
 
     int status = 0;
     if (!failed && post_parse(run) == 1) {
@@ -111,7 +187,7 @@ int run(run_context& run, const run_options& options, int remaining, char** curs
             status = write_output(run, remaining, cursor, &written);
             // After a successful write, the rule of the output file.
             if (written && !options.depfile.empty() &&
-                !write_depfile(run, options.depfile.c_str(), cursor[0], inputs)) {
+                !write_depfile(run, options.depfile.c_str(), cursor[0], prerequisites(run))) {
                 status = 1;
             }
         }
@@ -128,6 +204,10 @@ int final_status(const run_context& run, const run_options& options, int status)
 }
 
 int pvx2abnf_main(int argc, char** argv, std::FILE* console) {
+    return pvx2abnf_main(argc, argv, console, stderr);
+}
+
+int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) {
     // The run context and its storage live here so that a fatal stop deep
     // inside any pass unwinds to this frame, which sets the exit status.
     auto context = std::make_unique<run_context>();
@@ -144,33 +224,35 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console) {
         scan_command_line(argc, argv, cl);
         if (cl.action == run_action::version && cl.problems.empty()) {
             std::fputs("pvx2abnf version 0.91\n", console);
-            std::fflush(console);
-            return 0;
-        }
-        std::fputs("pvx2abnf version 0.91\n\n", console);
-        banner = true;
-        rc.error_format = cl.options.error_format;
-        rc.strict_abnf = cl.options.strict_abnf;
-
-        if (!cl.problems.empty()) {
-            // Nothing is read or written after a bad command line.
-            for (const std::string& p : cl.problems) report(rc, SEV_ERROR, "%s", p.c_str());
-            status = 1;
-        } else if (cl.action == run_action::usage) {
-            // Nothing is read or written besides the help text.
-            if (!print_usage(rc, cl.help_file)) {
-                error_note(rc, "error: Unable to create file: %s\n", cl.help_file);
-            }
-        } else if (cl.action == run_action::help) {
-            print_usage(rc, nullptr);
-            write_long_options_help(console);
-        } else if (cl.remaining < 2) {
-            error_note(rc, "Insufficient arguments\n");
-            print_usage(rc, nullptr);
         } else {
-            status = run(rc, cl.options, cl.remaining, cl.cursor);
+            std::fputs("pvx2abnf version 0.91\n\n", console);
+            banner = true;
+            rc.error_format = cl.options.error_format;
+            rc.strict_abnf = cl.options.strict_abnf;
+
+            if (!cl.problems.empty()) {
+                // Nothing is read or written after a bad command line.
+                for (const std::string& p : cl.problems) report(rc, SEV_ERROR, "%s", p.c_str());
+                status = 1;
+            } else if (cl.action == run_action::usage) {
+                // Nothing is read or written besides the help text.
+                if (cl.help_file != nullptr && refuse_definition_file(rc, cl.help_file)) {
+                    status = 1;
+                } else if (!print_usage(rc, cl.help_file)) {
+                    error_note(rc, "error: Unable to create file: %s\n", cl.help_file);
+                    status = 1;
+                }
+            } else if (cl.action == run_action::help) {
+                print_usage(rc, nullptr);
+                write_long_options_help(console);
+            } else if (cl.remaining < 2) {
+                error_note(rc, "Insufficient arguments\n");
+                print_usage(rc, nullptr);
+            } else {
+                status = run(rc, cl.options, cl.remaining, cl.cursor);
+            }
+            status = final_status(rc, cl.options, status);
         }
-        status = final_status(rc, cl.options, status);
     } catch (const fatal_stop& stop) {
         status = stop.status;
     } catch (const std::bad_alloc&) {
@@ -182,7 +264,12 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console) {
         std::fputs("FATAL error: Unable to allocate memory\n", console);
         status = 1;
     }
-    std::fflush(console);
+    // A console that could not be written (a full disk, a closed pipe) is a
+    // failure of the run, reported where it can still be seen.
+    if (std::fflush(console) != 0 || std::ferror(console) != 0) {
+        std::fputs("pvx2abnf: error writing standard output\n", errors);
+        status = 1;
+    }
     return status;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <unordered_set>
 
+#include "qrvutil/atomic_file.h"
 #include "qrvutil/diagnostics.h"
 
 namespace qrv {
@@ -57,13 +58,12 @@ bool write_depfile(run_context& run, const char* path, std::string_view target,
         error_note(run, "error: A file name with a line break cannot stand in a dependency file\n");
         return false;
     }
-    const std::string temporary = std::string(path) + ".tmp";
-    std::FILE* f = std::fopen(temporary.c_str(), "wb");
-    bool ok = f != nullptr && std::fwrite(text->data(), 1, text->size(), f) == text->size();
-    if (f != nullptr && std::fclose(f) != 0) ok = false;
-    if (ok && std::rename(temporary.c_str(), path) != 0) ok = false;
+    // Replaced whole or not at all, like the grammar.
+    atomic_file file;
+    bool ok = file.open(path) &&
+              std::fwrite(text->data(), 1, text->size(), file.stream()) == text->size();
+    ok = ok && file.commit();
     if (!ok) {
-        std::remove(temporary.c_str());
         error_note(run, "error: Unable to write dependency file: %s\n", path);
     }
     return ok;

@@ -37,9 +37,13 @@ void parse_const_text(parse_state& ps, element& e) {
         parse_report(ps, SEV_ERROR, "Unexpected symbol after const keyword: %s", symbol);
         return;
     }
+    // A zero byte ends the text, as in a zero-terminated field: the rest up
+    // to the `>` is read and dropped.
     std::string value;
+    bool ended = false;
     for (c = read_char(ps); c != end_of_file && c != '>'; c = read_char(ps)) {
-        value.push_back(static_cast<char>(c));
+        if (c == '\0') ended = true;
+        if (!ended) value.push_back(static_cast<char>(c));
     }
     if (!is_const_text(value)) {
         parse_report(ps, SEV_ERROR, "Illegal const expression: %s", value.c_str());

@@ -4,6 +4,8 @@
 // continued by the steps of declarations.cpp and suffixes.cpp.
 #include "frontend/parser.h"
 
+#include <deque>
+
 #include "frontend/lexer.h"
 #include "frontend/parser_steps.h"
 #include "qrvutil/diagnostics.h"
@@ -92,7 +94,8 @@ void parse_module_ref(parse_state& ps, bool is_import) {
 }
 
 // `plug` body statements `into` names `;`: a plug body has no braces.
-void parse_plug(parse_state& ps) {
+// Returns the plug whose body the body loop reads next, or null.
+plug_record* parse_plug(parse_state& ps) {
     if (ps.depth != 1) {
         parse_report(ps, SEV_ERROR, "Plug extensions not allowed within other constructs");
     }
@@ -101,7 +104,7 @@ void parse_plug(parse_state& ps) {
         // Its body would nest too deep: no plug is recorded and no body opened.
         parse_report(ps, SEV_ERROR, "Nesting exceeds %d levels", max_body_depth);
         ps.step = STEP_SKIP;
-        return;
+        return nullptr;
     }
     plug_record* plug = new_plug_record(*ps.run);
     if (ps.plug != nullptr) {
@@ -111,10 +114,7 @@ void parse_plug(parse_state& ps) {
     }
     ps.plug = plug;
     ps.plug_level = 1;
-    element* tail = nullptr;
-    parse_body_into(ps, &plug->elements, tail);
-    ps.plug_level = 0;
-    ps.step = STEP_STATEMENT;
+    return plug;
 }
 
 // The names after `into`, newest first in the plug's list. The step is
@@ -162,7 +162,8 @@ void parse_into(parse_state& ps) {
 }
 
 // Reads one statement start; returns the element of a declaration, or null.
-element* parse_statement(parse_state& ps) {
+// A plug statement leaves its record in `plug` for its body to be read.
+element* parse_statement(parse_state& ps, plug_record*& plug) {
     token_text tok;
     const int code = next_statement_token(ps, tok.s);
     body_frame& frame = *ps.frame;
@@ -197,7 +198,7 @@ element* parse_statement(parse_state& ps) {
             }
             parse_module_ref(ps, false);
             return nullptr;
-        case TK_PLUG: parse_plug(ps); return nullptr;
+        case TK_PLUG: plug = parse_plug(ps); return nullptr;
         case TK_INTO: parse_into(ps); return nullptr;
         case TK_RBRACE: ps.step = STEP_END_BODY; return nullptr;
         case TK_ENDMODULE: {
@@ -262,51 +263,103 @@ void skip_to_statement_end(parse_state& ps) {
     }
 }
 
-void parse_body_into(parse_state& ps, element** head, element*& tail) {
-    ps.step = STEP_STATEMENT;
+namespace {
+
+// One body being read: its frame, where its statements append, the
+// declaration it works on, and what closes it.
+struct open_body {
+    enum opened_by { caller, member_body, plug_body };
     body_frame frame;
-    frame.tagged_seen = ps.plug_level == 1;  // every item of a plug body is tagged
-    body_frame* outer = ps.frame;
-    ps.frame = &frame;
+    body_frame* outer_frame = nullptr;
+    element** head = nullptr;
+    element** tail = nullptr;
+    element* own_tail = nullptr;  // the tail of a plug body
+    declaration current;
+    opened_by why = caller;
+};
+
+void enter(parse_state& ps, std::deque<open_body>& bodies, element** head, element** tail,
+           open_body::opened_by why) {
+    open_body& b = bodies.emplace_back();
+    b.frame.tagged_seen = ps.plug_level == 1;  // every item of a plug body is tagged
+    b.outer_frame = ps.frame;
+    b.head = head;
+    b.tail = tail != nullptr ? tail : &b.own_tail;
+    b.why = why;
+    ps.frame = &b.frame;
+    ps.step = STEP_STATEMENT;
     ++ps.depth;
     if (ps.plug_level > 0) ++ps.plug_level;
+}
 
-    declaration current;
-    while (ps.step != STEP_END_BODY) {
-        if (ps.step == STEP_STATEMENT) {
-            element* e = parse_statement(ps);
-            current = declaration{e, nullptr};
-            if (e != nullptr) {
-                if (tail != nullptr) {
-                    tail->next = e;
-                } else {
-                    *head = e;
-                }
-                tail = e;
-            }
-            continue;
-        }
-        if (ps.step == STEP_SKIP || current.e == nullptr) {
-            skip_to_statement_end(ps);
-            continue;
-        }
-        element& e = *current.e;
-        switch (ps.step) {
-            case STEP_CONSTRAINT_OR_NAME: parse_constraint_or_name(ps, e); break;
-            case STEP_CONSTRAINT: parse_constraint(ps, e); break;
-            case STEP_NAME: parse_name(ps, e); break;
-            case STEP_AFTER_NAME: parse_after_name(ps, current); break;
-            case STEP_CARDINALITY: parse_cardinality(ps, e); break;
-            case STEP_AFTER_CARDINALITY: parse_after_cardinality(ps, current); break;
-            case STEP_TAG: parse_tag(ps, e); break;
-            case STEP_AFTER_TAG: parse_after_tag(ps, current); break;
-            default: skip_to_statement_end(ps); break;
-        }
-    }
-
-    ps.frame = outer;
+void leave(parse_state& ps, std::deque<open_body>& bodies) {
+    const open_body::opened_by why = bodies.back().why;
+    ps.frame = bodies.back().outer_frame;
+    bodies.pop_back();
     --ps.depth;
     if (ps.plug_level > 0) --ps.plug_level;
+    if (why == open_body::member_body) {
+        ps.step = STEP_AFTER_TAG;
+    } else if (why == open_body::plug_body) {
+        ps.plug_level = 0;
+        ps.step = STEP_STATEMENT;
+    }
+}
+
+// One step of the innermost body.
+void step(parse_state& ps, std::deque<open_body>& bodies) {
+    open_body& b = bodies.back();
+    if (ps.step == STEP_STATEMENT) {
+        plug_record* plug = nullptr;
+        element* e = parse_statement(ps, plug);
+        b.current = declaration{e, nullptr};
+        if (e != nullptr) {
+            if (*b.tail != nullptr) {
+                (*b.tail)->next = e;
+            } else {
+                *b.head = e;
+            }
+            *b.tail = e;
+        }
+        if (plug != nullptr) enter(ps, bodies, &plug->elements, nullptr, open_body::plug_body);
+        return;
+    }
+    if (ps.step == STEP_SKIP || b.current.e == nullptr) {
+        skip_to_statement_end(ps);
+        return;
+    }
+    element& e = *b.current.e;
+    switch (ps.step) {
+        case STEP_CONSTRAINT_OR_NAME: parse_constraint_or_name(ps, e); break;
+        case STEP_CONSTRAINT: parse_constraint(ps, e); break;
+        case STEP_NAME: parse_name(ps, e); break;
+        case STEP_AFTER_NAME: parse_after_name(ps, b.current); break;
+        case STEP_CARDINALITY: parse_cardinality(ps, e); break;
+        case STEP_AFTER_CARDINALITY: parse_after_cardinality(ps, b.current); break;
+        case STEP_TAG: parse_tag(ps, e); break;
+        case STEP_AFTER_TAG: parse_after_tag(ps, b.current); break;
+        default: skip_to_statement_end(ps); break;
+    }
+    if (b.current.opens_body) {
+        b.current.opens_body = false;
+        enter(ps, bodies, &e.children, &b.current.children_tail, open_body::member_body);
+    }
+}
+
+}  // namespace
+
+void parse_body_into(parse_state& ps, element** head, element*& tail) {
+    // The open bodies, innermost last; a deque keeps each frame in place
+    // while further bodies open.
+    std::deque<open_body> bodies;
+    enter(ps, bodies, head, &tail, open_body::caller);
+    while (!bodies.empty()) {
+        if (ps.step == STEP_END_BODY) {
+            leave(ps, bodies);
+        } else {
+            step(ps, bodies);
+        }
+    }
 }
 
 }  // namespace parser_steps

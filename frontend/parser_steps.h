@@ -11,9 +11,13 @@ namespace qrv::parser_steps {
 
 // The declaration a body is working on: its element and the last element of
 // its member list, so that a further member body appends without a walk.
+// A step that meets the `{` of a member body sets `opens_body`; the body
+// loop then reads the body (bodies are read by one loop, not by recursion,
+// so that 1000 levels of them need little stack).
 struct declaration {
     element* e = nullptr;
     element* children_tail = nullptr;
+    bool opens_body = false;
 };
 
 // A token text buffer of the size the token readers need; it starts as the
@@ -29,7 +33,8 @@ inline constexpr const char premature_end[] = "Encountered premature end of file
 // Reports that the file ended too early and ends the current body.
 void end_body_at_premature_end(parse_state& ps);
 
-// Bodies and statements.
+// Bodies and statements: reads the body that begins here and every body
+// nested in it, appending what its statements create after `tail`.
 void parse_body_into(parse_state& ps, element** head, element*& tail);
 element* begin_declaration(parse_state& ps, int code, const char* text);
 void skip_to_statement_end(parse_state& ps);

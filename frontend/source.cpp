@@ -4,9 +4,13 @@
 // appended) sets flags and prefixes on what was read.
 #include "frontend/source.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -21,55 +25,61 @@ namespace qrv {
 
 namespace {
 
-// Lines are examined in pieces of at most this many characters.
-constexpr std::size_t max_line_piece = 255;
-
 // Reads a whole file; false when it cannot be opened or read (a folder
-// included).
-bool read_whole_file(const char* path, std::string& out) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return false;
-    out.clear();
-    // Room for the whole of a regular file at once; the reads below go on
-    // to the real end in any case.
+// included). With `regular_only`, anything but a regular file (a FIFO, a
+// device) is not opened for reading at all, so that nothing blocks on it.
+bool read_whole_file(const char* path, std::string& out, bool regular_only) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0));
+    if (fd < 0) return false;
     struct stat info {};
-    if (::fstat(::fileno(f), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        out.reserve(static_cast<std::size_t>(info.st_size));
+    const bool known = ::fstat(fd, &info) == 0;
+    if (regular_only && (!known || !S_ISREG(info.st_mode))) {
+        ::close(fd);
+        return false;
     }
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
-    const bool ok = std::ferror(f) == 0;
-    std::fclose(f);
+    out.clear();
+    // Room for the whole of a regular file at once; the reads go on to the
+    // real end in any case, growing the text by doubling.
+    std::size_t capacity = 64 * 1024;
+    if (known && S_ISREG(info.st_mode) && info.st_size > 0) {
+        capacity = static_cast<std::size_t>(info.st_size) + 1;
+    }
+    bool ok = true;
+    for (;;) {
+        if (out.size() == capacity) capacity *= 2;
+        const std::size_t used = out.size();
+        out.resize(capacity);
+        const ssize_t n = ::read(fd, out.data() + used, capacity - used);
+        if (n < 0 && errno == EINTR) {
+            out.resize(used);
+            continue;
+        }
+        out.resize(used + (n > 0 ? static_cast<std::size_t>(n) : 0));
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+    }
+    ::close(fd);
     return ok;
 }
 
-// The end of the line piece that starts at `pos`: at most 255 characters,
-// ending after a line feed.
-std::size_t piece_end(std::string_view data, std::size_t pos) {
-    const std::size_t limit = std::min(data.size(), pos + max_line_piece);
-    const void* feed = std::memchr(data.data() + pos, '\n', limit - pos);
-    if (feed == nullptr) return limit;
-    return static_cast<std::size_t>(static_cast<const char*>(feed) - data.data()) + 1;
+// The end of the line that starts at `pos`: after its line feed, or at the
+// end of the text. Lines have any length.
+std::size_t line_end(std::string_view data, std::size_t pos) {
+    const std::size_t feed = data.find('\n', pos);
+    return feed == std::string_view::npos ? data.size() : feed + 1;
 }
 
-// Where the definitions begin: after the whole line holding the first
-// piece whose first non-blank characters are `pavex*/`, or at the start
-// when there is none.
+// Where the definitions begin: after the first line whose first non-blank
+// characters are `pavex*/`, or at the start when there is none.
 std::size_t skip_leading_text(std::string_view data) {
     std::size_t pos = 0;
     while (pos < data.size()) {
-        const std::size_t end = piece_end(data, pos);
+        const std::size_t end = line_end(data, pos);
         std::size_t i = pos;
         while (i < end && is_space(static_cast<unsigned char>(data[i]))) ++i;
-        if (data.substr(i, end - i).starts_with("pavex*/")) {
-            std::size_t next = end;
-            if (data[end - 1] != '\n') {
-                const std::size_t feed = data.find('\n', end);
-                next = feed == std::string_view::npos ? data.size() : feed + 1;
-            }
-            return next;
-        }
+        if (data.substr(i, end - i).starts_with("pavex*/")) return end;
         pos = end;
     }
     return 0;
@@ -80,7 +90,8 @@ std::size_t skip_leading_text(std::string_view data) {
 class item_index {
 public:
     element* find(module_record* module, std::string_view path) {
-        if (module == nullptr) return nullptr;
+        // A path longer than a directive line could hold names nothing.
+        if (module == nullptr || path.size() > max_reference_length) return nullptr;
         element* chain = module->elements;
         if (path.empty()) return chain;
         std::size_t pos = 0;
@@ -128,8 +139,8 @@ std::vector<std::string_view> split_words(std::string_view line) {
 
 }  // namespace
 
-int read_source_text(run_context& run, const char* path, std::string_view source,
-                     const std::string_view* directives) {
+std::int64_t read_source_text(run_context& run, const char* path, std::string_view source,
+                              const std::string_view* directives) {
     source_stream stream;
     stream.data = reinterpret_cast<const unsigned char*>(source.data());
     stream.size = source.size();
@@ -139,7 +150,7 @@ int read_source_text(run_context& run, const char* path, std::string_view source
     module_record** tail = &run.modules;
     while (*tail != nullptr) tail = &(*tail)->next;
 
-    int last_errors = 0;
+    std::int64_t last_errors = 0;
     bool more = true;
     while (more) {
         module_record* module = new_module_record(run);
@@ -170,16 +181,17 @@ int read_source_text(run_context& run, const char* path, std::string_view source
     return last_errors;
 }
 
-int read_source_file(run_context& run, const char* path) {
+std::int64_t read_source_file(run_context& run, const char* path) {
     std::string source;
-    if (!read_whole_file(path, source)) {
+    if (!read_whole_file(path, source, false)) {
         report(run, SEV_ERROR, "Unable to open file: %s", path);
         return 1;
     }
-    // A directive file that is missing, a folder or unreadable is absent.
+    // A directive file that is missing, unreadable or not a regular file (a
+    // folder, a FIFO, a device) is absent.
     std::string directives;
     const std::string directive_path = std::string(path) + "cfg";
-    if (read_whole_file(directive_path.c_str(), directives)) {
+    if (read_whole_file(directive_path.c_str(), directives, true)) {
         const std::string_view text(directives);
         return read_source_text(run, path, source, &text);
     }
@@ -189,7 +201,7 @@ int read_source_file(run_context& run, const char* path) {
 void read_directives(run_context& run, const char* source_path) {
     std::string directives;
     const std::string directive_path = std::string(source_path) + "cfg";
-    if (!read_whole_file(directive_path.c_str(), directives)) return;
+    if (!read_whole_file(directive_path.c_str(), directives, true)) return;
     read_directives_text(run, source_path, directive_path.c_str(), directives);
 }
 
@@ -206,11 +218,14 @@ void read_directives_text(run_context& run, const char* source_path, const char*
     }
 
     item_index items;
-    int line = 0;
+    std::int64_t line = 0;
     std::size_t pos = 0;
     while (pos < text.size()) {
-        const std::size_t end = piece_end(text, pos);
-        const std::vector<std::string_view> words = split_words(text.substr(pos, end - pos));
+        // A whole line is one directive; a zero byte ends its text.
+        const std::size_t end = line_end(text, pos);
+        std::string_view content = text.substr(pos, end - pos);
+        content = content.substr(0, content.find('\0'));
+        const std::vector<std::string_view> words = split_words(content);
         pos = end;
         ++line;
         if (words.empty() || words[0][0] == '#') continue;

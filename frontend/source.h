@@ -2,6 +2,7 @@
 // configuration directive files.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "model/model.h"
@@ -11,12 +12,12 @@ namespace qrv {
 // Reads a source file and then its directive file (the path with "cfg"
 // appended). Returns the parser's error count of the file's last module, or
 // 1 when the file cannot be read.
-int read_source_file(run_context& run, const char* path);
+std::int64_t read_source_file(run_context& run, const char* path);
 
 // The same on source text held in memory; `directives` is the directive
 // file's text, or null when there is none.
-int read_source_text(run_context& run, const char* path, std::string_view source,
-                     const std::string_view* directives);
+std::int64_t read_source_text(run_context& run, const char* path, std::string_view source,
+                              const std::string_view* directives);
 
 // Applies a directive file to the modules read from `source_path`; a
 // missing file is no error.

@@ -44,10 +44,10 @@ void parse_member_body(parse_state& ps, declaration& d) {
     if (ps.depth >= max_body_depth) {
         parse_report(ps, SEV_ERROR, "Nesting exceeds %d levels", max_body_depth);
         skip_over_deep_body(ps);
+        ps.step = STEP_AFTER_TAG;
     } else {
-        parse_body_into(ps, &e.children, d.children_tail);
+        d.opens_body = true;  // the body loop reads it, then goes on after it
     }
-    ps.step = STEP_AFTER_TAG;
 }
 
 void parse_after(parse_state& ps, declaration& d, after where) {
@@ -96,13 +96,15 @@ void parse_cardinality(parse_state& ps, element& e) {
     const bool extension = ps.frame->brackets_seen;
     e.has_cardinality = true;
     e.cardinality_min = 0;
-    e.cardinality_max = -1;
+    e.cardinality_max = 0;
+    e.cardinality_unbounded = true;
 
     token_text tok;
     const int code = next_token(ps, tok.s);
     if (code == TK_QUESTION || code == TK_STAR || code == TK_PLUS) {
         e.cardinality_min = code == TK_PLUS && !extension ? 1 : 0;
-        e.cardinality_max = code == TK_QUESTION ? 1 : -1;
+        e.cardinality_max = code == TK_QUESTION ? 1 : 0;
+        e.cardinality_unbounded = code != TK_QUESTION;
         if (next_token(ps, tok.s) == TK_RBRACKET) {
             ps.step = STEP_AFTER_CARDINALITY;
         } else {
@@ -128,7 +130,8 @@ void parse_cardinality(parse_state& ps, element& e) {
 
     switch (next_token(ps, tok.s)) {
         case TK_RBRACKET:
-            e.cardinality_max = static_cast<std::int32_t>(n);
+            e.cardinality_max = n;
+            e.cardinality_unbounded = false;
             ps.step = STEP_AFTER_CARDINALITY;
             return;
         case TK_DOTDOT: break;
@@ -140,7 +143,7 @@ void parse_cardinality(parse_state& ps, element& e) {
     switch (next_token(ps, tok.s)) {
         case TK_STAR:
             if (next_token(ps, tok.s) == TK_RBRACKET) {
-                e.cardinality_max = -1;
+                e.cardinality_unbounded = true;
                 ps.step = STEP_AFTER_CARDINALITY;
             } else {
                 parse_report(ps, SEV_ERROR, illegal_cardinality);
@@ -151,7 +154,8 @@ void parse_cardinality(parse_state& ps, element& e) {
                 parse_report(ps, SEV_ERROR, negative_cardinality);
                 return;
             }
-            e.cardinality_max = static_cast<std::int32_t>(number_value(*ps.run, tok.s));
+            e.cardinality_max = number_value(*ps.run, tok.s);
+            e.cardinality_unbounded = false;
             if (next_token(ps, tok.s) == TK_RBRACKET) {
                 ps.step = STEP_AFTER_CARDINALITY;
             } else {

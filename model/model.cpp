@@ -110,6 +110,7 @@ element* new_element(parse_state& ps) {
         e->has_cardinality = true;
         e->cardinality_min = 0;
         e->cardinality_max = 1;
+        e->cardinality_unbounded = false;
     }
     return e;
 }

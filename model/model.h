@@ -4,7 +4,7 @@
 //
 // Texts (names, tags, links, paths ...) are immutable and live in the run's
 // text arena; an element holds 8-byte `text` handles, so an element costs
-// 128 bytes however long its names may be. The capacities of the language
+// 136 bytes however long its names may be. The capacities of the language
 // (63 characters for names, tags and constant texts, 255 for reference and
 // qualified names) are limits the front end and post-parse enforce with
 // their own messages, not storage reserved in every record.
@@ -141,18 +141,22 @@ struct element {
     element* next = nullptr;
     element* next_union_member = nullptr;
     module_record* module = nullptr;
-    std::int32_t line = 0;
+    std::int64_t line = 0;
     std::int32_t ordinal = -1;
     std::uint32_t min = 0;
     std::uint32_t max = 0;
+    // Occurrences: cardinality_min to cardinality_max, or to no limit at all
+    // when cardinality_unbounded is set (`*`); every count up to 4294967295
+    // is a count.
     std::uint32_t cardinality_min = 0;
-    std::int32_t cardinality_max = -1;
+    std::uint32_t cardinality_max = 0;
     std::int32_t reference_count = 0;
     element_kind kind = ET_LINK;
     bool constrained : 1 = false;
     bool min_negative : 1 = false;
     bool max_negative : 1 = false;
     bool has_cardinality : 1 = false;
+    bool cardinality_unbounded : 1 = true;
     bool z_suffix : 1 = false;
     bool plugin : 1 = false;
     bool in_main_module : 1 = false;
@@ -225,7 +229,7 @@ struct module_ref {
 
 struct into_entry {
     text target;
-    std::int32_t line = 0;
+    std::int64_t line = 0;
     into_entry* next = nullptr;
 };
 
@@ -245,6 +249,22 @@ struct module_record {
     plug_record* plugs = nullptr;   // source order
     element* elements = nullptr;
     module_record* next = nullptr;
+};
+
+// A file the run reads or tries to read: a source file named on the command
+// line, or the directive file beside one. The driver lists them before
+// anything is read, in command-line order, each source file followed by its
+// directive file; a source file named again is listed once.
+struct input_file {
+    std::string path;  // as the command line names it (a directive file: + "cfg")
+    bool is_directive_file = false;
+    bool exists = false;   // something was there when the run began
+    bool regular = false;  // and it was a regular file
+    // The identity of the file behind the path's symbolic links while it
+    // exists, and its absolute path with the links followed.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::string resolved;
 };
 
 // Where the ABNF text goes while it is written: a file, or memory.
@@ -273,8 +293,9 @@ struct run_context {
     std::int32_t plugin_ordinal_base = 1000000000;
     const char* input_path = nullptr;
     output_sink output;
-    std::int32_t error_count = 0;
-    std::int32_t warning_count = 0;
+    // Counted diagnostics; 64 bits, so that no count returns to 0.
+    std::int64_t error_count = 0;
+    std::int64_t warning_count = 0;
     bool brace_indent = true;
     std::int32_t depth = 0;
     std::int32_t column = 0;
@@ -290,6 +311,8 @@ struct run_context {
 
     // Option --strict-abnf: the strict grammar, after its checks.
     bool strict_abnf = false;
+    // The files the run reads or tries to read (see input_file).
+    std::vector<input_file> inputs;
 
     // The generator's comment for the line being written.
     std::string pending_comment;
@@ -335,13 +358,13 @@ enum parse_step : int {
 
 struct parse_state {
     const char* path = "";
-    std::int32_t line = 1;
+    std::int64_t line = 1;  // 64 bits: every real line of any file
     source_stream* stream = nullptr;
     run_context* run = nullptr;
     module_record* module = nullptr;
     bool in_header = true;
     int step = STEP_STATEMENT;
-    std::int32_t error_count = 0;
+    std::int64_t error_count = 0;
     std::int32_t depth = 0;
     std::int32_t plug_level = 0;
     plug_record* plug = nullptr;

@@ -54,8 +54,11 @@ bool name_lookup::locate(module_record* current, const module_ref* aliases,
     name = name.substr(0, name.find(':'));
     if (module_part.size() > max_reference_part || name.size() > max_reference_part) return false;
 
+    // The name an alias stands for is held to the same limit as one written
+    // in the reference.
     std::string_view module_name = module_part;
     alias_target(aliases, module_part, &module_name);
+    if (module_name.size() > max_reference_part) return false;
     module_record* m = module_named(module_name);
     if (m == nullptr) return false;
     *found = m;

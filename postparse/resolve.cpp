@@ -1,6 +1,7 @@
 // Step 4: references to named definitions take over what they name.
 #include <algorithm>
 #include <climits>
+#include <unordered_set>
 #include <vector>
 
 #include "postparse/lookup.h"
@@ -21,6 +22,7 @@ void merge_cardinality(run_context& run, const element* t, element* e) {
         e->has_cardinality = t->has_cardinality;
         e->cardinality_min = t->cardinality_min;
         e->cardinality_max = t->cardinality_max;
+        e->cardinality_unbounded = t->cardinality_unbounded;
     } else if (t->has_cardinality) {
         report(run, SEV_ERROR,
                "Illegal duplicate cardinality in original and target definitions of linked type "
@@ -85,9 +87,10 @@ int resolve_reference(run_context& run, module_record* module, element* e) {
 // that is already on its path (a plug body plugged into itself, or shared by
 // copies whose member refers back). A chain is settled, and not walked
 // again, once a walk of it went through everything it reaches: no reference
-// below it stayed unresolved, none was resolved to a structure or union whose
-// members that walk did not enter, and no chain outside that walk was met on
-// the path. Walking it again would resolve, report and enter nothing new.
+// below it was resolved to a structure or union whose members that walk did
+// not enter, and no chain outside that walk was met on the path. A reference
+// that could not be resolved is reported and then left alone, so walking the
+// chain again would resolve, report and enter nothing new.
 void resolve_references(run_context& run) {
     // Per chain: its depth while on the path, else left or settled.
     constexpr std::int32_t left = -1;
@@ -95,6 +98,7 @@ void resolve_references(run_context& run) {
     name_lookup lookup(run);
     const chain_marks chains;
     std::vector<walk_frame> stack;
+    std::unordered_set<const element*> failed;
 
     for (module_record* m = run.modules; m != nullptr; m = m->next) {
         stack.push_back({m->elements, m->elements, 0, INT_MAX, false});
@@ -133,6 +137,9 @@ void resolve_references(run_context& run) {
                 }
                 stack.push_back({members, members, depth, INT_MAX, false});
             } else if (kind == ET_LINK) {
+                // An element that failed once is reported once: met again
+                // through a chain shared by plug copies, it is passed over.
+                if (failed.contains(e)) continue;
                 if (resolve_with(lookup, run, m, e) == 1) {
                     // Now a structure or union, it is descended into when
                     // its chain is walked again: its members were not
@@ -141,7 +148,7 @@ void resolve_references(run_context& run) {
                         f.may_change = true;
                     }
                 } else {
-                    f.may_change = true;
+                    failed.insert(e);
                     report_at(run, e->module != nullptr ? e->module->path.c_str() : nullptr,
                               e->line, SEV_ERROR, "Unable to expand definition of -%s- in -%s-\n",
                               e->link.c_str(), e->c_name.c_str());

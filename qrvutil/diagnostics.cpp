@@ -89,8 +89,8 @@ void put_json_string(std::FILE* out, std::string_view s) {
 }
 
 // The one formatting routine of counted diagnostics, for each form.
-void write_diagnostic(std::FILE* out, diagnostic_format form, const char* file, int line, int sev,
-                      std::string_view message) {
+void write_diagnostic(std::FILE* out, diagnostic_format form, const char* file, std::int64_t line,
+                      int sev, std::string_view message) {
     const bool has_file = file != nullptr && file[0] != '\0';
     if (form == diagnostic_format::json) {
         // One object per line: a message text that ends in its own newline
@@ -103,7 +103,7 @@ void write_diagnostic(std::FILE* out, diagnostic_format form, const char* file, 
             std::fputs("null", out);
         }
         if (has_file && line > 0) {
-            std::fprintf(out, ",\"line\":%d", line);
+            std::fprintf(out, ",\"line\":%lld", static_cast<long long>(line));
         } else {
             std::fputs(",\"line\":null", out);
         }
@@ -115,10 +115,10 @@ void write_diagnostic(std::FILE* out, diagnostic_format form, const char* file, 
     if (has_file) {
         std::fputs(file, out);
         if (form == diagnostic_format::gcc) {
-            if (line > 0) std::fprintf(out, ":%d", line);
+            if (line > 0) std::fprintf(out, ":%lld", static_cast<long long>(line));
             std::fputs(": ", out);
         } else {
-            if (line > 0) std::fprintf(out, "(%d)", line);
+            if (line > 0) std::fprintf(out, "(%lld)", static_cast<long long>(line));
             std::fputs(" : ", out);
         }
     }
@@ -131,7 +131,7 @@ void write_diagnostic(std::FILE* out, diagnostic_format form, const char* file, 
 
 }  // namespace
 
-void vreport_at(run_context& run, const char* file, int line, int sev, const char* format,
+void vreport_at(run_context& run, const char* file, std::int64_t line, int sev, const char* format,
                 std::va_list args) {
     // Most messages fit the small buffer, so the fatal out-of-memory report
     // needs no allocation.
@@ -173,7 +173,8 @@ void report(run_context& run, int sev, const char* format, ...) {
     va_end(args);
 }
 
-void report_at(run_context& run, const char* file, int line, int sev, const char* format, ...) {
+void report_at(run_context& run, const char* file, std::int64_t line, int sev, const char* format,
+               ...) {
     std::va_list args;
     va_start(args, format);
     vreport_at(run, file, line, sev, format, args);

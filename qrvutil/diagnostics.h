@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdint>
 
 #include "model/model.h"
 
@@ -22,9 +23,9 @@ void report(run_context& run, int sev, const char* format, ...) QRV_PRINTF(3, 4)
 
 // A diagnostic at a position; `file` may be null or empty, `line` is shown
 // only when greater than 0.
-void report_at(run_context& run, const char* file, int line, int sev, const char* format, ...)
-    QRV_PRINTF(5, 6);
-void vreport_at(run_context& run, const char* file, int line, int sev, const char* format,
+void report_at(run_context& run, const char* file, std::int64_t line, int sev, const char* format,
+               ...) QRV_PRINTF(5, 6);
+void vreport_at(run_context& run, const char* file, std::int64_t line, int sev, const char* format,
                 std::va_list args);
 
 // The fatal "Unable to allocate memory"; unwinds to the entry with status 1.

@@ -140,23 +140,17 @@ void sink_write_lines(run_context& run, std::string_view s) {
     sink_write(run, s.substr(start));
 }
 
-bool sink_open_file(run_context& run, const char* path) {
+void sink_open_stream(run_context& run, std::FILE* stream) {
     output_sink& sink = run.output;
     sink.memory = nullptr;
     sink.used = 0;
     sink.failed = false;
     sink.crlf = false;
-    sink.file = std::fopen(path, "w");
-    if (sink.file == nullptr) {
-        sink.buffer.reset();
-        sink.open = false;
-        return false;
-    }
+    sink.file = stream;
     // The sink buffers by itself; the stream passes blocks straight on.
     std::setvbuf(sink.file, nullptr, _IONBF, 0);
     if (!sink.buffer) sink.buffer = std::make_unique<char[]>(buffer_size);
     sink.open = true;
-    return true;
 }
 
 void sink_open_memory(run_context& run, std::string* memory) {
@@ -174,8 +168,7 @@ bool sink_close(run_context& run) {
     output_sink& sink = run.output;
     if (sink.file != nullptr) {
         flush_buffer(sink);
-        if (std::fflush(sink.file) != 0) sink.failed = true;
-        if (std::fclose(sink.file) != 0) sink.failed = true;
+        if (std::fflush(sink.file) != 0 || std::ferror(sink.file) != 0) sink.failed = true;
         sink.file = nullptr;
     }
     sink.memory = nullptr;

@@ -3,6 +3,7 @@
 // newline, and braces as nesting marks.
 #pragma once
 
+#include <cstdio>
 #include <string_view>
 
 #include "model/model.h"
@@ -24,10 +25,12 @@ void sink_write(run_context& run, std::string_view s);
 // The same, with every line feed written as the sink's line end (CR LF when
 // the sink's crlf is set).
 void sink_write_lines(run_context& run, std::string_view s);
-// Opens the sink on a file (false when it cannot be created) or on memory.
-bool sink_open_file(run_context& run, const char* path);
+// Opens the sink on a stream that its owner opened and closes (the sink
+// buffers by itself and makes the stream unbuffered), or on memory.
+void sink_open_stream(run_context& run, std::FILE* stream);
 void sink_open_memory(run_context& run, std::string* memory);
-// Flushes and closes; false when any write or the close failed.
+// Hands the buffered text to the stream and flushes it, then lets go of it;
+// false when any write failed.
 bool sink_close(run_context& run);
 
 }  // namespace qrv

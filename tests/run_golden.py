@@ -16,7 +16,8 @@ import subprocess
 import sys
 import tempfile
 
-CONTROL_FILES = {"cmd", "stdout", "status", "env", "absent", "README"}
+CONTROL_FILES = {"cmd", "stdout", "stderr", "status", "env", "absent", "README", "mkfifo",
+                 "stdout-to"}
 DEFAULT_EPOCH = "1700000000"
 
 # The usage text shows the build date and time; mask them.
@@ -122,26 +123,78 @@ def run_case(binary, case, rebase):
             if name in CONTROL_FILES or name == "expected":
                 continue
             inputs.add(name)
-            if os.path.isdir(src):
-                shutil.copytree(src, os.path.join(work, name))
+            dst = os.path.join(work, name)
+            if os.path.islink(src):
+                os.symlink(os.readlink(src), dst)
+            elif os.path.isdir(src):
+                shutil.copytree(src, dst, symlinks=True)
             else:
-                shutil.copy2(src, os.path.join(work, name))
-        proc = subprocess.run([binary] + args, cwd=work, env=env, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=120)
-        actual_stdout = mask(proc.stdout)
+                shutil.copy2(src, dst)
+        fifo_file = os.path.join(case, "mkfifo")
+        if os.path.exists(fifo_file):
+            with open(fifo_file, encoding="utf-8") as f:
+                for name in f.read().split():
+                    os.mkfifo(os.path.join(work, name))
+                    inputs.add(name)
+
+        # Standard output goes to a pipe that is compared, or to the file
+        # named in `stdout-to` ("closed": no standard output at all).
+        stdout_to = None
+        stdout_file = os.path.join(case, "stdout-to")
+        if os.path.exists(stdout_file):
+            with open(stdout_file, encoding="utf-8") as f:
+                stdout_to = f.read().strip()
+        if stdout_to is None:
+            proc = subprocess.run([binary] + args, cwd=work, env=env, stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, timeout=120)
+        elif stdout_to == "closed":
+            proc = subprocess.run(["sh", "-c", 'exec "$@" >&-', "sh", binary] + args, cwd=work,
+                                  env=env, stderr=subprocess.PIPE, timeout=120)
+        else:
+            with open(stdout_to, "wb") as out:
+                proc = subprocess.run([binary] + args, cwd=work, env=env, stdout=out,
+                                      stderr=subprocess.PIPE, timeout=120)
+        actual_stdout = mask(proc.stdout) if proc.stdout is not None else b""
+        actual_stderr = proc.stderr
         actual_status = proc.returncode
 
-        produced = {}
+        # An input stays as it was unless expected/ holds what it becomes; a
+        # symbolic link stays the same link in any case.
+        expected_names = set(os.listdir(expected_dir)) if os.path.isdir(expected_dir) else set()
+        changed = []
+        rewritten = {}
+        for name in sorted(inputs):
+            src = os.path.join(case, name)
+            dst = os.path.join(work, name)
+            if os.path.islink(src):
+                if not os.path.islink(dst) or os.readlink(dst) != os.readlink(src):
+                    changed.append(name)
+                    continue
+            if not os.path.isfile(src):
+                continue
+            now = read(dst) if os.path.isfile(dst) else None
+            if name in expected_names or (rebase and now != read(src)):
+                rewritten[name] = mask(now) if now is not None else b"<removed>"
+            elif now != read(src):
+                changed.append(name)
+
+        produced = dict(rewritten)
         for name in sorted(os.listdir(work)):
             if name in inputs:
                 continue
             path = os.path.join(work, name)
-            if os.path.isfile(path):
-                produced[name] = mask(read(path))
+            if os.path.isfile(path) or os.path.islink(path):
+                produced[name] = mask(read(path)) if os.path.exists(path) else b"<dangling link>"
 
         if rebase:
             with open(os.path.join(case, "stdout"), "wb") as f:
                 f.write(actual_stdout)
+            stderr_file = os.path.join(case, "stderr")
+            if actual_stderr:
+                with open(stderr_file, "wb") as f:
+                    f.write(actual_stderr)
+            elif os.path.exists(stderr_file):
+                os.remove(stderr_file)
             status_file = os.path.join(case, "status")
             if actual_status != 0:
                 with open(status_file, "w") as f:
@@ -169,12 +222,17 @@ def run_case(binary, case, rebase):
             ok = False
             print("exit status: expected %d, got %d" % (expected_status, actual_status))
         if wants_json(args):
-            for problem in json_problems(proc.stdout):
+            for problem in json_problems(actual_stdout):
                 ok = False
                 print(problem)
-        if proc.stderr:
+        stderr_file = os.path.join(case, "stderr")
+        expected_stderr = read(stderr_file) if os.path.exists(stderr_file) else b""
+        if actual_stderr != expected_stderr:
             ok = False
-            print("unexpected standard error:\n" + proc.stderr.decode("latin-1"))
+            show_diff("stderr", expected_stderr, actual_stderr)
+        for name in changed:
+            ok = False
+            print("input file changed: %s" % name)
 
         expected_files = {}
         if os.path.isdir(expected_dir):

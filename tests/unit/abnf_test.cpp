@@ -65,10 +65,12 @@ struct abnf_fixture : ::testing::Test {
         e->max = static_cast<std::uint32_t>(hi < 0 ? -hi : hi);
         return e;
     }
-    static element* times(element* e, std::uint32_t lo, std::int32_t hi) {
+    // `hi` -1 stands for an unbounded cardinality.
+    static element* times(element* e, std::uint32_t lo, std::int64_t hi) {
         e->has_cardinality = true;
         e->cardinality_min = lo;
-        e->cardinality_max = hi;
+        e->cardinality_unbounded = hi < 0;
+        e->cardinality_max = hi < 0 ? 0 : static_cast<std::uint32_t>(hi);
         return e;
     }
 
@@ -269,6 +271,11 @@ TEST_F(abnf_fixture, cardinality_repetitions_and_unsigned_bounds) {
               "1*DIGIT \n" + blanks(20) + "4294967294*( COMMA 1*DIGIT ) ");
     EXPECT_EQ(value_of(times(n, 1, 2147483647)),
               "1*DIGIT \n" + blanks(20) + "0*2147483646( COMMA 1*DIGIT ) ");
+    // Maximum counts of 2^31 and above are counts too, up to the largest.
+    EXPECT_EQ(value_of(times(n, 2147483648u, 2147483648u)),
+              "1*DIGIT \n" + blanks(20) + "2147483647*2147483647( COMMA 1*DIGIT ) ");
+    EXPECT_EQ(value_of(times(n, 0, 4294967295u)),
+              "1*DIGIT \n" + blanks(20) + "*4294967294( COMMA 1*DIGIT ) ");
 }
 
 TEST_F(abnf_fixture, members_with_cardinality_are_bracketed_and_repeat_on_their_own_line) {
@@ -533,7 +540,8 @@ TEST_F(abnf_fixture, a_brace_in_a_tag_indents_the_following_lines) {
 TEST_F(abnf_fixture, deep_nesting_is_written_and_a_body_containing_itself_is_refused) {
     element* root = top(ET_STRUCT, "Root");
     element* parent = root;
-    for (int i = 0; i < 1000; ++i) parent = member(parent, ET_STRUCT, "m");
+    // As deep as the parser goes: 999 bodies inside the root's.
+    for (int i = 0; i < max_body_depth - 1; ++i) parent = member(parent, ET_STRUCT, "m");
     member(parent, ET_BOOLEAN, "leaf");
     const std::string r = rules();
     EXPECT_NE(r.find("( \"leaf\" EQUAL bool ) extension-params RBRCE"), std::string::npos);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/model.h"
+#include "qrvutil/atomic_file.h"
 #include "qrvutil/writer.h"
 
 namespace qrv {
@@ -174,11 +175,14 @@ TEST(writer_buffer, file_and_memory_output_agree_across_block_boundaries) {
     const auto folder = std::filesystem::path(QRV_TEST_TMP) / "writer_buffer";
     std::filesystem::create_directories(folder);
     const auto path = folder / "out.txt";
-    ASSERT_TRUE(sink_open_file(to_file, path.c_str()));
+    atomic_file file;
+    ASSERT_TRUE(file.open(path.c_str()));
+    sink_open_stream(to_file, file.stream());
     for (const std::string& p : pieces) emit_text(to_file, p);
     EXPECT_EQ(to_file.column, in_memory.column);
     EXPECT_EQ(to_file.depth, in_memory.depth);
     ASSERT_TRUE(sink_close(to_file));
+    ASSERT_TRUE(file.commit());
 
     EXPECT_GT(expected.size(), 4u * 64 * 1024);
     EXPECT_EQ(read_file(path), expected);

@@ -14,7 +14,7 @@ namespace {
 struct token {
     int code;
     std::string text;
-    int line;
+    std::int64_t line;
     friend bool operator==(const token&, const token&) = default;
 };
 

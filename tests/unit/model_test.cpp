@@ -39,7 +39,7 @@ TEST_F(model_fixture, new_element_has_marker_names_and_defaults) {
     EXPECT_EQ(e->module, module);
     EXPECT_EQ(e->ordinal, -1);
     EXPECT_FALSE(e->has_cardinality);
-    EXPECT_EQ(e->cardinality_max, -1);
+    EXPECT_TRUE(e->cardinality_unbounded);
 }
 
 TEST_F(model_fixture, element_after_version_brackets_is_optional) {
@@ -50,7 +50,8 @@ TEST_F(model_fixture, element_after_version_brackets_is_optional) {
     element* e = new_element(ps);
     EXPECT_TRUE(e->has_cardinality);
     EXPECT_EQ(e->cardinality_min, 0u);
-    EXPECT_EQ(e->cardinality_max, 1);
+    EXPECT_EQ(e->cardinality_max, 1u);
+    EXPECT_FALSE(e->cardinality_unbounded);
 }
 
 TEST_F(model_fixture, find_element_by_dotted_path) {

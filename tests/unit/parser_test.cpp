@@ -113,11 +113,12 @@ endmodule;
     element* items = p.find("Order.items");
     EXPECT_EQ(items->link, "Line");
     EXPECT_EQ(items->cardinality_min, 1u);
-    EXPECT_EQ(items->cardinality_max, -1);
+    EXPECT_TRUE(items->cardinality_unbounded);
     element* note = p.find("Order.note");
     EXPECT_TRUE(note->has_cardinality);
     EXPECT_EQ(note->cardinality_min, 0u);
-    EXPECT_EQ(note->cardinality_max, 1);
+    EXPECT_EQ(note->cardinality_max, 1u);
+    EXPECT_FALSE(note->cardinality_unbounded);
     EXPECT_EQ(p.find("Line.text")->tag, "desc");
     EXPECT_EQ(p.find("Line.text")->kind, ET_UNICODE);
 
@@ -139,7 +140,7 @@ TEST(parser, cardinality_values) {
     struct expect {
         const char* path;
         unsigned min;
-        int max;
+        long long max;  // -1: unbounded
     };
     for (const expect& x : {expect{"a", 3, 3},
                             {"b", 0, -1},
@@ -147,7 +148,7 @@ TEST(parser, cardinality_values) {
                             {"d", 0, 1},
                             {"e", 0, -1},
                             {"f", 5, 2},
-                            {"g", 16, -1},
+                            {"g", 16, 4294967295},
                             {"h", 2, -1},
                             {"S.x", 1, -1},
                             {"S.y", 0, -1},
@@ -157,7 +158,10 @@ TEST(parser, cardinality_values) {
         ASSERT_NE(e, nullptr) << x.path;
         EXPECT_TRUE(e->has_cardinality) << x.path;
         EXPECT_EQ(e->cardinality_min, x.min) << x.path;
-        EXPECT_EQ(e->cardinality_max, x.max) << x.path;
+        EXPECT_EQ(e->cardinality_unbounded, x.max < 0) << x.path;
+        if (x.max >= 0) {
+            EXPECT_EQ(e->cardinality_max, static_cast<unsigned>(x.max)) << x.path;
+        }
     }
 }
 

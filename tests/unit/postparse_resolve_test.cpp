@@ -148,19 +148,23 @@ TEST_F(resolution, duplicate_cardinality_at_every_step) {
     x->has_cardinality = true;
     x->cardinality_min = 2;
     x->cardinality_max = 5;
+    x->cardinality_unbounded = false;
     element* y = member(s, "y", ET_LINK, "A");  // takes A's cardinality, then meets B's
     element* a = top(m, "A", ET_LINK, "B");
     a->has_cardinality = true;
     a->cardinality_max = 3;
+    a->cardinality_unbounded = false;
     element* b = top(m, "B", ET_BOOLEAN);
     b->has_cardinality = true;
     b->cardinality_max = 7;
+    b->cardinality_unbounded = false;
     resolve_references(run);
     EXPECT_EQ(x->kind, ET_BOOLEAN);
     EXPECT_EQ(x->cardinality_min, 2u);
-    EXPECT_EQ(x->cardinality_max, 5);
+    EXPECT_EQ(x->cardinality_max, 5u);
     EXPECT_EQ(y->kind, ET_BOOLEAN);
-    EXPECT_EQ(y->cardinality_max, 3);
+    EXPECT_EQ(y->cardinality_max, 3u);
+    EXPECT_FALSE(y->cardinality_unbounded);
     const char* dup =
         "error: Illegal duplicate cardinality in original and target definitions of linked type "
         "%s from %s\n\n";

@@ -3,6 +3,7 @@
 // quadratic or exponential time.
 #include <algorithm>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -312,8 +313,10 @@ TEST_F(walks, fast_qualified_names_match_the_plain_walk_on_random_graphs) {
 
 // ---- reference resolution over shared chains ------------------------------
 
+// Every path walked, each element that cannot be resolved reported the
+// first time only (and not tried again).
 void plain_resolve_walk(run_context& run, module_record* m, element* chain,
-                        std::vector<element*>& path) {
+                        std::vector<element*>& path, std::set<element*>& failed) {
     for (element* e = chain; e != nullptr; e = e->next) {
         element_kind kind = e->kind;
         if (kind == ET_STRUCT || kind == ET_UNION) {
@@ -322,9 +325,10 @@ void plain_resolve_walk(run_context& run, module_record* m, element* chain,
                 continue;
             }
             path.push_back(e->children);
-            plain_resolve_walk(run, m, e->children, path);
+            plain_resolve_walk(run, m, e->children, path, failed);
             path.pop_back();
-        } else if (kind == ET_LINK && resolve_reference(run, m, e) == 0) {
+        } else if (kind == ET_LINK && !failed.contains(e) && resolve_reference(run, m, e) == 0) {
+            failed.insert(e);
             report_at(run, e->module->path.c_str(), e->line, SEV_ERROR,
                       "Unable to expand definition of -%s- in -%s-\n", e->link.c_str(),
                       e->c_name.c_str());
@@ -417,7 +421,8 @@ TEST(resolution_walk, fast_walk_matches_the_plain_walk_on_random_models) {
                 resolve_references(run);
             } else {
                 std::vector<element*> path{run.modules->elements};
-                plain_resolve_walk(run, run.modules, run.modules->elements, path);
+                std::set<element*> failed;
+                plain_resolve_walk(run, run.modules, run.modules->elements, path, failed);
             }
             std::fclose(run.console);
             texts[fast] = std::string(buffer, size);

@@ -37,6 +37,9 @@ struct source_fixture : ::testing::Test {
         const std::string_view d(directives);
         return read_source_text(*run, path, source, &d);
     }
+    void read_with(std::string_view source, std::string_view directives) {
+        read_source_text(*run, "t.pvx", source, &directives);
+    }
     int module_count() {
         int n = 0;
         for (module_record* m = run->modules; m != nullptr; m = m->next) ++n;
@@ -148,11 +151,27 @@ TEST_F(source_fixture, without_modules_items_are_not_found_and_prefix_is_ignored
     EXPECT_EQ(out(), "t.pvxcfg(2) : warning: Unable to locate item: x\n");
 }
 
-TEST_F(source_fixture, long_directive_line_counts_as_several) {
-    read("bool a;", (std::string(255, ' ') + "a odd\nb\n").c_str());
+TEST_F(source_fixture, a_long_directive_line_is_one_directive_at_its_own_line) {
+    // The tail of a long comment is no directive, a long line keeps the line
+    // numbers of the lines after it, and a path beyond 255 characters names
+    // nothing even where its names would.
+    const std::string deep_path = "a" + std::string(255, '.');
+    read("bool a;", ("#" + std::string(300, '-') + " module nosuch\n" + std::string(255, ' ') +
+                     "a odd\nb\n" + deep_path + " list\n")
+                        .c_str());
     EXPECT_EQ(out(),
               "t.pvxcfg(2) : warning: Unrecognised configuration directive: odd\n"
-              "t.pvxcfg(3) : warning: Incomplete directive specification: b\n");
+              "t.pvxcfg(3) : warning: Incomplete directive specification: b\n"
+              "t.pvxcfg(4) : warning: Unable to locate item: " +
+                  deep_path + "\n");
+}
+
+TEST_F(source_fixture, a_zero_byte_ends_the_text_of_a_directive_line) {
+    const std::string directives("module M\0 junk\na\0 odd\na list\0dynamic\n", 38);
+    read_with("pavex module M; bool a;", directives);
+    EXPECT_EQ(out(), "t.pvxcfg(2) : warning: Incomplete directive specification: a\n");
+    EXPECT_TRUE(run->modules->elements->listed);
+    EXPECT_FALSE(run->modules->elements->dynamic);
 }
 
 TEST_F(source_fixture, unreadable_sources_and_directive_files) {

@@ -87,7 +87,7 @@ struct strict_fixture : ::testing::Test {
     static void repeat(element* e) {
         e->has_cardinality = true;
         e->cardinality_min = 0;
-        e->cardinality_max = -1;
+        e->cardinality_unbounded = true;
     }
 };
 

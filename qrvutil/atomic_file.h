@@ -1,0 +1,52 @@
+// Output files that are replaced whole or not at all.
+//
+// A regular file (or a name where nothing is yet) is written into a new
+// temporary file beside it, ".<name>.XXXXXX" with six random letters and
+// digits, which takes the old file's permission bits and is renamed over
+// the final path only once every byte is written and the file is closed.
+// Until then the old file is untouched: a failed write, an exception or a
+// signal leave it as it was. While a temporary exists, SIGINT and SIGTERM
+// first remove it and then take their previous course. Only SIGKILL (or a
+// crash) can leave a temporary behind.
+//
+// A symbolic link is followed: its target is replaced and the link stays.
+// Anything that is not a regular file (a device such as /dev/null or
+// /dev/full, a FIFO, /dev/stdout) is written in place, as there is nothing
+// to keep.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace qrv {
+
+class atomic_file {
+public:
+    atomic_file() = default;
+    atomic_file(const atomic_file&) = delete;
+    atomic_file& operator=(const atomic_file&) = delete;
+    // A file still open is abandoned: the temporary goes, the old file stays.
+    ~atomic_file();
+
+    // Opens `path` for writing. False when the file cannot be created: the
+    // folder refuses a new file, or an existing file may not be written.
+    bool open(const char* path);
+    // The stream to write to while the file is open.
+    std::FILE* stream() const { return stream_; }
+    // Flushes and closes the stream, then puts the new file in place. False
+    // when a write, the close or the rename failed; the old file then stays.
+    bool commit();
+    // Closes the stream and removes the temporary; the old file stays.
+    void abandon();
+
+    // The temporary being written, or empty when writing in place.
+    const std::string& temporary_path() const { return temp_path_; }
+
+private:
+    std::FILE* stream_ = nullptr;
+    std::string final_path_;
+    std::string temp_path_;
+    int guard_slot_ = -1;
+};
+
+}  // namespace qrv
