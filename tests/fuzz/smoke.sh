@@ -44,7 +44,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 for t in "${targets[@]}"; do
   echo "== fuzz_$t for ${seconds}s"
   mkdir -p "$build/found-$t"
-  nice -n 19 "$build/tests/fuzz/fuzz_$t" -dict="$root/tests/fuzz/pavex.dict" \
+  nice -n 19 "$build/tests/fuzz/fuzz_$t" -dict="$root/tests/fuzz/pavex.dict" -handle_xfsz=0 \
     -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -max_len=65536 \
     -print_final_stats=1 -artifact_prefix="$build/found-$t/" "$corpus/$t" 2>&1 |
     grep -vE '^(#[0-9]+[[:space:]]+(NEW|REDUCE|pulse)|"|###### |INFO: |MS: )'
