@@ -15,10 +15,6 @@ namespace qrv {
 // exit status (0, or 1 when the file could not be created or written).
 int write_output(run_context& run, int remaining, char** cursor);
 
-// Writes the whole ABNF file; false when it could not be created or written
-// (the note is printed here, and an existing file then stays as it was).
-bool write_abnf_file(run_context& run, const char* path);
-
 // The same text into memory (tests, fuzzing); `out` is replaced.
 void write_abnf_to_memory(run_context& run, std::string& out);
 
@@ -33,7 +29,6 @@ void end_line(run_context& run);
 // Pieces of the rules, also used on their own.
 std::string digit_count(const element& e);
 void check_untagged(run_context& run, const element& body);
-void mark_reference(run_context& run, const element& m);
 void add_comment(run_context& run, const char* format, ...) QRV_PRINTF(2, 3);
 
 // The rule name a link stands for: the text after "::" up to the next ":",

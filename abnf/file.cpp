@@ -161,10 +161,6 @@ void report_unreferenced(run_context& run) {
     }
 }
 
-bool write_abnf_file(run_context& run, const char* path) {
-    return write_file(run, path) == file_result::written;
-}
-
 void write_abnf_to_memory(run_context& run, std::string& out) {
     const std::tm tm = header_time(std::getenv("SOURCE_DATE_EPOCH"));
     out.clear();

@@ -428,11 +428,6 @@ void end_line(run_context& run) {
     end_line(w);
 }
 
-void mark_reference(run_context& run, const element& m) {
-    rule_writer w(run);
-    mark_reference(w, m);
-}
-
 void add_comment(run_context& run, const char* format, ...) {
     std::va_list args;
     va_start(args, format);

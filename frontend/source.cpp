@@ -198,13 +198,6 @@ std::int64_t read_source_file(run_context& run, const char* path) {
     return read_source_text(run, path, source, nullptr);
 }
 
-void read_directives(run_context& run, const char* source_path) {
-    std::string directives;
-    const std::string directive_path = std::string(source_path) + "cfg";
-    if (!read_whole_file(directive_path.c_str(), directives, true)) return;
-    read_directives_text(run, source_path, directive_path.c_str(), directives);
-}
-
 void read_directives_text(run_context& run, const char* source_path, const char* directive_path,
                           std::string_view text) {
     // The modules of this source file by name, the first of each name.

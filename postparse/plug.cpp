@@ -93,11 +93,6 @@ element* copy_chain(run_context& run, const element* first) {
     return head;
 }
 
-void plug_module(run_context& run, module_record* module) {
-    plug_state state(run);
-    plug_with(state, run, module);
-}
-
 void plug_extensions(run_context& run) {
     plug_state state(run);
     for (module_record* m = run.modules; m != nullptr; m = m->next) {
