@@ -12,9 +12,6 @@ struct rule_writer {
     explicit rule_writer(run_context& r) : run(r) {}
 
     run_context& run;
-    // Top-level elements by name, the first of each name; built on first use.
-    name_index names;
-    bool indexed = false;
     // Member chains of the bodies being written.
     chain_marks open_chains;
     int nesting = 0;

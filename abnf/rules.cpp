@@ -322,11 +322,6 @@ void write_body(rule_writer& w, element* e) {
     leave_body(w, e);
 }
 
-void index_names(rule_writer& w) {
-    w.names.build(w.run.elements);  // the first of a name stays
-    w.indexed = true;
-}
-
 }  // namespace
 
 void put(rule_writer& w, std::string_view s) {
@@ -379,8 +374,8 @@ std::string digit_count(const element& e) {
 }
 
 [[gnu::noinline]] void mark_reference(rule_writer& w, const element& m) {
-    if (!w.indexed) index_names(w);
-    if (element* found = w.names.find(link_name_part(m.link.view()))) {
+    // The first top-level element of the name.
+    if (element* found = w.run.names.find(w.run.elements, link_name_part(m.link.view()))) {
         ++found->reference_count;
     } else {
         note(w.run, "WARNING: Unable to find definition for: %s (line: %lld)\n", m.link.c_str(),

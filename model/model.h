@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qrv {
@@ -197,28 +198,52 @@ private:
     std::uint32_t stamp_;
 };
 
-// The first element of each name in a chain, hashed by name: open
-// addressing; each slot keeps the name's hash and length, and a name of up
-// to 16 characters itself, so that a probe mostly compares within the
-// table and does not visit the element or its text.
+struct module_ref;
+
+// The name index of a run: the first element of each name in a chain, the
+// first module of each name, and the newest entry of each alias in an alias
+// list. Every lookup by name goes through it and gives exactly what walking
+// the list in order gives. A chain is indexed when it is first asked about
+// and takes in what was appended to it since (plugging appends members,
+// joining appends the later modules' chains); nothing is ever inserted
+// before the end of a chain.
 class name_index {
 public:
-    // Indexes `first` and the elements after it; the first of a name stays.
-    void build(element* first);
-    element* find(std::string_view name) const;
+    // The first element named `name` in the chain that starts at `chain`.
+    element* find(const element* chain, std::string_view name);
+    // The first module named `name` in the list that starts at `modules`
+    // (the run's modules; they are only ever appended).
+    module_record* find_module(const module_record* modules, std::string_view name);
+    // The module name the newest entry of `aliases` gives to `alias`; false
+    // when no entry has that alias.
+    bool find_alias(const module_ref* aliases, std::string_view alias, std::string_view* target);
+    void clear();
 
 private:
-    static constexpr std::size_t key_size = 16;
     struct slot {
-        element* e;
-        std::uint32_t hash;
-        std::uint32_t length;
-        char key[key_size];  // a short name, padded with zeros
+        const void* list = nullptr;   // the chain or list the entry belongs to
+        const void* entry = nullptr;  // the element, module or alias entry; null: free
+        std::uint32_t hash = 0;
+        std::uint32_t length = 0;
     };
-    std::size_t position(std::string_view name, const char* key, std::uint32_t hash) const;
+    template <class T>
+    const T* find_in(const T* list, std::string_view name);
+    template <class T>
+    void take_in(const T* list);
+    template <class T>
+    const T* probe(const T* list, std::string_view name, std::uint32_t hash) const;
+    void insert(const void* list, const void* entry, std::uint32_t hash, std::size_t length);
+    std::size_t home(const void* list, std::uint32_t hash) const;
+    void grow();
 
     std::vector<slot> slots_;
     std::size_t mask_ = 0;
+    std::size_t used_ = 0;
+    // How far each chain or list is indexed: the last entry taken in, and
+    // the list asked about most recently.
+    std::unordered_map<const void*, const void*> progress_;
+    const void* recent_list_ = nullptr;
+    const void** recent_last_ = nullptr;
 };
 
 struct module_ref {
@@ -307,6 +332,9 @@ struct run_context {
     // The generator's comment for the line being written.
     std::string pending_comment;
 
+    // Lookups by name.
+    name_index names;
+
     // Storage of the run.
     text_arena texts;
     record_pool<element> element_pool;
@@ -385,8 +413,11 @@ into_entry* new_into_entry(run_context& run);
 
 inline text make_text(run_context& run, std::string_view s) { return run.texts.copy(s); }
 
-// An element by dotted path among a module's elements; null when not found.
-element* find_element(const module_record* module, std::string_view path);
+// An element by dotted path among a module's elements: the first of each
+// name at each step; null when not found. An empty path gives the first
+// top-level element, a path ending in "." the first member of what it
+// names.
+element* find_element(run_context& run, const module_record* module, std::string_view path);
 
 // Releases every record and text of the run.
 void free_model(run_context& run);

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "postparse/lookup.h"
 #include "postparse/post_parse.h"
 #include "qrvutil/diagnostics.h"
 

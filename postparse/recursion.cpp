@@ -16,7 +16,6 @@
 // the walk's only effect, so the marks are those of walking every path.
 #include <vector>
 
-#include "postparse/lookup.h"
 #include "postparse/post_parse.h"
 
 namespace qrv {

@@ -3,7 +3,6 @@
 #include <string_view>
 #include <vector>
 
-#include "postparse/lookup.h"
 #include "postparse/post_parse.h"
 #include "qrvutil/diagnostics.h"
 

@@ -4,7 +4,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "postparse/lookup.h"
 #include "postparse/post_parse.h"
 #include "qrvutil/diagnostics.h"
 
@@ -31,14 +30,18 @@ void merge_cardinality(run_context& run, const element* t, element* e) {
     }
 }
 
-int resolve_with(name_lookup& lookup, run_context& run, module_record* module, element* e) {
+}  // namespace
+
+int resolve_reference(run_context& run, module_record* module, element* e) {
     module_record* current = module;
     for (int attempt = 0; attempt < max_lookups; ++attempt) {
         module_record* found = nullptr;
         std::string_view name;
-        if (!lookup.locate(current, current->imports, e->link.view(), &found, &name)) return 0;
+        if (!locate_module(run, current, current->imports, e->link.view(), &found, &name)) {
+            return 0;
+        }
         current = found;
-        element* t = lookup.top_level(current, name);
+        element* t = run.names.find(current->elements, name);
         if (t == nullptr) continue;  // the next attempt looks again
         if (t->kind == ET_LINK) {
             // Follow the chain: the next attempt resolves t's reference
@@ -67,6 +70,8 @@ int resolve_with(name_lookup& lookup, run_context& run, module_record* module, e
     return 0;
 }
 
+namespace {
+
 // One member chain being walked.
 struct walk_frame {
     element* chain;
@@ -77,11 +82,6 @@ struct walk_frame {
 };
 
 }  // namespace
-
-int resolve_reference(run_context& run, module_record* module, element* e) {
-    name_lookup lookup(run);
-    return resolve_with(lookup, run, module, e);
-}
 
 // The walk enters the members of structures and unions, never a member chain
 // that is already on its path (a plug body plugged into itself, or shared by
@@ -95,7 +95,6 @@ void resolve_references(run_context& run) {
     // Per chain: its depth while on the path, else left or settled.
     constexpr std::int32_t left = -1;
     constexpr std::int32_t settled = -2;
-    name_lookup lookup(run);
     const chain_marks chains;
     std::vector<walk_frame> stack;
     std::unordered_set<const element*> failed;
@@ -140,7 +139,7 @@ void resolve_references(run_context& run) {
                 // An element that failed once is reported once: met again
                 // through a chain shared by plug copies, it is passed over.
                 if (failed.contains(e)) continue;
-                if (resolve_with(lookup, run, m, e) == 1) {
+                if (resolve_reference(run, m, e) == 1) {
                     // Now a structure or union, it is descended into when
                     // its chain is walked again: its members were not
                     // walked here.

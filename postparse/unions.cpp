@@ -3,7 +3,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "postparse/lookup.h"
 #include "postparse/post_parse.h"
 
 namespace qrv {

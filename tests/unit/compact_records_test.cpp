@@ -66,25 +66,25 @@ TEST_F(records, name_index_finds_the_first_of_each_name) {
     const std::string long_b = "a_name_longer_than_sixteen_characters_2";
     make_chain({"Msg", "x", long_a, "Msg", long_b, "sixteen_chars_ab", "sixteen_chars_abc"});
     name_index index;
-    index.build(chain.front());
+    element* const first = chain.front();
 
-    EXPECT_EQ(index.find("Msg"), chain[0]);  // not the later one
-    EXPECT_EQ(index.find("x"), chain[1]);
-    EXPECT_EQ(index.find(long_a), chain[2]);
-    EXPECT_EQ(index.find(long_b), chain[4]);
-    EXPECT_EQ(index.find("sixteen_chars_ab"), chain[5]);
-    EXPECT_EQ(index.find("sixteen_chars_abc"), chain[6]);
+    EXPECT_EQ(index.find(first, "Msg"), chain[0]);  // not the later one
+    EXPECT_EQ(index.find(first, "x"), chain[1]);
+    EXPECT_EQ(index.find(first, long_a), chain[2]);
+    EXPECT_EQ(index.find(first, long_b), chain[4]);
+    EXPECT_EQ(index.find(first, "sixteen_chars_ab"), chain[5]);
+    EXPECT_EQ(index.find(first, "sixteen_chars_abc"), chain[6]);
 
     // Prefixes, extensions and unknown names find nothing.
-    EXPECT_EQ(index.find("Ms"), nullptr);
-    EXPECT_EQ(index.find("Msg0"), nullptr);
-    EXPECT_EQ(index.find(long_a.substr(0, 16)), nullptr);
-    EXPECT_EQ(index.find(long_a + "x"), nullptr);
-    EXPECT_EQ(index.find(""), nullptr);
-    EXPECT_EQ(index.find(std::string_view("x\0", 2)), nullptr);
+    EXPECT_EQ(index.find(first, "Ms"), nullptr);
+    EXPECT_EQ(index.find(first, "Msg0"), nullptr);
+    EXPECT_EQ(index.find(first, long_a.substr(0, 16)), nullptr);
+    EXPECT_EQ(index.find(first, long_a + "x"), nullptr);
+    EXPECT_EQ(index.find(first, ""), nullptr);
+    EXPECT_EQ(index.find(first, std::string_view("x\0", 2)), nullptr);
 
-    name_index never_built;
-    EXPECT_EQ(never_built.find("Msg"), nullptr);
+    name_index never_asked;
+    EXPECT_EQ(never_asked.find(nullptr, "Msg"), nullptr);
 }
 
 TEST_F(records, name_index_tells_apart_names_whose_hashes_agree) {
@@ -93,11 +93,11 @@ TEST_F(records, name_index_tells_apart_names_whose_hashes_agree) {
     make_chain({"s0004407", "a_long_definition_name_0147219", "s0026348",
                 "a_long_definition_name_0176506"});
     name_index index;
-    index.build(chain.front());
-    EXPECT_EQ(index.find("s0004407"), chain[0]);
-    EXPECT_EQ(index.find("a_long_definition_name_0147219"), chain[1]);
-    EXPECT_EQ(index.find("s0026348"), chain[2]);
-    EXPECT_EQ(index.find("a_long_definition_name_0176506"), chain[3]);
+    element* const first = chain.front();
+    EXPECT_EQ(index.find(first, "s0004407"), chain[0]);
+    EXPECT_EQ(index.find(first, "a_long_definition_name_0147219"), chain[1]);
+    EXPECT_EQ(index.find(first, "s0026348"), chain[2]);
+    EXPECT_EQ(index.find(first, "a_long_definition_name_0176506"), chain[3]);
 }
 
 TEST_F(records, name_index_holds_many_names_and_their_repeats) {
@@ -106,13 +106,86 @@ TEST_F(records, name_index_holds_many_names_and_their_repeats) {
     for (int i = 0; i < 5000; i += 7) names.push_back("N" + std::to_string(i));
     make_chain(names);
     name_index index;
-    index.build(chain.front());
+    element* const first = chain.front();
     for (int i = 0; i < 5000; ++i) {
-        ASSERT_EQ(index.find(names[static_cast<std::size_t>(i)]),
+        ASSERT_EQ(index.find(first, names[static_cast<std::size_t>(i)]),
                   chain[static_cast<std::size_t>(i)])
             << names[static_cast<std::size_t>(i)];
     }
-    EXPECT_EQ(index.find("N5000"), nullptr);
+    EXPECT_EQ(index.find(first, "N5000"), nullptr);
+}
+
+TEST_F(records, name_index_keeps_chains_apart_and_takes_in_what_is_appended) {
+    element* one = make_chain({"a", "b"});
+    const std::vector<element*> first_chain = chain;
+    element* two = make_chain({"b", "c"});
+    const std::vector<element*> second_chain = chain;
+    name_index index;
+    EXPECT_EQ(index.find(one, "b"), first_chain[1]);
+    EXPECT_EQ(index.find(two, "b"), second_chain[0]);
+    EXPECT_EQ(index.find(one, "c"), nullptr);
+
+    // Appending the second chain to the first (as joining does), and then
+    // more elements to it (as plugging does): the first of a name stays.
+    first_chain[1]->next = two;
+    EXPECT_EQ(index.find(one, "c"), second_chain[1]);
+    EXPECT_EQ(index.find(one, "b"), first_chain[1]);
+    make_chain({"d", "a"});
+    second_chain[1]->next = chain.front();
+    EXPECT_EQ(index.find(one, "d"), chain[0]);
+    EXPECT_EQ(index.find(one, "a"), first_chain[0]);
+    EXPECT_EQ(index.find(two, "d"), chain[0]);  // a chain of its own, indexed on demand
+    EXPECT_EQ(index.find(two, "a"), chain[1]);
+
+    // Thousands of chains of a few members each, asked in turn.
+    std::vector<std::vector<element*>> chains;
+    for (int i = 0; i < 3000; ++i) {
+        make_chain({"x", "y" + std::to_string(i), "x"});
+        chains.push_back(chain);
+    }
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 3000; ++i) {
+            const auto& c = chains[static_cast<std::size_t>(i)];
+            ASSERT_EQ(index.find(c[0], "x"), c[0]);
+            ASSERT_EQ(index.find(c[0], "y" + std::to_string(i)), c[1]);
+            ASSERT_EQ(index.find(c[0], "y" + std::to_string(i + 1)), nullptr);
+        }
+    }
+}
+
+TEST_F(records, name_index_finds_the_first_module_and_the_newest_alias) {
+    module_record* a = new_module_record(run);
+    module_record* b = new_module_record(run);
+    module_record* again = new_module_record(run);
+    a->name = make_text(run, "core");
+    b->name = make_text(run, "");
+    again->name = make_text(run, "core");
+    a->next = b;
+    name_index index;
+    EXPECT_EQ(index.find_module(a, "core"), a);
+    EXPECT_EQ(index.find_module(a, ""), b);  // a module without a name statement
+    module_record* late = new_module_record(run);
+    late->name = make_text(run, "late");
+    b->next = again;
+    again->next = late;  // modules read later are found too
+    EXPECT_EQ(index.find_module(a, "late"), late);
+    EXPECT_EQ(index.find_module(a, "core"), a);
+
+    // Newest first: the head entry of an alias wins over an older one.
+    module_ref* older = new_module_ref(run);
+    older->alias = make_text(run, "t");
+    older->module_name = make_text(run, "old");
+    module_ref* newer = new_module_ref(run);
+    newer->alias = make_text(run, "t");
+    newer->module_name = make_text(run, "new");
+    newer->next = older;
+    std::string_view target;
+    ASSERT_TRUE(index.find_alias(newer, "t", &target));
+    EXPECT_EQ(target, "new");
+    ASSERT_TRUE(index.find_alias(older, "t", &target));
+    EXPECT_EQ(target, "old");
+    EXPECT_FALSE(index.find_alias(newer, "u", &target));
+    EXPECT_FALSE(index.find_alias(nullptr, "t", &target));
 }
 
 TEST_F(records, each_walk_sees_only_its_own_marks) {
