@@ -245,7 +245,7 @@ private:
         return info_[static_cast<std::size_t>(*index)];
     }
 
-    bool known(element* chain) const { return chains_.find(chain) != nullptr; }
+    bool known(element* chain) { return chains_.find(chain) != nullptr; }
 
     void plan() {
         if (top_.empty()) return;

@@ -1,7 +1,7 @@
 #include "model/model.h"
 
-#include <atomic>
 #include <cstring>
+#include <new>
 
 namespace qrv {
 
@@ -18,8 +18,6 @@ char* counted(char* block, std::size_t n) {
     return block + length_bytes;
 }
 
-std::atomic<std::uint32_t> last_walk_stamp{0};
-
 std::uint64_t hash_name(std::string_view s) {
     std::uint64_t h = 0xcbf29ce484222325ULL ^ s.size();
     for (unsigned char c : s) h = (h ^ c) * 0x100000001b3ULL;
@@ -27,11 +25,6 @@ std::uint64_t hash_name(std::string_view s) {
 }
 
 }  // namespace
-
-chain_marks::chain_marks() : stamp_(++last_walk_stamp) {
-    // Stamp 0 marks nothing; after 2^32 walks the count starts over.
-    if (stamp_ == 0) stamp_ = ++last_walk_stamp;
-}
 
 char* text_arena::allocate(std::size_t n) {
     if (n > left_) {
@@ -85,6 +78,7 @@ void init_run_context(run_context& run) {
     run.elements = nullptr;
     run.union_members = nullptr;
     run.plugin_ordinal_base = 1000000000;
+    run.element_count = 0;
     run.input_path = nullptr;
     run.error_count = 0;
     run.warning_count = 0;
@@ -96,8 +90,28 @@ void init_run_context(run_context& run) {
     run.strict_abnf = false;
 }
 
+namespace {
+
+element* allocate_element(run_context& run) {
+    // Ids are 32 bits: more elements than that do not fit in memory anyway.
+    if (run.element_count == UINT32_MAX) throw std::bad_alloc();
+    element* e = run.element_pool.make();
+    e->id = run.element_count++;
+    return e;
+}
+
+}  // namespace
+
+element* copy_element(run_context& run, const element& original) {
+    element* c = allocate_element(run);
+    const std::uint32_t id = c->id;
+    *c = original;
+    c->id = id;
+    return c;
+}
+
 element* new_element(parse_state& ps) {
-    element* e = ps.run->element_pool.make();
+    element* e = allocate_element(*ps.run);
     const text marker{uninitialised_marker};
     e->name = marker;
     e->c_name = marker;
@@ -241,6 +255,7 @@ void free_model(run_context& run) {
     run.modules = nullptr;
     run.union_members = nullptr;
     run.names.clear();
+    run.element_count = 0;
     run.element_pool.clear();
     run.module_pool.clear();
     run.module_ref_pool.clear();

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <bit>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -165,37 +166,41 @@ struct element {
     bool dynamic : 1 = false;
     bool is_copy : 1 = false;
     bool recursive : 1 = false;
-    // The mark of the walk in progress when this element heads a member
-    // chain (see chain_marks); meaningless to any other walk.
-    std::uint32_t walk_stamp = 0;
-    std::int32_t walk_value = 0;
+    // The element's number in its run, from 0 in allocation order: the key
+    // of the side tables that walks keep (see chain_marks).
+    std::uint32_t id = 0;
 };
 
-// Marks of one walk over member chains, kept in the first element of each
-// chain (a chain is known by its first element): a walk takes a stamp no
-// earlier walk had, and a chain's value counts only while its stamp is the
-// walk's own. Only one walk may mark at a time.
+// Marks of one walk over member chains, a chain known by its first
+// element: a side table owned by the walk, keyed by element number. Each
+// walk has its own; nothing is kept in the elements.
 class chain_marks {
 public:
-    chain_marks();
-
     // The value stored for `chain`, or null.
-    std::int32_t* find(element* chain) const {
-        return chain->walk_stamp == stamp_ ? &chain->walk_value : nullptr;
+    std::int32_t* find(const element* chain) {
+        return chain->id < values_.size() && values_[chain->id] != absent ? &values_[chain->id]
+                                                                          : nullptr;
     }
     // Stores `value` for `chain` unless it has a value; true when stored.
-    bool insert(element* chain, std::int32_t value) const {
-        if (chain->walk_stamp == stamp_) return false;
-        chain->walk_stamp = stamp_;
-        chain->walk_value = value;
+    bool insert(const element* chain, std::int32_t value) {
+        if (chain->id >= values_.size()) grow(chain->id);
+        std::int32_t& v = values_[chain->id];
+        if (v != absent) return false;
+        v = value;
         return true;
     }
-    void erase(element* chain) const {
-        if (chain->walk_stamp == stamp_) chain->walk_stamp = 0;
+    void erase(const element* chain) {
+        if (chain->id < values_.size()) values_[chain->id] = absent;
     }
 
 private:
-    std::uint32_t stamp_;
+    static constexpr std::int32_t absent = INT32_MIN;
+    void grow(std::uint32_t id) {
+        std::size_t size = values_.size() < 1024 ? 1024 : values_.size();
+        while (size <= id) size *= 2;
+        values_.resize(size, absent);
+    }
+    std::vector<std::int32_t> values_;
 };
 
 struct module_ref;
@@ -311,6 +316,8 @@ struct run_context {
     element* elements = nullptr;
     element* union_members = nullptr;
     std::int32_t plugin_ordinal_base = 1000000000;
+    // Elements allocated so far; the next one's id.
+    std::uint32_t element_count = 0;
     const char* input_path = nullptr;
     output_sink output;
     // Counted diagnostics; 64 bits, so that no count returns to 0.
@@ -404,6 +411,9 @@ void init_run_context(run_context& run);
 // A new element with its allocation defaults; never null (out of memory
 // unwinds as std::bad_alloc).
 element* new_element(parse_state& ps);
+
+// A copy of `original` with an id of its own.
+element* copy_element(run_context& run, const element& original);
 
 // Allocation helpers for the other records (zero-filled).
 module_record* new_module_record(run_context& run);

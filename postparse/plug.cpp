@@ -80,8 +80,7 @@ element* copy_chain(run_context& run, const element* first) {
     element* head = nullptr;
     element** tail = &head;
     for (const element* e = first; e != nullptr; e = e->next) {
-        element* c = run.element_pool.make();
-        *c = *e;
+        element* c = copy_element(run, *e);
         c->is_copy = true;
         c->next = nullptr;
         *tail = c;

@@ -31,7 +31,7 @@ int added_length(const element* q) { return 1 + static_cast<int>(q->c_name.size(
 // Phase 1: the longest text a chain adds below a parent name.
 class depth_table {
 public:
-    int of(element* chain) const { return *length_.find(chain); }
+    int of(const element* chain) { return *length_.find(chain); }
 
     void measure(element* root) {
         if (!length_.insert(root, open)) return;
@@ -80,8 +80,8 @@ private:
 
 // Phase 2: from a parent whose names overflow somewhere below, follow the
 // first overflowing member in source order and stop the run there.
-[[noreturn]] void stop_at_first_overflow(run_context& run, const depth_table& depths,
-                                         std::string parent, const element* chain) {
+[[noreturn]] void stop_at_first_overflow(run_context& run, depth_table& depths, std::string parent,
+                                         const element* chain) {
     const int limit = static_cast<int>(max_reference_length);
     for (;;) {
         const element* next = nullptr;
@@ -109,7 +109,7 @@ private:
 // holds members still to be named, so that a chain's members come off it
 // back to front and each member's own chain is named before its earlier
 // siblings.
-void name_members(run_context& run, const chain_marks& named, text parent, element* chain) {
+void name_members(run_context& run, chain_marks& named, text parent, element* chain) {
     struct pending {
         element* member;
         text parent;
@@ -153,7 +153,7 @@ void build_qualified_names(run_context& run) {
     }
 
     // The lengths are not needed any more: the marks of this walk replace them.
-    const chain_marks named;
+    chain_marks named;
     for (auto it = top.rbegin(); it != top.rend(); ++it) {
         element* p = *it;
         if (p->children == nullptr || !names_members(p)) continue;

@@ -23,7 +23,7 @@ namespace qrv {
 void mark_recursive(element* first) {
     constexpr std::int32_t on_path = 1;
     constexpr std::int32_t left = 2;
-    const chain_marks walked;
+    chain_marks walked;
     struct frame {
         element* chain;
         element* at;

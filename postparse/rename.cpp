@@ -77,7 +77,7 @@ void number_and_rename(run_context& run, element* chain) {
         std::int32_t plugin;
     };
     std::vector<frame> stack;
-    const chain_marks numbered;
+    chain_marks numbered;
     if (chain != nullptr) {
         numbered.insert(chain, 1);
         stack.push_back({chain, 0, run.plugin_ordinal_base});

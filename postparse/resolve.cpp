@@ -95,7 +95,7 @@ void resolve_references(run_context& run) {
     // Per chain: its depth while on the path, else left or settled.
     constexpr std::int32_t left = -1;
     constexpr std::int32_t settled = -2;
-    const chain_marks chains;
+    chain_marks chains;
     std::vector<walk_frame> stack;
     std::unordered_set<const element*> failed;
 

@@ -21,7 +21,7 @@ element* collect_union_members(run_context& run, element* tail, element* chain) 
     constexpr std::int32_t on_path = 1;
     constexpr std::int32_t left = 2;
     constexpr std::int32_t collected = 4;
-    const chain_marks marks;
+    chain_marks marks;
     auto state_of = [&marks](element* members) {
         const std::int32_t* state = marks.find(members);
         return state == nullptr ? 0 : *state;

@@ -192,8 +192,8 @@ TEST_F(records, each_walk_sees_only_its_own_marks) {
     make_chain({"a", "b"});
     element* a = chain[0];
     element* b = chain[1];
+    chain_marks first;
     {
-        const chain_marks first;
         EXPECT_EQ(first.find(a), nullptr);
         EXPECT_TRUE(first.insert(a, 7));
         EXPECT_FALSE(first.insert(a, 9));  // a value stays
@@ -205,14 +205,26 @@ TEST_F(records, each_walk_sees_only_its_own_marks) {
         EXPECT_TRUE(first.insert(a, 0));
     }
 
-    // A copy carries the mark along; a later walk sees neither.
-    element* copy = run.element_pool.make();
-    *copy = *a;
-    const chain_marks second;
+    // Two walks at once keep apart; a copy has an id, and marks, of its own.
+    element* copy = copy_element(run, *a);
+    EXPECT_NE(copy->id, a->id);
+    EXPECT_EQ(copy->name, a->name);
+    chain_marks second;
     EXPECT_EQ(second.find(a), nullptr);
-    EXPECT_EQ(second.find(copy), nullptr);
+    EXPECT_EQ(first.find(copy), nullptr);
     EXPECT_TRUE(second.insert(copy, 1));
     EXPECT_EQ(second.find(a), nullptr);
+    EXPECT_EQ(*first.find(a), 0);
+
+    // Elements made after a walk began are marked like the others, and
+    // every mark value is kept, negative ones included.
+    for (int i = 0; i < 5000; ++i) new_element(ps);
+    element* late = new_element(ps);
+    EXPECT_EQ(late->id + 1, run.element_count);
+    EXPECT_EQ(first.find(late), nullptr);
+    EXPECT_TRUE(first.insert(late, -2));
+    EXPECT_EQ(*first.find(late), -2);
+    EXPECT_EQ(*first.find(a), 0);
 }
 
 std::string read_file(const std::filesystem::path& p) {
