@@ -2,9 +2,11 @@
 // assembly.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "model/model.h"
+#include "qrvutil/diagnostics.h"
 
 namespace qrv {
 
@@ -17,6 +19,8 @@ struct rule_writer {
     int nesting = 0;
     // Last character this writer handed to the output.
     char last = '\n';
+    // The notes of the line being written, for its line comment.
+    std::string comment;
 };
 
 void put(rule_writer& w, std::string_view s);
@@ -29,6 +33,9 @@ void mark_reference(rule_writer& w, const element& m);
 void write_count(rule_writer& w, const element& e, std::string_view fallback);
 // The notes a member adds to its line comment: its name where neither its
 // tag nor the rule it refers to shows it, and the bounds of its constraint.
-void comment_member(run_context& run, const element& m);
+void comment_member(rule_writer& w, const element& m);
+// A note for the comment of the line being written; notes are joined with
+// ", " and written by end_line.
+void add_comment(rule_writer& w, const char* format, ...) QRV_PRINTF(2, 3);
 
 }  // namespace qrv

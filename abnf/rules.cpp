@@ -35,8 +35,8 @@ constexpr int max_write_nesting = max_body_depth;
 
 // One note of a line comment, added piece by piece; several notes are
 // separated by ", ".
-void begin_note(run_context& run) {
-    if (!run.pending_comment.empty()) run.pending_comment += ", ";
+void begin_note(rule_writer& w) {
+    if (!w.comment.empty()) w.comment += ", ";
 }
 
 void append_number(std::string& out, std::uint64_t value) {
@@ -46,9 +46,9 @@ void append_number(std::string& out, std::uint64_t value) {
     out.append(digits, end);
 }
 
-void append_comment(run_context& run, std::string_view piece) {
-    begin_note(run);
-    run.pending_comment += piece;
+void append_comment(rule_writer& w, std::string_view piece) {
+    begin_note(w);
+    w.comment += piece;
 }
 
 // The number of decimal digits of the larger bound of a constraint.
@@ -73,7 +73,8 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 
 // Whether a word written next would run into the last one on this line.
 bool needs_blank(const rule_writer& w) {
-    return w.run.column > 0 && w.last != ' ' && w.last != '\t' && w.last != '\n';
+    return w.run.output != nullptr && w.run.output->column > 0 && w.last != ' ' && w.last != '\t' &&
+           w.last != '\n';
 }
 
 }  // namespace
@@ -185,18 +186,18 @@ void write_type(rule_writer& w, element* e) {
 
 // The comments a member adds to its line: its name when neither its tag nor
 // the rule it refers to shows it, and the bounds of its constraint.
-[[gnu::noinline]] void comment_member(run_context& run, const element& m) {
-    std::string& comment = run.pending_comment;
+[[gnu::noinline]] void comment_member(rule_writer& w, const element& m) {
+    std::string& comment = w.comment;
     const std::string_view name = m.name.view();
     if (!equal_ignoring_case(name, link_name_part(m.link.view())) &&
         !equal_ignoring_case(name, m.tag.view())) {
-        begin_note(run);
+        begin_note(w);
         comment += name;
         comment += ' ';
     }
     if (!m.constrained) return;
     if (m.kind == ET_INTEGER) {
-        begin_note(run);
+        begin_note(w);
         comment += "Range = ";
         if (m.min_negative) comment += '-';
         append_number(comment, m.min);
@@ -205,7 +206,7 @@ void write_type(rule_writer& w, element* e) {
         append_number(comment, m.max);
         comment += ' ';
     } else if (m.kind == ET_ASCII || m.kind == ET_BYTES) {
-        begin_note(run);
+        begin_note(w);
         comment += "Size = ";
         append_number(comment, m.min);
         comment += " to ";
@@ -265,7 +266,7 @@ void write_members(rule_writer& w, element* e, bool is_union, bool several, bool
             put(w, "extension-params RBRCE");
         }
         if (is_union) put(w, "/ ");
-        comment_member(w.run, *m);
+        comment_member(w, *m);
         if (several) end_line(w);
     }
 }
@@ -397,19 +398,19 @@ void write_value(rule_writer& w, element* e) {
 }
 
 [[gnu::noinline]] void end_line(rule_writer& w) {
-    run_context& run = w.run;
-    if (!run.pending_comment.empty()) {
-        if (run.column >= comment_column) put(w, "\n");
-        if (run.column < comment_column) {
+    if (!w.comment.empty() && w.run.output != nullptr) {
+        const output_writer& out = *w.run.output;
+        if (out.column >= comment_column) put(w, "\n");
+        if (out.column < comment_column) {
             static constexpr std::string_view blanks(
                 "                                                            ");
             static_assert(blanks.size() == comment_column);
-            put(w, blanks.substr(0, static_cast<std::size_t>(comment_column - run.column)));
+            put(w, blanks.substr(0, static_cast<std::size_t>(comment_column - out.column)));
         }
         put(w, "\t; ");
-        put(w, run.pending_comment);
-        run.pending_comment.clear();
+        put(w, w.comment);
     }
+    w.comment.clear();
     put(w, "\n");
 }
 
@@ -418,12 +419,7 @@ void write_value(run_context& run, element* e) {
     write_value(w, e);
 }
 
-void end_line(run_context& run) {
-    rule_writer w(run);
-    end_line(w);
-}
-
-void add_comment(run_context& run, const char* format, ...) {
+void add_comment(rule_writer& w, const char* format, ...) {
     std::va_list args;
     va_start(args, format);
     std::va_list again;
@@ -438,7 +434,7 @@ void add_comment(run_context& run, const char* format, ...) {
     std::vsnprintf(piece.data(), piece.size(), format, again);
     va_end(again);
     piece.resize(static_cast<std::size_t>(n));
-    append_comment(run, piece);
+    append_comment(w, piece);
 }
 
 }  // namespace qrv

@@ -413,7 +413,7 @@ private:
         if (f.braced) put("RBRCE ");
         put(f.close);
         if (f.owner->kind == ET_UNION) put("/ ");
-        comment_member(run_, *f.member);
+        comment_member(w_, *f.member);
         if (f.several && f.owner->kind != ET_COMBINED) end_line(w_);
     }
 

@@ -223,8 +223,6 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) 
     } catch (const std::bad_alloc&) {
         // Release what can be released before the message is written.
         free_model(rc);
-        rc.pending_comment.clear();
-        rc.pending_comment.shrink_to_fit();
         std::fputs("FATAL error: Unable to allocate memory\n", console);
         status = 1;
     }

@@ -82,11 +82,7 @@ void init_run_context(run_context& run) {
     run.input_path = nullptr;
     run.error_count = 0;
     run.warning_count = 0;
-    run.brace_indent = true;
-    run.depth = 0;
-    run.column = 0;
-    run.tab_count = 0;
-    run.pending_comment.clear();
+    run.output = nullptr;
     run.strict_abnf = false;
 }
 

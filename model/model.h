@@ -297,19 +297,8 @@ struct input_file {
     std::string resolved;
 };
 
-// Where the ABNF text goes while it is written: a file, or memory.
-struct output_sink {
-    std::FILE* file = nullptr;
-    std::string* memory = nullptr;  // when set, text is appended here instead
-    // In memory mode, the most text that may be written before writing
-    // stops with output_limit_reached (fuzzing bounds its runs with it).
-    std::size_t memory_limit = static_cast<std::size_t>(-1);
-    std::unique_ptr<char[]> buffer;  // bytes not yet handed to the file
-    std::size_t used = 0;            // how many bytes of the buffer hold text
-    bool open = false;
-    bool failed = false;  // a write to the file failed
-    bool crlf = false;    // lines written through the layout rules end in CR LF
-};
+// The output writer (qrvutil/writer.h): its owner opens it on the run.
+struct output_writer;
 
 struct run_context {
     module_record* modules = nullptr;
@@ -319,14 +308,10 @@ struct run_context {
     // Elements allocated so far; the next one's id.
     std::uint32_t element_count = 0;
     const char* input_path = nullptr;
-    output_sink output;
+    output_writer* output = nullptr;  // while the grammar is written
     // Counted diagnostics; 64 bits, so that no count returns to 0.
     std::int64_t error_count = 0;
     std::int64_t warning_count = 0;
-    bool brace_indent = true;
-    std::int32_t depth = 0;
-    std::int32_t column = 0;
-    std::int32_t tab_count = 0;
 
     // Standard output of the run: banner, diagnostics, notes, summary.
     std::FILE* console = stdout;
@@ -335,9 +320,6 @@ struct run_context {
     bool strict_abnf = false;
     // The files the run reads or tries to read (see input_file).
     std::vector<input_file> inputs;
-
-    // The generator's comment for the line being written.
-    std::string pending_comment;
 
     // Lookups by name.
     name_index names;

@@ -251,7 +251,8 @@ TEST(writer_buffer, file_and_memory_output_agree_across_block_boundaries) {
     run_context in_memory;
     init_run_context(in_memory);
     std::string expected;
-    sink_open_memory(in_memory, &expected);
+    output_writer memory_writer;
+    sink_open_memory(in_memory, memory_writer, &expected);
     for (const std::string& p : pieces) emit_text(in_memory, p);
     sink_close(in_memory);
 
@@ -262,10 +263,11 @@ TEST(writer_buffer, file_and_memory_output_agree_across_block_boundaries) {
     const auto path = folder / "out.txt";
     atomic_file file;
     ASSERT_TRUE(file.open(path.c_str()));
-    sink_open_stream(to_file, file.stream());
+    output_writer file_writer;
+    sink_open_stream(to_file, file_writer, file.stream());
     for (const std::string& p : pieces) emit_text(to_file, p);
-    EXPECT_EQ(to_file.column, in_memory.column);
-    EXPECT_EQ(to_file.depth, in_memory.depth);
+    EXPECT_EQ(file_writer.column, memory_writer.column);
+    EXPECT_EQ(file_writer.depth, memory_writer.depth);
     ASSERT_TRUE(sink_close(to_file));
     ASSERT_TRUE(file.commit());
 
