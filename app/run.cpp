@@ -10,6 +10,7 @@
 
 #include "abnf/abnf.h"
 #include "app/options.h"
+#include "app/run_steps.h"
 #include "depfile/depfile.h"
 #include "frontend/source.h"
 #include "postparse/post_parse.h"
