@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "model/chain_walker.h"
 #include "postparse/post_parse.h"
 #include "qrvutil/diagnostics.h"
 
@@ -35,29 +36,26 @@ public:
 
     void measure(element* root) {
         if (!length_.insert(root, open)) return;
-        struct frame {
-            element* chain;
-            element* at;
+        struct lengths {
             int longest;
             int pending;  // what the member being measured adds itself
         };
-        std::vector<frame> stack;
-        stack.push_back({root, root, 0, 0});
-        while (!stack.empty()) {
-            frame& f = stack.back();
-            element* q = f.at;
+        chain_walker<lengths> walk;
+        walk.enter(root, {0, 0});
+        while (!walk.empty()) {
+            element* q = walk.next();
             if (q == nullptr) {
-                int longest = std::min(f.longest, unbounded);
-                *length_.find(f.chain) = longest;
-                stack.pop_back();
-                if (!stack.empty()) {
-                    frame& parent = stack.back();
+                const auto done = walk.leave();
+                int longest = std::min(done.data.longest, unbounded);
+                *length_.find(done.chain) = longest;
+                if (!walk.empty()) {
+                    lengths& parent = walk.innermost().data;
                     parent.longest = std::max(parent.longest, parent.pending + longest);
                 }
                 continue;
             }
-            f.at = q->next;
             if (!names_members(q)) continue;
+            lengths& f = walk.innermost().data;
             int own = added_length(q);
             element* members = q->children;
             if (members == nullptr) {
@@ -68,7 +66,7 @@ public:
             } else {
                 f.pending = own;
                 length_.insert(members, open);
-                stack.push_back({members, members, 0, 0});
+                walk.enter(members, {0, 0});
             }
         }
     }
