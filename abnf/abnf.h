@@ -16,26 +16,22 @@ namespace qrv {
 // `written`, when given, tells whether the file was written.
 int write_output(run_context& run, int remaining, char** cursor, bool* written = nullptr);
 
-// Writes the whole ABNF file; false when it could not be created or written
-// (the note is printed here, and an existing file then stays as it was).
-bool write_abnf_file(run_context& run, const char* path);
-
-// The same text into memory (tests, fuzzing); `out` is replaced.
+// The same text into memory (tests, fuzzing); `out` is replaced. With a
+// writer of the caller's, its memory_limit holds and its layout state
+// stays readable afterwards.
 void write_abnf_to_memory(run_context& run, std::string& out);
+void write_abnf_to_memory(run_context& run, output_writer& writer, std::string& out);
 
 // Lists every top-level element other than the first whose reference count
 // is 0, one "name : has not been referenced" line each.
 void report_unreferenced(run_context& run);
 
-// The right-hand side of one element's rule, and the end of an output line.
+// The right-hand side of one element's rule.
 void write_value(run_context& run, element* e);
-void end_line(run_context& run);
 
 // Pieces of the rules, also used on their own.
 std::string digit_count(const element& e);
 void check_untagged(run_context& run, const element& body);
-void mark_reference(run_context& run, const element& m);
-void add_comment(run_context& run, const char* format, ...) QRV_PRINTF(2, 3);
 
 // The rule name a link stands for: the text after "::" up to the next ":",
 // or the whole link when it has no ":".

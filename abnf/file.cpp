@@ -87,12 +87,12 @@ void write_text(run_context& run, const std::tm& tm) {
     if (run.strict_abnf) {
         // Lines end in CR LF, as RFC 5234 has them; no byte of the path may
         // end its comment line or move the layout.
-        run.output.crlf = true;
+        run.output->crlf = true;
         write_header(run, tm, comment_text(path).c_str());
         write_strict_rules(run);
         sink_write_lines(run, "\n\n");
         sink_write_lines(run, strict_common_rules());
-        run.output.crlf = false;
+        run.output->crlf = false;
         return;
     }
     write_header(run, tm, path);
@@ -110,7 +110,8 @@ file_result write_file(run_context& run, const char* path) {
         error_note(run, "error: Unable to create output file: %s\n", path);
         return file_result::not_created;
     }
-    sink_open_stream(run, file.stream());
+    output_writer writer;
+    sink_open_stream(run, writer, file.stream());
     try {
         write_text(run, tm);
     } catch (...) {
@@ -161,15 +162,21 @@ void report_unreferenced(run_context& run) {
     }
 }
 
-bool write_abnf_file(run_context& run, const char* path) {
-    return write_file(run, path) == file_result::written;
+void write_abnf_to_memory(run_context& run, std::string& out) {
+    output_writer writer;
+    write_abnf_to_memory(run, writer, out);
 }
 
-void write_abnf_to_memory(run_context& run, std::string& out) {
+void write_abnf_to_memory(run_context& run, output_writer& writer, std::string& out) {
     const std::tm tm = header_time(std::getenv("SOURCE_DATE_EPOCH"));
     out.clear();
-    sink_open_memory(run, &out);
-    write_text(run, tm);
+    sink_open_memory(run, writer, &out);
+    try {
+        write_text(run, tm);
+    } catch (...) {
+        sink_close(run);
+        throw;
+    }
     sink_close(run);
 }
 

@@ -2,24 +2,49 @@
 // assembly.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/model.h"
+#include "qrvutil/diagnostics.h"
 
 namespace qrv {
+
+// The steps of writing a value, kept on an explicit stack so that nesting
+// costs heap and not stack: a value is its type (once more for further
+// occurrences), the type of a structure or union is its body, a body is its
+// members, a member is its value between what it opens and closes.
+enum class rule_step : std::uint8_t {
+    value,       // e: its type, then its further occurrences
+    repeat,      // e: the further occurrences
+    repeat_end,  // e: after the type of the further occurrences
+    type,        // e: its text once, a body for a structure or union
+    member,      // e: the member to write next in `body`'s chain, or null
+    member_end,  // e: after the member's value
+    body_end,    // e: after the last member of the body e
+};
+
+struct rule_task {
+    rule_step what;
+    element* e;
+    element* body;  // the body a member belongs to
+};
 
 struct rule_writer {
     explicit rule_writer(run_context& r) : run(r) {}
 
     run_context& run;
-    // Top-level elements by name, the first of each name; built on first use.
-    name_index names;
-    bool indexed = false;
     // Member chains of the bodies being written.
     chain_marks open_chains;
     int nesting = 0;
     // Last character this writer handed to the output.
     char last = '\n';
+    // The notes of the line being written, for its line comment.
+    std::string comment;
+    // The steps of the value being written (see write_value).
+    std::vector<rule_task> tasks;
 };
 
 void put(rule_writer& w, std::string_view s);
@@ -32,6 +57,9 @@ void mark_reference(rule_writer& w, const element& m);
 void write_count(rule_writer& w, const element& e, std::string_view fallback);
 // The notes a member adds to its line comment: its name where neither its
 // tag nor the rule it refers to shows it, and the bounds of its constraint.
-void comment_member(run_context& run, const element& m);
+void comment_member(rule_writer& w, const element& m);
+// A note for the comment of the line being written; notes are joined with
+// ", " and written by end_line.
+void add_comment(rule_writer& w, const char* format, ...) QRV_PRINTF(2, 3);
 
 }  // namespace qrv

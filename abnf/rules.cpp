@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "abnf/abnf.h"
 #include "abnf/generator.h"
@@ -35,8 +36,8 @@ constexpr int max_write_nesting = max_body_depth;
 
 // One note of a line comment, added piece by piece; several notes are
 // separated by ", ".
-void begin_note(run_context& run) {
-    if (!run.pending_comment.empty()) run.pending_comment += ", ";
+void begin_note(rule_writer& w) {
+    if (!w.comment.empty()) w.comment += ", ";
 }
 
 void append_number(std::string& out, std::uint64_t value) {
@@ -46,9 +47,9 @@ void append_number(std::string& out, std::uint64_t value) {
     out.append(digits, end);
 }
 
-void append_comment(run_context& run, std::string_view piece) {
-    begin_note(run);
-    run.pending_comment += piece;
+void append_comment(rule_writer& w, std::string_view piece) {
+    begin_note(w);
+    w.comment += piece;
 }
 
 // The number of decimal digits of the larger bound of a constraint.
@@ -73,7 +74,8 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 
 // Whether a word written next would run into the last one on this line.
 bool needs_blank(const rule_writer& w) {
-    return w.run.column > 0 && w.last != ' ' && w.last != '\t' && w.last != '\n';
+    return w.run.output != nullptr && w.run.output->column > 0 && w.last != ' ' && w.last != '\t' &&
+           w.last != '\n';
 }
 
 }  // namespace
@@ -112,8 +114,6 @@ void write_line_count(rule_writer& w, const element& e) {
     }
     put(w, "Base64-line ");
 }
-
-void write_body(rule_writer& w, element* e);
 
 // The text of an element without members. Kept out of line, like the other
 // helpers of the body walk, so that each nesting level costs little stack.
@@ -169,34 +169,22 @@ void write_body(rule_writer& w, element* e);
     }
 }
 
-// The element's text once, chosen by its link or its kind.
-void write_type(rule_writer& w, element* e) {
-    if (!e->link.empty()) {
-        put(w, link_name_part(e->link.view()));
-        put(w, " ");
-    } else if (e->kind == ET_STRUCT || e->kind == ET_UNION) {
-        write_body(w, e);
-    } else {
-        write_simple(w, e);
-    }
-}
-
 }  // namespace
 
 // The comments a member adds to its line: its name when neither its tag nor
 // the rule it refers to shows it, and the bounds of its constraint.
-[[gnu::noinline]] void comment_member(run_context& run, const element& m) {
-    std::string& comment = run.pending_comment;
+[[gnu::noinline]] void comment_member(rule_writer& w, const element& m) {
+    std::string& comment = w.comment;
     const std::string_view name = m.name.view();
     if (!equal_ignoring_case(name, link_name_part(m.link.view())) &&
         !equal_ignoring_case(name, m.tag.view())) {
-        begin_note(run);
+        begin_note(w);
         comment += name;
         comment += ' ';
     }
     if (!m.constrained) return;
     if (m.kind == ET_INTEGER) {
-        begin_note(run);
+        begin_note(w);
         comment += "Range = ";
         if (m.min_negative) comment += '-';
         append_number(comment, m.min);
@@ -205,7 +193,7 @@ void write_type(rule_writer& w, element* e) {
         append_number(comment, m.max);
         comment += ' ';
     } else if (m.kind == ET_ASCII || m.kind == ET_BYTES) {
-        begin_note(run);
+        begin_note(w);
         comment += "Size = ";
         append_number(comment, m.min);
         comment += " to ";
@@ -216,62 +204,33 @@ void write_type(rule_writer& w, element* e) {
 
 namespace {
 
-[[gnu::noinline]] void write_member(rule_writer& w, element* m, bool is_union) {
-    run_context& run = w.run;
-    if (!m->link.empty()) mark_reference(w, *m);
-    const bool tagged = !m->tag.empty();
-    if (m->kind == ET_NULL && !tagged) {
-        error_note(run, "ERROR: void types can not be untagged (Line: %lld)\n",
-                   static_cast<long long>(m->line));
-    }
-
+// The text in front of a member's value and after it: brackets for a
+// repeated or optional member, parentheses for a constrained or tagged one.
+struct member_frame {
     std::string_view open;
     std::string_view close;
+    bool tagged;
+    bool braced;  // a constrained member of a union is written in braces
+};
+
+member_frame frame_of(const element* m, bool is_union) {
+    member_frame f{{}, {}, !m->tag.empty(), is_union && m->constrained};
     if (m->has_cardinality) {
-        open = "[ ";
-        close = "] ";
-    } else if (m->constrained || (tagged && m->kind != ET_NULL)) {
-        open = "( ";
-        close = ") ";
+        f.open = "[ ";
+        f.close = "] ";
+    } else if (m->constrained || (f.tagged && m->kind != ET_NULL)) {
+        f.open = "( ";
+        f.close = ") ";
     }
-    put(w, open);
-    if (tagged && m->kind == ET_NULL) {
-        put(w, "\"");
-        put(w, m->tag.view());
-        put(w, "\"");
-    } else {
-        if (tagged) {
-            put(w, "\"");
-            put(w, m->tag.view());
-            put(w, "\" EQUAL ");
-        }
-        const bool braced = is_union && m->constrained;
-        if (braced) put(w, "LBRCE ");
-        write_value(w, m);
-        if (braced) {
-            if (needs_blank(w)) put(w, " ");
-            put(w, "RBRCE ");
-        }
-    }
-    put(w, close);
+    return f;
 }
 
-void write_members(rule_writer& w, element* e, bool is_union, bool several, bool root) {
-    for (element* m = e->children; m != nullptr; m = m->next) {
-        write_member(w, m, is_union);
-        if (!is_union && !several && !root) {
-            // The one member of a structure closes it on the same line.
-            if (needs_blank(w)) put(w, " ");
-            put(w, "extension-params RBRCE");
-        }
-        if (is_union) put(w, "/ ");
-        comment_member(w.run, *m);
-        if (several) end_line(w);
-    }
+bool repeats(const element* e) {
+    return e->has_cardinality && (e->cardinality_unbounded || e->cardinality_max > 1);
 }
 
 // A body inside a body that is still being written would repeat forever;
-// it is reported and left out, as is a body nested too deeply to walk.
+// it is reported and left out, as is a body nested too deeply to write.
 [[gnu::noinline]] bool enter_body(rule_writer& w, const element* e) {
     if (w.nesting >= max_write_nesting) {
         error_note(w.run, "ERROR: Members nested too deeply to be written: %s (line: %lld)\n",
@@ -289,43 +248,137 @@ void write_members(rule_writer& w, element* e, bool is_union, bool several, bool
     return true;
 }
 
-[[gnu::noinline]] void leave_body(rule_writer& w, const element* e) {
+void leave_body(rule_writer& w, const element* e) {
     --w.nesting;
     if (e->children != nullptr) w.open_chains.erase(e->children);
 }
 
-void write_body(rule_writer& w, element* e) {
+using step = rule_step;
+using task = rule_task;
+
+void begin_body(rule_writer& w, std::vector<task>& tasks, element* e) {
     run_context& run = w.run;
     if (!enter_body(w, e)) return;
-
     indent_more(run);
     const bool is_union = e->kind == ET_UNION;
     const bool several = e->children != nullptr && e->children->next != nullptr;
     const bool root = e == run.elements;
     check_untagged(run, *e);
-
     if (!is_union && e->children == nullptr) {
         // A structure without members: the empty text as the root, else an
         // empty pair of braces that still admits extensions.
         put(w, root ? "\"\" " : "LBRCE extension-params RBRCE");
-    } else {
-        if (!root) put(w, is_union ? "( " : "LBRCE ");
-        if (several) end_line(w);
-        write_members(w, e, is_union, several, root);
-        if (is_union) {
-            put(w, root ? "extension-param " : "extension-param ) ");
-        } else if (several && !root) {
-            put(w, "extension-params\nRBRCE ");
-        }
+        indent_less(run);
+        leave_body(w, e);
+        return;
     }
-    indent_less(run);
+    if (!root) put(w, is_union ? "( " : "LBRCE ");
+    if (several) end_line(w);
+    tasks.push_back({step::body_end, e, nullptr});
+    tasks.push_back({step::member, e->children, e});
+}
 
+void end_body(rule_writer& w, element* e) {
+    const bool is_union = e->kind == ET_UNION;
+    const bool several = e->children != nullptr && e->children->next != nullptr;
+    const bool root = e == w.run.elements;
+    if (is_union) {
+        put(w, root ? "extension-param " : "extension-param ) ");
+    } else if (several && !root) {
+        put(w, "extension-params\nRBRCE ");
+    }
+    indent_less(w.run);
     leave_body(w, e);
 }
 
-void index_names(rule_writer& w) {
-    w.names.build(w.run.elements);  // the first of a name stays
-    w.indexed = true;
+void begin_member(rule_writer& w, std::vector<task>& tasks, element* m, element* body) {
+    if (!m->link.empty()) mark_reference(w, *m);
+    const member_frame f = frame_of(m, body->kind == ET_UNION);
+    if (m->kind == ET_NULL && !f.tagged) {
+        error_note(w.run, "ERROR: void types can not be untagged (Line: %lld)\n",
+                   static_cast<long long>(m->line));
+    }
+    put(w, f.open);
+    if (f.tagged && m->kind == ET_NULL) {
+        put(w, "\"");
+        put(w, m->tag.view());
+        put(w, "\"");
+        tasks.push_back({step::member_end, m, body});
+        return;
+    }
+    if (f.tagged) {
+        put(w, "\"");
+        put(w, m->tag.view());
+        put(w, "\" EQUAL ");
+    }
+    if (f.braced) put(w, "LBRCE ");
+    tasks.push_back({step::member_end, m, body});
+    tasks.push_back({step::value, m, nullptr});
+}
+
+void end_member(rule_writer& w, std::vector<task>& tasks, element* m, element* body) {
+    const bool is_union = body->kind == ET_UNION;
+    const member_frame f = frame_of(m, is_union);
+    if (f.braced && !(f.tagged && m->kind == ET_NULL)) {
+        if (needs_blank(w)) put(w, " ");
+        put(w, "RBRCE ");
+    }
+    put(w, f.close);
+    const bool several = body->children->next != nullptr;
+    const bool root = body == w.run.elements;
+    if (!is_union && !several && !root) {
+        // The one member of a structure closes it on the same line.
+        if (needs_blank(w)) put(w, " ");
+        put(w, "extension-params RBRCE");
+    }
+    if (is_union) put(w, "/ ");
+    comment_member(w, *m);
+    if (several) end_line(w);
+    tasks.push_back({step::member, m->next, body});
+}
+
+void write_value_steps(rule_writer& w, element* top) {
+    std::vector<task>& tasks = w.tasks;
+    const std::size_t base = tasks.size();
+    tasks.push_back({step::value, top, nullptr});
+    while (tasks.size() > base) {
+        const task t = tasks.back();
+        tasks.pop_back();
+        element* e = t.e;
+        switch (t.what) {
+            case step::value:
+                if (repeats(e)) tasks.push_back({step::repeat, e, nullptr});
+                tasks.push_back({step::type, e, nullptr});
+                break;
+            case step::repeat:
+                // The further occurrences on a line of their own, at the
+                // next tab stop.
+                put(w, "\n\t");
+                if (e->cardinality_min >= 1) put_number(w, e->cardinality_min - 1);
+                put(w, "*");
+                if (!e->cardinality_unbounded) put_number(w, e->cardinality_max - 1);
+                put(w, "( COMMA ");
+                tasks.push_back({step::repeat_end, e, nullptr});
+                tasks.push_back({step::type, e, nullptr});
+                break;
+            case step::repeat_end: put(w, ") "); break;
+            case step::type:
+                if (!e->link.empty()) {
+                    put(w, link_name_part(e->link.view()));
+                    put(w, " ");
+                } else if (e->kind == ET_STRUCT || e->kind == ET_UNION) {
+                    begin_body(w, tasks, e);
+                } else {
+                    write_simple(w, e);
+                }
+                break;
+            case step::member:
+                if (e != nullptr) begin_member(w, tasks, e, t.body);
+                break;
+            case step::member_end: end_member(w, tasks, e, t.body); break;
+            case step::body_end: end_body(w, e); break;
+        }
+    }
 }
 
 }  // namespace
@@ -382,8 +435,8 @@ std::string digit_count(const element& e) {
 }
 
 [[gnu::noinline]] void mark_reference(rule_writer& w, const element& m) {
-    if (!w.indexed) index_names(w);
-    if (element* found = w.names.find(link_name_part(m.link.view()))) {
+    // The first top-level element of the name.
+    if (element* found = w.run.names.find(w.run.elements, link_name_part(m.link.view()))) {
         ++found->reference_count;
     } else {
         note(w.run, "WARNING: Unable to find definition for: %s (line: %lld)\n", m.link.c_str(),
@@ -391,33 +444,22 @@ std::string digit_count(const element& e) {
     }
 }
 
-void write_value(rule_writer& w, element* e) {
-    write_type(w, e);
-    if (!e->has_cardinality || (!e->cardinality_unbounded && e->cardinality_max <= 1)) return;
-    // The further occurrences on a line of their own, at the next tab stop.
-    put(w, "\n\t");
-    if (e->cardinality_min >= 1) put_number(w, e->cardinality_min - 1);
-    put(w, "*");
-    if (!e->cardinality_unbounded) put_number(w, e->cardinality_max - 1);
-    put(w, "( COMMA ");
-    write_type(w, e);
-    put(w, ") ");
-}
+void write_value(rule_writer& w, element* e) { write_value_steps(w, e); }
 
 [[gnu::noinline]] void end_line(rule_writer& w) {
-    run_context& run = w.run;
-    if (!run.pending_comment.empty()) {
-        if (run.column >= comment_column) put(w, "\n");
-        if (run.column < comment_column) {
+    if (!w.comment.empty() && w.run.output != nullptr) {
+        const output_writer& out = *w.run.output;
+        if (out.column >= comment_column) put(w, "\n");
+        if (out.column < comment_column) {
             static constexpr std::string_view blanks(
                 "                                                            ");
             static_assert(blanks.size() == comment_column);
-            put(w, blanks.substr(0, static_cast<std::size_t>(comment_column - run.column)));
+            put(w, blanks.substr(0, static_cast<std::size_t>(comment_column - out.column)));
         }
         put(w, "\t; ");
-        put(w, run.pending_comment);
-        run.pending_comment.clear();
+        put(w, w.comment);
     }
+    w.comment.clear();
     put(w, "\n");
 }
 
@@ -426,17 +468,7 @@ void write_value(run_context& run, element* e) {
     write_value(w, e);
 }
 
-void end_line(run_context& run) {
-    rule_writer w(run);
-    end_line(w);
-}
-
-void mark_reference(run_context& run, const element& m) {
-    rule_writer w(run);
-    mark_reference(w, m);
-}
-
-void add_comment(run_context& run, const char* format, ...) {
+void add_comment(rule_writer& w, const char* format, ...) {
     std::va_list args;
     va_start(args, format);
     std::va_list again;
@@ -451,7 +483,7 @@ void add_comment(run_context& run, const char* format, ...) {
     std::vsnprintf(piece.data(), piece.size(), format, again);
     va_end(again);
     piece.resize(static_cast<std::size_t>(n));
-    append_comment(run, piece);
+    append_comment(w, piece);
 }
 
 }  // namespace qrv

@@ -245,7 +245,7 @@ private:
         return info_[static_cast<std::size_t>(*index)];
     }
 
-    bool known(element* chain) const { return chains_.find(chain) != nullptr; }
+    bool known(element* chain) { return chains_.find(chain) != nullptr; }
 
     void plan() {
         if (top_.empty()) return;
@@ -413,7 +413,7 @@ private:
         if (f.braced) put("RBRCE ");
         put(f.close);
         if (f.owner->kind == ET_UNION) put("/ ");
-        comment_member(run_, *f.member);
+        comment_member(w_, *f.member);
         if (f.several && f.owner->kind != ET_COMBINED) end_line(w_);
     }
 
@@ -492,11 +492,7 @@ private:
     // A reference to a body without members has no member chain to follow;
     // it counts for the first definition of its name.
     void count_by_name(const element& m) {
-        if (!indexed_) {
-            by_name_.build(run_.elements);
-            indexed_ = true;
-        }
-        if (element* found = by_name_.find(link_name_part(m.link.view()))) {
+        if (element* found = run_.names.find(run_.elements, link_name_part(m.link.view()))) {
             ++found->reference_count;
         }
     }
@@ -581,8 +577,6 @@ private:
     std::vector<chain_info> info_;
     std::string root_braced_;
     std::deque<element*> pending_;
-    name_index by_name_;
-    bool indexed_ = false;
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "abnf/abnf.h"
 #include "app/options.h"
+#include "app/run_steps.h"
 #include "depfile/depfile.h"
 #include "frontend/source.h"
 #include "postparse/post_parse.h"
@@ -258,8 +259,6 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) 
     } catch (const std::bad_alloc&) {
         // Release what can be released before the message is written.
         free_model(rc);
-        rc.pending_comment.clear();
-        rc.pending_comment.shrink_to_fit();
         if (!banner) std::fputs("pvx2abnf version 0.91\n\n", console);
         std::fputs("FATAL error: Unable to allocate memory\n", console);
         status = 1;

@@ -349,7 +349,8 @@ def ratio(result, peer, field):
 
 
 def table(results, tools):
-    head = ["schema", "defs", "source MB", "pvx2abnf ms", "MB", "µs/def", "protoc ms", "MB",
+    head = ["schema", "defs", "source MB", "pvx2abnf ms", "MB", "memory / source", "µs/def",
+            "protoc ms", "MB",
             "flatc ms", "MB", "floor ms", "faster than protoc", "less memory than protoc",
             "faster than flatc", "less memory than flatc", "of the floor"]
     rows = []
@@ -361,7 +362,10 @@ def table(results, tools):
         mine = res["runs"]["pvx2abnf"]
         per_def = "-" if mine.failure else "%.2f" % (mine.wall * 1e6 / case.n)
         pw, pm = cell(res, "pvx2abnf", tools)
-        row = [case.label, str(case.n), "%.1f" % (res["sizes"][0] / 1e6), pw, pm, per_def]
+        per_source = "-" if mine.failure or not mine.rss_kib else "%.1f" % (
+            mine.rss_kib * 1024 / max(res["sizes"][0], 1))
+        row = [case.label, str(case.n), "%.1f" % (res["sizes"][0] / 1e6), pw, pm, per_source,
+               per_def]
         for tool in ("protoc", "flatc"):
             row += list(cell(res, tool, tools))
         row.append(cell(res, "floor", tools)[0])
@@ -392,24 +396,32 @@ def targets(results):
         lines.append("- %s: %.2f (goal %s %g) %s" % (text, value, ">=" if higher_is_better else
                                                       "<=", limit, "met" if met else "MISSED"))
 
+    def source_bytes(shape, n):
+        for res in results:
+            c = res["case"]
+            if c.shape == shape and c.n == n and not res.get("check"):
+                return res["sizes"][0]
+        return None
+
     mine, protoc, flatc, floor = (wall("random", 100000, t)
                                   for t in ("pvx2abnf", "protoc", "flatc", "floor"))
     if mine and protoc:
-        goal("random 100000: protoc time / pvx2abnf time", protoc.wall / mine.wall, 20, True)
-        if mine.rss_kib and protoc.rss_kib:
-            goal("random 100000: pvx2abnf memory / protoc memory",
-                 mine.rss_kib / protoc.rss_kib, 0.1, False)
+        goal("random 100000: protoc time / pvx2abnf time", protoc.wall / mine.wall, 40, True)
     if mine and flatc:
-        goal("random 100000: flatc time / pvx2abnf time", flatc.wall / mine.wall, 7, True)
+        goal("random 100000: flatc time / pvx2abnf time", flatc.wall / mine.wall, 14, True)
     if mine and floor:
-        goal("random 100000: pvx2abnf time / floor", mine.wall / floor.wall, 20, False)
+        goal("random 100000: pvx2abnf time / floor", mine.wall / floor.wall, 5, False)
+    for n in (100000, 1000000):
+        run, size = wall("random", n), source_bytes("random", n)
+        if run and run.rss_kib and size:
+            goal("random %d: peak memory / source size" % n, run.rss_kib * 1024 / size, 4, False)
     big, small = wall("random", 1000000), wall("random", 10000)
     if big and small:
         goal("µs per definition at 1000000 / at 10000", (big.wall / 1e6) / (small.wall / 1e4),
              1.2, False)
     chain = wall("chain", 100000)
-    if chain and mine:
-        goal("chain 100000 / random 100000", chain.wall / mine.wall, 2, False)
+    if chain:
+        goal("chain 100000, seconds", chain.wall, 1, False)
     dag = wall("dag", 40)
     if dag:
         goal("dag depth 40, seconds", dag.wall, 1, False)

@@ -21,8 +21,8 @@ set(qrv_install_includedir ${CMAKE_INSTALL_INCLUDEDIR}/pvx2abnf)
 set(qrv_install_cmakedir ${CMAKE_INSTALL_LIBDIR}/cmake/pvx2abnf)
 set(qrv_doc_root ${CMAKE_INSTALL_DATAROOTDIR}/doc)
 
-# Installed headers keep their folder layout, so "model/model.h" style
-# includes work the same against the install as in the source tree.
+# The installed header keeps its folder, so "app/run.h" is included the same
+# against the install as in the source tree.
 target_include_directories(pvx2abnf_core PUBLIC
   $<INSTALL_INTERFACE:${qrv_install_includedir}>)
 # The public headers are C++20; consumers need at least that.
@@ -97,12 +97,10 @@ if(CMAKE_STRIP)
       endif()" COMPONENT ${component})
   endforeach()
 endif()
-foreach(component model qrvutil frontend postparse abnf app)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${component}/
-    DESTINATION ${qrv_install_includedir}/${component}
-    COMPONENT development
-    FILES_MATCHING PATTERN "*.h")
-endforeach()
+# Only the entry is public: app/run.h needs no other header of the library.
+install(FILES ${PROJECT_SOURCE_DIR}/app/run.h
+  DESTINATION ${qrv_install_includedir}/app
+  COMPONENT development)
 install(FILES ${qrv_docs_dir}/copyright ${qrv_changelog}
   DESTINATION ${qrv_doc_root}/pvx2abnf-dev COMPONENT development)
 

@@ -85,45 +85,6 @@ std::size_t skip_leading_text(std::string_view data) {
     return 0;
 }
 
-// Lookups of the directive file: names in one member chain, hashed once per
-// chain, with the results find_element gives.
-class item_index {
-public:
-    element* find(module_record* module, std::string_view path) {
-        // A path longer than a directive line could hold names nothing.
-        if (module == nullptr || path.size() > max_reference_length) return nullptr;
-        element* chain = module->elements;
-        if (path.empty()) return chain;
-        std::size_t pos = 0;
-        for (;;) {
-            const std::size_t dot = path.find('.', pos);
-            const std::string_view name = path.substr(
-                pos, dot == std::string_view::npos ? std::string_view::npos : dot - pos);
-            if (name.size() > max_reference_length) return nullptr;
-            element* found = lookup(chain, name);
-            if (found == nullptr) return nullptr;
-            if (dot == std::string_view::npos) return found;
-            chain = found->children;
-            pos = dot + 1;
-            if (pos == path.size()) return chain;  // a trailing "." names the first member
-        }
-    }
-
-private:
-    element* lookup(element* chain, std::string_view name) {
-        if (chain == nullptr) return nullptr;
-        auto [it, added] = chains_.try_emplace(chain);
-        if (added) {
-            for (element* e = chain; e != nullptr; e = e->next)
-                it->second.try_emplace(e->name.view(), e);
-        }
-        auto hit = it->second.find(name);
-        return hit == it->second.end() ? nullptr : hit->second;
-    }
-
-    std::unordered_map<element*, std::unordered_map<std::string_view, element*>> chains_;
-};
-
 std::vector<std::string_view> split_words(std::string_view line) {
     std::vector<std::string_view> words;
     std::size_t i = 0;
@@ -198,13 +159,6 @@ std::int64_t read_source_file(run_context& run, const char* path) {
     return read_source_text(run, path, source, nullptr);
 }
 
-void read_directives(run_context& run, const char* source_path) {
-    std::string directives;
-    const std::string directive_path = std::string(source_path) + "cfg";
-    if (!read_whole_file(directive_path.c_str(), directives, true)) return;
-    read_directives_text(run, source_path, directive_path.c_str(), directives);
-}
-
 void read_directives_text(run_context& run, const char* source_path, const char* directive_path,
                           std::string_view text) {
     // The modules of this source file by name, the first of each name.
@@ -217,7 +171,6 @@ void read_directives_text(run_context& run, const char* source_path, const char*
         modules.try_emplace(m->name.view(), m);
     }
 
-    item_index items;
     std::int64_t line = 0;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -253,7 +206,7 @@ void read_directives_text(run_context& run, const char* source_path, const char*
                           "Incomplete directive specification: %s", first.c_str());
                 continue;
             }
-            element* item = items.find(current, words[0]);
+            element* item = find_element(run, current, words[0]);
             for (std::size_t i = 1; i < words.size(); ++i) {
                 const std::string word(words[i]);
                 if (item == nullptr) {

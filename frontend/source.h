@@ -19,9 +19,8 @@ std::int64_t read_source_file(run_context& run, const char* path);
 std::int64_t read_source_text(run_context& run, const char* path, std::string_view source,
                               const std::string_view* directives);
 
-// Applies a directive file to the modules read from `source_path`; a
-// missing file is no error.
-void read_directives(run_context& run, const char* source_path);
+// Applies the text of a directive file to the modules read from
+// `source_path`.
 void read_directives_text(run_context& run, const char* source_path, const char* directive_path,
                           std::string_view text);
 

@@ -1,7 +1,7 @@
 #include "model/model.h"
 
-#include <atomic>
 #include <cstring>
+#include <new>
 
 namespace qrv {
 
@@ -18,8 +18,6 @@ char* counted(char* block, std::size_t n) {
     return block + length_bytes;
 }
 
-std::atomic<std::uint32_t> last_walk_stamp{0};
-
 std::uint64_t hash_name(std::string_view s) {
     std::uint64_t h = 0xcbf29ce484222325ULL ^ s.size();
     for (unsigned char c : s) h = (h ^ c) * 0x100000001b3ULL;
@@ -27,11 +25,6 @@ std::uint64_t hash_name(std::string_view s) {
 }
 
 }  // namespace
-
-chain_marks::chain_marks() : stamp_(++last_walk_stamp) {
-    // Stamp 0 marks nothing; after 2^32 walks the count starts over.
-    if (stamp_ == 0) stamp_ = ++last_walk_stamp;
-}
 
 char* text_arena::allocate(std::size_t n) {
     if (n > left_) {
@@ -85,19 +78,36 @@ void init_run_context(run_context& run) {
     run.elements = nullptr;
     run.union_members = nullptr;
     run.plugin_ordinal_base = 1000000000;
+    run.element_count = 0;
     run.input_path = nullptr;
     run.error_count = 0;
     run.warning_count = 0;
-    run.brace_indent = true;
-    run.depth = 0;
-    run.column = 0;
-    run.tab_count = 0;
-    run.pending_comment.clear();
+    run.output = nullptr;
     run.strict_abnf = false;
 }
 
+namespace {
+
+element* allocate_element(run_context& run) {
+    // Ids are 32 bits: more elements than that do not fit in memory anyway.
+    if (run.element_count == UINT32_MAX) throw std::bad_alloc();
+    element* e = run.element_pool.make();
+    e->id = run.element_count++;
+    return e;
+}
+
+}  // namespace
+
+element* copy_element(run_context& run, const element& original) {
+    element* c = allocate_element(run);
+    const std::uint32_t id = c->id;
+    *c = original;
+    c->id = id;
+    return c;
+}
+
 element* new_element(parse_state& ps) {
-    element* e = ps.run->element_pool.make();
+    element* e = allocate_element(*ps.run);
     const text marker{uninitialised_marker};
     e->name = marker;
     e->c_name = marker;
@@ -122,72 +132,112 @@ into_entry* new_into_entry(run_context& run) { return run.into_pool.make(); }
 
 namespace {
 
-// The padded key of a short name; a longer name has none.
-void make_key(std::string_view name, char* key, std::size_t key_size) {
-    std::memset(key, 0, key_size);
-    if (name.size() <= key_size) std::memcpy(key, name.data(), name.size());
-}
+std::string_view name_of(const element* e) { return e->name.view(); }
+std::string_view name_of(const module_record* m) { return m->name.view(); }
+std::string_view name_of(const module_ref* r) { return r->alias.view(); }
 
 }  // namespace
 
-// The slot holding `name`, or the empty slot where it would go.
-std::size_t name_index::position(std::string_view name, const char* key, std::uint32_t hash) const {
-    for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
-        const slot& s = slots_[i];
-        if (s.e == nullptr) return i;
-        if (s.hash != hash || s.length != name.size()) continue;
-        if (name.size() <= key_size ? std::memcmp(s.key, key, key_size) == 0
-                                    : s.e->name.view() == name) {
-            return i;
-        }
-    }
+std::size_t name_index::home(const void* list, std::uint32_t hash) const {
+    const auto place = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(list));
+    return (hash ^ static_cast<std::size_t>((place >> 4) * 0x9e3779b97f4a7c15ULL >> 32)) & mask_;
 }
 
-void name_index::build(element* first) {
-    std::size_t count = 0;
-    for (const element* e = first; e != nullptr; e = e->next) ++count;
-    std::size_t size = 16;
-    while (size < 2 * count) size *= 2;
+void name_index::grow() {
+    std::vector<slot> old = std::move(slots_);
+    const std::size_t size = old.empty() ? 256 : old.size() * 2;
     slots_.assign(size, slot{});
     mask_ = size - 1;
-    char key[key_size];
-    for (element* e = first; e != nullptr; e = e->next) {
-        const std::string_view name = e->name.view();
-        make_key(name, key, key_size);
-        const auto hash = static_cast<std::uint32_t>(hash_name(name));
-        slot& s = slots_[position(name, key, hash)];
-        if (s.e != nullptr) continue;  // a later one of the name
-        s.e = e;
-        s.hash = hash;
-        s.length = static_cast<std::uint32_t>(name.size());
-        std::memcpy(s.key, key, key_size);
+    for (const slot& s : old) {
+        if (s.entry == nullptr) continue;
+        std::size_t i = home(s.list, s.hash);
+        while (slots_[i].entry != nullptr) i = (i + 1) & mask_;
+        slots_[i] = s;
     }
 }
 
-element* name_index::find(std::string_view name) const {
-    if (slots_.empty()) return nullptr;
-    char key[key_size];
-    make_key(name, key, key_size);
-    return slots_[position(name, key, static_cast<std::uint32_t>(hash_name(name)))].e;
+void name_index::insert(const void* list, const void* entry, std::uint32_t hash,
+                        std::size_t length) {
+    if (2 * (used_ + 1) > slots_.size()) grow();
+    std::size_t i = home(list, hash);
+    while (slots_[i].entry != nullptr) i = (i + 1) & mask_;
+    slots_[i] = slot{list, entry, hash, static_cast<std::uint32_t>(length)};
+    ++used_;
 }
 
-element* find_element(const module_record* module, std::string_view path) {
-    if (module == nullptr) return nullptr;
+template <class T>
+const T* name_index::probe(const T* list, std::string_view name, std::uint32_t hash) const {
+    if (slots_.empty()) return nullptr;
+    for (std::size_t i = home(list, hash);; i = (i + 1) & mask_) {
+        const slot& s = slots_[i];
+        if (s.entry == nullptr) return nullptr;
+        if (s.hash != hash || s.list != list || s.length != name.size()) continue;
+        const T* entry = static_cast<const T*>(s.entry);
+        if (name_of(entry) == name) return entry;
+    }
+}
+
+// Indexes the entries of `list` not taken in yet; the first of a name stays.
+template <class T>
+void name_index::take_in(const T* list) {
+    if (recent_list_ != list) {
+        recent_last_ = &progress_.try_emplace(list, nullptr).first->second;
+        recent_list_ = list;
+    }
+    const T* last = static_cast<const T*>(*recent_last_);
+    const T* e = last == nullptr ? list : last->next;
+    for (; e != nullptr; e = e->next) {
+        const std::string_view name = name_of(e);
+        const auto hash = static_cast<std::uint32_t>(hash_name(name));
+        if (probe(list, name, hash) == nullptr) insert(list, e, hash, name.size());
+        last = e;
+    }
+    *recent_last_ = last;
+}
+
+template <class T>
+const T* name_index::find_in(const T* list, std::string_view name) {
+    if (list == nullptr) return nullptr;
+    take_in(list);
+    return probe(list, name, static_cast<std::uint32_t>(hash_name(name)));
+}
+
+element* name_index::find(const element* chain, std::string_view name) {
+    return const_cast<element*>(find_in(chain, name));
+}
+
+module_record* name_index::find_module(const module_record* modules, std::string_view name) {
+    return const_cast<module_record*>(find_in(modules, name));
+}
+
+bool name_index::find_alias(const module_ref* aliases, std::string_view alias,
+                            std::string_view* target) {
+    const module_ref* r = find_in(aliases, alias);
+    if (r == nullptr) return false;
+    *target = r->module_name.view();
+    return true;
+}
+
+void name_index::clear() {
+    slots_.clear();
+    mask_ = 0;
+    used_ = 0;
+    progress_.clear();
+    recent_list_ = nullptr;
+    recent_last_ = nullptr;
+}
+
+element* find_element(run_context& run, const module_record* module, std::string_view path) {
+    // A path longer than a reference could hold names nothing.
+    if (module == nullptr || path.size() > max_reference_length) return nullptr;
     element* chain = module->elements;
     if (path.empty()) return chain;
     std::size_t pos = 0;
     for (;;) {
-        std::size_t dot = path.find('.', pos);
-        std::string_view name =
+        const std::size_t dot = path.find('.', pos);
+        const std::string_view name =
             path.substr(pos, dot == std::string_view::npos ? std::string_view::npos : dot - pos);
-        if (name.size() > max_reference_length) return nullptr;
-        element* found = nullptr;
-        for (element* e = chain; e != nullptr; e = e->next) {
-            if (e->name == name) {
-                found = e;
-                break;
-            }
-        }
+        element* found = run.names.find(chain, name);
         if (found == nullptr) return nullptr;
         if (dot == std::string_view::npos) return found;
         chain = found->children;
@@ -200,6 +250,8 @@ void free_model(run_context& run) {
     run.elements = nullptr;
     run.modules = nullptr;
     run.union_members = nullptr;
+    run.names.clear();
+    run.element_count = 0;
     run.element_pool.clear();
     run.module_pool.clear();
     run.module_ref_pool.clear();

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <bit>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qrv {
@@ -164,61 +166,89 @@ struct element {
     bool dynamic : 1 = false;
     bool is_copy : 1 = false;
     bool recursive : 1 = false;
-    // The mark of the walk in progress when this element heads a member
-    // chain (see chain_marks); meaningless to any other walk.
-    std::uint32_t walk_stamp = 0;
-    std::int32_t walk_value = 0;
+    // The element's number in its run, from 0 in allocation order: the key
+    // of the side tables that walks keep (see chain_marks).
+    std::uint32_t id = 0;
 };
 
-// Marks of one walk over member chains, kept in the first element of each
-// chain (a chain is known by its first element): a walk takes a stamp no
-// earlier walk had, and a chain's value counts only while its stamp is the
-// walk's own. Only one walk may mark at a time.
+// Marks of one walk over member chains, a chain known by its first
+// element: a side table owned by the walk, keyed by element number. Each
+// walk has its own; nothing is kept in the elements.
 class chain_marks {
 public:
-    chain_marks();
-
     // The value stored for `chain`, or null.
-    std::int32_t* find(element* chain) const {
-        return chain->walk_stamp == stamp_ ? &chain->walk_value : nullptr;
+    std::int32_t* find(const element* chain) {
+        return chain->id < values_.size() && values_[chain->id] != absent ? &values_[chain->id]
+                                                                          : nullptr;
     }
     // Stores `value` for `chain` unless it has a value; true when stored.
-    bool insert(element* chain, std::int32_t value) const {
-        if (chain->walk_stamp == stamp_) return false;
-        chain->walk_stamp = stamp_;
-        chain->walk_value = value;
+    bool insert(const element* chain, std::int32_t value) {
+        if (chain->id >= values_.size()) grow(chain->id);
+        std::int32_t& v = values_[chain->id];
+        if (v != absent) return false;
+        v = value;
         return true;
     }
-    void erase(element* chain) const {
-        if (chain->walk_stamp == stamp_) chain->walk_stamp = 0;
+    void erase(const element* chain) {
+        if (chain->id < values_.size()) values_[chain->id] = absent;
     }
 
 private:
-    std::uint32_t stamp_;
+    static constexpr std::int32_t absent = INT32_MIN;
+    void grow(std::uint32_t id) {
+        std::size_t size = values_.size() < 1024 ? 1024 : values_.size();
+        while (size <= id) size *= 2;
+        values_.resize(size, absent);
+    }
+    std::vector<std::int32_t> values_;
 };
 
-// The first element of each name in a chain, hashed by name: open
-// addressing; each slot keeps the name's hash and length, and a name of up
-// to 16 characters itself, so that a probe mostly compares within the
-// table and does not visit the element or its text.
+struct module_ref;
+
+// The name index of a run: the first element of each name in a chain, the
+// first module of each name, and the newest entry of each alias in an alias
+// list. Every lookup by name goes through it and gives exactly what walking
+// the list in order gives. A chain is indexed when it is first asked about
+// and takes in what was appended to it since (plugging appends members,
+// joining appends the later modules' chains); nothing is ever inserted
+// before the end of a chain.
 class name_index {
 public:
-    // Indexes `first` and the elements after it; the first of a name stays.
-    void build(element* first);
-    element* find(std::string_view name) const;
+    // The first element named `name` in the chain that starts at `chain`.
+    element* find(const element* chain, std::string_view name);
+    // The first module named `name` in the list that starts at `modules`
+    // (the run's modules; they are only ever appended).
+    module_record* find_module(const module_record* modules, std::string_view name);
+    // The module name the newest entry of `aliases` gives to `alias`; false
+    // when no entry has that alias.
+    bool find_alias(const module_ref* aliases, std::string_view alias, std::string_view* target);
+    void clear();
 
 private:
-    static constexpr std::size_t key_size = 16;
     struct slot {
-        element* e;
-        std::uint32_t hash;
-        std::uint32_t length;
-        char key[key_size];  // a short name, padded with zeros
+        const void* list = nullptr;   // the chain or list the entry belongs to
+        const void* entry = nullptr;  // the element, module or alias entry; null: free
+        std::uint32_t hash = 0;
+        std::uint32_t length = 0;
     };
-    std::size_t position(std::string_view name, const char* key, std::uint32_t hash) const;
+    template <class T>
+    const T* find_in(const T* list, std::string_view name);
+    template <class T>
+    void take_in(const T* list);
+    template <class T>
+    const T* probe(const T* list, std::string_view name, std::uint32_t hash) const;
+    void insert(const void* list, const void* entry, std::uint32_t hash, std::size_t length);
+    std::size_t home(const void* list, std::uint32_t hash) const;
+    void grow();
 
     std::vector<slot> slots_;
     std::size_t mask_ = 0;
+    std::size_t used_ = 0;
+    // How far each chain or list is indexed: the last entry taken in, and
+    // the list asked about most recently.
+    std::unordered_map<const void*, const void*> progress_;
+    const void* recent_list_ = nullptr;
+    const void** recent_last_ = nullptr;
 };
 
 struct module_ref {
@@ -267,19 +297,8 @@ struct input_file {
     std::string resolved;
 };
 
-// Where the ABNF text goes while it is written: a file, or memory.
-struct output_sink {
-    std::FILE* file = nullptr;
-    std::string* memory = nullptr;  // when set, text is appended here instead
-    // In memory mode, the most text that may be written before writing
-    // stops with output_limit_reached (fuzzing bounds its runs with it).
-    std::size_t memory_limit = static_cast<std::size_t>(-1);
-    std::unique_ptr<char[]> buffer;  // bytes not yet handed to the file
-    std::size_t used = 0;            // how many bytes of the buffer hold text
-    bool open = false;
-    bool failed = false;  // a write to the file failed
-    bool crlf = false;    // lines written through the layout rules end in CR LF
-};
+// The output writer (qrvutil/writer.h): its owner opens it on the run.
+struct output_writer;
 
 // How counted diagnostics are written (qrvutil/diagnostics.h): msvc is
 // "file(line) : label: message", gcc "file:line: label: message", json one
@@ -291,15 +310,13 @@ struct run_context {
     element* elements = nullptr;
     element* union_members = nullptr;
     std::int32_t plugin_ordinal_base = 1000000000;
+    // Elements allocated so far; the next one's id.
+    std::uint32_t element_count = 0;
     const char* input_path = nullptr;
-    output_sink output;
+    output_writer* output = nullptr;  // while the grammar is written
     // Counted diagnostics; 64 bits, so that no count returns to 0.
     std::int64_t error_count = 0;
     std::int64_t warning_count = 0;
-    bool brace_indent = true;
-    std::int32_t depth = 0;
-    std::int32_t column = 0;
-    std::int32_t tab_count = 0;
 
     // Standard output of the run: banner, diagnostics, notes, summary.
     std::FILE* console = stdout;
@@ -314,8 +331,8 @@ struct run_context {
     // The files the run reads or tries to read (see input_file).
     std::vector<input_file> inputs;
 
-    // The generator's comment for the line being written.
-    std::string pending_comment;
+    // Lookups by name.
+    name_index names;
 
     // Storage of the run.
     text_arena texts;
@@ -387,6 +404,9 @@ void init_run_context(run_context& run);
 // unwinds as std::bad_alloc).
 element* new_element(parse_state& ps);
 
+// A copy of `original` with an id of its own.
+element* copy_element(run_context& run, const element& original);
+
 // Allocation helpers for the other records (zero-filled).
 module_record* new_module_record(run_context& run);
 module_ref* new_module_ref(run_context& run);
@@ -395,8 +415,11 @@ into_entry* new_into_entry(run_context& run);
 
 inline text make_text(run_context& run, std::string_view s) { return run.texts.copy(s); }
 
-// An element by dotted path among a module's elements; null when not found.
-element* find_element(const module_record* module, std::string_view path);
+// An element by dotted path among a module's elements: the first of each
+// name at each step; null when not found. An empty path gives the first
+// top-level element, a path ending in "." the first member of what it
+// names.
+element* find_element(run_context& run, const module_record* module, std::string_view path);
 
 // Releases every record and text of the run.
 void free_model(run_context& run);

@@ -1,7 +1,6 @@
 // Step 3: the bodies of plug statements are copied into their targets.
 #include <unordered_map>
 
-#include "postparse/lookup.h"
 #include "postparse/post_parse.h"
 #include "qrvutil/diagnostics.h"
 
@@ -9,11 +8,9 @@ namespace qrv {
 
 namespace {
 
-// The lookups of the step and the last member of every chain plugged into
-// so far, so that many plugs into one target do not walk it again.
+// The last member of every chain plugged into so far, so that many plugs
+// into one target do not walk it again.
 struct plug_state {
-    explicit plug_state(run_context& run) : lookup(run) {}
-    name_lookup lookup;
     std::unordered_map<const element*, element*> tails;
 };
 
@@ -57,8 +54,8 @@ void plug_with(plug_state& state, run_context& run, module_record* m) {
             module_record* target_module = nullptr;
             std::string_view path;
             element* target = nullptr;
-            if (state.lookup.locate(m, m->extends, t->target.view(), &target_module, &path)) {
-                target = state.lookup.find_path(target_module, path);
+            if (locate_module(run, m, m->extends, t->target.view(), &target_module, &path)) {
+                target = find_element(run, target_module, path);
             }
             if (target == nullptr) {
                 report_at(run, m->path.c_str(), t->line, SEV_ERROR,
@@ -83,8 +80,7 @@ element* copy_chain(run_context& run, const element* first) {
     element* head = nullptr;
     element** tail = &head;
     for (const element* e = first; e != nullptr; e = e->next) {
-        element* c = run.element_pool.make();
-        *c = *e;
+        element* c = copy_element(run, *e);
         c->is_copy = true;
         c->next = nullptr;
         *tail = c;
@@ -93,13 +89,8 @@ element* copy_chain(run_context& run, const element* first) {
     return head;
 }
 
-void plug_module(run_context& run, module_record* module) {
-    plug_state state(run);
-    plug_with(state, run, module);
-}
-
 void plug_extensions(run_context& run) {
-    plug_state state(run);
+    plug_state state;
     for (module_record* m = run.modules; m != nullptr; m = m->next) {
         if (m->plugs != nullptr) plug_with(state, run, m);
     }

@@ -48,9 +48,6 @@ bool prefix_from_first_element(const module_record& module, std::string& base);
 // now stands for its target, 0 when the reference could not be followed.
 int resolve_reference(run_context& run, module_record* module, element* e);
 
-// Plugs the plug statements of one module into their targets.
-void plug_module(run_context& run, module_record* module);
-
 // Copies of the elements of a chain (top level only; members are shared).
 element* copy_chain(run_context& run, const element* first);
 

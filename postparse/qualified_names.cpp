@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "postparse/lookup.h"
+#include "model/chain_walker.h"
 #include "postparse/post_parse.h"
 #include "qrvutil/diagnostics.h"
 
@@ -32,33 +32,30 @@ int added_length(const element* q) { return 1 + static_cast<int>(q->c_name.size(
 // Phase 1: the longest text a chain adds below a parent name.
 class depth_table {
 public:
-    int of(element* chain) const { return *length_.find(chain); }
+    int of(const element* chain) { return *length_.find(chain); }
 
     void measure(element* root) {
         if (!length_.insert(root, open)) return;
-        struct frame {
-            element* chain;
-            element* at;
+        struct lengths {
             int longest;
             int pending;  // what the member being measured adds itself
         };
-        std::vector<frame> stack;
-        stack.push_back({root, root, 0, 0});
-        while (!stack.empty()) {
-            frame& f = stack.back();
-            element* q = f.at;
+        chain_walker<lengths> walk;
+        walk.enter(root, {0, 0});
+        while (!walk.empty()) {
+            element* q = walk.next();
             if (q == nullptr) {
-                int longest = std::min(f.longest, unbounded);
-                *length_.find(f.chain) = longest;
-                stack.pop_back();
-                if (!stack.empty()) {
-                    frame& parent = stack.back();
+                const auto done = walk.leave();
+                int longest = std::min(done.data.longest, unbounded);
+                *length_.find(done.chain) = longest;
+                if (!walk.empty()) {
+                    lengths& parent = walk.innermost().data;
                     parent.longest = std::max(parent.longest, parent.pending + longest);
                 }
                 continue;
             }
-            f.at = q->next;
             if (!names_members(q)) continue;
+            lengths& f = walk.innermost().data;
             int own = added_length(q);
             element* members = q->children;
             if (members == nullptr) {
@@ -69,7 +66,7 @@ public:
             } else {
                 f.pending = own;
                 length_.insert(members, open);
-                stack.push_back({members, members, 0, 0});
+                walk.enter(members, {0, 0});
             }
         }
     }
@@ -81,8 +78,8 @@ private:
 
 // Phase 2: from a parent whose names overflow somewhere below, follow the
 // first overflowing member in source order and stop the run there.
-[[noreturn]] void stop_at_first_overflow(run_context& run, const depth_table& depths,
-                                         std::string parent, const element* chain) {
+[[noreturn]] void stop_at_first_overflow(run_context& run, depth_table& depths, std::string parent,
+                                         const element* chain) {
     const int limit = static_cast<int>(max_reference_length);
     for (;;) {
         const element* next = nullptr;
@@ -110,7 +107,7 @@ private:
 // holds members still to be named, so that a chain's members come off it
 // back to front and each member's own chain is named before its earlier
 // siblings.
-void name_members(run_context& run, const chain_marks& named, text parent, element* chain) {
+void name_members(run_context& run, chain_marks& named, text parent, element* chain) {
     struct pending {
         element* member;
         text parent;
@@ -154,7 +151,7 @@ void build_qualified_names(run_context& run) {
     }
 
     // The lengths are not needed any more: the marks of this walk replace them.
-    const chain_marks named;
+    chain_marks named;
     for (auto it = top.rbegin(); it != top.rend(); ++it) {
         element* p = *it;
         if (p->children == nullptr || !names_members(p)) continue;

@@ -14,9 +14,7 @@
 // then), or led the first walk into that chain, from which the way back to
 // the repeated chain, then on the first walk's path, was marked. Marks are
 // the walk's only effect, so the marks are those of walking every path.
-#include <vector>
-
-#include "postparse/lookup.h"
+#include "model/chain_walker.h"
 #include "postparse/post_parse.h"
 
 namespace qrv {
@@ -24,32 +22,25 @@ namespace qrv {
 void mark_recursive(element* first) {
     constexpr std::int32_t on_path = 1;
     constexpr std::int32_t left = 2;
-    const chain_marks walked;
-    struct frame {
-        element* chain;
-        element* at;
-    };
-    std::vector<frame> stack;
+    chain_marks walked;
+    chain_walker<> walk;
 
     for (element* p = first; p != nullptr; p = p->next) {
         if (p->children == nullptr || !walked.insert(p->children, on_path)) continue;
-        stack.push_back({p->children, p->children});
-        while (!stack.empty()) {
-            frame& f = stack.back();
-            element* q = f.at;
+        walk.enter(p->children);
+        while (!walk.empty()) {
+            element* q = walk.next();
             if (q == nullptr) {
-                *walked.find(f.chain) = left;
-                stack.pop_back();
+                *walked.find(walk.leave().chain) = left;
                 continue;
             }
-            f.at = q->next;
             element* members = q->children;
             if (members == nullptr) continue;
             const std::int32_t* state = walked.find(members);
             if (state != nullptr && *state == on_path) q->recursive = true;
             if (q->recursive || state != nullptr) continue;
             walked.insert(members, on_path);
-            stack.push_back({members, members});
+            walk.enter(members);
         }
     }
 }

@@ -1,9 +1,8 @@
 // Step 8: ordinals, and identifiers that clash with reserved words.
 #include <array>
 #include <string_view>
-#include <vector>
 
-#include "postparse/lookup.h"
+#include "model/chain_walker.h"
 #include "postparse/post_parse.h"
 #include "qrvutil/diagnostics.h"
 
@@ -72,25 +71,23 @@ void rename_reserved(run_context& run, element* e) {
 // renamed identifiers; walking it again would change and print nothing, so
 // it is walked once.
 void number_and_rename(run_context& run, element* chain) {
-    struct frame {
-        element* at;
+    struct counters {
         std::int32_t plain;
         std::int32_t plugin;
     };
-    std::vector<frame> stack;
-    const chain_marks numbered;
+    chain_walker<counters> walk;
+    chain_marks numbered;
     if (chain != nullptr) {
         numbered.insert(chain, 1);
-        stack.push_back({chain, 0, run.plugin_ordinal_base});
+        walk.enter(chain, {0, run.plugin_ordinal_base});
     }
-    while (!stack.empty()) {
-        frame& f = stack.back();
-        element* p = f.at;
+    while (!walk.empty()) {
+        element* p = walk.next();
         if (p == nullptr) {
-            stack.pop_back();
+            walk.leave();
             continue;
         }
-        f.at = p->next;
+        counters& f = walk.innermost().data;
         std::int32_t& counter = p->plugin ? f.plugin : f.plain;
         if (p->ordinal == -1) {
             p->ordinal = counter;
@@ -100,7 +97,7 @@ void number_and_rename(run_context& run, element* chain) {
         ++counter;
         rename_reserved(run, p);
         if (p->children != nullptr && !p->recursive && numbered.insert(p->children, 1)) {
-            stack.push_back({p->children, 0, run.plugin_ordinal_base});
+            walk.enter(p->children, {0, run.plugin_ordinal_base});
         }
     }
 }

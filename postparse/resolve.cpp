@@ -1,10 +1,8 @@
 // Step 4: references to named definitions take over what they name.
 #include <algorithm>
 #include <climits>
-#include <unordered_set>
-#include <vector>
 
-#include "postparse/lookup.h"
+#include "model/chain_walker.h"
 #include "postparse/post_parse.h"
 #include "qrvutil/diagnostics.h"
 
@@ -31,14 +29,18 @@ void merge_cardinality(run_context& run, const element* t, element* e) {
     }
 }
 
-int resolve_with(name_lookup& lookup, run_context& run, module_record* module, element* e) {
+}  // namespace
+
+int resolve_reference(run_context& run, module_record* module, element* e) {
     module_record* current = module;
     for (int attempt = 0; attempt < max_lookups; ++attempt) {
         module_record* found = nullptr;
         std::string_view name;
-        if (!lookup.locate(current, current->imports, e->link.view(), &found, &name)) return 0;
+        if (!locate_module(run, current, current->imports, e->link.view(), &found, &name)) {
+            return 0;
+        }
         current = found;
-        element* t = lookup.top_level(current, name);
+        element* t = run.names.find(current->elements, name);
         if (t == nullptr) continue;  // the next attempt looks again
         if (t->kind == ET_LINK) {
             // Follow the chain: the next attempt resolves t's reference
@@ -67,21 +69,16 @@ int resolve_with(name_lookup& lookup, run_context& run, module_record* module, e
     return 0;
 }
 
-// One member chain being walked.
-struct walk_frame {
-    element* chain;
-    element* at;
+namespace {
+
+// What the walk keeps for each chain on its path.
+struct chain_state {
     int depth;        // position on the current path
     int low_cut;      // shallowest path position the walk below was cut at
     bool may_change;  // walking it again could resolve or report something
 };
 
 }  // namespace
-
-int resolve_reference(run_context& run, module_record* module, element* e) {
-    name_lookup lookup(run);
-    return resolve_with(lookup, run, module, e);
-}
 
 // The walk enters the members of structures and unions, never a member chain
 // that is already on its path (a plug body plugged into itself, or shared by
@@ -95,31 +92,28 @@ void resolve_references(run_context& run) {
     // Per chain: its depth while on the path, else left or settled.
     constexpr std::int32_t left = -1;
     constexpr std::int32_t settled = -2;
-    name_lookup lookup(run);
-    const chain_marks chains;
-    std::vector<walk_frame> stack;
-    std::unordered_set<const element*> failed;
+    chain_marks chains;
+    chain_marks failed;  // references reported once
+    chain_walker<chain_state> walk;
 
     for (module_record* m = run.modules; m != nullptr; m = m->next) {
-        stack.push_back({m->elements, m->elements, 0, INT_MAX, false});
+        walk.enter(m->elements, {0, INT_MAX, false});
         if (m->elements != nullptr) chains.insert(m->elements, 0);
-        while (!stack.empty()) {
-            walk_frame& f = stack.back();
-            element* e = f.at;
+        while (!walk.empty()) {
+            element* e = walk.next();
             if (e == nullptr) {
-                walk_frame done = f;
-                stack.pop_back();
+                const auto done = walk.leave();
                 if (done.chain != nullptr) {
-                    bool clean = !done.may_change && done.low_cut >= done.depth;
-                    *chains.find(done.chain) = clean && !stack.empty() ? settled : left;
+                    bool clean = !done.data.may_change && done.data.low_cut >= done.data.depth;
+                    *chains.find(done.chain) = clean && !walk.empty() ? settled : left;
                 }
-                if (stack.empty()) break;
-                walk_frame& parent = stack.back();
-                parent.may_change = parent.may_change || done.may_change;
-                parent.low_cut = std::min(parent.low_cut, done.low_cut);
+                if (walk.empty()) break;
+                chain_state& parent = walk.innermost().data;
+                parent.may_change = parent.may_change || done.data.may_change;
+                parent.low_cut = std::min(parent.low_cut, done.data.low_cut);
                 continue;
             }
-            f.at = e->next;
+            chain_state& f = walk.innermost().data;
             element_kind kind = e->kind;
             if (kind == ET_STRUCT || kind == ET_UNION) {
                 element* members = e->children;
@@ -135,12 +129,12 @@ void resolve_references(run_context& run) {
                 } else {
                     chains.insert(members, depth);
                 }
-                stack.push_back({members, members, depth, INT_MAX, false});
+                walk.enter(members, {depth, INT_MAX, false});
             } else if (kind == ET_LINK) {
                 // An element that failed once is reported once: met again
                 // through a chain shared by plug copies, it is passed over.
-                if (failed.contains(e)) continue;
-                if (resolve_with(lookup, run, m, e) == 1) {
+                if (failed.find(e) != nullptr) continue;
+                if (resolve_reference(run, m, e) == 1) {
                     // Now a structure or union, it is descended into when
                     // its chain is walked again: its members were not
                     // walked here.
@@ -148,7 +142,7 @@ void resolve_references(run_context& run) {
                         f.may_change = true;
                     }
                 } else {
-                    failed.insert(e);
+                    failed.insert(e, 1);
                     report_at(run, e->module != nullptr ? e->module->path.c_str() : nullptr,
                               e->line, SEV_ERROR, "Unable to expand definition of -%s- in -%s-\n",
                               e->link.c_str(), e->c_name.c_str());

@@ -1,9 +1,8 @@
 // Step 6: one chain of the distinct members of all unions.
 #include <string_view>
 #include <unordered_set>
-#include <vector>
 
-#include "postparse/lookup.h"
+#include "model/chain_walker.h"
 #include "postparse/post_parse.h"
 
 namespace qrv {
@@ -22,7 +21,7 @@ element* collect_union_members(run_context& run, element* tail, element* chain) 
     constexpr std::int32_t on_path = 1;
     constexpr std::int32_t left = 2;
     constexpr std::int32_t collected = 4;
-    const chain_marks marks;
+    chain_marks marks;
     auto state_of = [&marks](element* members) {
         const std::int32_t* state = marks.find(members);
         return state == nullptr ? 0 : *state;
@@ -30,25 +29,21 @@ element* collect_union_members(run_context& run, element* tail, element* chain) 
     auto set_state = [&marks](element* members, std::int32_t state) {
         if (!marks.insert(members, state)) *marks.find(members) = state;
     };
-    std::vector<element*> stack;  // the next element of each chain on the path
-    std::vector<element*> heads;
+    chain_walker<> walk;
 
     auto enter = [&](element* members) {
         set_state(members, state_of(members) | on_path);
-        heads.push_back(members);
-        stack.push_back(members);
+        walk.enter(members);
     };
     if (chain != nullptr) enter(chain);
 
-    while (!stack.empty()) {
-        element* p = stack.back();
+    while (!walk.empty()) {
+        element* p = walk.next();
         if (p == nullptr) {
-            set_state(heads.back(), (state_of(heads.back()) & ~on_path) | left);
-            heads.pop_back();
-            stack.pop_back();
+            element* done = walk.leave().chain;
+            set_state(done, (state_of(done) & ~on_path) | left);
             continue;
         }
-        stack.back() = p->next;
         if (!p->link.empty()) continue;  // its members belong to its target
         if (p->kind == ET_UNION && p->children != nullptr &&
             (state_of(p->children) & collected) == 0) {

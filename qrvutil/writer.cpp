@@ -36,13 +36,13 @@ constexpr std::array<unsigned char, 256> make_classes(bool braces) {
 constexpr auto classes_with_braces = make_classes(true);
 constexpr auto classes_without_braces = make_classes(false);
 
-void hand_to_file(output_sink& sink, const char* bytes, std::size_t n) {
+void hand_to_file(output_writer& sink, const char* bytes, std::size_t n) {
     // After a failed write the rest is dropped: the file is lost anyway.
     if (n == 0 || sink.file == nullptr || sink.failed) return;
     if (std::fwrite(bytes, 1, n, sink.file) != n) sink.failed = true;
 }
 
-void flush_buffer(output_sink& sink) {
+void flush_buffer(output_writer& sink) {
     if (sink.used == 0) return;
     hand_to_file(sink, sink.buffer.get(), sink.used);
     sink.used = 0;
@@ -50,7 +50,7 @@ void flush_buffer(output_sink& sink) {
 
 // Room for `n` more bytes in the buffer, or false when they do not fit even
 // an empty one.
-bool make_room(output_sink& sink, std::size_t n) {
+bool make_room(output_writer& sink, std::size_t n) {
     if (n > buffer_size - sink.used) {
         flush_buffer(sink);
         if (n > buffer_size) return false;
@@ -58,7 +58,7 @@ bool make_room(output_sink& sink, std::size_t n) {
     return true;
 }
 
-void append_to_memory(output_sink& sink, std::string_view s, std::size_t blanks) {
+void append_to_memory(output_writer& sink, std::string_view s, std::size_t blanks) {
     const std::size_t n = s.size() + blanks;
     if (n > sink.memory_limit || sink.memory->size() > sink.memory_limit - n) {
         throw output_limit_reached{};
@@ -68,7 +68,7 @@ void append_to_memory(output_sink& sink, std::string_view s, std::size_t blanks)
 }
 
 void write_blanks(run_context& run, std::size_t n) {
-    output_sink& sink = run.output;
+    output_writer& sink = *run.output;
     if (sink.memory != nullptr) {
         append_to_memory(sink, {}, n);
         return;
@@ -84,35 +84,37 @@ void write_blanks(run_context& run, std::size_t n) {
 }
 
 void check_depth(run_context& run) {
-    if (run.depth < 0) {
+    if (run.output->depth < 0) {
         note(run, "Problem with brace nesting depth encountered\n");
         ++run.error_count;
-        run.depth = 0;
+        run.output->depth = 0;
     }
 }
 
 // One tab: at least one blank, then on to the next multiple of 20 columns
 // counted in tabs met on this line.
 void write_tab(run_context& run) {
-    std::int64_t column = static_cast<std::int64_t>(run.column) + 1;
-    ++run.tab_count;
-    const std::int64_t stop = tab_width * run.tab_count;
+    std::int64_t column = static_cast<std::int64_t>(run.output->column) + 1;
+    ++run.output->tab_count;
+    const std::int64_t stop = tab_width * run.output->tab_count;
     if (column < stop) column = stop;
-    write_blanks(run, static_cast<std::size_t>(column - run.column));
-    run.column = static_cast<std::int32_t>(column);
+    write_blanks(run, static_cast<std::size_t>(column - run.output->column));
+    run.output->column = static_cast<std::int32_t>(column);
 }
 
 void write_newline(run_context& run) {
-    sink_write(run, run.output.crlf ? std::string_view("\r\n") : std::string_view("\n"));
-    if (run.depth > 0) write_blanks(run, indent_unit.size() * static_cast<std::size_t>(run.depth));
-    run.column = 0;
-    run.tab_count = 0;
+    sink_write(run, run.output->crlf ? std::string_view("\r\n") : std::string_view("\n"));
+    if (run.output->depth > 0)
+        write_blanks(run, indent_unit.size() * static_cast<std::size_t>(run.output->depth));
+    run.output->column = 0;
+    run.output->tab_count = 0;
 }
 
 }  // namespace
 
 void sink_write(run_context& run, std::string_view s) {
-    output_sink& sink = run.output;
+    if (run.output == nullptr) return;  // nothing open: the bytes go nowhere
+    output_writer& sink = *run.output;
     if (sink.memory != nullptr) {
         append_to_memory(sink, s, 0);
         return;
@@ -127,7 +129,8 @@ void sink_write(run_context& run, std::string_view s) {
 }
 
 void sink_write_lines(run_context& run, std::string_view s) {
-    if (!run.output.crlf) {
+    if (run.output == nullptr) return;
+    if (!run.output->crlf) {
         sink_write(run, s);
         return;
     }
@@ -140,8 +143,8 @@ void sink_write_lines(run_context& run, std::string_view s) {
     sink_write(run, s.substr(start));
 }
 
-void sink_open_stream(run_context& run, std::FILE* stream) {
-    output_sink& sink = run.output;
+void sink_open_stream(run_context& run, output_writer& sink, std::FILE* stream) {
+    run.output = &sink;
     sink.memory = nullptr;
     sink.used = 0;
     sink.failed = false;
@@ -153,8 +156,8 @@ void sink_open_stream(run_context& run, std::FILE* stream) {
     sink.open = true;
 }
 
-void sink_open_memory(run_context& run, std::string* memory) {
-    output_sink& sink = run.output;
+void sink_open_memory(run_context& run, output_writer& sink, std::string* memory) {
+    run.output = &sink;
     sink.file = nullptr;
     sink.memory = memory;
     sink.buffer.reset();
@@ -165,7 +168,9 @@ void sink_open_memory(run_context& run, std::string* memory) {
 }
 
 bool sink_close(run_context& run) {
-    output_sink& sink = run.output;
+    if (run.output == nullptr) return true;
+    output_writer& sink = *run.output;
+    run.output = nullptr;
     if (sink.file != nullptr) {
         flush_buffer(sink);
         if (std::fflush(sink.file) != 0 || std::ferror(sink.file) != 0) sink.failed = true;
@@ -179,8 +184,9 @@ bool sink_close(run_context& run) {
 }
 
 void emit_text(run_context& run, std::string_view s) {
-    const auto& classes = run.brace_indent ? classes_with_braces : classes_without_braces;
-    output_sink& sink = run.output;
+    if (run.output == nullptr) return;
+    const auto& classes = run.output->brace_indent ? classes_with_braces : classes_without_braces;
+    output_writer& sink = *run.output;
     std::size_t i = 0;
     const std::size_t n = s.size();
     while (i < n) {
@@ -196,7 +202,7 @@ void emit_text(run_context& run, std::string_view s) {
             sink_write(run, s.substr(i, j - i));
         }
         if (j > i) {
-            run.column += static_cast<std::int32_t>(j - i);
+            run.output->column += static_cast<std::int32_t>(j - i);
             i = j;
             if (i == n) break;
         }
@@ -207,15 +213,15 @@ void emit_text(run_context& run, std::string_view s) {
                 // Four blanks outside the column count, one level deeper,
                 // then the brace itself.
                 sink_write(run, indent_unit);
-                ++run.depth;
+                ++run.output->depth;
                 sink_write(run, "{");
-                ++run.column;
+                ++run.output->column;
                 break;
             case CLOSE_BRACE:
-                --run.depth;
+                --run.output->depth;
                 check_depth(run);
                 sink_write(run, "}");
-                ++run.column;
+                ++run.output->column;
                 break;
             default: break;
         }
@@ -248,10 +254,13 @@ void emit(run_context& run, const char* format, ...) {
     emit_text(run, large);
 }
 
-void indent_more(run_context& run) { ++run.depth; }
+void indent_more(run_context& run) {
+    if (run.output != nullptr) ++run.output->depth;
+}
 
 void indent_less(run_context& run) {
-    --run.depth;
+    if (run.output == nullptr) return;
+    --run.output->depth;
     check_depth(run);
 }
 

@@ -3,13 +3,37 @@
 // newline, and braces as nesting marks.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <string>
 #include <string_view>
 
 #include "model/model.h"
 #include "qrvutil/diagnostics.h"
 
 namespace qrv {
+
+// Where the text goes while it is written (a file, or memory) and the
+// layout state of the line being written. Its owner opens it on the run
+// with sink_open_stream or sink_open_memory; sink_close lets go of it.
+struct output_writer {
+    std::FILE* file = nullptr;
+    std::string* memory = nullptr;  // when set, text is appended here instead
+    // In memory mode, the most text that may be written before writing
+    // stops with output_limit_reached (fuzzing bounds its runs with it).
+    std::size_t memory_limit = static_cast<std::size_t>(-1);
+    std::unique_ptr<char[]> buffer;  // bytes not yet handed to the file
+    std::size_t used = 0;            // how many bytes of the buffer hold text
+    bool open = false;
+    bool failed = false;  // a write to the file failed
+    bool crlf = false;    // lines written through the layout rules end in CR LF
+    // When set, `{` and `}` in the text change the indentation depth.
+    bool brace_indent = true;
+    std::int32_t depth = 0;      // indentation depth
+    std::int32_t column = 0;     // characters written on the current line
+    std::int32_t tab_count = 0;  // tabs written on the current line
+};
 
 // Thrown when text written to memory would pass the sink's memory_limit.
 struct output_limit_reached {};
@@ -25,12 +49,14 @@ void sink_write(run_context& run, std::string_view s);
 // The same, with every line feed written as the sink's line end (CR LF when
 // the sink's crlf is set).
 void sink_write_lines(run_context& run, std::string_view s);
-// Opens the sink on a stream that its owner opened and closes (the sink
-// buffers by itself and makes the stream unbuffered), or on memory.
-void sink_open_stream(run_context& run, std::FILE* stream);
-void sink_open_memory(run_context& run, std::string* memory);
-// Hands the buffered text to the stream and flushes it, then lets go of it;
-// false when any write failed.
+// Opens `writer` on a stream that its owner opened and closes (the writer
+// buffers by itself and makes the stream unbuffered), or on memory, and
+// makes it the run's output. Text written while no writer is open goes
+// nowhere.
+void sink_open_stream(run_context& run, output_writer& writer, std::FILE* stream);
+void sink_open_memory(run_context& run, output_writer& writer, std::string* memory);
+// Hands the buffered text to the stream and flushes it, then lets go of the
+// writer (its layout state stays readable); false when any write failed.
 bool sink_close(run_context& run);
 
 }  // namespace qrv

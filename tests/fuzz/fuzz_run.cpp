@@ -27,18 +27,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!failed && post_parse(*run) == 1) {
             // Nested repeated bodies are written once per repetition, so a
             // small input may ask for gigabytes of output: stop at 16 MB.
-            run->output.memory_limit = 16 << 20;
+            output_writer bounded;
+            bounded.memory_limit = 16 << 20;
             std::string out;
             try {
-                write_abnf_to_memory(*run, out);
+                write_abnf_to_memory(*run, bounded, out);
             } catch (const output_limit_reached&) {
             }
             // The strict grammar: its checks, then its writer, which must
             // hold up even on what the checks refuse.
             run->strict_abnf = true;
             check_strict_grammar(*run);
+            output_writer bounded_strict;
+            bounded_strict.memory_limit = 16 << 20;
             try {
-                write_abnf_to_memory(*run, out);
+                write_abnf_to_memory(*run, bounded_strict, out);
             } catch (const output_limit_reached&) {
             }
         }

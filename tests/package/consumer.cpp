@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "app/run.h"
-#include "model/model.h"
 
 int main(int argc, char** argv) {
     char* console_text = nullptr;

@@ -130,11 +130,16 @@ if(MODE STREQUAL "install")
   set(prefix "${SCRATCH}/prefix")
   run_step("installation" "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}")
   foreach(installed bin/pvx2abnf share/man/man1/pvx2abnf.1.gz share/doc/pvx2abnf/copyright
-                    include/pvx2abnf/app/run.h include/pvx2abnf/model/model.h
+                    include/pvx2abnf/app/run.h
                     lib/cmake/pvx2abnf/pvx2abnfConfig.cmake
                     lib/cmake/pvx2abnf/pvx2abnfGenerate.cmake)
     expect_file("${prefix}/${installed}")
   endforeach()
+  # The entry is the whole public interface: no internal header is installed.
+  file(GLOB_RECURSE headers RELATIVE "${prefix}/include/pvx2abnf" "${prefix}/include/pvx2abnf/*")
+  if(NOT headers STREQUAL "app/run.h")
+    message(FATAL_ERROR "installed headers besides app/run.h: ${headers}")
+  endif()
 
   build_and_run_consumer("${prefix}")
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "abnf/generator.h"
 #include "console_capture.h"
 #include "qrvutil/writer.h"
 
@@ -21,6 +22,7 @@ struct abnf_fixture : ::testing::Test {
     run_context run;
     parse_state ps;
     std::string out;
+    output_writer writer;  // the layout state of the last text written
     testing::console_capture captured;
 
     void SetUp() override {
@@ -77,7 +79,8 @@ struct abnf_fixture : ::testing::Test {
     // The value of one element as its parent's body would write it.
     std::string value_of(element* e) {
         out.clear();
-        sink_open_memory(run, &out);
+        writer = output_writer{};
+        sink_open_memory(run, writer, &out);
         write_value(run, e);
         sink_close(run);
         return out;
@@ -86,7 +89,8 @@ struct abnf_fixture : ::testing::Test {
     // The rules of the whole file, without the header and the common rules.
     std::string rules() {
         std::string file;
-        write_abnf_to_memory(run, file);
+        writer = output_writer{};
+        write_abnf_to_memory(run, writer, file);
         const std::size_t start = file.find(";\n\n");
         const std::string tail = "\n\n" + std::string(common_rules());
         EXPECT_NE(start, std::string::npos);
@@ -161,7 +165,7 @@ TEST_F(abnf_fixture, request_example_is_written_byte_for_byte) {
               "        extension-params\n"
               "        RBRCE \n"
               "\n");
-    EXPECT_EQ(run.depth, 0);
+    EXPECT_EQ(writer.depth, 0);
     EXPECT_EQ(console(), "");
 
     report_unreferenced(run);
@@ -318,10 +322,12 @@ TEST_F(abnf_fixture, comments_collect_and_move_to_their_own_line_beyond_column_s
 
     // add_comment joins notes with ", " and end_line writes them at 60.
     out.clear();
-    sink_open_memory(run, &out);
-    add_comment(run, "%s ", "x");
-    add_comment(run, "Range = %s%lu to %s%lu ", "-", 5ul, "", 7ul);
-    end_line(run);
+    writer = output_writer{};
+    sink_open_memory(run, writer, &out);
+    rule_writer w(run);
+    add_comment(w, "%s ", "x");
+    add_comment(w, "Range = %s%lu to %s%lu ", "-", 5ul, "", 7ul);
+    end_line(w);
     sink_close(run);
     EXPECT_EQ(out, blanks(61) + "; x , Range = -5 to 7 \n");
 }
@@ -534,7 +540,7 @@ TEST_F(abnf_fixture, a_brace_in_a_tag_indents_the_following_lines) {
                   "    Later = date \n"
                   "    \n"
                   "    ");
-    EXPECT_EQ(run.depth, 1);
+    EXPECT_EQ(writer.depth, 1);
 }
 
 TEST_F(abnf_fixture, deep_nesting_is_written_and_a_body_containing_itself_is_refused) {

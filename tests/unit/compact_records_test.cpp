@@ -66,25 +66,25 @@ TEST_F(records, name_index_finds_the_first_of_each_name) {
     const std::string long_b = "a_name_longer_than_sixteen_characters_2";
     make_chain({"Msg", "x", long_a, "Msg", long_b, "sixteen_chars_ab", "sixteen_chars_abc"});
     name_index index;
-    index.build(chain.front());
+    element* const first = chain.front();
 
-    EXPECT_EQ(index.find("Msg"), chain[0]);  // not the later one
-    EXPECT_EQ(index.find("x"), chain[1]);
-    EXPECT_EQ(index.find(long_a), chain[2]);
-    EXPECT_EQ(index.find(long_b), chain[4]);
-    EXPECT_EQ(index.find("sixteen_chars_ab"), chain[5]);
-    EXPECT_EQ(index.find("sixteen_chars_abc"), chain[6]);
+    EXPECT_EQ(index.find(first, "Msg"), chain[0]);  // not the later one
+    EXPECT_EQ(index.find(first, "x"), chain[1]);
+    EXPECT_EQ(index.find(first, long_a), chain[2]);
+    EXPECT_EQ(index.find(first, long_b), chain[4]);
+    EXPECT_EQ(index.find(first, "sixteen_chars_ab"), chain[5]);
+    EXPECT_EQ(index.find(first, "sixteen_chars_abc"), chain[6]);
 
     // Prefixes, extensions and unknown names find nothing.
-    EXPECT_EQ(index.find("Ms"), nullptr);
-    EXPECT_EQ(index.find("Msg0"), nullptr);
-    EXPECT_EQ(index.find(long_a.substr(0, 16)), nullptr);
-    EXPECT_EQ(index.find(long_a + "x"), nullptr);
-    EXPECT_EQ(index.find(""), nullptr);
-    EXPECT_EQ(index.find(std::string_view("x\0", 2)), nullptr);
+    EXPECT_EQ(index.find(first, "Ms"), nullptr);
+    EXPECT_EQ(index.find(first, "Msg0"), nullptr);
+    EXPECT_EQ(index.find(first, long_a.substr(0, 16)), nullptr);
+    EXPECT_EQ(index.find(first, long_a + "x"), nullptr);
+    EXPECT_EQ(index.find(first, ""), nullptr);
+    EXPECT_EQ(index.find(first, std::string_view("x\0", 2)), nullptr);
 
-    name_index never_built;
-    EXPECT_EQ(never_built.find("Msg"), nullptr);
+    name_index never_asked;
+    EXPECT_EQ(never_asked.find(nullptr, "Msg"), nullptr);
 }
 
 TEST_F(records, name_index_tells_apart_names_whose_hashes_agree) {
@@ -93,11 +93,11 @@ TEST_F(records, name_index_tells_apart_names_whose_hashes_agree) {
     make_chain({"s0004407", "a_long_definition_name_0147219", "s0026348",
                 "a_long_definition_name_0176506"});
     name_index index;
-    index.build(chain.front());
-    EXPECT_EQ(index.find("s0004407"), chain[0]);
-    EXPECT_EQ(index.find("a_long_definition_name_0147219"), chain[1]);
-    EXPECT_EQ(index.find("s0026348"), chain[2]);
-    EXPECT_EQ(index.find("a_long_definition_name_0176506"), chain[3]);
+    element* const first = chain.front();
+    EXPECT_EQ(index.find(first, "s0004407"), chain[0]);
+    EXPECT_EQ(index.find(first, "a_long_definition_name_0147219"), chain[1]);
+    EXPECT_EQ(index.find(first, "s0026348"), chain[2]);
+    EXPECT_EQ(index.find(first, "a_long_definition_name_0176506"), chain[3]);
 }
 
 TEST_F(records, name_index_holds_many_names_and_their_repeats) {
@@ -106,21 +106,94 @@ TEST_F(records, name_index_holds_many_names_and_their_repeats) {
     for (int i = 0; i < 5000; i += 7) names.push_back("N" + std::to_string(i));
     make_chain(names);
     name_index index;
-    index.build(chain.front());
+    element* const first = chain.front();
     for (int i = 0; i < 5000; ++i) {
-        ASSERT_EQ(index.find(names[static_cast<std::size_t>(i)]),
+        ASSERT_EQ(index.find(first, names[static_cast<std::size_t>(i)]),
                   chain[static_cast<std::size_t>(i)])
             << names[static_cast<std::size_t>(i)];
     }
-    EXPECT_EQ(index.find("N5000"), nullptr);
+    EXPECT_EQ(index.find(first, "N5000"), nullptr);
+}
+
+TEST_F(records, name_index_keeps_chains_apart_and_takes_in_what_is_appended) {
+    element* one = make_chain({"a", "b"});
+    const std::vector<element*> first_chain = chain;
+    element* two = make_chain({"b", "c"});
+    const std::vector<element*> second_chain = chain;
+    name_index index;
+    EXPECT_EQ(index.find(one, "b"), first_chain[1]);
+    EXPECT_EQ(index.find(two, "b"), second_chain[0]);
+    EXPECT_EQ(index.find(one, "c"), nullptr);
+
+    // Appending the second chain to the first (as joining does), and then
+    // more elements to it (as plugging does): the first of a name stays.
+    first_chain[1]->next = two;
+    EXPECT_EQ(index.find(one, "c"), second_chain[1]);
+    EXPECT_EQ(index.find(one, "b"), first_chain[1]);
+    make_chain({"d", "a"});
+    second_chain[1]->next = chain.front();
+    EXPECT_EQ(index.find(one, "d"), chain[0]);
+    EXPECT_EQ(index.find(one, "a"), first_chain[0]);
+    EXPECT_EQ(index.find(two, "d"), chain[0]);  // a chain of its own, indexed on demand
+    EXPECT_EQ(index.find(two, "a"), chain[1]);
+
+    // Thousands of chains of a few members each, asked in turn.
+    std::vector<std::vector<element*>> chains;
+    for (int i = 0; i < 3000; ++i) {
+        make_chain({"x", "y" + std::to_string(i), "x"});
+        chains.push_back(chain);
+    }
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 3000; ++i) {
+            const auto& c = chains[static_cast<std::size_t>(i)];
+            ASSERT_EQ(index.find(c[0], "x"), c[0]);
+            ASSERT_EQ(index.find(c[0], "y" + std::to_string(i)), c[1]);
+            ASSERT_EQ(index.find(c[0], "y" + std::to_string(i + 1)), nullptr);
+        }
+    }
+}
+
+TEST_F(records, name_index_finds_the_first_module_and_the_newest_alias) {
+    module_record* a = new_module_record(run);
+    module_record* b = new_module_record(run);
+    module_record* again = new_module_record(run);
+    a->name = make_text(run, "core");
+    b->name = make_text(run, "");
+    again->name = make_text(run, "core");
+    a->next = b;
+    name_index index;
+    EXPECT_EQ(index.find_module(a, "core"), a);
+    EXPECT_EQ(index.find_module(a, ""), b);  // a module without a name statement
+    module_record* late = new_module_record(run);
+    late->name = make_text(run, "late");
+    b->next = again;
+    again->next = late;  // modules read later are found too
+    EXPECT_EQ(index.find_module(a, "late"), late);
+    EXPECT_EQ(index.find_module(a, "core"), a);
+
+    // Newest first: the head entry of an alias wins over an older one.
+    module_ref* older = new_module_ref(run);
+    older->alias = make_text(run, "t");
+    older->module_name = make_text(run, "old");
+    module_ref* newer = new_module_ref(run);
+    newer->alias = make_text(run, "t");
+    newer->module_name = make_text(run, "new");
+    newer->next = older;
+    std::string_view target;
+    ASSERT_TRUE(index.find_alias(newer, "t", &target));
+    EXPECT_EQ(target, "new");
+    ASSERT_TRUE(index.find_alias(older, "t", &target));
+    EXPECT_EQ(target, "old");
+    EXPECT_FALSE(index.find_alias(newer, "u", &target));
+    EXPECT_FALSE(index.find_alias(nullptr, "t", &target));
 }
 
 TEST_F(records, each_walk_sees_only_its_own_marks) {
     make_chain({"a", "b"});
     element* a = chain[0];
     element* b = chain[1];
+    chain_marks first;
     {
-        const chain_marks first;
         EXPECT_EQ(first.find(a), nullptr);
         EXPECT_TRUE(first.insert(a, 7));
         EXPECT_FALSE(first.insert(a, 9));  // a value stays
@@ -132,14 +205,26 @@ TEST_F(records, each_walk_sees_only_its_own_marks) {
         EXPECT_TRUE(first.insert(a, 0));
     }
 
-    // A copy carries the mark along; a later walk sees neither.
-    element* copy = run.element_pool.make();
-    *copy = *a;
-    const chain_marks second;
+    // Two walks at once keep apart; a copy has an id, and marks, of its own.
+    element* copy = copy_element(run, *a);
+    EXPECT_NE(copy->id, a->id);
+    EXPECT_EQ(copy->name, a->name);
+    chain_marks second;
     EXPECT_EQ(second.find(a), nullptr);
-    EXPECT_EQ(second.find(copy), nullptr);
+    EXPECT_EQ(first.find(copy), nullptr);
     EXPECT_TRUE(second.insert(copy, 1));
     EXPECT_EQ(second.find(a), nullptr);
+    EXPECT_EQ(*first.find(a), 0);
+
+    // Elements made after a walk began are marked like the others, and
+    // every mark value is kept, negative ones included.
+    for (int i = 0; i < 5000; ++i) new_element(ps);
+    element* late = new_element(ps);
+    EXPECT_EQ(late->id + 1, run.element_count);
+    EXPECT_EQ(first.find(late), nullptr);
+    EXPECT_TRUE(first.insert(late, -2));
+    EXPECT_EQ(*first.find(late), -2);
+    EXPECT_EQ(*first.find(a), 0);
 }
 
 std::string read_file(const std::filesystem::path& p) {
@@ -166,7 +251,8 @@ TEST(writer_buffer, file_and_memory_output_agree_across_block_boundaries) {
     run_context in_memory;
     init_run_context(in_memory);
     std::string expected;
-    sink_open_memory(in_memory, &expected);
+    output_writer memory_writer;
+    sink_open_memory(in_memory, memory_writer, &expected);
     for (const std::string& p : pieces) emit_text(in_memory, p);
     sink_close(in_memory);
 
@@ -177,10 +263,11 @@ TEST(writer_buffer, file_and_memory_output_agree_across_block_boundaries) {
     const auto path = folder / "out.txt";
     atomic_file file;
     ASSERT_TRUE(file.open(path.c_str()));
-    sink_open_stream(to_file, file.stream());
+    output_writer file_writer;
+    sink_open_stream(to_file, file_writer, file.stream());
     for (const std::string& p : pieces) emit_text(to_file, p);
-    EXPECT_EQ(to_file.column, in_memory.column);
-    EXPECT_EQ(to_file.depth, in_memory.depth);
+    EXPECT_EQ(file_writer.column, memory_writer.column);
+    EXPECT_EQ(file_writer.depth, memory_writer.depth);
     ASSERT_TRUE(sink_close(to_file));
     ASSERT_TRUE(file.commit());
 

@@ -60,19 +60,19 @@ TEST_F(model_fixture, find_element_by_dotted_path) {
     element* hdr = add(&msg->children, "hdr");
     element* id = add(&hdr->children, "id");
 
-    EXPECT_EQ(find_element(module, "Msg"), msg);
-    EXPECT_EQ(find_element(module, "Other"), other);
-    EXPECT_EQ(find_element(module, "Msg.hdr"), hdr);
-    EXPECT_EQ(find_element(module, "Msg.hdr.id"), id);
-    EXPECT_EQ(find_element(module, "Msg.nothing"), nullptr);
-    EXPECT_EQ(find_element(module, "hdr"), nullptr);  // members are not top level
-    EXPECT_EQ(find_element(module, "msg"), nullptr);  // case matters
-    EXPECT_EQ(find_element(module, ""), msg);         // empty path: first element
-    EXPECT_EQ(find_element(module, "Msg."), hdr);     // trailing dot: first member
-    EXPECT_EQ(find_element(module, "Msg.hdr.id."), nullptr);
-    EXPECT_EQ(find_element(module, "Msg..hdr"), nullptr);
-    EXPECT_EQ(find_element(module, ".Msg"), nullptr);
-    EXPECT_EQ(find_element(nullptr, "Msg"), nullptr);
+    EXPECT_EQ(find_element(run, module, "Msg"), msg);
+    EXPECT_EQ(find_element(run, module, "Other"), other);
+    EXPECT_EQ(find_element(run, module, "Msg.hdr"), hdr);
+    EXPECT_EQ(find_element(run, module, "Msg.hdr.id"), id);
+    EXPECT_EQ(find_element(run, module, "Msg.nothing"), nullptr);
+    EXPECT_EQ(find_element(run, module, "hdr"), nullptr);  // members are not top level
+    EXPECT_EQ(find_element(run, module, "msg"), nullptr);  // case matters
+    EXPECT_EQ(find_element(run, module, ""), msg);         // empty path: first element
+    EXPECT_EQ(find_element(run, module, "Msg."), hdr);     // trailing dot: first member
+    EXPECT_EQ(find_element(run, module, "Msg.hdr.id."), nullptr);
+    EXPECT_EQ(find_element(run, module, "Msg..hdr"), nullptr);
+    EXPECT_EQ(find_element(run, module, ".Msg"), nullptr);
+    EXPECT_EQ(find_element(run, nullptr, "Msg"), nullptr);
 }
 
 TEST(model, element_is_compact) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/run.h"
+#include "app/run_steps.h"
 #include "cli_support.h"
 #include "console_capture.h"
 #include "qrvutil/diagnostics.h"

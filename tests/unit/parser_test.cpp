@@ -31,7 +31,7 @@ struct parsed {
     }
 
     module_record& module() { return *run->modules; }
-    element* find(const char* path) { return find_element(run->modules, path); }
+    element* find(const char* path) { return find_element(*run, run->modules, path); }
 };
 
 std::vector<std::string> names(const element* chain) {

@@ -132,7 +132,7 @@ TEST_F(resolution, cycles_and_long_chains_fail_with_the_last_reference_tried) {
     EXPECT_EQ(far->kind, ET_LINK);
     EXPECT_EQ(far->link, "I");
     // R1 needs ten lookups (R2 ... R10, I) and succeeds.
-    EXPECT_EQ(find_element(m, "R1")->kind, ET_INTEGER);
+    EXPECT_EQ(find_element(run, m, "R1")->kind, ET_INTEGER);
     EXPECT_EQ(in_cycle->link, "A");
     EXPECT_EQ(console(),
               "m.pvx(2) : error: Unable to expand definition of -I- in -far-\n\n"

@@ -394,8 +394,7 @@ std::vector<element*> random_references(run_context& run, std::uint32_t seed) {
         }
         if (sources.empty()) break;
         element* source = sources[static_cast<std::size_t>(roll(static_cast<int>(sources.size())))];
-        element* copy = run.element_pool.make();
-        *copy = *source;
+        element* copy = copy_element(run, *source);
         copy->is_copy = true;
         copy->next = nullptr;
         element* last = chains[static_cast<std::size_t>(roll(static_cast<int>(chains.size())))];

@@ -108,10 +108,10 @@ TEST_F(source_fixture, directive_flags_and_warnings) {
               "t.pvxcfg(5) : warning: Unable to locate item: Msg.nope\n"
               "t.pvxcfg(6) : warning: Incomplete directive specification: Msg\n"
               "t.pvxcfg(7) : warning: Unrecognised configuration directive: #list\n");
-    element* id = find_element(run->modules, "Msg.hdr.id");
+    element* id = find_element(*run, run->modules, "Msg.hdr.id");
     EXPECT_TRUE(id->listed);
     EXPECT_TRUE(id->dynamic);
-    EXPECT_FALSE(find_element(run->modules, "Msg")->listed);
+    EXPECT_FALSE(find_element(*run, run->modules, "Msg")->listed);
     EXPECT_EQ(run->warning_count, 5);
     EXPECT_EQ(run->error_count, 0);
 }
@@ -124,7 +124,7 @@ TEST_F(source_fixture, module_lines_choose_the_current_module) {
     EXPECT_EQ(out(), "t.pvxcfg(1) : warning: Unable to locate item: b\n");
     module_record* a = run->modules->next;
     module_record* b = a->next;
-    EXPECT_TRUE(find_element(b, "b")->listed);
+    EXPECT_TRUE(find_element(*run, b, "b")->listed);
     EXPECT_FALSE(run->modules->has_prefix);  // B of the other file is untouched
     EXPECT_TRUE(b->has_prefix);
     EXPECT_EQ(b->prefix, "pB2");
@@ -135,7 +135,7 @@ TEST_F(source_fixture, unknown_module_stops_the_directive_file) {
     read_source_text(*run, "other.pvx", "pavex module B; bool z;", nullptr);
     read("pavex module A; bool a;", "module B\na list\n");
     EXPECT_EQ(out(), "t.pvxcfg(1) : error: Unable to locate module: B\n");
-    EXPECT_FALSE(find_element(run->modules->next, "a")->listed);
+    EXPECT_FALSE(find_element(*run, run->modules->next, "a")->listed);
 }
 
 TEST_F(source_fixture, module_line_without_name_matches_nothing) {

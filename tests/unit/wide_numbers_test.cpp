@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/run.h"
+#include "app/run_steps.h"
 #include "console_capture.h"
 #include "frontend/parser.h"
 #include "qrvutil/diagnostics.h"

@@ -19,12 +19,13 @@ namespace {
 struct writer_fixture : ::testing::Test {
     run_context run;
     std::string out;
+    output_writer writer;
     testing::console_capture captured;
 
     void SetUp() override {
         init_run_context(run);
         run.console = captured.file();
-        sink_open_memory(run, &out);
+        sink_open_memory(run, writer, &out);
     }
     std::string console() { return captured.text(); }
 };
@@ -36,11 +37,11 @@ TEST_F(writer_fixture, tabs_stop_at_multiples_of_twenty_after_the_indentation) {
     EXPECT_EQ(out, "a" + blanks(19) + "b");
 
     out.clear();
-    run.depth = 2;
+    writer.depth = 2;
     emit(run, "\n\tc");
     EXPECT_EQ(out, "\n" + blanks(8) + blanks(20) + "c");
-    EXPECT_EQ(run.column, 21);
-    EXPECT_EQ(run.tab_count, 1);
+    EXPECT_EQ(writer.column, 21);
+    EXPECT_EQ(writer.tab_count, 1);
 }
 
 TEST_F(writer_fixture, a_tab_writes_at_least_one_blank_and_counts_tabs_not_columns) {
@@ -61,31 +62,31 @@ TEST_F(writer_fixture, a_tab_writes_at_least_one_blank_and_counts_tabs_not_colum
 TEST_F(writer_fixture, braces_change_the_depth_and_indent_every_new_line) {
     emit(run, "x{");
     EXPECT_EQ(out, "x    {");
-    EXPECT_EQ(run.column, 2);  // the four blanks do not count
-    EXPECT_EQ(run.depth, 1);
+    EXPECT_EQ(writer.column, 2);  // the four blanks do not count
+    EXPECT_EQ(writer.depth, 1);
     emit(run, "\n\n}y");
     EXPECT_EQ(out, "x    {\n    \n    }y");
-    EXPECT_EQ(run.depth, 0);
+    EXPECT_EQ(writer.depth, 0);
     EXPECT_EQ(run.error_count, 0);
 }
 
 TEST_F(writer_fixture, braces_are_plain_when_brace_indent_is_off) {
-    run.brace_indent = false;
+    writer.brace_indent = false;
     emit(run, "{\n}");
     EXPECT_EQ(out, "{\n}");
-    EXPECT_EQ(run.depth, 0);
+    EXPECT_EQ(writer.depth, 0);
     EXPECT_EQ(console(), "");
 }
 
 TEST_F(writer_fixture, a_closing_brace_below_depth_zero_is_noted_and_counted) {
     emit(run, "}");
     EXPECT_EQ(out, "}");
-    EXPECT_EQ(run.depth, 0);
+    EXPECT_EQ(writer.depth, 0);
     EXPECT_EQ(run.error_count, 1);
     EXPECT_EQ(console(), "Problem with brace nesting depth encountered\n");
 
     indent_less(run);
-    EXPECT_EQ(run.depth, 0);
+    EXPECT_EQ(writer.depth, 0);
     EXPECT_EQ(run.error_count, 2);
 }
 
@@ -98,7 +99,7 @@ TEST_F(writer_fixture, indent_more_and_less_write_nothing_but_shape_new_lines) {
     indent_less(run);
     emit(run, "\n");
     EXPECT_EQ(out, "a\n        b\n    ");
-    EXPECT_EQ(run.column, 0);
+    EXPECT_EQ(writer.column, 0);
 }
 
 TEST_F(writer_fixture, long_texts_are_written_whole) {
@@ -110,11 +111,12 @@ TEST_F(writer_fixture, long_texts_are_written_whole) {
 TEST_F(writer_fixture, emit_text_takes_percent_signs_literally) {
     emit_text(run, "*(%x20-7E) ");
     EXPECT_EQ(out, "*(%x20-7E) ");
-    EXPECT_EQ(run.column, 11);
+    EXPECT_EQ(writer.column, 11);
 }
 
 struct sink_fixture : ::testing::Test {
     run_context run;
+    output_writer writer;
     std::filesystem::path folder;
 
     void SetUp() override {
@@ -135,7 +137,7 @@ TEST_F(sink_fixture, file_output_survives_many_block_writes_intact) {
     const auto path = folder / "big.txt";
     atomic_file file;
     ASSERT_TRUE(file.open(path.c_str()));
-    sink_open_stream(run, file.stream());
+    sink_open_stream(run, writer, file.stream());
     std::string expected;
     for (int i = 0; i < 20000; ++i) {
         const std::string line = "line " + std::to_string(i) + "\n";
@@ -154,15 +156,15 @@ TEST_F(sink_fixture, a_full_device_fails_at_the_latest_on_close) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     atomic_file file;
     ASSERT_TRUE(file.open("/dev/full"));
-    sink_open_stream(run, file.stream());
+    sink_open_stream(run, writer, file.stream());
     emit_text(run, "small text that stays in the buffer until the close\n");
     EXPECT_FALSE(sink_close(run));
 
     // Failing on a block write well before the close is caught as well.
     ASSERT_TRUE(file.open("/dev/full"));
-    sink_open_stream(run, file.stream());
+    sink_open_stream(run, writer, file.stream());
     for (int i = 0; i < 10000; ++i) emit_text(run, "0123456789abcdef\n");
-    EXPECT_TRUE(run.output.failed);
+    EXPECT_TRUE(writer.failed);
     EXPECT_FALSE(sink_close(run));
 }
 
@@ -176,8 +178,9 @@ TEST(writer_memory_limit, writing_stops_at_the_limit_and_keeps_what_fit) {
     run_context run;
     init_run_context(run);
     std::string out;
-    sink_open_memory(run, &out);
-    run.output.memory_limit = 10;
+    output_writer writer;
+    writer.memory_limit = 10;
+    sink_open_memory(run, writer, &out);
     emit_text(run, "abcdef");
     EXPECT_THROW(emit_text(run, "\tx"), output_limit_reached);  // the tab needs 14 blanks
     EXPECT_EQ(out, "abcdef");

@@ -1,0 +1,50 @@
+// The one walk over member chains: an explicit stack of the chains on the
+// current path, each with the member the walk stands on, so that nesting
+// costs heap and not stack. What a pass does on the way, and which chains
+// it enters (its visit-once marks, a chain_marks of its own), is the pass's.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "model/model.h"
+
+namespace qrv {
+
+struct no_frame_data {};
+
+template <class Data = no_frame_data>
+class chain_walker {
+public:
+    struct frame {
+        element* chain;  // the chain's first element: the chain's identity
+        element* at;     // the member to take next
+        Data data;       // what the pass keeps for the chain while it is open
+    };
+
+    // Opens `chain` below the chains on the path.
+    void enter(element* chain, Data data = {}) { stack_.push_back(frame{chain, chain, data}); }
+    // The next member of the innermost chain, or null when that chain is
+    // done; the walk stands after it. The innermost chain stays open until
+    // leave().
+    element* next() {
+        frame& f = stack_.back();
+        element* e = f.at;
+        if (e != nullptr) f.at = e->next;
+        return e;
+    }
+    // Closes the innermost chain and gives back its frame.
+    frame leave() {
+        frame f = stack_.back();
+        stack_.pop_back();
+        return f;
+    }
+    bool empty() const { return stack_.empty(); }
+    std::size_t depth() const { return stack_.size(); }
+    frame& innermost() { return stack_.back(); }
+
+private:
+    std::vector<frame> stack_;
+};
+
+}  // namespace qrv
