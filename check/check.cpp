@@ -454,15 +454,9 @@ const element* find_message_type(const run_context& run, std::string_view name) 
     return nullptr;
 }
 
-std::string format_check_error(std::string_view file_name, const check_error& error, bool gcc) {
-    std::string out(file_name);
-    const std::string line = std::to_string(error.line);
-    const std::string column = std::to_string(error.column);
-    out +=
-        gcc ? ":" + line + ":" + column + ": error: " : "(" + line + "," + column + ") : error: ";
-    if (!error.path.empty()) out += error.path + ": ";
-    out += error.message;
-    return out;
+std::string check_error_text(const check_error& error) {
+    if (error.path.empty()) return error.message;
+    return error.path + ": " + error.message;
 }
 
 }  // namespace qrv

@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/model.h"
 
@@ -47,9 +48,16 @@ std::optional<check_error> check_message(const element& type, std::string_view m
 // null. The first of a name in the run's chain is taken.
 const element* find_message_type(const run_context& run, std::string_view name);
 
-// One error as the console shows it: "FILE(line,col) : error: PATH: message",
-// or with `gcc` "FILE:line:col: error: PATH: message"; no "PATH: " when the
-// path is empty.
-std::string format_check_error(std::string_view file_name, const check_error& error, bool gcc);
+// The text of an error after its position: "PATH: message", or the message
+// alone when the path is empty.
+std::string check_error_text(const check_error& error);
+
+// The check mode of a run whose post-parse succeeded: the strict checks of
+// the definitions, then each file read whole as one message of the root
+// definition or of `type_name`; each file's first error is a counted error
+// at its line and column, and a closing note counts the valid messages.
+// Returns 0 when every message is valid, else 1.
+int check_message_files(run_context& run, const std::vector<std::string>& files,
+                        std::string_view type_name);
 
 }  // namespace qrv

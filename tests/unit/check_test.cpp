@@ -303,18 +303,5 @@ TEST_F(check_structure, DeepAndLongMessagesOnASmallStack) {
     EXPECT_EQ(bad_result, "1:2000005 v[1000001]: expected an integer from 0 to 9, found \"10\"");
 }
 
-TEST(check_format, ConsoleAndGccForms) {
-    check_error e;
-    e.line = 3;
-    e.column = 7;
-    e.path = "items[2].qty";
-    e.message = "expected an integer from 1 to 100, found \"101\"";
-    EXPECT_EQ(format_check_error("m.txt", e, false),
-              "m.txt(3,7) : error: items[2].qty: expected an integer from 1 to 100, found \"101\"");
-    e.path.clear();
-    EXPECT_EQ(format_check_error("m.txt", e, true),
-              "m.txt:3:7: error: expected an integer from 1 to 100, found \"101\"");
-}
-
 }  // namespace
 }  // namespace qrv
