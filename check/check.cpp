@@ -309,6 +309,15 @@ private:
             }
         }
         if (blocked != nullptr) {
+            // Its tag without the "=" that must follow.
+            if (tagged_in(*f.owner, *blocked) && blocked->kind != ET_NULL &&
+                s_.looks_at(blocked->tag.view())) {
+                s_.pos += blocked->tag.size();
+                s_.skip_ows();
+                s_.fail(s_.pos, "expected \"=\" after " + quote_text(blocked->tag.view()) +
+                                    ", found " + s_.found_at(s_.pos));
+                return;
+            }
             std::vector<std::string> expected;
             for (const element* m = f.next; m != blocked->next; m = m->next) {
                 if (!occurrences_of(*m).never()) expected.push_back(describe_member(*f.owner, *m));
@@ -355,9 +364,11 @@ private:
         s_.skip_ows();
         bool may_be_empty = false;
         for (const element* m = u.children; m != nullptr; m = m->next) {
+            // An optional alternative, or one that never stands, may be
+            // the empty value of the union.
             const occurrences occ = occurrences_of(*m);
+            if (occ.optional() || occ.never()) may_be_empty = true;
             if (occ.never()) continue;
-            if (occ.optional()) may_be_empty = true;
             if (fits(u, *m)) {
                 if (enter_member(f, *m)) begin_value(*m, false);
                 return;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "abnf/encoding.h"
 #include "abnf/strict.h"
 #include "console_capture.h"
 #include "frontend/source.h"
@@ -301,6 +302,101 @@ TEST_F(check_structure, DeepAndLongMessagesOnASmallStack) {
     EXPECT_EQ(deep_result, "");
     EXPECT_EQ(long_result, "");
     EXPECT_EQ(bad_result, "1:2000005 v[1000001]: expected an integer from 0 to 9, found \"10\"");
+}
+
+TEST_F(check_structure, EmptyBodiesNeverMembersAndReferencesToTheRoot) {
+    define(
+        "struct Root { Empty e; int<0..9> never [0]; Opt u [?]; R back [?]; EmptyU eu [?];"
+        " combi cb [?] { int<0..9> d [1..3]; const<k> c; }; };\n"
+        "struct Empty { };\nunion EmptyU { };\nunion Opt { int<0..9> a [?]; bool b; };\n"
+        "struct R { Root r [?]; };");
+    EXPECT_EQ(check("e={}"), "");
+    EXPECT_EQ(check("e={ x=1 }"), "");
+    EXPECT_EQ(check("e"), "1:2 : expected \"=\" after \"e\", found end of message");
+    // A member that never stands: its tag starts an extension parameter.
+    EXPECT_EQ(check("e={} never=1"), "");
+    EXPECT_EQ(check("e={} never=x y"), "");
+    // A union whose alternative is optional may be empty.
+    EXPECT_EQ(check("e={} u= eu=q"), "");
+    EXPECT_EQ(check("e={} u=a={1}"), "");
+    EXPECT_EQ(check("e={} eu="), "1:9 eu: expected an extension parameter, found end of message");
+    // The root referred to stands in braces.
+    EXPECT_EQ(check("e={} back={r={e={}}}"), "");
+    EXPECT_EQ(check("e={} back={r={e={} back={r={ }}}}"),
+              "1:30 back.r.back.r: expected \"e\", found \"}\"");
+    EXPECT_EQ(check("e={} cb=1,2,3k"), "");
+    EXPECT_EQ(check("e={} cb=1 , 2k"), "");
+    EXPECT_EQ(check("e={} cb=1,2,3,4k"), "1:14 cb.c: expected \"k\", found \",\"");
+}
+
+TEST_F(check_structure, BytesLinesAndExtensionValues) {
+    define("struct M { bytes<50..120> big [?]; bytes<57> one [?]; };");
+    const std::string line(76, 'Q');                 // 19 groups: 57 bytes, one full line
+    EXPECT_EQ(check("big=[" + line + "QUJD]"), "");  // 60 bytes in two lines
+    EXPECT_EQ(check("one=[" + line + "]"), "");
+    EXPECT_EQ(check("one=[" + line.substr(0, 72) + "QQ==]"),
+              "1:5 one: expected 57 bytes of Base64 data, found 55");
+    // Extension values: Base64 lines need white space between them, and
+    // braces and parentheses nest.
+    EXPECT_EQ(check("x=[QQ== QUJD] y={a (b [QQ==] 'c') {d=e}}"), "");
+    EXPECT_EQ(check("x=[QQ==QUJD]"), "1:8 : expected white space or \"]\", found \"QUJD]\"");
+    EXPECT_EQ(check("y={a (b}"),
+              "1:8 : expected \",\", \")\" or an extension parameter, found \"}\"");
+    EXPECT_EQ(check("y={}"), "1:4 : expected an extension value, found \"}\"");
+}
+
+TEST_F(check_structure, CommentsEndWhereTheyEnd) {
+    define("struct M { int<0..9> a; int<0..9> b [?]; };");
+    // An unterminated comment after a terminated one, and the other way
+    // round: each is found for what it is.
+    EXPECT_EQ(check("a=1 /* x */ b=2 q=/*"), "");
+    EXPECT_EQ(check("a=1 q=x/* b=2 /* x */"), "");
+    EXPECT_EQ(check("a=1 // x\n b=/**/2"), "");
+    // Not a comment: "//" is a word, and the byte cannot follow it.
+    EXPECT_EQ(check("a=1 //\xC3\n b=2"),
+              "1:7 : expected white space or end of message, found byte 0xC3");
+    EXPECT_EQ(check("a=1 b= // x\xC3\n2"), "1:8 b: expected an integer from 0 to 9, found \"//\"");
+}
+
+TEST(encoding_forms, SizesDigitsAndLinesOfEachForm) {
+    element e;
+    e.kind = ET_INTEGER;
+    e.constrained = true;
+    e.min = 5;
+    e.min_negative = true;
+    e.max = 120;
+    value_form f = simple_form(e);
+    EXPECT_TRUE(f.sign);
+    EXPECT_EQ(f.digits, 3u);
+    EXPECT_EQ(f.low, -5);
+    EXPECT_EQ(f.high, 120);
+
+    e.kind = ET_BYTES;
+    e.min_negative = false;
+    e.min = 58;
+    e.max = 114;
+    f = simple_form(e);
+    EXPECT_EQ(f.lines_min, 2u);
+    EXPECT_EQ(f.lines_max, 2u);
+    EXPECT_FALSE(f.any_lines);
+    e.constrained = false;
+    f = simple_form(e);
+    EXPECT_TRUE(f.any_lines);
+    EXPECT_EQ(f.min, 0u);
+
+    e.kind = ET_UNQUOTED_ASCII;
+    f = simple_form(e);
+    EXPECT_EQ(f.min, 1u);  // at least one character without a size
+    EXPECT_EQ(f.max, no_limit);
+
+    e.has_cardinality = true;
+    e.cardinality_min = 0;
+    e.cardinality_max = 0;
+    e.cardinality_unbounded = false;
+    EXPECT_TRUE(occurrences_of(e).never());
+    e.cardinality_max = 3;
+    EXPECT_TRUE(occurrences_of(e).allows(2));
+    EXPECT_FALSE(occurrences_of(e).allows(3));
 }
 
 }  // namespace
