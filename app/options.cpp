@@ -44,6 +44,10 @@ const long_option long_options[] = {
      [](command_line& cl, std::string_view v) { cl.options.depfile = v; }},
     {"error-format", "form", "Write diagnostics as msvc (the default), gcc or json.",
      set_error_format},
+    {"check", "file", "Check the message in <file> instead of writing a grammar (repeatable).",
+     [](command_line& cl, std::string_view v) { cl.options.check_files.emplace_back(v); }},
+    {"type", "name", "The definition checked messages are of: Name or module::Name.",
+     [](command_line& cl, std::string_view v) { cl.options.message_type = v; }},
 };
 
 const long_option* find_long_option(std::string_view name) {

@@ -19,6 +19,9 @@ struct run_options {
     std::string depfile;              // the dependency file to write, or empty
     diagnostic_format error_format = diagnostic_format::msvc;
     bool strict_abnf = false;  // the strict grammar and its checks
+    // Message files to check instead of writing a grammar, in order.
+    std::vector<std::string> check_files;
+    std::string message_type;  // the definition they are messages of; empty: the root
 };
 
 // What the command line asks for.

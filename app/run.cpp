@@ -11,6 +11,7 @@
 #include "abnf/abnf.h"
 #include "app/options.h"
 #include "app/run_steps.h"
+#include "check/check.h"
 #include "depfile/depfile.h"
 #include "frontend/source.h"
 #include "postparse/post_parse.h"
@@ -151,6 +152,11 @@ int run(run_context& run, const run_options& options, int remaining, char** curs
     // against them before anything is read or written.
     std::vector<bool> again;
     const char* output = list_inputs(run, remaining, cursor, again);
+    const bool checking = !options.check_files.empty();
+    if (checking && output != nullptr) {
+        error_note(run, "error: No output file is taken with --check: %s\n", output);
+        return 1;
+    }
     if (output != nullptr && !output_is_safe(run, output)) return 1;
     if (output != nullptr && !options.depfile.empty() &&
         !output_is_safe(run, options.depfile.c_str())) {
@@ -181,7 +187,9 @@ int run(run_context& run, const run_options& options, int remaining, char** curs
 
     int status = 0;
     if (!failed && post_parse(run) == 1) {
-        if (options.warnings_as_errors && run.warning_count > 0) {
+        if (checking) {
+            status = check_message_files(run, options.check_files, options.message_type);
+        } else if (options.warnings_as_errors && run.warning_count > 0) {
             error_note(run, "error: Warnings are treated as errors: no output file written\n");
         } else {
             bool written = false;
@@ -246,7 +254,7 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) 
             } else if (cl.action == run_action::help) {
                 print_usage(rc, nullptr);
                 write_long_options_help(console);
-            } else if (cl.remaining < 2) {
+            } else if (cl.remaining < (cl.options.check_files.empty() ? 2 : 1)) {
                 error_note(rc, "Insufficient arguments\n");
                 print_usage(rc, nullptr);
             } else {

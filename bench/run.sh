@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Benchmark pvx2abnf against protoc and flatc on generated schemas.
+# Benchmark pvx2abnf against protoc and flatc on generated schemas, and the message checker
+# (--check) on a 10 MB message against the time to read it (bench/check_message.py).
 #
 #   bench/run.sh                 full run: 1,000 to 1,000,000 definitions, five repetitions
 #   bench/run.sh --quick         small sizes, three repetitions (also: BENCH_QUICK=1)
@@ -35,4 +36,7 @@ fi
 # The generator and the measuring script check themselves first (a few seconds).
 BENCH_BINARY="$binary" python3 -m unittest discover -s bench -p 'test_*.py' -q
 
-exec python3 bench/measure.py --binary "$binary" "${args[@]}" "$@"
+python3 bench/measure.py --binary "$binary" "${args[@]}" "$@"
+
+# The message checker on a 10 MB message, against the time to read it.
+exec python3 bench/check_message.py --binary "$binary"

@@ -15,6 +15,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import gen_schema  # noqa: E402
+import check_message  # noqa: E402
 import measure  # noqa: E402
 
 PVX_FIELD = re.compile(r"^    (\S+) (\S+)( \[0\.\.\*\]| \[\?\])?;$")
@@ -294,6 +295,27 @@ class TranslateTest(unittest.TestCase):
                 with open(os.path.join(folder, "out.abnf")) as f:
                     rules = re.findall(r"(?m)^(Msg\d+) = ", f.read())
                 self.assertEqual(len(rules), 60, shape)
+        finally:
+            shutil.rmtree(tmp)
+
+
+class CheckMessageTest(unittest.TestCase):
+    def test_message_has_the_size_asked_for_and_passes_the_checker(self):
+        tmp = tempfile.mkdtemp()
+        try:
+            path = os.path.join(tmp, "m.txt")
+            size, items = check_message.write_message(path, 20000)
+            self.assertGreaterEqual(size, 20000)
+            self.assertLess(size, 20000 + 400)
+            self.assertGreater(items, 50)
+            if not (BINARY and os.access(BINARY, os.X_OK)):
+                return
+            for name in ("orders.pvx", "orders.pvxcfg", "common.pvx"):
+                shutil.copy(os.path.join(check_message.EXAMPLES, name), tmp)
+            out = subprocess.run([BINARY, "--check=m.txt", "orders.pvx", "+", "common.pvx"],
+                                 cwd=tmp, capture_output=True, text=True, timeout=60)
+            self.assertEqual(out.returncode, 0, out.stdout)
+            self.assertIn("1 of 1 message(s) valid", out.stdout)
         finally:
             shutil.rmtree(tmp)
 

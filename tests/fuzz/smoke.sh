@@ -4,13 +4,13 @@
 # tests/fuzz/regressions/. Any finding fails the run; it is kept in
 # build-fuzz/found-<target>/.
 # Usage: tests/fuzz/smoke.sh [seconds per target] [target...]
-#   targets: run directives lexer files (all by default)
+#   targets: run directives lexer files check (all by default)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-if ((${#targets[@]} == 0)); then targets=(run directives lexer files); fi
+if ((${#targets[@]} == 0)); then targets=(run directives lexer files check); fi
 build="$root/build-fuzz"
 CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRV_FUZZ=ON \
   -DQRV_TESTS=OFF "-DQRV_SANITIZE=address;undefined" >/dev/null
@@ -18,7 +18,7 @@ cmake --build "$build" -j2 --target $(printf 'fuzz_%s ' "${targets[@]}")
 
 corpus="$build/corpus"
 rm -rf "$corpus"
-mkdir -p "$corpus/run" "$corpus/directives" "$corpus/lexer" "$corpus/files"
+mkdir -p "$corpus/run" "$corpus/directives" "$corpus/lexer" "$corpus/files" "$corpus/check"
 i=0
 while IFS= read -r -d '' f; do
   i=$((i + 1))
@@ -32,8 +32,17 @@ while IFS= read -r -d '' f; do
   cp "$f" "$corpus/directives/seed$i"
 done < <(find "$root/tests/golden" "$root/examples" -type f -name '*cfg' -print0)
 printf 'Msg.hdr list\n' >"$corpus/directives/seed0"
+# The checker: the definitions of each message-checking case, "\0\n", one of its messages.
+while IFS= read -r -d '' f; do
+  i=$((i + 1))
+  dir="$(dirname "$f")"
+  for pvx in "$dir"/*.pvx; do
+    { cat "$pvx"; printf '\0\n'; cat "$f"; } >"$corpus/check/seed$i"
+    break
+  done
+done < <(find "$root/tests/golden/check" -type f -name '*.txt' -print0)
 # Inputs that once failed: run first, as part of the corpus.
-for t in run directives lexer files; do
+for t in run directives lexer files check; do
   if [ -d "$root/tests/fuzz/regressions/$t" ]; then
     find "$root/tests/fuzz/regressions/$t" -type f ! -name 'README*' -exec cp {} "$corpus/$t/" \;
   fi

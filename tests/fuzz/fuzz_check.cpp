@@ -1,0 +1,39 @@
+// The message checker: definitions and a message carved out of the input
+// at "\0\n"; when the definitions pass post-parse and the strict checks,
+// the message is checked against the root and the next few definitions.
+// Whatever the bytes, the checker reports and never reads outside them; a
+// valid message must also be valid with white space around it.
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "abnf/strict.h"
+#include "check/check.h"
+#include "frontend/source.h"
+#include "fuzz_common.h"
+#include "postparse/post_parse.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace qrv;
+    std::vector<std::string_view> parts = fuzz::split_input(data, size);
+    if (parts.size() < 2) return 0;
+    auto run = std::make_unique<run_context>();
+    init_run_context(*run);
+    run->console = fuzz::null_console();
+    try {
+        if (read_source_text(*run, "main.pvx", parts[0], nullptr) == 0 && post_parse(*run) == 1 &&
+            check_strict_grammar(*run) == 0) {
+            // The message is copied so that a read past its end is seen.
+            const std::string message(parts[1]);
+            int types = 0;
+            for (const element* e = run->elements; e != nullptr && types < 4; e = e->next) {
+                ++types;
+                const bool valid = !check_message(*e, message);
+                if (valid && check_message(*e, " \n" + message + "\t/**/ ")) std::abort();
+            }
+        }
+        free_model(*run);
+    } catch (const fatal_stop&) {
+    }
+    return 0;
+}
