@@ -12,8 +12,9 @@ namespace qrv {
 
 // The output step: takes the output file name at the argument cursor,
 // writes the file and lists the definitions nothing refers to. Returns the
-// exit status (0, or 1 when the file could not be created or written).
-int write_output(run_context& run, int remaining, char** cursor);
+// exit status (0, or 1 when the file could not be created or written);
+// `written`, when given, tells whether the file was written.
+int write_output(run_context& run, int remaining, char** cursor, bool* written = nullptr);
 
 // Writes the whole ABNF file; false when it could not be created or written
 // (the note is printed here, and an existing file then stays as it was).

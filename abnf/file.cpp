@@ -107,7 +107,7 @@ file_result write_file(run_context& run, const char* path) {
     const std::tm tm = header_time(std::getenv("SOURCE_DATE_EPOCH"));
     atomic_file file;
     if (!file.open(path)) {
-        note(run, "error: Unable to create output file: %s\n", path);
+        error_note(run, "error: Unable to create output file: %s\n", path);
         return file_result::not_created;
     }
     sink_open_stream(run, file.stream());
@@ -121,7 +121,7 @@ file_result write_file(run_context& run, const char* path) {
     const bool written = sink_close(run);
     if (!written || !file.commit()) {
         file.abandon();
-        note(run, "error: Unable to write output file: %s\n", path);
+        error_note(run, "error: Unable to write output file: %s\n", path);
         return file_result::not_written;
     }
     return file_result::written;
@@ -173,9 +173,10 @@ void write_abnf_to_memory(run_context& run, std::string& out) {
     sink_close(run);
 }
 
-int write_output(run_context& run, int remaining, char** cursor) {
+int write_output(run_context& run, int remaining, char** cursor, bool* written) {
+    if (written != nullptr) *written = false;
     if (remaining < 1 || cursor == nullptr || cursor[0] == nullptr) {
-        note(run, "error: Output file not specified\n");
+        error_note(run, "error: Output file not specified\n");
         return 0;
     }
     reset_reference_counts(run);
@@ -184,6 +185,7 @@ int write_output(run_context& run, int remaining, char** cursor) {
     const file_result result = write_file(run, cursor[0]);
     if (result == file_result::not_created) return 1;
     report_unreferenced(run);
+    if (written != nullptr) *written = result == file_result::written;
     return result == file_result::written ? 0 : 1;
 }
 

@@ -163,8 +163,8 @@ void write_body(rule_writer& w, element* e);
             break;
         default:
             put(w, "TYPE??? ");
-            note(w.run, "ERROR: Encountered unexpected type (%u) at line: %lld\n",
-                 static_cast<unsigned>(e->kind), static_cast<long long>(e->line));
+            error_note(w.run, "ERROR: Encountered unexpected type (%u) at line: %lld\n",
+                       static_cast<unsigned>(e->kind), static_cast<long long>(e->line));
             break;
     }
 }
@@ -221,8 +221,8 @@ namespace {
     if (!m->link.empty()) mark_reference(w, *m);
     const bool tagged = !m->tag.empty();
     if (m->kind == ET_NULL && !tagged) {
-        note(run, "ERROR: void types can not be untagged (Line: %lld)\n",
-             static_cast<long long>(m->line));
+        error_note(run, "ERROR: void types can not be untagged (Line: %lld)\n",
+                   static_cast<long long>(m->line));
     }
 
     std::string_view open;
@@ -274,13 +274,14 @@ void write_members(rule_writer& w, element* e, bool is_union, bool several, bool
 // it is reported and left out, as is a body nested too deeply to walk.
 [[gnu::noinline]] bool enter_body(rule_writer& w, const element* e) {
     if (w.nesting >= max_write_nesting) {
-        note(w.run, "ERROR: Members nested too deeply to be written: %s (line: %lld)\n",
-             e->name.c_str(), static_cast<long long>(e->line));
+        error_note(w.run, "ERROR: Members nested too deeply to be written: %s (line: %lld)\n",
+                   e->name.c_str(), static_cast<long long>(e->line));
         return false;
     }
     if (e->children != nullptr && w.open_chains.find(e->children) != nullptr) {
-        note(w.run, "ERROR: Members contain themselves and can not be written: %s (line: %lld)\n",
-             e->name.c_str(), static_cast<long long>(e->line));
+        error_note(w.run,
+                   "ERROR: Members contain themselves and can not be written: %s (line: %lld)\n",
+                   e->name.c_str(), static_cast<long long>(e->line));
         return false;
     }
     if (e->children != nullptr) w.open_chains.insert(e->children, 1);
@@ -355,11 +356,13 @@ std::string digit_count(const element& e) {
         for (const element* m = body.children; m != nullptr; m = m->next) {
             if (!m->tag.empty()) continue;
             if (m->kind != ET_INTEGER) {
-                note(run, "ERROR: Only an integer can be untagged in a union: %s (line: %lld)\n",
-                     m->name.c_str(), static_cast<long long>(m->line));
+                error_note(run,
+                           "ERROR: Only an integer can be untagged in a union: %s (line: %lld)\n",
+                           m->name.c_str(), static_cast<long long>(m->line));
             } else if (integer_seen) {
-                note(run, "ERROR: Only one INTEGER can be untagged in a CHOICE: %s (line: %lld)\n",
-                     m->name.c_str(), static_cast<long long>(m->line));
+                error_note(run,
+                           "ERROR: Only one INTEGER can be untagged in a CHOICE: %s (line: %lld)\n",
+                           m->name.c_str(), static_cast<long long>(m->line));
             } else {
                 integer_seen = true;
             }
@@ -370,10 +373,10 @@ std::string digit_count(const element& e) {
     for (const element* m = body.children; m != nullptr; m = m->next) {
         if (m->tag.empty() && m->has_cardinality) optional_untagged = true;
         if (optional_untagged && !m->has_cardinality) {
-            note(run,
-                 "ERROR: All parameters following untagged optional parameter must also be "
-                 "OPTIONAL: %s (line: %lld)\n",
-                 m->name.c_str(), static_cast<long long>(m->line));
+            error_note(run,
+                       "ERROR: All parameters following untagged optional parameter must also be "
+                       "OPTIONAL: %s (line: %lld)\n",
+                       m->name.c_str(), static_cast<long long>(m->line));
         }
     }
 }

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "abnf/abnf.h"
+#include "app/options.h"
+#include "depfile/depfile.h"
 #include "frontend/source.h"
 #include "postparse/post_parse.h"
 #include "qrvutil/atomic_file.h"
@@ -120,6 +122,16 @@ bool output_is_safe(run_context& run, const char* output) {
     return !refuse_definition_file(run, output);
 }
 
+// The files a written grammar was made from: every source file, and every
+// directive file that was there to be read.
+std::vector<std::string> prerequisites(const run_context& run) {
+    std::vector<std::string> files;
+    for (const input_file& in : run.inputs) {
+        if (!in.is_directive_file || (in.exists && in.regular)) files.push_back(in.path);
+    }
+    return files;
+}
+
 }  // namespace
 
 bool print_usage(run_context& run, const char* file_name) {
@@ -133,12 +145,16 @@ bool print_usage(run_context& run, const char* file_name) {
     return file.commit();
 }
 
-int run(run_context& run, int remaining, char** cursor) {
+int run(run_context& run, const run_options& options, int remaining, char** cursor) {
     // Every file is known from the command line: the output is checked
     // against them before anything is read or written.
     std::vector<bool> again;
     const char* output = list_inputs(run, remaining, cursor, again);
     if (output != nullptr && !output_is_safe(run, output)) return 1;
+    if (output != nullptr && !options.depfile.empty() &&
+        !output_is_safe(run, options.depfile.c_str())) {
+        return 1;
+    }
 
     // The main source file; a file that cannot be read counts as failed.
     bool failed = read_source_file(run, cursor[0]) != 0;
@@ -163,9 +179,28 @@ int run(run_context& run, int remaining, char** cursor) {
                  static_cast<long long>(run.warning_count));
 
     int status = 0;
-    if (!failed && post_parse(run) == 1) status = write_output(run, remaining, cursor);
+    if (!failed && post_parse(run) == 1) {
+        if (options.warnings_as_errors && run.warning_count > 0) {
+            error_note(run, "error: Warnings are treated as errors: no output file written\n");
+        } else {
+            bool written = false;
+            status = write_output(run, remaining, cursor, &written);
+            // After a successful write, the rule of the output file.
+            if (written && !options.depfile.empty() &&
+                !write_depfile(run, options.depfile.c_str(), cursor[0], prerequisites(run))) {
+                status = 1;
+            }
+        }
+    }
     free_model(run);
     return status;
+}
+
+int final_status(const run_context& run, const run_options& options, int status) {
+    if (status != 0) return status;
+    if (options.exit_code && (run.error_count > 0 || run.error_note_count > 0)) return 1;
+    if (options.warnings_as_errors && run.warning_count > 0) return 1;
+    return 0;
 }
 
 int pvx2abnf_main(int argc, char** argv, std::FILE* console) {
@@ -173,8 +208,6 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console) {
 }
 
 int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) {
-    std::fputs("pvx2abnf version 0.91\n\n", console);
-
     // The run context and its storage live here so that a fatal stop deep
     // inside any pass unwinds to this frame, which sets the exit status.
     auto context = std::make_unique<run_context>();
@@ -183,40 +216,42 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) 
     rc.console = console;
 
     int status = 0;
+    bool banner = false;
     try {
-        // Option scan: only before the input file name, only the first
-        // character after '-' counts; unknown options are ignored.
-        int remaining = argc;
-        char** cursor = argv;
-        bool help = false;
-        for (;;) {
-            --remaining;
-            if (remaining <= 0) break;
-            ++cursor;
-            if (cursor[0][0] != '-') break;
-            if (std::strcmp(cursor[0], "--strict-abnf") == 0) {
-                rc.strict_abnf = true;
-                continue;
-            }
-            if (cursor[0][1] == '?') {
-                help = true;
-                const char* file = remaining >= 2 ? cursor[1] : nullptr;
-                if (file != nullptr && refuse_definition_file(rc, file)) {
+        // The command line is scanned before anything is printed, so that
+        // --version can print its one line; nothing else depends on it.
+        command_line cl;
+        scan_command_line(argc, argv, cl);
+        if (cl.action == run_action::version && cl.problems.empty()) {
+            std::fputs("pvx2abnf version 0.91\n", console);
+        } else {
+            std::fputs("pvx2abnf version 0.91\n\n", console);
+            banner = true;
+            rc.error_format = cl.options.error_format;
+            rc.strict_abnf = cl.options.strict_abnf;
+
+            if (!cl.problems.empty()) {
+                // Nothing is read or written after a bad command line.
+                for (const std::string& p : cl.problems) report(rc, SEV_ERROR, "%s", p.c_str());
+                status = 1;
+            } else if (cl.action == run_action::usage) {
+                // Nothing is read or written besides the help text.
+                if (cl.help_file != nullptr && refuse_definition_file(rc, cl.help_file)) {
                     status = 1;
-                } else if (!print_usage(rc, file)) {
-                    std::fprintf(console, "error: Unable to create file: %s\n", file);
+                } else if (!print_usage(rc, cl.help_file)) {
+                    error_note(rc, "error: Unable to create file: %s\n", cl.help_file);
                     status = 1;
                 }
-                break;
+            } else if (cl.action == run_action::help) {
+                print_usage(rc, nullptr);
+                write_long_options_help(console);
+            } else if (cl.remaining < 2) {
+                error_note(rc, "Insufficient arguments\n");
+                print_usage(rc, nullptr);
+            } else {
+                status = run(rc, cl.options, cl.remaining, cl.cursor);
             }
-        }
-        if (help) {
-            // Nothing is read or written besides the help text.
-        } else if (remaining < 2) {
-            std::fputs("Insufficient arguments\n", console);
-            print_usage(rc, nullptr);
-        } else {
-            status = run(rc, remaining, cursor);
+            status = final_status(rc, cl.options, status);
         }
     } catch (const fatal_stop& stop) {
         status = stop.status;
@@ -225,6 +260,7 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) 
         free_model(rc);
         rc.pending_comment.clear();
         rc.pending_comment.shrink_to_fit();
+        if (!banner) std::fputs("pvx2abnf version 0.91\n\n", console);
         std::fputs("FATAL error: Unable to allocate memory\n", console);
         status = 1;
     }

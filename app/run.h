@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "app/options.h"
 #include "model/model.h"
 
 namespace qrv {
@@ -24,7 +25,12 @@ bool print_usage(run_context& run, const char* file_name);
 // sources (each file once), prints the summary, runs post-parse and the
 // output step, and releases the model. `cursor` stands on the input
 // file name; `remaining` counts it and the arguments after it. Returns the
-// exit status.
-int run(run_context& run, int remaining, char** cursor);
+// exit status of the run itself.
+int run(run_context& run, const run_options& options, int remaining, char** cursor);
+
+// The exit status with what the options add to the run's own `status`:
+// --exit-code fails a run that counted an error or printed an error note,
+// --warnings-as-errors one that counted a warning.
+int final_status(const run_context& run, const run_options& options, int status);
 
 }  // namespace qrv

@@ -381,7 +381,7 @@ std::uint32_t number_value(run_context& run, const char* text) {
             if (count > 32) break;
         }
         if (count > 32) {
-            note(run, "ERROR: Unable to convert %s to numerical value\n", text);
+            error_note(run, "ERROR: Unable to convert %s to numerical value\n", text);
             return 0;
         }
         return static_cast<std::uint32_t>((std::uint64_t{1} << count) - 1);

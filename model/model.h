@@ -281,6 +281,11 @@ struct output_sink {
     bool crlf = false;    // lines written through the layout rules end in CR LF
 };
 
+// How counted diagnostics are written (qrvutil/diagnostics.h): msvc is
+// "file(line) : label: message", gcc "file:line: label: message", json one
+// object per line.
+enum class diagnostic_format : std::uint8_t { msvc, gcc, json };
+
 struct run_context {
     module_record* modules = nullptr;
     element* elements = nullptr;
@@ -298,6 +303,11 @@ struct run_context {
 
     // Standard output of the run: banner, diagnostics, notes, summary.
     std::FILE* console = stdout;
+    diagnostic_format error_format = diagnostic_format::msvc;
+    // Plain notes that tell of a failure (the generator's "ERROR:" notes,
+    // "error: Output file not specified" ...): not in error_count, but a
+    // build asking for a failing status on errors counts them.
+    std::int32_t error_note_count = 0;
 
     // Option --strict-abnf: the strict grammar, after its checks.
     bool strict_abnf = false;

@@ -1,6 +1,7 @@
 #include "qrvutil/diagnostics.h"
 
 #include <cstdio>
+#include <string>
 
 namespace qrv {
 
@@ -14,19 +15,148 @@ const char* label_of(int sev) {
     }
 }
 
+const char* json_severity_of(int sev) {
+    switch (sev) {
+        case SEV_FATAL: return "fatal";
+        case SEV_ERROR: return "error";
+        default: return "warning";
+    }
+}
+
+// The length of the valid UTF-8 sequence at the start of `s`, or 0 when it
+// does not start with one (a stray continuation byte, an overlong form, a
+// surrogate, a code point beyond U+10FFFF, a cut sequence).
+std::size_t utf8_sequence_length(std::string_view s) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char b0 = byte(0);
+    std::size_t n = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        n = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        n = 3;
+        if (b0 == 0xE0) low = 0xA0;
+        if (b0 == 0xED) high = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        n = 4;
+        if (b0 == 0xF0) low = 0x90;
+        if (b0 == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (s.size() < n || byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t i = 2; i < n; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    }
+    return n;
+}
+
+// `s` as a JSON string with its quotes. Control characters, '"' and '\'
+// are escaped; valid UTF-8 is kept; any other byte from 0x80 up becomes
+// \u00XX (the byte read as Latin-1), so every input gives valid JSON.
+void put_json_string(std::FILE* out, std::string_view s) {
+    std::fputc('"', out);
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x80) {
+            const std::size_t n = utf8_sequence_length(s.substr(i));
+            if (n > 0) {
+                std::fwrite(s.data() + i, 1, n, out);
+                i += n;
+            } else {
+                std::fprintf(out, "\\u%04x", c);
+                ++i;
+            }
+            continue;
+        }
+        switch (c) {
+            case '"': std::fputs("\\\"", out); break;
+            case '\\': std::fputs("\\\\", out); break;
+            case '\n': std::fputs("\\n", out); break;
+            case '\r': std::fputs("\\r", out); break;
+            case '\t': std::fputs("\\t", out); break;
+            default:
+                if (c < 0x20) {
+                    std::fprintf(out, "\\u%04x", c);
+                } else {
+                    std::fputc(c, out);
+                }
+        }
+        ++i;
+    }
+    std::fputc('"', out);
+}
+
+// The one formatting routine of counted diagnostics, for each form.
+void write_diagnostic(std::FILE* out, diagnostic_format form, const char* file, std::int64_t line,
+                      int sev, std::string_view message) {
+    const bool has_file = file != nullptr && file[0] != '\0';
+    if (form == diagnostic_format::json) {
+        // One object per line: a message text that ends in its own newline
+        // is written without it.
+        while (!message.empty() && message.back() == '\n') message.remove_suffix(1);
+        std::fputs("{\"file\":", out);
+        if (has_file) {
+            put_json_string(out, file);
+        } else {
+            std::fputs("null", out);
+        }
+        if (has_file && line > 0) {
+            std::fprintf(out, ",\"line\":%lld", static_cast<long long>(line));
+        } else {
+            std::fputs(",\"line\":null", out);
+        }
+        std::fprintf(out, ",\"severity\":\"%s\",\"message\":", json_severity_of(sev));
+        put_json_string(out, message);
+        std::fputs("}\n", out);
+        return;
+    }
+    if (has_file) {
+        std::fputs(file, out);
+        if (form == diagnostic_format::gcc) {
+            if (line > 0) std::fprintf(out, ":%lld", static_cast<long long>(line));
+            std::fputs(": ", out);
+        } else {
+            if (line > 0) std::fprintf(out, "(%lld)", static_cast<long long>(line));
+            std::fputs(" : ", out);
+        }
+    }
+    std::fprintf(out, "%s: ", label_of(sev));
+    std::fwrite(message.data(), 1, message.size(), out);
+    // The line is always ended here; a message that ends in its own newline
+    // leaves an empty line after it, as it always has.
+    std::fputc('\n', out);
+}
+
 }  // namespace
 
 void vreport_at(run_context& run, const char* file, std::int64_t line, int sev, const char* format,
                 std::va_list args) {
-    std::FILE* out = run.console;
-    if (file != nullptr && file[0] != '\0') {
-        std::fputs(file, out);
-        if (line > 0) std::fprintf(out, "(%lld)", static_cast<long long>(line));
-        std::fputs(" : ", out);
+    // Most messages fit the small buffer, so the fatal out-of-memory report
+    // needs no allocation.
+    char small[512];
+    std::string large;
+    std::va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(small, sizeof small, format, args);
+    std::string_view message;
+    if (length < 0) {
+        message = {};
+    } else if (static_cast<std::size_t>(length) < sizeof small) {
+        message = std::string_view(small, static_cast<std::size_t>(length));
+    } else {
+        try {
+            large.resize(static_cast<std::size_t>(length) + 1);
+        } catch (...) {
+            va_end(again);
+            throw;
+        }
+        std::vsnprintf(large.data(), large.size(), format, again);
+        message = std::string_view(large.data(), static_cast<std::size_t>(length));
     }
-    std::fprintf(out, "%s: ", label_of(sev));
-    std::vfprintf(out, format, args);
-    std::fputc('\n', out);
+    va_end(again);
+    write_diagnostic(run.console, run.error_format, file, line, sev, message);
 
     if (sev == SEV_ERROR) {
         ++run.error_count;
@@ -74,6 +204,14 @@ void note(run_context& run, const char* format, ...) {
     va_start(args, format);
     std::vfprintf(run.console, format, args);
     va_end(args);
+}
+
+void error_note(run_context& run, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(run.console, format, args);
+    va_end(args);
+    ++run.error_note_count;
 }
 
 }  // namespace qrv

@@ -1,6 +1,6 @@
 // Counted diagnostics: one line "file(line) : label: message" on the run's
-// console, counted in the run context. Plain notes (not counted, no prefix)
-// go through `note`.
+// console (or the gcc or json form the run context asks for), counted in the
+// run context. Plain notes (not counted, no prefix) go through `note`.
 #pragma once
 
 #include <cstdarg>
@@ -37,5 +37,10 @@ void parse_report(parse_state& ps, int sev, const char* format, ...) QRV_PRINTF(
 
 // A plain note on the console: not counted, no prefix.
 void note(run_context& run, const char* format, ...) QRV_PRINTF(2, 3);
+
+// A plain note that tells of a failure ("ERROR: ...", "error: ..."): printed
+// like `note` and not counted as an error, but remembered in the run
+// context's `error_note_count`.
+void error_note(run_context& run, const char* format, ...) QRV_PRINTF(2, 3);
 
 }  // namespace qrv

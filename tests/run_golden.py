@@ -7,6 +7,7 @@ Each FOLDER is a case or a folder of cases (searched recursively).
 """
 import argparse
 import difflib
+import json
 import os
 import re
 import shlex
@@ -55,6 +56,45 @@ def show_diff(label, expected, actual):
             line += "\n\\ No newline at end of file\n"
         out.append(line)
     sys.stdout.write("".join(out))
+
+
+JSON_KEYS = ["file", "line", "severity", "message"]
+
+
+def json_problems(stdout):
+    """With --error-format=json every line that starts with "{" must be one
+    diagnostic: strict UTF-8, a JSON object with exactly the keys file, line,
+    severity and message, of the right types."""
+    problems = []
+    for number, raw in enumerate(stdout.split(b"\n"), 1):
+        if not raw.startswith(b"{"):
+            continue
+        try:
+            obj = json.loads(raw.decode("utf-8", errors="strict"))
+        except (UnicodeDecodeError, ValueError) as e:
+            problems.append("stdout line %d is not JSON (%s)" % (number, e))
+            continue
+        if not isinstance(obj, dict) or sorted(obj) != sorted(JSON_KEYS):
+            problems.append("stdout line %d: keys are not %s" % (number, JSON_KEYS))
+            continue
+        if not (obj["file"] is None or isinstance(obj["file"], str)):
+            problems.append("stdout line %d: file is neither text nor null" % number)
+        if not (obj["line"] is None or (type(obj["line"]) is int and obj["line"] > 0)):
+            problems.append("stdout line %d: line is neither a positive number nor null" % number)
+        if obj["line"] is not None and obj["file"] is None:
+            problems.append("stdout line %d: a line without a file" % number)
+        if obj["severity"] not in ("fatal", "error", "warning"):
+            problems.append("stdout line %d: unknown severity" % number)
+        if not isinstance(obj["message"], str) or obj["message"].endswith("\n"):
+            problems.append("stdout line %d: message is not one line of text" % number)
+    return problems
+
+
+def wants_json(args):
+    for i, a in enumerate(args):
+        if a == "--error-format=json" or (a == "--error-format" and args[i + 1:i + 2] == ["json"]):
+            return True
+    return False
 
 
 def run_case(binary, case, rebase):
@@ -181,6 +221,10 @@ def run_case(binary, case, rebase):
         if actual_status != expected_status:
             ok = False
             print("exit status: expected %d, got %d" % (expected_status, actual_status))
+        if wants_json(args):
+            for problem in json_problems(actual_stdout):
+                ok = False
+                print(problem)
         stderr_file = os.path.join(case, "stderr")
         expected_stderr = read(stderr_file) if os.path.exists(stderr_file) else b""
         if actual_stderr != expected_stderr:

@@ -1,5 +1,6 @@
 # The manual page must format without a single warning (cmake -P script).
-# Variables: MANPAGE. Without groff the test is skipped, except under CI
+# Variables: MANPAGE, BINARY (the program, whose --help lists the long
+# options the page must describe). Without groff the test is skipped, except under CI
 # (CI=true), where a missing formatter is a failure.
 
 find_program(GROFF groff)
@@ -25,3 +26,31 @@ foreach(section NAME SYNOPSIS DESCRIPTION OPTIONS ENVIRONMENT FILES "EXIT STATUS
     message(FATAL_ERROR "${MANPAGE} has no section ${section}")
   endif()
 endforeach()
+
+# Every long option that --help lists is described.
+if(BINARY)
+  execute_process(COMMAND "${BINARY}" --help OUTPUT_VARIABLE help RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${BINARY} --help failed (${status})")
+  endif()
+  string(REGEX MATCHALL "\n--[a-z-]+" options "${help}")
+  if(NOT options)
+    message(FATAL_ERROR "${BINARY} --help lists no long options:\n${help}")
+  endif()
+  foreach(option IN LISTS options)
+    string(STRIP "${option}" option)
+    string(REPLACE "-" "\\-" escaped "${option}")
+    # An entry of its own: ".TP", then the option in bold, alone or with
+    # its value.
+    set(found FALSE)
+    foreach(entry ".TP\n.B ${escaped}\n" ".TP\n.BI ${escaped}=" ".TP\n.BR ${escaped}=")
+      string(FIND "${page}" "${entry}" at)
+      if(NOT at EQUAL -1)
+        set(found TRUE)
+      endif()
+    endforeach()
+    if(NOT found)
+      message(FATAL_ERROR "${MANPAGE} does not describe ${option}")
+    endif()
+  endforeach()
+endif()

@@ -70,7 +70,7 @@ TEST_F(wide_numbers, the_counters_pass_2_32_and_the_summary_shows_them) {
     std::string out = (dir / "out.abnf").string();
     char* args[] = {in.data(), out.data()};
     console.take();
-    EXPECT_EQ(qrv::run(*run, 2, args), 0);
+    EXPECT_EQ(qrv::run(*run, run_options{}, 2, args), 0);
     EXPECT_EQ(console.take(), "error: Unable to open file: " + in +
                                   "\n4294967296 error(s), 2147483648 warning(s)\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "out.abnf"));

@@ -1,0 +1,10 @@
+grammar.abnf: \
+  in.pvx \
+  in.pvxcfg \
+  lib.pvx
+
+in.pvx:
+
+in.pvxcfg:
+
+lib.pvx:
