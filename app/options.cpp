@@ -1,6 +1,8 @@
 #include "app/options.h"
 
+#include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace qrv {
@@ -29,6 +31,26 @@ void set_error_format(command_line& cl, std::string_view value) {
     }
 }
 
+// A seed is a decimal number of at most 64 bits.
+void set_seed(command_line& cl, std::string_view value) {
+    std::uint64_t seed = 0;
+    bool ok = !value.empty() && value.size() <= 20;
+    for (char c : value) {
+        const auto digit = static_cast<unsigned>(c - '0');
+        if (!ok || digit > 9 || seed > (UINT64_MAX - digit) / 10) {
+            ok = false;
+            break;
+        }
+        seed = seed * 10 + digit;
+    }
+    if (!ok) {
+        cl.problems.push_back("Seed is not a number of 0 to 18446744073709551615: " +
+                              std::string(value));
+        return;
+    }
+    cl.options.seed = seed;
+}
+
 const long_option long_options[] = {
     {"help", nullptr, "Print out this help information with the long options.",
      [](command_line& cl, std::string_view) { cl.action = run_action::help; }},
@@ -44,6 +66,12 @@ const long_option long_options[] = {
      [](command_line& cl, std::string_view v) { cl.options.depfile = v; }},
     {"error-format", "form", "Write diagnostics as msvc (the default), gcc or json.",
      set_error_format},
+    {"example", "file", "Write an example message into <file> instead of a grammar.",
+     [](command_line& cl, std::string_view v) { cl.options.example = v; }},
+    {"type", "name", "The definition messages are of (module::Name too); the root by default.",
+     [](command_line& cl, std::string_view v) { cl.options.type = v; }},
+    {"seed", "n", "Seed of the example generator (0 by default); the same seed, the same message.",
+     set_seed},
 };
 
 const long_option* find_long_option(std::string_view name) {

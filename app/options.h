@@ -3,6 +3,7 @@
 // run that they give.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -19,6 +20,12 @@ struct run_options {
     std::string depfile;              // the dependency file to write, or empty
     diagnostic_format error_format = diagnostic_format::msvc;
     bool strict_abnf = false;  // the strict grammar and its checks
+    // Messages: the file to write an example message into (no grammar is
+    // written then), the definition the message is of (empty: the root) and
+    // the generator's seed.
+    std::string example;
+    std::string type;
+    std::uint64_t seed = 0;
 };
 
 // What the command line asks for.

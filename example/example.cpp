@@ -381,7 +381,9 @@ private:
         static constexpr char digits[] =
             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
         out_.put(f.any_lines ? "[^" : "[");
-        std::uint64_t left = length(f, 100);
+        // Few bytes beyond the least: Base64 groups split into lines in
+        // many ways, and a recogniser that follows every way slows down.
+        std::uint64_t left = length(f, 9);
         while (left > 0) {
             const std::uint64_t take = std::min<std::uint64_t>(left, 3);
             std::uint32_t group = 0;
@@ -486,7 +488,7 @@ public:
             if (definition_.children != nullptr) {
                 stack_.push_back({&definition_, definition_.children, 0, 0, true, false});
             }
-        } else if (!open_value(definition_, 0, false, true)) {
+        } else if (!open_value(definition_, 0, false, false, true)) {
             out_.put('\n');
         }
         run();
@@ -505,6 +507,7 @@ private:
         bool first = true;       // no occurrence of the member written yet
         bool wrote_any = false;  // structure: a member line was written
         bool braced = false;     // union: the alternative stands in braces
+        bool in_list = false;    // the member stands more than once
     };
 
     void put(std::string_view s) { out_.put(s); }
@@ -520,7 +523,7 @@ private:
     std::uint64_t count_of(const element& m, bool shortest) {
         const occurrences o = occurrences_of(m);
         if (o.never()) return 0;
-        if (o.optional() && (shortest || costs_.value_cost(m) == infinite || random_.chance(50))) {
+        if (o.optional() && (shortest || costs_.value_cost(m) == infinite || random_.chance(35))) {
             return 0;
         }
         return repeat_count(o, shortest);
@@ -534,8 +537,12 @@ private:
     }
 
     // The alternative a union takes, or null for an extension parameter.
-    element* alternative(const element& u, bool shortest) {
+    // Among the occurrences of a list, an alternative that repeats is
+    // taken only when every alternative does: its own list would run on
+    // into the outer one.
+    element* alternative(const element& u, bool shortest, bool in_list) {
         std::vector<element*> usable;
+        std::vector<element*> single;
         element* cheapest = nullptr;
         std::uint64_t least = extension_cost;
         for (element* m = u.children; m != nullptr; m = m->next) {
@@ -545,6 +552,7 @@ private:
                 continue;
             }
             usable.push_back(m);
+            if (!o.repeats()) single.push_back(m);
             const std::uint64_t total = mul_capped(std::max<std::uint32_t>(o.min, 1), cost);
             if (total < least) {
                 least = total;
@@ -552,12 +560,14 @@ private:
             }
         }
         if (shortest || usable.empty()) return cheapest;
-        return usable[random_.below(usable.size())];
+        const std::vector<element*>& from = in_list && !single.empty() ? single : usable;
+        return from[random_.below(from.size())];
     }
 
     // Writes one value of `m`. A structure or union value opens a frame and
     // returns true; its text ends when the frame is closed.
-    bool open_value(element& m, std::uint32_t depth, bool shortest, bool root = false) {
+    bool open_value(element& m, std::uint32_t depth, bool shortest, bool in_list = false,
+                    bool root = false) {
         if (!has_body_kind(m)) {
             values_.write(m, false);
             return false;
@@ -577,12 +587,18 @@ private:
                 {&m, m.children, 0, depth + 1, false, shortest || depth + 1 >= free_depth});
             return true;
         }
-        element* a = alternative(m, shortest || written_ >= free_members);
+        element* a = alternative(m, shortest || written_ >= free_members, in_list);
         if (a == nullptr) {
             put("''");
             return false;
         }
-        frame f{&m, a, repeat_count(occurrences_of(*a), shortest), depth, root, shortest};
+        const occurrences o = occurrences_of(*a);
+        // A list of the alternative's own inside a list takes all it can,
+        // so that no reader takes the next occurrence for one of its own.
+        const std::uint64_t count =
+            in_list && o.repeats() && !o.unbounded ? o.max : repeat_count(o, shortest);
+        frame f{&m, a, count, depth, root, shortest};
+        f.in_list = count > 1;
         f.braced = braced_in(m, *a);
         if (f.braced) put("{ ");
         if (tagged_in(m, *a)) {
@@ -619,7 +635,7 @@ private:
             --f.left;
             if (!f.first) put(", ");
             f.first = false;
-            if (open_value(*f.member, f.depth, minimal(f))) return true;
+            if (open_value(*f.member, f.depth, minimal(f), f.in_list)) return true;
         }
         return false;
     }
@@ -685,6 +701,7 @@ private:
                 put(" = ");
             }
             f.left = count;
+            f.in_list = count > 1;
             f.first = true;
             f.started = true;
         }
