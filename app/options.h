@@ -20,11 +20,12 @@ struct run_options {
     std::string depfile;              // the dependency file to write, or empty
     diagnostic_format error_format = diagnostic_format::msvc;
     bool strict_abnf = false;  // the strict grammar and its checks
-    // Messages: the file to write an example message into (no grammar is
-    // written then), the definition the message is of (empty: the root) and
-    // the generator's seed.
+    // Message files to check instead of writing a grammar, in order.
+    std::vector<std::string> check_files;
+    std::string message_type;  // the definition they are messages of; empty: the root
+    // The file to write an example message of message_type into instead of
+    // a grammar, and the generator's seed.
     std::string example;
-    std::string type;
     std::uint64_t seed = 0;
 };
 

@@ -11,6 +11,7 @@
 #include "abnf/abnf.h"
 #include "abnf/strict.h"
 #include "app/options.h"
+#include "check/check.h"
 #include "depfile/depfile.h"
 #include "example/example.h"
 #include "frontend/source.h"
@@ -138,11 +139,18 @@ std::vector<std::string> prerequisites(const run_context& run) {
 // strict grammar, which exists only when they pass), the definition, then
 // the message, written whole or not at all.
 int write_example_file(run_context& run, const run_options& options, bool* written) {
-    if (check_strict_grammar(run) > 0) return 0;
-    element* definition = find_message_definition(run, options.type);
-    if (definition == nullptr) {
-        error_note(run, "error: No definition named %s\n", options.type.c_str());
+    if (check_strict_grammar(run) > 0) {
+        error_note(run, "error: The definitions fail the strict checks: no example written\n");
         return 1;
+    }
+    const element* definition = run.elements;
+    if (!options.message_type.empty()) {
+        definition = find_message_type(run, options.message_type);
+        if (definition == nullptr) {
+            error_note(run, "error: No top-level definition named %s\n",
+                       options.message_type.c_str());
+            return 1;
+        }
     }
     const char* path = options.example.c_str();
     atomic_file file;
@@ -154,7 +162,7 @@ int write_example_file(run_context& run, const run_options& options, bool* writt
         // The strict checks find every such definition; this is the guard.
         file.abandon();
         report(run, SEV_ERROR, "%s has no finite message", definition->name.c_str());
-        return 0;
+        return 1;
     }
     if (!file.commit()) {
         error_note(run, "error: Unable to write file: %s\n", path);
@@ -183,10 +191,16 @@ int run(run_context& run, const run_options& options, int remaining, char** curs
     std::vector<bool> again;
     const bool example = !options.example.empty();
     const char* output = list_inputs(run, remaining, cursor, again);
-    if (example && output != nullptr) {
-        // The example file is the one output: a grammar file name here is
-        // a slip, and nothing is written over it.
-        error_note(run, "error: No output file is taken with --example: %s\n", output);
+    const bool checking = !options.check_files.empty();
+    if (checking && example) {
+        error_note(run, "error: --check and --example do not go together\n");
+        return 1;
+    }
+    if ((checking || example) && output != nullptr) {
+        // The messages are the run's only files: a grammar file name here
+        // is a slip, and nothing is written over it.
+        error_note(run, "error: No output file is taken with --%s: %s\n",
+                   checking ? "check" : "example", output);
         return 1;
     }
     if (example) output = options.example.c_str();
@@ -220,7 +234,9 @@ int run(run_context& run, const run_options& options, int remaining, char** curs
 
     int status = 0;
     if (!failed && post_parse(run) == 1) {
-        if (options.warnings_as_errors && run.warning_count > 0) {
+        if (checking) {
+            status = check_message_files(run, options.check_files, options.message_type);
+        } else if (options.warnings_as_errors && run.warning_count > 0) {
             error_note(run, "error: Warnings are treated as errors: no output file written\n");
         } else {
             bool written = false;
@@ -289,7 +305,8 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) 
             } else if (cl.action == run_action::help) {
                 print_usage(rc, nullptr);
                 write_long_options_help(console);
-            } else if (cl.remaining < (cl.options.example.empty() ? 2 : 1)) {
+            } else if (cl.remaining <
+                       (cl.options.check_files.empty() && cl.options.example.empty() ? 2 : 1)) {
                 error_note(rc, "Insufficient arguments\n");
                 print_usage(rc, nullptr);
             } else {

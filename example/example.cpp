@@ -28,8 +28,6 @@
 #include <vector>
 
 #include "abnf/encoding.h"
-#include "abnf/strict.h"
-#include "postparse/post_parse.h"
 
 namespace qrv {
 
@@ -75,11 +73,15 @@ private:
 
 bool has_members(const element& e) { return has_body_kind(e) && e.children != nullptr; }
 
+// The walk marks live in the first element of each chain; marking is the
+// walk's bookkeeping, not a change of the model, which stays read only.
+element* chain_of(const element& m) { return const_cast<element*>(m.children); }
+
 // ---- shortest messages ---------------------------------------------------
 
 class shortest_messages {
 public:
-    explicit shortest_messages(element& definition) {
+    explicit shortest_messages(const element& definition) {
         if (has_members(definition)) discover(definition);
         settle();
     }
@@ -88,13 +90,13 @@ public:
     std::uint64_t value_cost(const element& m) const {
         if (!has_body_kind(m)) return 1;
         if (m.children == nullptr) return m.kind == ET_UNION ? 2 : 1;
-        const std::int32_t* id = marks_.find(m.children);
+        const std::int32_t* id = marks_.find(chain_of(m));
         return id == nullptr ? infinite : nodes_[static_cast<std::size_t>(*id)].cost;
     }
 
 private:
     struct node {
-        element* owner;  // the first element met that holds the chain
+        const element* owner;  // the first element met that holds the chain
         std::uint64_t cost = infinite;
         std::uint64_t sum = 1;      // structure: the settled parts so far
         std::uint32_t pending = 0;  // structure: required body members not settled
@@ -108,11 +110,11 @@ private:
     };
     using entry = std::pair<std::uint64_t, std::uint32_t>;
 
-    std::uint32_t node_of(element& m, std::vector<std::uint32_t>& stack) {
+    std::uint32_t node_of(const element& m, std::vector<std::uint32_t>& stack) {
         if (const std::int32_t* id = marks_.find(m.children))
             return static_cast<std::uint32_t>(*id);
         const auto id = static_cast<std::uint32_t>(nodes_.size());
-        marks_.insert(m.children, static_cast<std::int32_t>(id));
+        marks_.insert(chain_of(m), static_cast<std::int32_t>(id));
         nodes_.push_back({&m});
         stack.push_back(id);
         return id;
@@ -120,7 +122,7 @@ private:
 
     // Every chain the definition reaches, and how each structure and union
     // depends on the chains of its members.
-    void discover(element& definition) {
+    void discover(const element& definition) {
         std::vector<std::uint32_t> stack;
         node_of(definition, stack);
         while (!stack.empty()) {
@@ -128,7 +130,7 @@ private:
             stack.pop_back();
             const element_kind kind = nodes_[at].owner->kind;
             std::uint64_t cheapest = 1 + extension_cost;  // union: its simple alternatives
-            for (element* m = nodes_[at].owner->children; m != nullptr; m = m->next) {
+            for (const element* m = nodes_[at].owner->children; m != nullptr; m = m->next) {
                 const occurrences o = occurrences_of(*m);
                 if (o.never() || kind == ET_COMBINED) continue;
                 const std::uint64_t times =
@@ -475,7 +477,7 @@ private:
 
 class example_writer {
 public:
-    example_writer(element& definition, std::uint64_t seed, text_out& out)
+    example_writer(const element& definition, std::uint64_t seed, text_out& out)
         : definition_(definition),
           costs_(definition),
           random_(seed),
@@ -497,8 +499,8 @@ public:
 
 private:
     struct frame {
-        element* body;           // the structure or union written
-        element* member;         // structure: the member at hand; union: the alternative
+        const element* body;     // the structure or union written
+        const element* member;   // structure: the member at hand; union: the alternative
         std::uint64_t left;      // occurrences of the member still to write
         std::uint32_t depth;     // indentation of the body's member lines
         bool root;               // the message itself: no braces
@@ -540,12 +542,12 @@ private:
     // Among the occurrences of a list, an alternative that repeats is
     // taken only when every alternative does: its own list would run on
     // into the outer one.
-    element* alternative(const element& u, bool shortest, bool in_list) {
-        std::vector<element*> usable;
-        std::vector<element*> single;
-        element* cheapest = nullptr;
+    const element* alternative(const element& u, bool shortest, bool in_list) {
+        std::vector<const element*> usable;
+        std::vector<const element*> single;
+        const element* cheapest = nullptr;
         std::uint64_t least = extension_cost;
-        for (element* m = u.children; m != nullptr; m = m->next) {
+        for (const element* m = u.children; m != nullptr; m = m->next) {
             const occurrences o = occurrences_of(*m);
             const std::uint64_t cost = costs_.value_cost(*m);
             if (o.never() || cost == infinite || (!tagged_in(u, *m) && m->kind == ET_NULL)) {
@@ -560,13 +562,13 @@ private:
             }
         }
         if (shortest || usable.empty()) return cheapest;
-        const std::vector<element*>& from = in_list && !single.empty() ? single : usable;
+        const std::vector<const element*>& from = in_list && !single.empty() ? single : usable;
         return from[random_.below(from.size())];
     }
 
     // Writes one value of `m`. A structure or union value opens a frame and
     // returns true; its text ends when the frame is closed.
-    bool open_value(element& m, std::uint32_t depth, bool shortest, bool in_list = false,
+    bool open_value(const element& m, std::uint32_t depth, bool shortest, bool in_list = false,
                     bool root = false) {
         if (!has_body_kind(m)) {
             values_.write(m, false);
@@ -587,9 +589,12 @@ private:
                 {&m, m.children, 0, depth + 1, false, shortest || depth + 1 >= free_depth});
             return true;
         }
-        element* a = alternative(m, shortest || written_ >= free_members, in_list);
+        const element* a = alternative(m, shortest || written_ >= free_members, in_list);
         if (a == nullptr) {
-            put("''");
+            // An extension parameter; in a list, where its own list of
+            // values would run on into the outer one, the empty value when
+            // an alternative that may stand no time allows it.
+            if (!in_list || !may_be_empty(m)) put("''");
             return false;
         }
         const occurrences o = occurrences_of(*a);
@@ -600,19 +605,25 @@ private:
         frame f{&m, a, count, depth, root, shortest};
         f.in_list = count > 1;
         f.braced = braced_in(m, *a);
-        if (f.braced) put("{ ");
         if (tagged_in(m, *a)) {
             put(a->tag.view());
             if (a->kind == ET_NULL) {
                 for (std::uint64_t k = 1; k < f.left; ++k) put(",");
-                if (f.braced) put(" }");
                 return false;
             }
             put(" = ");
         }
+        if (f.braced) put("{ ");
         f.started = true;
         stack_.push_back(f);
         return true;
+    }
+
+    static bool may_be_empty(const element& u) {
+        for (const element* m = u.children; m != nullptr; m = m->next) {
+            if (occurrences_of(*m).optional()) return true;
+        }
+        return false;
     }
 
     // A combination's values one after the other, with nothing between.
@@ -690,7 +701,7 @@ private:
             }
             f.wrote_any = true;
             ++written_;
-            element& m = *f.member;
+            const element& m = *f.member;
             if (tagged_in(*f.body, m)) {
                 put(m.tag.view());
                 if (m.kind == ET_NULL) {
@@ -707,7 +718,7 @@ private:
         }
     }
 
-    element& definition_;
+    const element& definition_;
     shortest_messages costs_;
     splitmix64 random_;
     text_out& out_;
@@ -716,34 +727,14 @@ private:
     std::uint64_t written_ = 0;  // member lines written
 };
 
-bool write_to(element& definition, std::uint64_t seed, text_out& out) {
+bool write_to(const element& definition, std::uint64_t seed, text_out& out) {
     example_writer writer(definition, seed, out);
     return writer.write();
 }
 
 }  // namespace
 
-element* find_message_definition(run_context& run, std::string_view name) {
-    if (name.empty()) return run.elements;
-    module_record* wanted = nullptr;
-    std::string_view part = name;
-    if (name.find(':') != std::string_view::npos) {
-        if (run.modules == nullptr ||
-            !locate_module(run, run.modules, run.modules->imports, name, &wanted, &part)) {
-            return nullptr;
-        }
-    }
-    const std::vector<module_record*> modules = declaring_modules(run);
-    std::size_t i = 0;
-    for (element* e = run.elements; e != nullptr; e = e->next, ++i) {
-        if (e->name != part) continue;
-        if (wanted != nullptr && (i >= modules.size() || modules[i] != wanted)) continue;
-        return e;
-    }
-    return nullptr;
-}
-
-bool write_example(element& definition, std::uint64_t seed, std::FILE* out) {
+bool write_example(const element& definition, std::uint64_t seed, std::FILE* out) {
     // A definition without a finite message writes nothing at all.
     {
         shortest_messages costs(definition);
@@ -753,7 +744,7 @@ bool write_example(element& definition, std::uint64_t seed, std::FILE* out) {
     return write_to(definition, seed, text);
 }
 
-bool write_example(element& definition, std::uint64_t seed, std::string& out) {
+bool write_example(const element& definition, std::uint64_t seed, std::string& out) {
     text_out text(out);
     return write_to(definition, seed, text);
 }

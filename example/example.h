@@ -5,18 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <string_view>
 
 #include "model/model.h"
 
 namespace qrv {
-
-// The definition a message is of after a successful post-parse: the root
-// (the first definition of the main source file) for an empty name, else
-// the first top-level definition of that name in the run's order, or, for
-// "module::Name", the one of that module (a module name, or an alias the
-// main module imports). Null when there is none.
-element* find_message_definition(run_context& run, std::string_view name);
 
 // Writes one example message of `definition`, read as the root of a message
 // (a structure's members without braces): every required member, and
@@ -27,8 +19,10 @@ element* find_message_definition(run_context& run, std::string_view name);
 // example is finite. One member per line, nested bodies indented.
 //
 // Returns false, and writes nothing, when the definition has no finite
-// message. The model is only read (its walk marks aside).
-bool write_example(element& definition, std::uint64_t seed, std::FILE* out);
-bool write_example(element& definition, std::uint64_t seed, std::string& out);
+// message. The model is only read (its walk marks aside). `definition` is
+// a top-level element of a run whose post-parse succeeded and whose strict
+// checks found nothing (find_message_type gives it by name).
+bool write_example(const element& definition, std::uint64_t seed, std::FILE* out);
+bool write_example(const element& definition, std::uint64_t seed, std::string& out);
 
 }  // namespace qrv

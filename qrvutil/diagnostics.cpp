@@ -88,9 +88,10 @@ void put_json_string(std::FILE* out, std::string_view s) {
     std::fputc('"', out);
 }
 
-// The one formatting routine of counted diagnostics, for each form.
+// The one formatting routine of counted diagnostics, for each form; a
+// column greater than 0 (a message checker's position) follows the line.
 void write_diagnostic(std::FILE* out, diagnostic_format form, const char* file, std::int64_t line,
-                      int sev, std::string_view message) {
+                      std::int64_t column, int sev, std::string_view message) {
     const bool has_file = file != nullptr && file[0] != '\0';
     if (form == diagnostic_format::json) {
         // One object per line: a message text that ends in its own newline
@@ -107,6 +108,9 @@ void write_diagnostic(std::FILE* out, diagnostic_format form, const char* file, 
         } else {
             std::fputs(",\"line\":null", out);
         }
+        if (has_file && line > 0 && column > 0) {
+            std::fprintf(out, ",\"column\":%lld", static_cast<long long>(column));
+        }
         std::fprintf(out, ",\"severity\":\"%s\",\"message\":", json_severity_of(sev));
         put_json_string(out, message);
         std::fputs("}\n", out);
@@ -114,11 +118,21 @@ void write_diagnostic(std::FILE* out, diagnostic_format form, const char* file, 
     }
     if (has_file) {
         std::fputs(file, out);
+        const auto l = static_cast<long long>(line);
+        const auto c = static_cast<long long>(column);
         if (form == diagnostic_format::gcc) {
-            if (line > 0) std::fprintf(out, ":%lld", static_cast<long long>(line));
+            if (line > 0 && column > 0) {
+                std::fprintf(out, ":%lld:%lld", l, c);
+            } else if (line > 0) {
+                std::fprintf(out, ":%lld", l);
+            }
             std::fputs(": ", out);
         } else {
-            if (line > 0) std::fprintf(out, "(%lld)", static_cast<long long>(line));
+            if (line > 0 && column > 0) {
+                std::fprintf(out, "(%lld,%lld)", l, c);
+            } else if (line > 0) {
+                std::fprintf(out, "(%lld)", l);
+            }
             std::fputs(" : ", out);
         }
     }
@@ -127,6 +141,16 @@ void write_diagnostic(std::FILE* out, diagnostic_format form, const char* file, 
     // The line is always ended here; a message that ends in its own newline
     // leaves an empty line after it, as it always has.
     std::fputc('\n', out);
+}
+
+// Counts a diagnostic just written; a fatal one unwinds to the entry.
+void count_diagnostic(run_context& run, int sev) {
+    if (sev == SEV_ERROR) {
+        ++run.error_count;
+    } else {
+        ++run.warning_count;
+    }
+    if (sev == SEV_FATAL) throw fatal_stop{1};
 }
 
 }  // namespace
@@ -156,14 +180,14 @@ void vreport_at(run_context& run, const char* file, std::int64_t line, int sev, 
         message = std::string_view(large.data(), static_cast<std::size_t>(length));
     }
     va_end(again);
-    write_diagnostic(run.console, run.error_format, file, line, sev, message);
+    write_diagnostic(run.console, run.error_format, file, line, 0, sev, message);
+    count_diagnostic(run, sev);
+}
 
-    if (sev == SEV_ERROR) {
-        ++run.error_count;
-    } else {
-        ++run.warning_count;
-    }
-    if (sev == SEV_FATAL) throw fatal_stop{1};
+void report_at_column(run_context& run, const char* file, std::int64_t line, std::int64_t column,
+                      int sev, std::string_view message) {
+    write_diagnostic(run.console, run.error_format, file, line, column, sev, message);
+    count_diagnostic(run, sev);
 }
 
 void report(run_context& run, int sev, const char* format, ...) {

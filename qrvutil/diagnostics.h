@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <string_view>
 
 #include "model/model.h"
 
@@ -27,6 +28,11 @@ void report_at(run_context& run, const char* file, std::int64_t line, int sev, c
                ...) QRV_PRINTF(5, 6);
 void vreport_at(run_context& run, const char* file, std::int64_t line, int sev, const char* format,
                 std::va_list args);
+// A diagnostic at a line and column of a file (the message checker's):
+// "file(line,col) : label: message", "file:line:col: label: message", or
+// the json object with a "column".
+void report_at_column(run_context& run, const char* file, std::int64_t line, std::int64_t column,
+                      int sev, std::string_view message);
 
 // The fatal "Unable to allocate memory"; unwinds to the entry with status 1.
 [[noreturn]] void report_no_memory(run_context& run);

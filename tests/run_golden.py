@@ -59,12 +59,13 @@ def show_diff(label, expected, actual):
 
 
 JSON_KEYS = ["file", "line", "severity", "message"]
+JSON_OPTIONAL_KEYS = ["column"]  # the message checker's errors carry one
 
 
 def json_problems(stdout):
     """With --error-format=json every line that starts with "{" must be one
     diagnostic: strict UTF-8, a JSON object with exactly the keys file, line,
-    severity and message, of the right types."""
+    severity and message (and column, after a line), of the right types."""
     problems = []
     for number, raw in enumerate(stdout.split(b"\n"), 1):
         if not raw.startswith(b"{"):
@@ -74,13 +75,16 @@ def json_problems(stdout):
         except (UnicodeDecodeError, ValueError) as e:
             problems.append("stdout line %d is not JSON (%s)" % (number, e))
             continue
-        if not isinstance(obj, dict) or sorted(obj) != sorted(JSON_KEYS):
+        if not isinstance(obj, dict) or sorted(k for k in obj if k not in JSON_OPTIONAL_KEYS) != sorted(JSON_KEYS):
             problems.append("stdout line %d: keys are not %s" % (number, JSON_KEYS))
             continue
         if not (obj["file"] is None or isinstance(obj["file"], str)):
             problems.append("stdout line %d: file is neither text nor null" % number)
         if not (obj["line"] is None or (type(obj["line"]) is int and obj["line"] > 0)):
             problems.append("stdout line %d: line is neither a positive number nor null" % number)
+        if "column" in obj and not (type(obj["column"]) is int and obj["column"] > 0
+                                    and obj["line"] is not None):
+            problems.append("stdout line %d: column is not a positive number after a line" % number)
         if obj["line"] is not None and obj["file"] is None:
             problems.append("stdout line %d: a line without a file" % number)
         if obj["severity"] not in ("fatal", "error", "warning"):

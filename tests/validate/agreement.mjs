@@ -30,7 +30,7 @@ import { compileMessages, loadWithAbnf, readMessages } from "./validate.mjs";
 import { randomSchema } from "./random_schema.mjs";
 
 function parseArguments(argv) {
-  const options = { work: null, binary: null, schemas: 120, seeds: 2, mutations: 4, first: 0 };
+  const options = { work: null, binary: null, schemas: 100, seeds: 2, mutations: 4, first: 0 };
   for (let i = 0; i < argv.length; i++) {
     const next = () => {
       if (i + 1 >= argv.length) throw new Error(`${argv[i]} needs a value`);

@@ -1,0 +1,794 @@
+#include "check/scan.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace qrv {
+
+namespace {
+
+bool is_digit(int c) { return c >= '0' && c <= '9'; }
+bool is_hex(int c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool is_space(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool is_b64(int c) { return c >= 0 && is_base64_char(static_cast<unsigned char>(c)); }
+bool is_safe(int c) { return c >= 0 && is_safe_char(static_cast<unsigned char>(c)); }
+
+int base64_value(int c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (is_digit(c)) return c - '0' + 52;
+    return c == '+' ? 62 : 63;
+}
+
+// The value of a run of digits, UINT64_MAX when it is larger.
+std::uint64_t number_of(std::string_view digits) {
+    std::uint64_t v = 0;
+    for (char c : digits) {
+        const auto d = static_cast<std::uint64_t>(c - '0');
+        if (v > (UINT64_MAX - d) / 10) return UINT64_MAX;
+        v = v * 10 + d;
+    }
+    return v;
+}
+
+std::string count_text(std::uint64_t min, std::uint64_t max, const char* unit) {
+    std::string out;
+    if (min == max) {
+        out = std::to_string(min);
+    } else if (max == no_limit) {
+        out = "at least " + std::to_string(min);
+    } else {
+        out = std::to_string(min) + " to " + std::to_string(max);
+    }
+    out += ' ';
+    out += unit;
+    if (!(min == max && min == 1) && !(max == no_limit && min == 1)) out += 's';
+    return out;
+}
+
+std::string hex_byte(int c) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out = "byte 0x";
+    out += digits[(c >> 4) & 0xF];
+    out += digits[c & 0xF];
+    return out;
+}
+
+bool days_exist(std::uint64_t year, std::uint64_t month, std::uint64_t day) {
+    static constexpr std::uint64_t days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1) return false;
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    return day <= days[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+}  // namespace
+
+std::string quote_text(std::string_view text) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out = "\"";
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c >= 0x20 && c <= 0x7E) {
+            out += ch;
+        } else {
+            out += "\\x";
+            out += digits[c >> 4];
+            out += digits[c & 0xF];
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string join_alternatives(const std::vector<std::string>& items) {
+    constexpr std::size_t handful = 5;
+    std::string out;
+    const std::size_t shown = std::min(items.size(), handful);
+    for (std::size_t i = 0; i < shown; ++i) {
+        if (i > 0) out += i + 1 == shown && items.size() <= handful ? " or " : ", ";
+        out += items[i];
+    }
+    if (items.size() > handful) out += ", ...";
+    return out;
+}
+
+// ---- white space and comments ------------------------------------------
+
+std::size_t scanner::comment_end(std::size_t at) {
+    if (at + 1 >= in_.size() || in_[at] != '/') return 0;
+    const std::size_t from = at + 2;
+    if (in_[at + 1] == '*') {
+        // Any text up to the first "*/". A search that found it at q (or
+        // nothing) answers every later search that starts at or before q.
+        const bool cached =
+            c_from_ != SIZE_MAX && from >= c_from_ && (c_end_ == SIZE_MAX || from + 2 <= c_end_);
+        if (!cached) {
+            const std::size_t q = in_.find("*/", from);
+            c_from_ = from;
+            c_end_ = q == std::string_view::npos ? SIZE_MAX : q + 2;
+        }
+        return c_end_ == SIZE_MAX ? 0 : c_end_;
+    }
+    if (in_[at + 1] == '/') {
+        // Tabs and visible ASCII (and DEL) up to a CR or LF, which ends it.
+        const bool cached = line_from_ != SIZE_MAX && from >= line_from_ && from <= line_stop_;
+        if (!cached) {
+            std::size_t p = from;
+            while (p < in_.size()) {
+                const auto c = static_cast<unsigned char>(in_[p]);
+                if (c != '\t' && (c < 0x20 || c > 0x7F)) break;
+                ++p;
+            }
+            line_from_ = from;
+            line_stop_ = p;
+            line_ok_ = p < in_.size() && (in_[p] == '\r' || in_[p] == '\n');
+        }
+        return line_ok_ ? line_stop_ + 1 : 0;
+    }
+    return 0;
+}
+
+bool scanner::skip_ows() {
+    const std::size_t start = pos;
+    for (;;) {
+        const int c = peek();
+        if (is_space(c)) {
+            ++pos;
+        } else if (c == '/') {
+            const std::size_t end = comment_end(pos);
+            if (end == 0) break;
+            pos = end;
+        } else {
+            break;
+        }
+    }
+    return pos != start;
+}
+
+bool scanner::skip_wsnc() {
+    const std::size_t start = pos;
+    while (is_space(peek())) ++pos;
+    return pos != start;
+}
+
+bool scanner::looks_at(std::string_view text) const {
+    if (in_.size() - std::min(pos, in_.size()) < text.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (fold_case(static_cast<unsigned char>(in_[pos + i])) !=
+            fold_case(static_cast<unsigned char>(text[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::size_t scanner::digits_at(std::size_t at) const {
+    std::size_t p = at;
+    while (p < in_.size() && is_digit(static_cast<unsigned char>(in_[p]))) ++p;
+    return p - at;
+}
+
+// ---- failures --------------------------------------------------------------
+
+bool scanner::fail(std::size_t at, std::string message) {
+    if (!failure) failure = scan_failure{at, std::move(message)};
+    return false;
+}
+
+std::string scanner::found_at(std::size_t at) const {
+    if (at >= in_.size()) return "end of message";
+    const auto c = static_cast<unsigned char>(in_[at]);
+    if (c >= 0x80 || (c < 0x20 && !is_space(c))) return hex_byte(c);
+    std::size_t n = 1;
+    if (is_safe(c)) {
+        while (at + n < in_.size() && n < 16 && is_safe(static_cast<unsigned char>(in_[at + n]))) {
+            ++n;
+        }
+    }
+    std::string out = quote_text(in_.substr(at, n));
+    if (n == 16 && at + n < in_.size() && is_safe(static_cast<unsigned char>(in_[at + n]))) {
+        out.insert(out.size() - 1, "...");
+    }
+    return out;
+}
+
+bool scanner::fail_expected(std::size_t at, const std::vector<std::string>& expected) {
+    return fail(at, "expected " + join_alternatives(expected) + ", found " + found_at(at));
+}
+
+// ---- simple values ---------------------------------------------------------
+
+bool scanner::can_begin(const value_form& f) const {
+    const int c = peek();
+    switch (f.kind) {
+        case value_kind::none: return false;
+        case value_kind::empty: return true;
+        case value_kind::boolean: return c == 't' || c == 'T' || c == 'f' || c == 'F';
+        case value_kind::integer: return is_digit(c) || (f.sign && c == '-');
+        case value_kind::floating: return is_digit(c) || c == '+' || c == '-';
+        case value_kind::oid:
+        case value_kind::ipv4:
+        case value_kind::date:
+        case value_kind::time: return is_digit(c);
+        case value_kind::ipv6: return is_hex(c) || c == ':';
+        case value_kind::ascii: return c == '\'';
+        case value_kind::unquoted: return is_safe(c);
+        case value_kind::unicode: return c == '"';
+        case value_kind::bytes: return c == '[';
+        case value_kind::constant: return looks_at(f.text);
+        case value_kind::embedded: return c == '(';
+    }
+    return false;
+}
+
+bool scanner::read_value(const value_form& f, bool in_combination) {
+    switch (f.kind) {
+        case value_kind::none: return fail(pos, "this kind has no form in a message");
+        case value_kind::empty: return true;
+        case value_kind::boolean: return read_boolean();
+        case value_kind::integer: return read_integer(f, in_combination);
+        case value_kind::floating: return read_float();
+        case value_kind::oid: return read_oid();
+        case value_kind::ascii: return read_ascii(f);
+        case value_kind::unquoted: return read_unquoted(f, in_combination);
+        case value_kind::unicode: return read_unicode(f);
+        case value_kind::bytes: return read_bytes(f);
+        case value_kind::constant:
+            if (!looks_at(f.text)) return fail_expected(pos, {quote_text(f.text)});
+            pos += f.text.size();
+            return true;
+        case value_kind::ipv4: return read_ipv4();
+        case value_kind::ipv6: return read_ipv6();
+        case value_kind::date: return read_date();
+        case value_kind::time: return read_time();
+        case value_kind::embedded: return read_embedded(f);
+    }
+    return false;
+}
+
+bool scanner::read_boolean() {
+    // The longer spellings first: "True" also begins with "T".
+    for (std::string_view word : {"True", "False", "T", "F"}) {
+        if (looks_at(word)) {
+            pos += word.size();
+            return true;
+        }
+    }
+    return fail_expected(pos, {"True", "False"});
+}
+
+bool scanner::read_integer(const value_form& f, bool in_combination) {
+    const std::size_t start = pos;
+    std::size_t p = pos;
+    const bool negative = peek() == '-';
+    if (negative) ++p;
+    const std::size_t run = digits_at(p);
+    std::string wanted = "an integer";
+    if (f.ranged) wanted += " from " + std::to_string(f.low) + " to " + std::to_string(f.high);
+    if (run == 0 || (negative && !f.ranged)) return fail_expected(start, {wanted});
+    std::size_t take = run;
+    // In a combination the next member may be digits too: a value has at
+    // most its width.
+    if (in_combination && f.digits != 0) take = std::min<std::size_t>(run, f.digits);
+    const std::string_view text = in_.substr(start, p + take - start);
+    if (negative && !f.sign)
+        return fail(start, "expected " + wanted + ", found " + quote_text(text));
+    pos = p + take;
+    if (!f.ranged) return true;
+    const std::uint64_t magnitude = take > f.digits ? UINT64_MAX : number_of(in_.substr(p, take));
+    const bool inside = magnitude <= static_cast<std::uint64_t>(INT64_MAX) &&
+                        (negative ? -static_cast<std::int64_t>(magnitude)
+                                  : static_cast<std::int64_t>(magnitude)) >= f.low &&
+                        (negative ? -static_cast<std::int64_t>(magnitude)
+                                  : static_cast<std::int64_t>(magnitude)) <= f.high;
+    if (!inside) {
+        pos = start;
+        return fail(start, "expected " + wanted + ", found " + quote_text(text));
+    }
+    return true;
+}
+
+bool scanner::read_float() {
+    std::size_t p = pos;
+    if (peek() == '+' || peek() == '-') ++p;
+    const std::size_t whole = digits_at(p);
+    if (whole == 0) return fail_expected(pos, {"a number"});
+    p += whole;
+    // A fraction and an exponent count only when they are complete.
+    if (p < in_.size() && in_[p] == '.' && digits_at(p + 1) > 0) p += 1 + digits_at(p + 1);
+    if (p < in_.size() && (in_[p] == 'e' || in_[p] == 'E')) {
+        std::size_t q = p + 1;
+        if (q < in_.size() && (in_[q] == '+' || in_[q] == '-')) ++q;
+        if (digits_at(q) > 0) p = q + digits_at(q);
+    }
+    pos = p;
+    return true;
+}
+
+bool scanner::read_oid() {
+    const std::size_t start = pos;
+    if (digits_at(pos) == 0) return fail_expected(pos, {"an object identifier"});
+    std::uint64_t arcs[2] = {0, 0};
+    std::size_t count = 0;
+    std::size_t p = pos;
+    for (;;) {
+        const std::size_t n = digits_at(p);
+        if (count < 2) arcs[count] = number_of(in_.substr(p, n));
+        ++count;
+        p += n;
+        if (p + 1 < in_.size() && in_[p] == '~' && digits_at(p + 1) > 0) {
+            ++p;
+            continue;
+        }
+        break;
+    }
+    const std::string found = ", found " + quote_text(in_.substr(start, p - start));
+    if (count < 2) return fail(start, "expected an object identifier of two arcs or more" + found);
+    if (arcs[0] > 2) {
+        return fail(start, "expected an object identifier whose first arc is 0, 1 or 2" + found);
+    }
+    if (arcs[0] < 2 && arcs[1] > 39) {
+        return fail(start, "expected a second arc from 0 to 39 under arc 0 or 1" + found);
+    }
+    pos = p;
+    return true;
+}
+
+bool scanner::read_quoted(int quote, std::uint64_t& count) {
+    const bool unicode = quote == '"';
+    ++pos;  // the opening quote
+    for (;;) {
+        const int c = peek();
+        if (c < 0)
+            return fail_expected(pos, {quote_text(std::string(1, static_cast<char>(quote)))});
+        if (c == quote) {
+            ++pos;
+            return true;
+        }
+        ++count;
+        if (c == '\\') {
+            const int next = peek(1);
+            if (next == '\\' || next == (unicode ? '"' : '\'')) {
+                pos += 2;
+                continue;
+            }
+            return fail(pos, std::string("expected ") + (unicode ? "\\\\ or \\\"" : "\\\\ or \\'") +
+                                 ", found " + quote_text(in_.substr(pos, 2)));
+        }
+        if (c < 0x80) {
+            ++pos;
+            continue;
+        }
+        if (!unicode)
+            return fail(pos, "expected an ASCII character or \"'\", found " + hex_byte(c));
+        // UTF-8 as the common rules define it: no overlong forms, no
+        // surrogates, nothing above U+10FFFF.
+        int tails = 0;
+        int low = 0x80;
+        int high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            tails = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            tails = 2;
+            if (c == 0xE0) low = 0xA0;
+            if (c == 0xED) high = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            tails = 3;
+            if (c == 0xF0) low = 0x90;
+            if (c == 0xF4) high = 0x8F;
+        } else {
+            return fail(pos, "expected a UTF-8 character or '\"', found " + hex_byte(c));
+        }
+        for (int i = 1; i <= tails; ++i) {
+            const int t = peek(static_cast<std::size_t>(i));
+            const int lo = i == 1 ? low : 0x80;
+            const int hi = i == 1 ? high : 0xBF;
+            if (t < lo || t > hi) {
+                return fail(pos + static_cast<std::size_t>(i),
+                            "expected a UTF-8 continuation byte, found " +
+                                (t < 0 ? std::string("end of message") : hex_byte(t)));
+            }
+        }
+        pos += static_cast<std::size_t>(tails) + 1;
+    }
+}
+
+bool scanner::read_ascii(const value_form& f) {
+    const std::size_t start = pos;
+    if (peek() != '\'') return fail_expected(pos, {"a text in '...'"});
+    std::uint64_t count = 0;
+    if (!read_quoted('\'', count)) return false;
+    if (count < f.min || count > f.max) {
+        return fail(start, "expected a text of " + count_text(f.min, f.max, "character") +
+                               ", found " + std::to_string(count));
+    }
+    return true;
+}
+
+bool scanner::read_unicode(const value_form& f) {
+    const std::size_t start = pos;
+    if (peek() != '"') return fail_expected(pos, {"a text in \"...\""});
+    std::uint64_t count = 0;
+    if (!read_quoted('"', count)) return false;
+    if (count < f.min || count > f.max) {
+        return fail(start, "expected a text of " + count_text(f.min, f.max, "character") +
+                               ", found " + std::to_string(count));
+    }
+    return true;
+}
+
+bool scanner::read_unquoted(const value_form& f, bool in_combination) {
+    const std::size_t start = pos;
+    std::size_t run = 0;
+    while (is_safe(peek(run))) ++run;
+    if (run == 0) return fail_expected(pos, {"a text"});
+    // In a combination the text has its fixed length and the next member
+    // follows at once.
+    std::size_t take = run;
+    if (in_combination && f.counted)
+        take = static_cast<std::size_t>(std::min<std::uint64_t>(run, f.max));
+    if (take < f.min || take > f.max) {
+        return fail(start, "expected a text of " + count_text(f.min, f.max, "character") +
+                               ", found " + std::to_string(take));
+    }
+    pos += take;
+    return true;
+}
+
+bool scanner::read_base64_group(bool check_bits, bool& padded, std::uint64_t& pads) {
+    const int c0 = peek(0), c1 = peek(1), c2 = peek(2), c3 = peek(3);
+    padded = false;
+    if (is_b64(c0) && is_b64(c1) && is_b64(c2) && is_b64(c3)) {
+        pos += 4;
+        return true;
+    }
+    int unused = 0;  // the bits of the last character that carry no data
+    if (is_b64(c0) && is_b64(c1) && is_b64(c2) && c3 == '=') {
+        pads += 1;
+        unused = base64_value(c2) & 0x3;
+    } else if (is_b64(c0) && is_b64(c1) && c2 == '=' && c3 == '=') {
+        pads += 2;
+        unused = base64_value(c1) & 0xF;
+    } else {
+        return fail(pos,
+                    "expected a group of four Base64 characters, found " +
+                        quote_text(in_.substr(pos, std::min<std::size_t>(4, in_.size() - pos))));
+    }
+    if (check_bits && unused != 0) {
+        return fail(pos, "expected Base64 padding after bits that are zero, found " +
+                             quote_text(in_.substr(pos, 4)));
+    }
+    padded = true;
+    pos += 4;
+    return true;
+}
+
+bool scanner::read_bytes(const value_form& f) {
+    const std::size_t start = pos;
+    if (peek() != '[') return fail_expected(pos, {"Base64 data in [...]"});
+    ++pos;
+    if (f.any_lines) {
+        if (peek() != '^') return fail_expected(pos, {"\"^\""});
+        ++pos;
+    }
+    // Lines follow one another without a separator: a line holds 1 to 19
+    // groups and only its last group may be padded. A run of s groups up
+    // to a padded group (or the end) makes ceil(s / 19) to s lines.
+    std::uint64_t groups = 0, pads = 0, run = 0, lines_low = 0, lines_high = 0;
+    while (is_b64(peek())) {
+        bool padded = false;
+        if (!read_base64_group(true, padded, pads)) return false;
+        ++groups;
+        ++run;
+        if (padded) {
+            lines_low += (run + base64_groups_per_line - 1) / base64_groups_per_line;
+            lines_high += run;
+            run = 0;
+        }
+    }
+    lines_low += (run + base64_groups_per_line - 1) / base64_groups_per_line;
+    lines_high += run;
+    if (peek() != ']') {
+        if (peek() == '=') return fail_expected(pos, {"a group of four Base64 characters"});
+        return fail_expected(pos, {"a Base64 group", "\"]\""});
+    }
+    ++pos;
+    const std::uint64_t size = groups * 3 - pads;
+    if (f.counted && (size < f.min || size > f.max)) {
+        return fail(start, "expected " + count_text(f.min, f.max, "byte") +
+                               " of Base64 data, found " + std::to_string(size));
+    }
+    if (!f.any_lines && (lines_high < f.lines_min || lines_low > f.lines_max)) {
+        return fail(start, "expected Base64 data in " +
+                               count_text(f.lines_min, f.lines_max, "line") +
+                               " of 19 groups (a padded group ends its line), found " +
+                               std::to_string(lines_low) + " or more");
+    }
+    return true;
+}
+
+bool scanner::read_ipv4() {
+    const std::size_t start = pos;
+    std::size_t p = pos;
+    std::size_t end = pos;
+    while (end < in_.size() &&
+           (is_digit(static_cast<unsigned char>(in_[end])) || in_[end] == '.')) {
+        ++end;
+    }
+    const std::string found = ", found " + quote_text(in_.substr(start, end - start));
+    for (int octet = 0; octet < 4; ++octet) {
+        if (octet > 0) {
+            if (p >= in_.size() || in_[p] != '.')
+                return fail(start, "expected an IPv4 address" + found);
+            ++p;
+        }
+        const std::size_t n = digits_at(p);
+        if (n == 0 || n > 3) return fail(start, "expected an IPv4 address" + found);
+        if (number_of(in_.substr(p, n)) > 255) {
+            return fail(start, "expected an IPv4 address of octets from 0 to 255" + found);
+        }
+        p += n;
+    }
+    pos = p;
+    return true;
+}
+
+bool scanner::read_ipv6() {
+    const std::size_t start = pos;
+    std::size_t end = pos;
+    while (end < in_.size() && (is_hex(static_cast<unsigned char>(in_[end])) || in_[end] == ':')) {
+        ++end;
+    }
+    const std::string found = ", found " + quote_text(in_.substr(start, end - start));
+    std::size_t groups = 0;
+    bool compressed = false;
+    // hexseq / hexseq "::" [ hexseq ] / "::" [ hexseq ]
+    auto hex_run = [this](std::size_t at) {
+        std::size_t n = 0;
+        while (at + n < in_.size() && is_hex(static_cast<unsigned char>(in_[at + n]))) ++n;
+        return n;
+    };
+    auto read_sequence = [&]() {
+        for (;;) {
+            const std::size_t n = hex_run(pos);
+            if (n > 4) return false;
+            pos += n;
+            ++groups;
+            if (peek() == ':' && is_hex(peek(1))) {
+                ++pos;
+                continue;
+            }
+            return true;
+        }
+    };
+    if (peek() == ':' && peek(1) == ':') {
+        compressed = true;
+        pos += 2;
+        if (is_hex(peek()) && !read_sequence()) {
+            pos = start;
+            return fail(start, "expected an IPv6 address of groups of 1 to 4 digits" + found);
+        }
+    } else {
+        if (!is_hex(peek())) return fail_expected(start, {"an IPv6 address"});
+        if (!read_sequence()) {
+            pos = start;
+            return fail(start, "expected an IPv6 address of groups of 1 to 4 digits" + found);
+        }
+        if (peek() == ':' && peek(1) == ':') {
+            compressed = true;
+            pos += 2;
+            if (is_hex(peek()) && !read_sequence()) {
+                pos = start;
+                return fail(start, "expected an IPv6 address of groups of 1 to 4 digits" + found);
+            }
+        }
+    }
+    if (peek() == ':' && peek(1) == ':') {
+        pos = start;
+        return fail(start, "expected an IPv6 address with one \"::\" at most" + found);
+    }
+    if (!compressed && groups != 8) {
+        pos = start;
+        return fail(start, "expected an IPv6 address of eight groups" + found);
+    }
+    if (compressed && groups > 7) {
+        pos = start;
+        return fail(start, "expected at most seven groups beside \"::\"" + found);
+    }
+    return true;
+}
+
+bool scanner::read_date() {
+    const std::size_t start = pos;
+    const std::size_t end = std::min(in_.size(), pos + 10);
+    const std::string found = ", found " + found_at(start);
+    auto field = [&](std::size_t at, std::size_t width) {
+        return at + width <= in_.size() && digits_at(at) >= width;
+    };
+    if (!(field(pos, 4) && pos + 4 < in_.size() && in_[pos + 4] == '-' && field(pos + 5, 2) &&
+          pos + 7 < in_.size() && in_[pos + 7] == '-' && field(pos + 8, 2))) {
+        return fail_expected(start, {"a date (YYYY-MM-DD)"});
+    }
+    const std::uint64_t year = number_of(in_.substr(pos, 4));
+    const std::uint64_t month = number_of(in_.substr(pos + 5, 2));
+    const std::uint64_t day = number_of(in_.substr(pos + 8, 2));
+    if (!days_exist(year, month, day)) {
+        return fail(start, "expected a date that exists, found " +
+                               quote_text(in_.substr(start, end - start)));
+    }
+    pos += 10;
+    return true;
+}
+
+bool scanner::read_time() {
+    const std::size_t start = pos;
+    auto field = [&](std::size_t at) { return at + 2 <= in_.size() && digits_at(at) >= 2; };
+    if (!(field(pos) && pos + 2 < in_.size() && in_[pos + 2] == ':' && field(pos + 3) &&
+          pos + 5 < in_.size() && in_[pos + 5] == ':' && field(pos + 6))) {
+        return fail_expected(start, {"a time (HH:MM:SS)"});
+    }
+    const std::uint64_t hours = number_of(in_.substr(pos, 2));
+    const std::uint64_t minutes = number_of(in_.substr(pos + 3, 2));
+    const std::uint64_t seconds = number_of(in_.substr(pos + 6, 2));
+    if (hours > 23 || minutes > 59 || seconds > 60) {
+        return fail(start, "expected a time from 00:00:00 to 23:59:60, found " +
+                               quote_text(in_.substr(start, 8)));
+    }
+    pos += 8;
+    return true;
+}
+
+bool scanner::read_embedded(const value_form& f) {
+    const std::size_t start = pos;
+    if (peek() != '(') return fail_expected(pos, {"a text in (...)"});
+    // "(" OWS text OWS ")": the text is visible ASCII and spaces up to the
+    // first ")"; spaces at its two ends may belong to the text or to the
+    // white space around it, so its length lies in a range.
+    const std::size_t open = pos + 1;
+    const std::size_t close = in_.find(')', open);
+    if (close == std::string_view::npos) {
+        return fail(start, "expected a text in (...) that ends in \")\", found end of message");
+    }
+    std::size_t p = open;
+    std::uint64_t lead = 0;  // spaces after the last tab, line end or comment
+    for (;;) {
+        const int c = p < close ? static_cast<unsigned char>(in_[p]) : -1;
+        if (c == ' ') {
+            ++lead;
+            ++p;
+        } else if (is_space(c)) {
+            lead = 0;
+            ++p;
+        } else if (c == '/') {
+            const std::size_t end = comment_end(p);
+            if (end == 0 || end > close) break;
+            lead = 0;
+            p = end;
+        } else {
+            break;
+        }
+    }
+    std::size_t t = close;
+    while (t > p && is_space(static_cast<unsigned char>(in_[t - 1]))) --t;
+    std::uint64_t trail = 0;
+    while (t + trail < close && in_[t + trail] == ' ') ++trail;
+    for (std::size_t q = p; q < t; ++q) {
+        const auto c = static_cast<unsigned char>(in_[q]);
+        if (c < 0x20 || c > 0x7E) {
+            return fail(q, "expected a visible ASCII character or \")\", found " + found_at(q));
+        }
+    }
+    const std::uint64_t core = t - p;
+    const std::uint64_t low = core;
+    const std::uint64_t high = core + lead + trail;
+    if (high < f.min || low > f.max) {
+        return fail(start, "expected a text in (...) of " + count_text(f.min, f.max, "character") +
+                               ", found " + std::to_string(low > f.max ? low : high));
+    }
+    pos = close + 1;
+    return true;
+}
+
+// ---- extension parameters --------------------------------------------------
+
+bool scanner::can_begin_extension() const {
+    const int c = peek();
+    return (c >= 0 && is_first_safe_char(static_cast<unsigned char>(c))) || c == '\'' || c == '"' ||
+           c == '[' || c == '{' || c == '(';
+}
+
+bool scanner::read_extension_base64() {
+    // "[" OWSNC base64-line *( WSNC base64-line ) OWSNC "]"
+    ++pos;
+    skip_wsnc();
+    for (;;) {
+        std::uint64_t groups = 0, pads = 0;
+        bool padded = false;
+        if (!is_b64(peek())) return fail_expected(pos, {"a Base64 group"});
+        while (is_b64(peek()) && groups < base64_groups_per_line && !padded) {
+            if (!read_base64_group(false, padded, pads)) return false;
+            ++groups;
+        }
+        const bool spaced = skip_wsnc();
+        if (peek() == ']') {
+            ++pos;
+            return true;
+        }
+        if (!spaced) return fail_expected(pos, {"white space", "\"]\""});
+    }
+}
+
+bool scanner::read_extension_param() {
+    // Each open brace or parenthesis of the parameter, innermost last.
+    std::vector<char> closers;
+    bool want_value = true;
+    for (;;) {
+        if (want_value) {
+            // *( extension-tag EQUAL ) extension-any-value
+            const int c = peek();
+            if (c >= 0 && is_first_safe_char(static_cast<unsigned char>(c))) {
+                const std::size_t word = pos;
+                while (is_safe(peek())) ++pos;
+                const std::size_t word_end = pos;
+                skip_ows();
+                if (peek() == '=') {
+                    // The word was a tag.
+                    if (!is_first_tag_char(static_cast<unsigned char>(in_[word])) ||
+                        word_end - word > max_extension_tag) {
+                        return fail(word,
+                                    "expected an extension tag (63 characters at most, "
+                                    "not starting with a digit or \"-\"), found " +
+                                        found_at(word));
+                    }
+                    ++pos;
+                    skip_ows();
+                    continue;
+                }
+                pos = word_end;
+            } else if (c == '\'' || c == '"') {
+                std::uint64_t count = 0;
+                if (!read_quoted(c, count)) return false;
+            } else if (c == '[') {
+                if (!read_extension_base64()) return false;
+            } else if (c == '{' || c == '(') {
+                closers.push_back(c == '{' ? '}' : ')');
+                ++pos;
+                skip_ows();
+                continue;
+            } else {
+                return fail_expected(pos, {"an extension value"});
+            }
+            want_value = false;
+        }
+        // After a value: a comma and more, the end of a brace, the next
+        // parameter inside a brace, or the end of the parameter.
+        const std::size_t end = pos;
+        const bool spaced = skip_ows();
+        if (peek() == ',') {
+            ++pos;
+            skip_ows();
+            want_value = true;
+            continue;
+        }
+        if (closers.empty()) {
+            pos = end;
+            return true;
+        }
+        if (peek() == closers.back()) {
+            ++pos;
+            closers.pop_back();
+            continue;
+        }
+        if (spaced && can_begin_extension()) {
+            want_value = true;
+            continue;
+        }
+        return fail_expected(
+            pos, {"\",\"", quote_text(std::string(1, closers.back())), "an extension parameter"});
+    }
+}
+
+}  // namespace qrv

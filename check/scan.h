@@ -1,0 +1,104 @@
+// The byte-level reading of a message: white space and comments, the
+// simple values of each form, extension parameters. The structure of
+// bodies is read in check.cpp on top of this.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "abnf/encoding.h"
+
+namespace qrv {
+
+struct scan_failure {
+    std::size_t offset = 0;
+    std::string message;
+};
+
+class scanner {
+public:
+    explicit scanner(std::string_view bytes) : in_(bytes) {}
+
+    // The byte `ahead` bytes on, or -1 past the end.
+    int peek(std::size_t ahead = 0) const {
+        return pos + ahead < in_.size() ? static_cast<unsigned char>(in_[pos + ahead]) : -1;
+    }
+    bool at_end() const { return pos >= in_.size(); }
+    std::size_t size() const { return in_.size(); }
+    std::string_view bytes() const { return in_; }
+
+    // Skips white space and comments (OWS); true when anything was skipped.
+    bool skip_ows();
+    // Skips white space without comments (OWSNC).
+    bool skip_wsnc();
+    // The end of the comment that starts at `at`, or 0 when none starts
+    // there (a comment must end in the message: "*/", or a line end).
+    std::size_t comment_end(std::size_t at);
+
+    // A tag or constant text compared as ABNF compares quoted strings: the
+    // bytes at the position equal `text`, letters without regard to case.
+    bool looks_at(std::string_view text) const;
+
+    // The value of `form` at the position; on failure, `failure` says why.
+    bool read_value(const value_form& form, bool in_combination);
+    // The first byte at the position can begin a value of `form`.
+    bool can_begin(const value_form& form) const;
+
+    // One extension parameter (tags, values, commas, nested braces and
+    // parentheses), read from a stack of its own.
+    bool read_extension_param();
+    // The first byte at the position can begin an extension parameter.
+    bool can_begin_extension() const;
+
+    // Records the first failure and returns false.
+    bool fail(std::size_t at, std::string message);
+    // "expected A, B or C, found X" at `at`.
+    bool fail_expected(std::size_t at, const std::vector<std::string>& expected);
+    // The bytes at `at` as an error message shows them: "x", "qty", end of
+    // message.
+    std::string found_at(std::size_t at) const;
+
+    std::size_t pos = 0;
+    std::optional<scan_failure> failure;
+
+private:
+    bool read_integer(const value_form& f, bool in_combination);
+    bool read_float();
+    bool read_oid();
+    bool read_ascii(const value_form& f);
+    bool read_unquoted(const value_form& f, bool in_combination);
+    bool read_unicode(const value_form& f);
+    bool read_bytes(const value_form& f);
+    bool read_ipv4();
+    bool read_ipv6();
+    bool read_date();
+    bool read_time();
+    bool read_embedded(const value_form& f);
+    bool read_boolean();
+    // A quoted text of `quote`: ASCII with the \\ and \' escapes, or UTF-8
+    // with \\ and \"; counts its characters.
+    bool read_quoted(int quote, std::uint64_t& count);
+    // A group of four Base64 characters; `padded` when it ends in "=".
+    bool read_base64_group(bool check_bits, bool& padded, std::uint64_t& pads);
+    bool read_extension_base64();
+    std::size_t digits_at(std::size_t at) const;
+
+    std::string_view in_;
+    // Where the last search for the end of a comment began and what it
+    // found, so that many unterminated comments cost one scan.
+    std::size_t c_from_ = SIZE_MAX;
+    std::size_t c_end_ = 0;  // the byte after "*/", or SIZE_MAX for none
+    std::size_t line_from_ = SIZE_MAX;
+    std::size_t line_stop_ = 0;  // where that line comment's scan stopped
+    bool line_ok_ = false;       // at a line end
+};
+
+// "A", "A or B", "A, B or C"; more than five end in ", ...".
+std::string join_alternatives(const std::vector<std::string>& items);
+// A tag or text as a message quotes it: "qty".
+std::string quote_text(std::string_view text);
+
+}  // namespace qrv

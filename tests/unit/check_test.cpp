@@ -1,0 +1,307 @@
+// The message checker on definitions read from source text: each form of
+// value with its checks, the structure of bodies, positions and paths,
+// hostile bytes, and deep and long messages on a small stack.
+#include "check/check.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <memory>
+#include <string>
+
+#include "abnf/strict.h"
+#include "console_capture.h"
+#include "frontend/source.h"
+#include "postparse/post_parse.h"
+
+namespace qrv {
+namespace {
+
+// Runs `f` on a thread with the stack a library caller may give us.
+template <class F>
+void on_small_stack(F f) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 256 * 1024);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(
+                  &thread, &attr,
+                  [](void* p) -> void* {
+                      (*static_cast<F*>(p))();
+                      return nullptr;
+                  },
+                  &f),
+              0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+}
+
+struct check_fixture : ::testing::Test {
+    std::unique_ptr<run_context> run = std::make_unique<run_context>();
+    testing::console_capture captured;
+
+    void SetUp() override {
+        init_run_context(*run);
+        run->console = captured.file();
+    }
+    void TearDown() override { free_model(*run); }
+
+    // Reads the definitions; the first is the message's root.
+    void define(const std::string& source) {
+        ASSERT_EQ(read_source_text(*run, "t.pvx", "pavex module t;\n" + source, nullptr), 0);
+        ASSERT_EQ(post_parse(*run), 1);
+        ASSERT_EQ(check_strict_grammar(*run), 0);
+    }
+
+    // "" for a valid message, else "line:col path: message".
+    std::string check(const std::string& message, const char* type = nullptr) {
+        const element* root = type == nullptr ? run->elements : find_message_type(*run, type);
+        if (root == nullptr) return "no such type";
+        const std::optional<check_error> e = check_message(*root, message);
+        if (!e) return "";
+        return std::to_string(e->line) + ":" + std::to_string(e->column) + " " + e->path + ": " +
+               e->message;
+    }
+};
+
+using check_values = check_fixture;
+
+TEST_F(check_values, IntegersLieInTheirRangeWithTheSignTheRangeAllows) {
+    define("struct M { int<1..100> a; int<-5..5> b [?]; int<0..4294967295> c [?]; };");
+    EXPECT_EQ(check("a=1"), "");
+    EXPECT_EQ(check("a = 100 b=-5 c=4294967295"), "");
+    EXPECT_EQ(check("a=101"), "1:3 a: expected an integer from 1 to 100, found \"101\"");
+    EXPECT_EQ(check("a=0"), "1:3 a: expected an integer from 1 to 100, found \"0\"");
+    EXPECT_EQ(check("a=-1"), "1:3 a: expected an integer from 1 to 100, found \"-1\"");
+    EXPECT_EQ(check("a=1 b=-6"), "1:7 b: expected an integer from -5 to 5, found \"-6\"");
+    EXPECT_EQ(check("a=9999999999999999999999"),
+              "1:3 a: expected an integer from 1 to 100, found \"9999999999999999999999\"");
+    EXPECT_EQ(check("a=1 c=-3"), "1:7 c: expected an integer from 0 to 4294967295, found \"-3\"");
+}
+
+TEST_F(check_values, TextsCountCharactersAndEscapes) {
+    define(
+        "struct M { ascii<2..3> a; unicode<1> u [?]; unquoted-ascii<4> q [?];"
+        " embedded<2..4> e [?]; };");
+    EXPECT_EQ(check("a='ab'"), "");
+    EXPECT_EQ(check("a='\\'\\\\'"), "");  // two escapes are two characters
+    EXPECT_EQ(check("a='a'"), "1:3 a: expected a text of 2 to 3 characters, found 1");
+    EXPECT_EQ(check("a='abcd'"), "1:3 a: expected a text of 2 to 3 characters, found 4");
+    EXPECT_EQ(check("a='a\\b'"), "1:5 a: expected \\\\ or \\', found \"\\\\b\"");
+    EXPECT_EQ(check("a='ab\xC3\xA9'"),
+              "1:6 a: expected an ASCII character or \"'\", found byte 0xC3");
+    EXPECT_EQ(check("a='ab"), "1:6 a: expected \"'\", found end of message");
+    // One code point in two bytes; invalid UTF-8 is found at its byte.
+    EXPECT_EQ(check("a='ab' u=\"\xC3\xA9\""), "");
+    EXPECT_EQ(check("a='ab' u=\"\\\"\""), "");
+    EXPECT_EQ(check("a='ab' u=\"\xC3\xA9\xC3\xA9\""),
+              "1:10 u: expected a text of 1 character, found 2");
+    EXPECT_EQ(check("a='ab' u=\"\xC0\x80\""),
+              "1:11 u: expected a UTF-8 character or '\"', found byte 0xC0");
+    EXPECT_EQ(check("a='ab' u=\"\xED\xA0\x80\""),
+              "1:12 u: expected a UTF-8 continuation byte, found byte 0xA0");
+    EXPECT_EQ(check(std::string("a='ab' u=\"\0\"", 12)), "");
+    EXPECT_EQ(check("a='ab' q=abcd"), "");
+    EXPECT_EQ(check("a='ab' q=abcde"), "1:10 q: expected a text of 4 characters, found 5");
+    EXPECT_EQ(check("a='ab' e=(ab)"), "");
+    // Spaces at the ends may be white space or text.
+    EXPECT_EQ(check("a='ab' e=(  a  )"), "");
+    EXPECT_EQ(check("a='ab' e=(abcde)"),
+              "1:10 e: expected a text in (...) of 2 to 4 characters, found 5");
+    EXPECT_EQ(check("a='ab' e=(a\tb)"),
+              "1:12 e: expected a visible ASCII character or \")\", found \"\\x09\"");
+}
+
+TEST_F(check_values, BytesAreCountedDecodedWithTheirPaddingChecked) {
+    define("struct M { bytes<1..3> b; bytes s [?]; bytes<0> z [?]; };");
+    EXPECT_EQ(check("b=[QQ==]"), "");
+    EXPECT_EQ(check("b=[QUJD]"), "");
+    EXPECT_EQ(check("b=[QUJDRA==]"), "1:3 b: expected 1 to 3 bytes of Base64 data, found 4");
+    EXPECT_EQ(check("b=[QR==]"),
+              "1:4 b: expected Base64 padding after bits that are zero, found \"QR==\"");
+    EXPECT_EQ(check("b=[QQ=]"),
+              "1:4 b: expected a group of four Base64 characters, found \"QQ=]\"");
+    EXPECT_EQ(check("b=[]"), "1:3 b: expected 1 to 3 bytes of Base64 data, found 0");
+    // Without a size: "^" and any number of lines, each up to 19 groups.
+    EXPECT_EQ(check("b=[QQ==] s=[^]"), "");
+    EXPECT_EQ(check("b=[QQ==] s=[^QQ==QQ==]"), "");
+    EXPECT_EQ(check("b=[QQ==] s=[QQ==]"), "1:13 s: expected \"^\", found \"QQ\"");
+    EXPECT_EQ(check("b=[QQ==] z=[]"), "");
+    // Two padded groups make two lines, where the size allows one.
+    EXPECT_EQ(check("b=[QQ==QQ==]"),
+              "1:3 b: expected Base64 data in 1 line of 19 groups (a padded group ends its line), "
+              "found 2 or more");
+}
+
+TEST_F(check_values, DatesExistAndTimesStayOnTheClock) {
+    define("struct M { date d; time t [?]; };");
+    EXPECT_EQ(check("d=2024-02-29 t=23:59:60"), "");
+    EXPECT_EQ(check("d=2023-02-29"), "1:3 d: expected a date that exists, found \"2023-02-29\"");
+    EXPECT_EQ(check("d=1900-02-29"), "1:3 d: expected a date that exists, found \"1900-02-29\"");
+    EXPECT_EQ(check("d=2000-02-29"), "");
+    EXPECT_EQ(check("d=2024-13-01"), "1:3 d: expected a date that exists, found \"2024-13-01\"");
+    EXPECT_EQ(check("d=2024-04-31"), "1:3 d: expected a date that exists, found \"2024-04-31\"");
+    EXPECT_EQ(check("d=2024-4-30"), "1:3 d: expected a date (YYYY-MM-DD), found \"2024-4-30\"");
+    EXPECT_EQ(check("d=2024-01-01 t=24:00:00"),
+              "1:16 t: expected a time from 00:00:00 to 23:59:60, found \"24:00:00\"");
+    EXPECT_EQ(check("d=2024-01-01 t=12:60:00"),
+              "1:16 t: expected a time from 00:00:00 to 23:59:60, found \"12:60:00\"");
+}
+
+TEST_F(check_values, AddressesAndObjectIdentifiers) {
+    define("struct M { ipv4 a; ipv6 b [?]; oid o [?]; };");
+    EXPECT_EQ(check("a=255.0.10.1"), "");
+    EXPECT_EQ(check("a=256.0.0.1"),
+              "1:3 a: expected an IPv4 address of octets from 0 to 255, found \"256.0.0.1\"");
+    EXPECT_EQ(check("a=1.2.3"), "1:3 a: expected an IPv4 address, found \"1.2.3\"");
+    EXPECT_EQ(check("a=1.2.3.4 b=::"), "");
+    EXPECT_EQ(check("a=1.2.3.4 b=fe80::1"), "");
+    EXPECT_EQ(check("a=1.2.3.4 b=1:2:3:4:5:6:7:8"), "");
+    EXPECT_EQ(check("a=1.2.3.4 b=1:2:3:4:5:6:7"),
+              "1:13 b: expected an IPv6 address of eight groups, found \"1:2:3:4:5:6:7\"");
+    EXPECT_EQ(check("a=1.2.3.4 b=1::2::3"),
+              "1:13 b: expected an IPv6 address with one \"::\" at most, found \"1::2::3\"");
+    EXPECT_EQ(check("a=1.2.3.4 b=1:2:3:4::5:6:7:8"),
+              "1:13 b: expected at most seven groups beside \"::\", found \"1:2:3:4::5:6:7:8\"");
+    EXPECT_EQ(check("a=1.2.3.4 b=12345::"),
+              "1:13 b: expected an IPv6 address of groups of 1 to 4 digits, found \"12345::\"");
+    EXPECT_EQ(check("a=1.2.3.4 o=1~3~6~1"), "");
+    EXPECT_EQ(check("a=1.2.3.4 o=3~1"),
+              "1:13 o: expected an object identifier whose first arc is 0, 1 or 2, found \"3~1\"");
+    EXPECT_EQ(check("a=1.2.3.4 o=1~40"),
+              "1:13 o: expected a second arc from 0 to 39 under arc 0 or 1, found \"1~40\"");
+    EXPECT_EQ(check("a=1.2.3.4 o=2~40"), "");
+    EXPECT_EQ(check("a=1.2.3.4 o=1"),
+              "1:13 o: expected an object identifier of two arcs or more, found \"1\"");
+}
+
+TEST_F(check_values, BooleansFloatsAndConstantsCompareAsTheGrammarDoes) {
+    define("struct M { bool b; float<double> f [?]; const<EUR> c [?]; };");
+    EXPECT_EQ(check("b=true f=-1.5e+3 c=eur"), "");
+    EXPECT_EQ(check("b=T f=+7"), "");
+    EXPECT_EQ(check("b=yes"), "1:3 b: expected True or False, found \"yes\"");
+    EXPECT_EQ(check("b=F f=.5"), "1:7 f: expected a number, found \".5\"");
+    EXPECT_EQ(check("b=F c=USD"), "1:7 c: expected \"EUR\", found \"USD\"");
+}
+
+using check_structure = check_fixture;
+
+TEST_F(check_structure, MembersInOrderWithWhiteSpaceCommentsAndExtensions) {
+    define(
+        "struct M { int<0..9> a; bool b [?]; Inner in [?]; };\n"
+        "struct Inner { int<0..9> x; };");
+    EXPECT_EQ(check("a=1"), "");
+    EXPECT_EQ(check("  /* c */ a = 1 // line\n b=T\r\n"), "");
+    EXPECT_EQ(check("A=1 B=t"), "");  // tags compare without regard to case
+    EXPECT_EQ(check("a=1 in={x=2}"), "");
+    EXPECT_EQ(check("a=1 in = { x = 2 ext=(p q,r) } more='x'"), "");
+    EXPECT_EQ(check("b=T"), "1:1 : expected \"a\", found \"b\"");
+    EXPECT_EQ(check("a=1 in={y=2}"), "1:9 in: expected \"x\", found \"y\"");
+    EXPECT_EQ(check("a=1 in={x=2"),
+              "1:12 in: expected an extension parameter or \"}\", found end of message");
+    EXPECT_EQ(check("a=1 in={x=2} }"),
+              "1:14 : expected an extension parameter or end of message, found \"}\"");
+    // An unterminated comment is no white space: "/*" is the first word of
+    // an extension parameter.
+    EXPECT_EQ(check("a=1 /* open"), "");
+    EXPECT_EQ(check("a=1 b=/* c */T"), "");
+    EXPECT_EQ(check("a=1 b=/* open"), "1:7 b: expected True or False, found \"/*\"");
+    EXPECT_EQ(check("a=1 b=// no line end"), "1:7 b: expected True or False, found \"//\"");
+    // Extension parameters are separated by white space.
+    EXPECT_EQ(check("a=1 x='1''2'"),
+              "1:10 : expected white space or end of message, found \"'2'\"");
+}
+
+TEST_F(check_structure, CardinalitiesAreExactAndPathsIndexTheValues) {
+    define("struct M { Line items [2..3]; };\nstruct Line { int<1..100> qty; };");
+    EXPECT_EQ(check("items={qty=1},{qty=2}"), "");
+    EXPECT_EQ(check("items={qty=1}, {qty=2} ,{qty=3}"), "");
+    EXPECT_EQ(check("items={qty=1}"),
+              "1:14 items[0]: expected \",\" and another value of items (2 at least), found end "
+              "of message");
+    EXPECT_EQ(check("items={qty=1},{qty=2},{qty=3},{qty=4}"),
+              "1:30 items[2]: expected 3 values of items at most, found \",\"");
+    EXPECT_EQ(check("items={qty=1},\n{qty=0}"),
+              "2:6 items[1].qty: expected an integer from 1 to 100, found \"0\"");
+}
+
+TEST_F(check_structure, UnionsTakeOneAlternativeOrAnExtension) {
+    define("union U { int<0..99> code as ?; P p; bool flag; };\nstruct P { int<0..9> x; };");
+    EXPECT_EQ(check("{42}"), "");  // a ranged untagged integer stands in braces
+    EXPECT_EQ(check("p={x=1}"), "");
+    EXPECT_EQ(check(" flag = F "), "");
+    EXPECT_EQ(check("other=1"), "");  // an extension parameter
+    EXPECT_EQ(check("{100}"), "1:2 code: expected an integer from 0 to 99, found \"100\"");
+    EXPECT_EQ(check("p={x=1} flag=T"), "1:9 : expected end of message, found \"flag\"");
+    EXPECT_EQ(check("}"),
+              "1:1 : expected \"{\", \"p\", \"flag\" or an extension parameter, found \"}\"");
+}
+
+TEST_F(check_structure, CombinationsAndUntaggedMembers) {
+    define(
+        "struct M { C c as ?; int<0..999> n [?] as ?; bool t [?]; };\n"
+        "combi C { int<0..99> a; const<X> k; unquoted-ascii<2> u; };");
+    EXPECT_EQ(check("07Xab"), "");
+    EXPECT_EQ(check("7xab 12 t=T"), "");
+    EXPECT_EQ(check("07Yab"), "1:3 c.k: expected \"X\", found \"Yab\"");
+    EXPECT_EQ(check("07Xa"), "1:4 c.u: expected a text of 2 characters, found 1");
+    EXPECT_EQ(check("07Xab 1000"), "1:7 n: expected an integer from 0 to 999, found \"1000\"");
+}
+
+TEST_F(check_structure, VersionBracketMembersAndVoidTags) {
+    define("struct M { int<0..9> a; [ void ok; int<0..9> b; ] };");
+    EXPECT_EQ(check("a=1"), "");
+    EXPECT_EQ(check("a=1 ok b=2"), "");
+    EXPECT_EQ(check("a=1 ok"), "");
+    EXPECT_EQ(check("a=1 b=2"), "");
+    // "ok=1" is no void member: the extension parameter ok=1 follows.
+    EXPECT_EQ(check("a=1 ok=1"), "");
+    EXPECT_EQ(check("a=1 b=2 ok"), "");  // ok as an extension parameter
+}
+
+TEST_F(check_structure, TypeNamesAMessageOfAnotherDefinition) {
+    read_source_text(*run, "t.pvx", "pavex module a;\nstruct R { int<0..9> r; };\n", nullptr);
+    read_source_text(*run, "u.pvx", "pavex module b;\nstruct S { bool s; };\n", nullptr);
+    ASSERT_EQ(post_parse(*run), 1);
+    EXPECT_EQ(check("r=1"), "");
+    EXPECT_EQ(check("s=T", "S"), "");
+    EXPECT_EQ(check("s=T", "b::S"), "");
+    EXPECT_EQ(check("s=T", "a::S"), "no such type");
+    EXPECT_EQ(check("{s=T}", "S"), "1:1 : expected \"s\", found \"{s\"");
+}
+
+TEST_F(check_structure, HostileBytesAreReportedNeverRead) {
+    define("struct M { unicode u; };");
+    EXPECT_EQ(check(""), "1:1 : expected \"u\", found end of message");
+    EXPECT_EQ(check(std::string("\0", 1)), "1:1 : expected \"u\", found byte 0x00");
+    EXPECT_EQ(check("u=\"\xFF\""), "1:4 u: expected a UTF-8 character or '\"', found byte 0xFF");
+    EXPECT_EQ(check("u=\"\xF0\x9F"),
+              "1:6 u: expected a UTF-8 continuation byte, found end of message");
+    EXPECT_EQ(check("u=\"\"\n\n   x=}"), "3:6 : expected an extension value, found \"}\"");
+    std::string many_comments;
+    for (int i = 0; i < 100000; ++i) many_comments += "/*";
+    EXPECT_EQ(check("u=\"\" x=" + many_comments).substr(0, 4), "");  // in a word, linear
+}
+
+TEST_F(check_structure, DeepAndLongMessagesOnASmallStack) {
+    define("struct N { N n [?]; int<0..9> v [?]; };\nstruct L { int<0..9> v [*]; };");
+    constexpr int depth = 200000;
+    std::string deep;
+    for (int i = 0; i < depth; ++i) deep += "n={";
+    deep += "v=1";
+    for (int i = 0; i < depth; ++i) deep += "}";
+    std::string items = "v=1";
+    for (int i = 0; i < 1000000; ++i) items += ",2";
+    std::string deep_result = "x", long_result = "x", bad_result;
+    on_small_stack([&] {
+        deep_result = check(deep);
+        long_result = check(items, "L");
+        bad_result = check(items + ",10", "L");
+    });
+    EXPECT_EQ(deep_result, "");
+    EXPECT_EQ(long_result, "");
+    EXPECT_EQ(bad_result, "1:2000005 v[1000001]: expected an integer from 0 to 9, found \"10\"");
+}
+
+}  // namespace
+}  // namespace qrv
