@@ -135,9 +135,11 @@ private:
                 if (o.never() || kind == ET_COMBINED) continue;
                 const std::uint64_t times =
                     kind == ET_UNION ? std::max<std::uint64_t>(o.min, 1) : o.min;
+                // Optional bodies too have their chains' costs: the writer
+                // asks for them before it lets such a member stand.
+                const std::uint32_t child = has_members(*m) ? node_of(*m, stack) : 0;
                 if (times == 0) continue;
                 if (has_members(*m)) {
-                    const std::uint32_t child = node_of(*m, stack);
                     uses_.push_back({child, at, times});
                     if (kind == ET_STRUCT) ++nodes_[at].pending;
                 } else if (kind == ET_STRUCT) {
