@@ -1,6 +1,8 @@
 #include "app/options.h"
 
+#include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 namespace qrv {
@@ -29,6 +31,26 @@ void set_error_format(command_line& cl, std::string_view value) {
     }
 }
 
+// A seed is a decimal number of at most 64 bits.
+void set_seed(command_line& cl, std::string_view value) {
+    std::uint64_t seed = 0;
+    bool ok = !value.empty() && value.size() <= 20;
+    for (char c : value) {
+        const auto digit = static_cast<unsigned>(c - '0');
+        if (!ok || digit > 9 || seed > (UINT64_MAX - digit) / 10) {
+            ok = false;
+            break;
+        }
+        seed = seed * 10 + digit;
+    }
+    if (!ok) {
+        cl.problems.push_back("Seed is not a number of 0 to 18446744073709551615: " +
+                              std::string(value));
+        return;
+    }
+    cl.options.seed = seed;
+}
+
 const long_option long_options[] = {
     {"help", nullptr, "Print out this help information with the long options.",
      [](command_line& cl, std::string_view) { cl.action = run_action::help; }},
@@ -46,8 +68,12 @@ const long_option long_options[] = {
      set_error_format},
     {"check", "file", "Check the message in <file> instead of writing a grammar (repeatable).",
      [](command_line& cl, std::string_view v) { cl.options.check_files.emplace_back(v); }},
-    {"type", "name", "The definition checked messages are of: Name or module::Name.",
+    {"type", "name", "The definition checked or example messages are of: Name or module::Name.",
      [](command_line& cl, std::string_view v) { cl.options.message_type = v; }},
+    {"example", "file", "Write an example message into <file> instead of a grammar.",
+     [](command_line& cl, std::string_view v) { cl.options.example = v; }},
+    {"seed", "n", "Seed of the example generator (0 by default); the same seed, the same message.",
+     set_seed},
 };
 
 const long_option* find_long_option(std::string_view name) {

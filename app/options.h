@@ -3,6 +3,7 @@
 // run that they give.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -22,6 +23,10 @@ struct run_options {
     // Message files to check instead of writing a grammar, in order.
     std::vector<std::string> check_files;
     std::string message_type;  // the definition they are messages of; empty: the root
+    // The file to write an example message of message_type into instead of
+    // a grammar, and the generator's seed.
+    std::string example;
+    std::uint64_t seed = 0;
 };
 
 // What the command line asks for.

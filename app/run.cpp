@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "abnf/abnf.h"
+#include "abnf/strict.h"
 #include "app/options.h"
 #include "app/run_steps.h"
 #include "check/check.h"
 #include "depfile/depfile.h"
+#include "example/example.h"
 #include "frontend/source.h"
 #include "postparse/post_parse.h"
 #include "qrvutil/atomic_file.h"
@@ -134,6 +136,43 @@ std::vector<std::string> prerequisites(const run_context& run) {
     return files;
 }
 
+// The example step: the strict checks (an example is a sentence of the
+// strict grammar, which exists only when they pass), the definition, then
+// the message, written whole or not at all.
+int write_example_file(run_context& run, const run_options& options, bool* written) {
+    if (check_strict_grammar(run) > 0) {
+        error_note(run, "error: The definitions fail the strict checks: no example written\n");
+        return 1;
+    }
+    const element* definition = run.elements;
+    if (!options.message_type.empty()) {
+        definition = find_message_type(run, options.message_type);
+        if (definition == nullptr) {
+            error_note(run, "error: No top-level definition named %s\n",
+                       options.message_type.c_str());
+            return 1;
+        }
+    }
+    const char* path = options.example.c_str();
+    atomic_file file;
+    if (!file.open(path)) {
+        error_note(run, "error: Unable to create file: %s\n", path);
+        return 1;
+    }
+    if (!write_example(*definition, options.seed, file.stream())) {
+        // The strict checks find every such definition; this is the guard.
+        file.abandon();
+        report(run, SEV_ERROR, "%s has no finite message", definition->name.c_str());
+        return 1;
+    }
+    if (!file.commit()) {
+        error_note(run, "error: Unable to write file: %s\n", path);
+        return 1;
+    }
+    *written = true;
+    return 0;
+}
+
 }  // namespace
 
 bool print_usage(run_context& run, const char* file_name) {
@@ -151,12 +190,21 @@ int run(run_context& run, const run_options& options, int remaining, char** curs
     // Every file is known from the command line: the output is checked
     // against them before anything is read or written.
     std::vector<bool> again;
+    const bool example = !options.example.empty();
     const char* output = list_inputs(run, remaining, cursor, again);
     const bool checking = !options.check_files.empty();
-    if (checking && output != nullptr) {
-        error_note(run, "error: No output file is taken with --check: %s\n", output);
+    if (checking && example) {
+        error_note(run, "error: --check and --example do not go together\n");
         return 1;
     }
+    if ((checking || example) && output != nullptr) {
+        // The messages are the run's only files: a grammar file name here
+        // is a slip, and nothing is written over it.
+        error_note(run, "error: No output file is taken with --%s: %s\n",
+                   checking ? "check" : "example", output);
+        return 1;
+    }
+    if (example) output = options.example.c_str();
     if (output != nullptr && !output_is_safe(run, output)) return 1;
     if (output != nullptr && !options.depfile.empty() &&
         !output_is_safe(run, options.depfile.c_str())) {
@@ -193,10 +241,14 @@ int run(run_context& run, const run_options& options, int remaining, char** curs
             error_note(run, "error: Warnings are treated as errors: no output file written\n");
         } else {
             bool written = false;
-            status = write_output(run, remaining, cursor, &written);
+            if (example) {
+                status = write_example_file(run, options, &written);
+            } else {
+                status = write_output(run, remaining, cursor, &written);
+            }
             // After a successful write, the rule of the output file.
             if (written && !options.depfile.empty() &&
-                !write_depfile(run, options.depfile.c_str(), cursor[0], prerequisites(run))) {
+                !write_depfile(run, options.depfile.c_str(), output, prerequisites(run))) {
                 status = 1;
             }
         }
@@ -254,7 +306,8 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) 
             } else if (cl.action == run_action::help) {
                 print_usage(rc, nullptr);
                 write_long_options_help(console);
-            } else if (cl.remaining < (cl.options.check_files.empty() ? 2 : 1)) {
+            } else if (cl.remaining <
+                       (cl.options.check_files.empty() && cl.options.example.empty() ? 2 : 1)) {
                 error_note(rc, "Insufficient arguments\n");
                 print_usage(rc, nullptr);
             } else {

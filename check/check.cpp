@@ -230,13 +230,29 @@ private:
         return true;
     }
 
+    // In a union value, a comma goes on with the alternative's own values
+    // when it may take another and the bytes after the comma begin one.
+    bool continues_alternative(const element& m, const occurrences& occ, std::uint64_t count) {
+        if (!occ.allows(count)) return false;
+        const std::size_t back = s_.pos;
+        ++s_.pos;
+        s_.skip_ows();
+        const bool more = begins(m);
+        s_.pos = back;
+        return more;
+    }
+
     // After a value of the current member: a comma and the next value, or
     // the end of the member.
     bool after_value(frame& f) {
         const element& m = *f.current;
         const occurrences occ = occurrences_of(m);
         s_.skip_ows();
-        if (s_.peek() == ',') {
+        if (s_.peek() == ',' && f.owner->kind == ET_UNION && !f.braced && !f.root &&
+            !continues_alternative(m, occ, f.count)) {
+            // The comma separates values of a list of union values around
+            // this one: the alternative ends here.
+        } else if (s_.peek() == ',') {
             if (!occ.allows(f.count)) {
                 const std::string most =
                     occ.max == 1 ? "one value" : std::to_string(occ.max) + " values";

@@ -181,6 +181,10 @@ public:
         return chain->id < values_.size() && values_[chain->id] != absent ? &values_[chain->id]
                                                                           : nullptr;
     }
+    const std::int32_t* find(const element* chain) const {
+        return chain->id < values_.size() && values_[chain->id] != absent ? &values_[chain->id]
+                                                                          : nullptr;
+    }
     // Stores `value` for `chain` unless it has a value; true when stored.
     bool insert(const element* chain, std::int32_t value) {
         if (chain->id >= values_.size()) grow(chain->id);

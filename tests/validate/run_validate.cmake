@@ -1,5 +1,6 @@
 # Runs the independent ABNF validation (cmake -P script).
-# Variables: SOURCE_DIR, BINARY, SCRATCH.
+# Variables: SOURCE_DIR, BINARY, SCRATCH; MODE=agreement runs the agreement
+# of examples, checker and strict grammar (agreement.mjs) instead.
 # Without node or without the installed npm packages the test is skipped,
 # except under CI (CI=true), where that is a failure.
 
@@ -17,6 +18,16 @@ if(missing)
     message(FATAL_ERROR "ABNF validation cannot run: ${missing}")
   endif()
   message("SKIPPED: ${missing}")
+  return()
+endif()
+
+if(MODE STREQUAL "agreement")
+  execute_process(
+    COMMAND "${NODE}" "${here}/agreement.mjs" --binary "${BINARY}" --work "${SCRATCH}"
+    RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "examples, checker and strict grammar disagree (${status})")
+  endif()
   return()
 endif()
 
