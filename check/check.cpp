@@ -231,15 +231,32 @@ private:
     }
 
     // In a union value, a comma goes on with the alternative's own values
-    // when it may take another and the bytes after the comma begin one.
-    bool continues_alternative(const element& m, const occurrences& occ, std::uint64_t count) {
+    // when it may take another and the bytes after the comma begin one,
+    // unless the list around the union value may take another value and a
+    // tagged alternative of the union fits there: as in a structure, a
+    // matching tag decides. (A void alternative's values are empty, so
+    // every comma could be one of its own.)
+    bool continues_alternative(const element& u, const element& m, const occurrences& occ,
+                               std::uint64_t count) {
         if (!occ.allows(count)) return false;
         const std::size_t back = s_.pos;
         ++s_.pos;
         s_.skip_ows();
-        const bool more = begins(m);
+        bool more = begins(m);
+        if (more && outer_list_goes_on()) {
+            for (const element* a = u.children; more && a != nullptr; a = a->next) {
+                if (!occurrences_of(*a).never() && tagged_in(u, *a) && fits(u, *a)) more = false;
+            }
+        }
         s_.pos = back;
         return more;
+    }
+
+    // The member whose value the top frame reads may take another value.
+    bool outer_list_goes_on() const {
+        if (stack_.size() < 2) return false;
+        const frame& outer = stack_[stack_.size() - 2];
+        return outer.current != nullptr && occurrences_of(*outer.current).allows(outer.count);
     }
 
     // After a value of the current member: a comma and the next value, or
@@ -249,7 +266,7 @@ private:
         const occurrences occ = occurrences_of(m);
         s_.skip_ows();
         if (s_.peek() == ',' && f.owner->kind == ET_UNION && !f.braced && !f.root &&
-            !continues_alternative(m, occ, f.count)) {
+            !continues_alternative(*f.owner, m, occ, f.count)) {
             // The comma separates values of a list of union values around
             // this one: the alternative ends here.
         } else if (s_.peek() == ',') {

@@ -238,6 +238,34 @@ TEST_F(check_structure, UnionsTakeOneAlternativeOrAnExtension) {
               "1:1 : expected \"{\", \"p\", \"flag\" or an extension parameter, found \"}\"");
 }
 
+// In a list of union values, a comma after a repeated alternative's value
+// goes on with that alternative unless a tagged alternative follows it.
+TEST_F(check_structure, ListsOfUnionValuesWhoseAlternativesRepeat) {
+    define(
+        "struct M { union L [3..*] { struct s [+] { int<0..9> u as ?; }; bool n [0];\n"
+        "  void v [2..*]; unquoted-ascii w [+]; }; int<0..9> z [?]; };");
+    EXPECT_EQ(check("L = s = {0}, {0}, v,,, v,, v,,"), "");
+    EXPECT_EQ(check("L = v,, v,, w = a, b, v,"), "");
+    EXPECT_EQ(check("L = v,,, v,, v,, z=1"), "");
+    EXPECT_EQ(
+        check("L = v,, v,"),
+        "1:11 L[1]: expected \",\" and another value of L (3 at least), found end of message");
+    EXPECT_EQ(check("L = v, v,, v,,"),
+              "1:6 L[0].v[0]: expected \",\" and another value of v (2 at least), found \",\"");
+}
+
+TEST_F(check_structure, ATagDecidesOnlyWhereTheOuterListMayGoOn) {
+    // S stands once: after e's first value the comma is e's own, though
+    // S's alternative m0 has the tag that follows it; where S repeats,
+    // the tag decides.
+    define(
+        "struct M { union S { ipv4 m0 [*]; N e [+]; }; union R [2] { ipv4 m0 [*]; N e [+]; }; };\n"
+        "union N { bool m0 [0..1]; bool f; };");
+    EXPECT_EQ(check("S = e = m0 = T, m0 = F, f = T R = e = f = T, m0 = 1.2.3.4"), "");
+    EXPECT_EQ(check("S = e = f = T R = e = m0 = T, m0 = F"),
+              "1:36 R[1].m0[0]: expected an IPv4 address, found \"\"");
+}
+
 TEST_F(check_structure, CombinationsAndUntaggedMembers) {
     define(
         "struct M { C c as ?; int<0..999> n [?] as ?; bool t [?]; };\n"
