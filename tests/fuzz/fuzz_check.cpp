@@ -2,7 +2,10 @@
 // at "\0\n"; when the definitions pass post-parse and the strict checks,
 // the message is checked against the root and the next few definitions.
 // Whatever the bytes, the checker reports and never reads outside them; a
-// valid message must also be valid with white space around it.
+// valid message must also be valid with white space and a comment before it
+// and blanks after it. Nothing after it may hold "*/" or a line end: those
+// would end a "/*" or "//" that the message leaves open (and so reads as a
+// value), and turn the rest of the message into a comment.
 #include <cstdlib>
 #include <new>
 #include <string>
@@ -29,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (const element* e = run->elements; e != nullptr && types < 4; e = e->next) {
                 ++types;
                 const bool valid = !check_message(*e, message);
-                if (valid && check_message(*e, " \n" + message + "\t/**/ ")) std::abort();
+                if (valid && check_message(*e, " \n/**/ " + message + "\t ")) std::abort();
             }
         }
         free_model(*run);

@@ -10,7 +10,7 @@ root="$(cd "$(dirname "$0")/../.." && pwd)"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-if ((${#targets[@]} == 0)); then targets=(run directives lexer files); fi
+if ((${#targets[@]} == 0)); then targets=(run directives lexer files check); fi
 build="$root/build-fuzz"
 CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRV_FUZZ=ON \
   -DQRV_TESTS=OFF "-DQRV_SANITIZE=address;undefined" >/dev/null
