@@ -55,6 +55,9 @@ int resolve_reference(run_context& run, module_record* module, element* e) {
         e->max = t->max;
         e->min_negative = t->min_negative;
         e->max_negative = t->max_negative;
+        // A const's text is its value: without it the member would match
+        // only the empty text.
+        e->const_value = t->const_value;
         e->children = t->children;
         e->module = t->module;
         merge_cardinality(run, t, e);
