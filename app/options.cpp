@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "qrvutil/read_file.h"
+
 namespace qrv {
 
 namespace {
@@ -83,19 +85,6 @@ const long_option* find_long_option(std::string_view name) {
     return nullptr;
 }
 
-// Reads a whole file; false when it cannot be opened or read (a folder
-// included).
-bool read_argument_file(const char* path, std::string& out) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return false;
-    char buffer[16384];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
-    const bool ok = std::ferror(f) == 0;
-    std::fclose(f);
-    return ok;
-}
-
 // Every argument "@FILE" is replaced by the lines of FILE, one argument per
 // line. A line may hold blanks (they belong to the argument); a carriage
 // return before the line feed is dropped and empty lines are skipped. Lines
@@ -109,7 +98,7 @@ void expand_argument_files(int argc, char** argv, command_line& cl) {
             continue;
         }
         std::string data;
-        if (!read_argument_file(a + 1, data)) {
+        if (!read_whole_file(a + 1, data)) {
             cl.problems.push_back(std::string("Unable to open argument file: ") + (a + 1));
             continue;
         }

@@ -1,30 +1,13 @@
 // The check mode of a run: message files read whole and checked one after
 // another, their errors reported as counted diagnostics.
-#include <cstdio>
 #include <string>
 
 #include "abnf/strict.h"
 #include "check/check.h"
 #include "qrvutil/diagnostics.h"
+#include "qrvutil/read_file.h"
 
 namespace qrv {
-
-namespace {
-
-// Reads a whole file as bytes; false when it cannot be opened or read (a
-// folder included).
-bool read_message_file(const std::string& path, std::string& out) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
-    char buffer[16384];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
-    const bool ok = std::ferror(f) == 0;
-    std::fclose(f);
-    return ok;
-}
-
-}  // namespace
 
 int check_message_files(run_context& run, const std::vector<std::string>& files,
                         std::string_view type_name) {
@@ -49,7 +32,7 @@ int check_message_files(run_context& run, const std::vector<std::string>& files,
     std::size_t valid = 0;
     for (const std::string& path : files) {
         std::string bytes;
-        if (!read_message_file(path, bytes)) {
+        if (!read_whole_file(path.c_str(), bytes)) {
             error_note(run, "error: Unable to read message file: %s\n", path.c_str());
             continue;
         }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "qrvutil/utf8.h"
+
 namespace qrv {
 
 namespace {
@@ -364,55 +366,27 @@ bool scanner::read_quoted(int quote, std::uint64_t& count) {
         }
         if (!unicode)
             return fail(pos, "expected an ASCII character or \"'\", found " + hex_byte(c));
-        // UTF-8 as the common rules define it: no overlong forms, no
-        // surrogates, nothing above U+10FFFF.
-        int tails = 0;
-        int low = 0x80;
-        int high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            tails = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            tails = 2;
-            if (c == 0xE0) low = 0xA0;
-            if (c == 0xED) high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            tails = 3;
-            if (c == 0xF0) low = 0x90;
-            if (c == 0xF4) high = 0x8F;
-        } else {
+        const utf8_sequence u = utf8_sequence_at(in_.substr(pos));
+        if (u.length == 0 && u.bad_at == 0)
             return fail(pos, "expected a UTF-8 character or '\"', found " + hex_byte(c));
+        if (u.length == 0) {
+            const int t = peek(u.bad_at);
+            return fail(pos + u.bad_at, "expected a UTF-8 continuation byte, found " +
+                                            (t < 0 ? std::string("end of message") : hex_byte(t)));
         }
-        for (int i = 1; i <= tails; ++i) {
-            const int t = peek(static_cast<std::size_t>(i));
-            const int lo = i == 1 ? low : 0x80;
-            const int hi = i == 1 ? high : 0xBF;
-            if (t < lo || t > hi) {
-                return fail(pos + static_cast<std::size_t>(i),
-                            "expected a UTF-8 continuation byte, found " +
-                                (t < 0 ? std::string("end of message") : hex_byte(t)));
-            }
-        }
-        pos += static_cast<std::size_t>(tails) + 1;
+        pos += u.length;
     }
 }
 
-bool scanner::read_ascii(const value_form& f) {
-    const std::size_t start = pos;
-    if (peek() != '\'') return fail_expected(pos, {"a text in '...'"});
-    std::uint64_t count = 0;
-    if (!read_quoted('\'', count)) return false;
-    if (count < f.min || count > f.max) {
-        return fail(start, "expected a text of " + count_text(f.min, f.max, "character") +
-                               ", found " + std::to_string(count));
-    }
-    return true;
-}
+bool scanner::read_ascii(const value_form& f) { return read_text_in('\'', "'...'", f); }
 
-bool scanner::read_unicode(const value_form& f) {
+bool scanner::read_unicode(const value_form& f) { return read_text_in('"', "\"...\"", f); }
+
+bool scanner::read_text_in(int quote, const char* shown, const value_form& f) {
     const std::size_t start = pos;
-    if (peek() != '"') return fail_expected(pos, {"a text in \"...\""});
+    if (peek() != quote) return fail_expected(pos, {std::string("a text in ") + shown});
     std::uint64_t count = 0;
-    if (!read_quoted('"', count)) return false;
+    if (!read_quoted(quote, count)) return false;
     if (count < f.min || count > f.max) {
         return fail(start, "expected a text of " + count_text(f.min, f.max, "character") +
                                ", found " + std::to_string(count));

@@ -78,6 +78,8 @@ private:
     bool read_time();
     bool read_embedded(const value_form& f);
     bool read_boolean();
+    // A quoted text of `quote` (`shown` as an error names it) with its size.
+    bool read_text_in(int quote, const char* shown, const value_form& f);
     // A quoted text of `quote`: ASCII with the \\ and \' escapes, or UTF-8
     // with \\ and \"; counts its characters.
     bool read_quoted(int quote, std::uint64_t& count);

@@ -242,9 +242,9 @@ public:
             case value_kind::integer: integer(f, in_combination); break;
             case value_kind::floating: floating(); break;
             case value_kind::oid: oid(); break;
-            case value_kind::ascii: ascii(f); break;
+            case value_kind::ascii: quoted(f, '\'', "\\'", false); break;
             case value_kind::unquoted: unquoted(f); break;
-            case value_kind::unicode: unicode(f); break;
+            case value_kind::unicode: quoted(f, '"', "\\\"", true); break;
             case value_kind::bytes: bytes(f); break;
             case value_kind::constant: out_.put(f.text); break;
             case value_kind::ipv4: ipv4(); break;
@@ -321,46 +321,34 @@ private:
         return low + random_.below(std::max(high, low) - low + 1);
     }
 
-    void ascii(const value_form& f) {
-        out_.put('\'');
+    // A quoted text: now and then an escape (of the quote or of "\\"), a
+    // wide character (UTF-8 texts only) or a blank, otherwise a letter or
+    // digit. `escaped` is the quote's escape.
+    void quoted(const value_form& f, char quote, std::string_view escaped, bool wide) {
+        const std::uint64_t wide_below = wide ? 8 : 2;
+        const std::uint64_t blank_below = wide ? 12 : 6;
+        out_.put(quote);
         for (std::uint64_t n = length(f, 16); n > 0; --n) {
             const std::uint64_t roll = random_.below(40);
             if (roll == 0) {
-                out_.put("\\'");
+                out_.put(escaped);
             } else if (roll == 1) {
                 out_.put("\\\\");
-            } else if (roll < 6) {
+            } else if (roll < wide_below) {
+                out_.put(wide_characters[random_.below(wide_characters.size())]);
+            } else if (roll < blank_below) {
                 out_.put(' ');
             } else {
                 out_.put(alphanumeric[random_.below(alphanumeric.size())]);
             }
         }
-        out_.put('\'');
+        out_.put(quote);
     }
 
     void unquoted(const value_form& f) {
         for (std::uint64_t n = length(f, 12); n > 0; --n) {
             out_.put(alphanumeric[random_.below(alphanumeric.size())]);
         }
-    }
-
-    void unicode(const value_form& f) {
-        out_.put('"');
-        for (std::uint64_t n = length(f, 16); n > 0; --n) {
-            const std::uint64_t roll = random_.below(40);
-            if (roll == 0) {
-                out_.put("\\\"");
-            } else if (roll == 1) {
-                out_.put("\\\\");
-            } else if (roll < 8) {
-                out_.put(wide_characters[random_.below(wide_characters.size())]);
-            } else if (roll < 12) {
-                out_.put(' ');
-            } else {
-                out_.put(alphanumeric[random_.below(alphanumeric.size())]);
-            }
-        }
-        out_.put('"');
     }
 
     void embedded(const value_form& f) {

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "qrvutil/utf8.h"
+
 namespace qrv {
 
 namespace {
@@ -23,34 +25,6 @@ const char* json_severity_of(int sev) {
     }
 }
 
-// The length of the valid UTF-8 sequence at the start of `s`, or 0 when it
-// does not start with one (a stray continuation byte, an overlong form, a
-// surrogate, a code point beyond U+10FFFF, a cut sequence).
-std::size_t utf8_sequence_length(std::string_view s) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char b0 = byte(0);
-    std::size_t n = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        n = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        n = 3;
-        if (b0 == 0xE0) low = 0xA0;
-        if (b0 == 0xED) high = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        n = 4;
-        if (b0 == 0xF0) low = 0x90;
-        if (b0 == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (s.size() < n || byte(1) < low || byte(1) > high) return 0;
-    for (std::size_t i = 2; i < n; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-    }
-    return n;
-}
-
 // `s` as a JSON string with its quotes. Control characters, '"' and '\'
 // are escaped; valid UTF-8 is kept; any other byte from 0x80 up becomes
 // \u00XX (the byte read as Latin-1), so every input gives valid JSON.
@@ -60,7 +34,7 @@ void put_json_string(std::FILE* out, std::string_view s) {
     while (i < s.size()) {
         const auto c = static_cast<unsigned char>(s[i]);
         if (c >= 0x80) {
-            const std::size_t n = utf8_sequence_length(s.substr(i));
+            const std::size_t n = utf8_sequence_at(s.substr(i)).length;
             if (n > 0) {
                 std::fwrite(s.data() + i, 1, n, out);
                 i += n;

@@ -1,0 +1,18 @@
+#include "qrvutil/read_file.h"
+
+#include <cstdio>
+
+namespace qrv {
+
+bool read_whole_file(const char* path, std::string& out) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return false;
+    char buffer[16384];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
+    const bool ok = std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
+}
+
+}  // namespace qrv
