@@ -16,7 +16,9 @@ namespace qrv {
 
 namespace {
 
-enum class file_result { written, not_created, not_written };
+// not_written: the file could not be completed; stopped: a write failed
+// while the grammar was being written, so the rest was not generated.
+enum class file_result { written, not_created, not_written, stopped };
 
 constexpr const char* weekday_names[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* month_names[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -114,6 +116,11 @@ file_result write_file(run_context& run, const char* path) {
     sink_open_stream(run, writer, file.stream());
     try {
         write_text(run, tm);
+    } catch (const output_write_failed&) {
+        sink_close(run);
+        file.abandon();
+        error_note(run, "error: Unable to write output file: %s\n", path);
+        return file_result::stopped;
     } catch (...) {
         sink_close(run);
         file.abandon();
@@ -191,7 +198,9 @@ int write_output(run_context& run, int remaining, char** cursor, bool* written) 
     if (run.strict_abnf && check_strict_grammar(run) > 0) return 0;
     const file_result result = write_file(run, cursor[0]);
     if (result == file_result::not_created) return 1;
-    report_unreferenced(run);
+    // After a stopped write the reference counts cover only part of the
+    // grammar: the definitions it did not reach are not reported.
+    if (result != file_result::stopped) report_unreferenced(run);
     if (written != nullptr) *written = result == file_result::written;
     return result == file_result::written ? 0 : 1;
 }

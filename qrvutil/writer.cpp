@@ -39,7 +39,10 @@ constexpr auto classes_without_braces = make_classes(false);
 void hand_to_file(output_writer& sink, const char* bytes, std::size_t n) {
     // After a failed write the rest is dropped: the file is lost anyway.
     if (n == 0 || sink.file == nullptr || sink.failed) return;
-    if (std::fwrite(bytes, 1, n, sink.file) != n) sink.failed = true;
+    if (std::fwrite(bytes, 1, n, sink.file) != n) {
+        sink.failed = true;
+        if (!sink.closing) throw output_write_failed{};
+    }
 }
 
 void flush_buffer(output_writer& sink) {
@@ -148,6 +151,7 @@ void sink_open_stream(run_context& run, output_writer& sink, std::FILE* stream) 
     sink.memory = nullptr;
     sink.used = 0;
     sink.failed = false;
+    sink.closing = false;
     sink.crlf = false;
     sink.file = stream;
     // The sink buffers by itself; the stream passes blocks straight on.
@@ -172,7 +176,9 @@ bool sink_close(run_context& run) {
     output_writer& sink = *run.output;
     run.output = nullptr;
     if (sink.file != nullptr) {
+        sink.closing = true;
         flush_buffer(sink);
+        sink.closing = false;
         if (std::fflush(sink.file) != 0 || std::ferror(sink.file) != 0) sink.failed = true;
         sink.file = nullptr;
     }

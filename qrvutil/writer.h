@@ -26,8 +26,9 @@ struct output_writer {
     std::unique_ptr<char[]> buffer;  // bytes not yet handed to the file
     std::size_t used = 0;            // how many bytes of the buffer hold text
     bool open = false;
-    bool failed = false;  // a write to the file failed
-    bool crlf = false;    // lines written through the layout rules end in CR LF
+    bool failed = false;   // a write to the file failed
+    bool closing = false;  // set while sink_close hands on the last bytes
+    bool crlf = false;     // lines written through the layout rules end in CR LF
     // When set, `{` and `}` in the text change the indentation depth.
     bool brace_indent = true;
     std::int32_t depth = 0;      // indentation depth
@@ -37,6 +38,10 @@ struct output_writer {
 
 // Thrown when text written to memory would pass the sink's memory_limit.
 struct output_limit_reached {};
+// Thrown by the first write to the file that fails while text is still
+// being written: nothing after it could reach the file, so the writing
+// stops there (sink_close reports the failure instead of throwing).
+struct output_write_failed {};
 
 void emit(run_context& run, const char* format, ...) QRV_PRINTF(2, 3);
 // Writes a text through the same layout rules, without formatting.

@@ -160,10 +160,14 @@ TEST_F(sink_fixture, a_full_device_fails_at_the_latest_on_close) {
     emit_text(run, "small text that stays in the buffer until the close\n");
     EXPECT_FALSE(sink_close(run));
 
-    // Failing on a block write well before the close is caught as well.
+    // A block write that fails well before the close stops the writing at
+    // once: nothing after it could reach the file.
     ASSERT_TRUE(file.open("/dev/full"));
     sink_open_stream(run, writer, file.stream());
-    for (int i = 0; i < 10000; ++i) emit_text(run, "0123456789abcdef\n");
+    int lines = 0;
+    EXPECT_THROW(for (; lines < 10000; ++lines) emit_text(run, "0123456789abcdef\n"),
+                 output_write_failed);
+    EXPECT_LT(lines, 4000);  // about one 64 KB block
     EXPECT_TRUE(writer.failed);
     EXPECT_FALSE(sink_close(run));
 }
