@@ -157,23 +157,31 @@ void name_index::grow() {
 }
 
 void name_index::insert(const void* list, const void* entry, std::uint32_t hash,
-                        std::size_t length) {
+                        std::string_view name) {
     if (2 * (used_ + 1) > slots_.size()) grow();
     std::size_t i = home(list, hash);
     while (slots_[i].entry != nullptr) i = (i + 1) & mask_;
-    slots_[i] = slot{list, entry, hash, static_cast<std::uint32_t>(length)};
+    slot& s = slots_[i];
+    s.list = list;
+    s.entry = entry;
+    s.hash = hash;
+    s.length = static_cast<std::uint32_t>(name.size());
+    std::memcpy(s.head, name.data(), name.size() < inline_chars ? name.size() : inline_chars);
     ++used_;
 }
 
 template <class T>
 const T* name_index::probe(const T* list, std::string_view name, std::uint32_t hash) const {
     if (slots_.empty()) return nullptr;
+    const std::size_t head = name.size() < inline_chars ? name.size() : inline_chars;
     for (std::size_t i = home(list, hash);; i = (i + 1) & mask_) {
         const slot& s = slots_[i];
         if (s.entry == nullptr) return nullptr;
         if (s.hash != hash || s.list != list || s.length != name.size()) continue;
+        if (std::memcmp(s.head, name.data(), head) != 0) continue;
         const T* entry = static_cast<const T*>(s.entry);
-        if (name_of(entry) == name) return entry;
+        // A longer name is told apart by the rest of its characters.
+        if (name.size() <= inline_chars || name_of(entry) == name) return entry;
     }
 }
 
@@ -189,7 +197,7 @@ void name_index::take_in(const T* list) {
     for (; e != nullptr; e = e->next) {
         const std::string_view name = name_of(e);
         const auto hash = static_cast<std::uint32_t>(hash_name(name));
-        if (probe(list, name, hash) == nullptr) insert(list, e, hash, name.size());
+        if (probe(list, name, hash) == nullptr) insert(list, e, hash, name);
         last = e;
     }
     *recent_last_ = last;

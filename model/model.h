@@ -229,11 +229,16 @@ public:
     void clear();
 
 private:
+    // A slot holds what a probe compares, so that a probe reads no element
+    // and no text: the hash, the length and, for names of up to
+    // `inline_chars` characters (nearly all), the characters themselves.
+    static constexpr std::size_t inline_chars = 16;
     struct slot {
         const void* list = nullptr;   // the chain or list the entry belongs to
         const void* entry = nullptr;  // the element, module or alias entry; null: free
         std::uint32_t hash = 0;
         std::uint32_t length = 0;
+        char head[inline_chars] = {};  // the name's first characters, NUL-padded
     };
     template <class T>
     const T* find_in(const T* list, std::string_view name);
@@ -241,7 +246,7 @@ private:
     void take_in(const T* list);
     template <class T>
     const T* probe(const T* list, std::string_view name, std::uint32_t hash) const;
-    void insert(const void* list, const void* entry, std::uint32_t hash, std::size_t length);
+    void insert(const void* list, const void* entry, std::uint32_t hash, std::string_view name);
     std::size_t home(const void* list, std::uint32_t hash) const;
     void grow();
 

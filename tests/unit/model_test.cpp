@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace qrv {
 namespace {
 
@@ -73,6 +75,29 @@ TEST_F(model_fixture, find_element_by_dotted_path) {
     EXPECT_EQ(find_element(run, module, "Msg..hdr"), nullptr);
     EXPECT_EQ(find_element(run, module, ".Msg"), nullptr);
     EXPECT_EQ(find_element(run, nullptr, "Msg"), nullptr);
+}
+
+// The index keeps the first characters of a name in its slot: names that
+// share those characters, differ only in length, or pass them must still
+// be told apart, and the first element of a name stays the answer.
+TEST_F(model_fixture, index_tells_apart_names_past_the_kept_characters) {
+    const std::string head(16, 'h');
+    element* exact = add(&module->elements, head.c_str());
+    element* longer_a = add(&module->elements, (head + "a").c_str());
+    element* longer_b = add(&module->elements, (head + "b").c_str());
+    element* shorter = add(&module->elements, head.substr(0, 15).c_str());
+    add(&module->elements, (head + "a").c_str());  // a second of a name: the first stays
+    const std::string long_name(63, 'x');
+    element* longest = add(&module->elements, long_name.c_str());
+
+    EXPECT_EQ(run.names.find(module->elements, head), exact);
+    EXPECT_EQ(run.names.find(module->elements, head + "a"), longer_a);
+    EXPECT_EQ(run.names.find(module->elements, head + "b"), longer_b);
+    EXPECT_EQ(run.names.find(module->elements, head.substr(0, 15)), shorter);
+    EXPECT_EQ(run.names.find(module->elements, head + "c"), nullptr);
+    EXPECT_EQ(run.names.find(module->elements, long_name), longest);
+    EXPECT_EQ(run.names.find(module->elements, std::string(62, 'x') + "y"), nullptr);
+    EXPECT_EQ(run.names.find(module->elements, std::string(64, 'x')), nullptr);
 }
 
 TEST(model, element_is_compact) {
