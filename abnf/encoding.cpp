@@ -69,7 +69,7 @@ value_form simple_form(const element& e) {
             break;
         case ET_CONST:
             f.kind = value_kind::constant;
-            f.text = e.const_value.view();
+            f.text = e.const_value().view();
             break;
         case ET_IPV4: f.kind = value_kind::ipv4; break;
         case ET_IPV6: f.kind = value_kind::ipv6; break;
@@ -99,7 +99,7 @@ bool has_body_kind(const element& e) {
 }
 
 bool tagged_in(const element& owner, const element& m) {
-    return owner.kind != ET_COMBINED && !m.tag.empty();
+    return owner.kind != ET_COMBINED && !m.tag().empty();
 }
 
 bool braced_in(const element& owner, const element& m) {

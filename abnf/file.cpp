@@ -56,7 +56,7 @@ bool parse_epoch(const char* s, std::time_t& out) {
 }
 
 void reset_reference_counts(run_context& run) {
-    for (element* e = run.elements; e != nullptr; e = e->next) e->reference_count = 0;
+    for (element* e = run.elements; e != nullptr; e = e->next()) e->reference_count = 0;
 }
 
 void write_header(run_context& run, const std::tm& tm, const char* path) {
@@ -70,12 +70,12 @@ void write_header(run_context& run, const std::tm& tm, const char* path) {
 
 void write_rules(run_context& run) {
     rule_writer w(run);
-    for (element* e = run.elements; e != nullptr; e = e->next) {
-        put(w, e->name.view());
+    for (element* e = run.elements; e != nullptr; e = e->next()) {
+        put(w, e->name().view());
         put(w, " = ");
         indent_more(run);
         // A definition that stands for another one refers to it.
-        if (!e->link.empty()) mark_reference(w, *e);
+        if (!e->link().empty()) mark_reference(w, *e);
         write_value(w, e);
         indent_less(run);
         end_line(w);
@@ -162,9 +162,9 @@ std::string date_line_text(const std::tm& tm) {
 }
 
 void report_unreferenced(run_context& run) {
-    for (const element* e = run.elements; e != nullptr; e = e->next) {
+    for (const element* e = run.elements; e != nullptr; e = e->next()) {
         if (e != run.elements && e->reference_count == 0) {
-            note(run, "%-15s : has not been referenced\n", e->name.c_str());
+            note(run, "%-15s : has not been referenced\n", e->name().c_str());
         }
     }
 }

@@ -149,7 +149,7 @@ void write_line_count(rule_writer& w, const element& e) {
             break;
         case ET_CONST:
             put(w, "\"");
-            put(w, e->const_value.view());
+            put(w, e->const_value().view());
             put(w, "\" ");
             break;
         case ET_IPV4: put(w, "ipv4 "); break;
@@ -164,7 +164,7 @@ void write_line_count(rule_writer& w, const element& e) {
         default:
             put(w, "TYPE??? ");
             error_note(w.run, "ERROR: Encountered unexpected type (%u) at line: %lld\n",
-                       static_cast<unsigned>(e->kind), static_cast<long long>(e->line));
+                       static_cast<unsigned>(e->kind), static_cast<long long>(e->line()));
             break;
     }
 }
@@ -175,9 +175,9 @@ void write_line_count(rule_writer& w, const element& e) {
 // the rule it refers to shows it, and the bounds of its constraint.
 [[gnu::noinline]] void comment_member(rule_writer& w, const element& m) {
     std::string& comment = w.comment;
-    const std::string_view name = m.name.view();
-    if (!equal_ignoring_case(name, link_name_part(m.link.view())) &&
-        !equal_ignoring_case(name, m.tag.view())) {
+    const std::string_view name = m.name().view();
+    if (!equal_ignoring_case(name, link_name_part(m.link().view())) &&
+        !equal_ignoring_case(name, m.tag().view())) {
         begin_note(w);
         comment += name;
         comment += ' ';
@@ -214,7 +214,7 @@ struct member_frame {
 };
 
 member_frame frame_of(const element* m, bool is_union) {
-    member_frame f{{}, {}, !m->tag.empty(), is_union && m->constrained};
+    member_frame f{{}, {}, !m->tag().empty(), is_union && m->constrained};
     if (m->has_cardinality) {
         f.open = "[ ";
         f.close = "] ";
@@ -234,23 +234,23 @@ bool repeats(const element* e) {
 [[gnu::noinline]] bool enter_body(rule_writer& w, const element* e) {
     if (w.nesting >= max_write_nesting) {
         error_note(w.run, "ERROR: Members nested too deeply to be written: %s (line: %lld)\n",
-                   e->name.c_str(), static_cast<long long>(e->line));
+                   e->name().c_str(), static_cast<long long>(e->line()));
         return false;
     }
-    if (e->children != nullptr && w.open_chains.find(e->children) != nullptr) {
+    if (e->children() != nullptr && w.open_chains.find(e->children()) != nullptr) {
         error_note(w.run,
                    "ERROR: Members contain themselves and can not be written: %s (line: %lld)\n",
-                   e->name.c_str(), static_cast<long long>(e->line));
+                   e->name().c_str(), static_cast<long long>(e->line()));
         return false;
     }
-    if (e->children != nullptr) w.open_chains.insert(e->children, 1);
+    if (e->children() != nullptr) w.open_chains.insert(e->children(), 1);
     ++w.nesting;
     return true;
 }
 
 void leave_body(rule_writer& w, const element* e) {
     --w.nesting;
-    if (e->children != nullptr) w.open_chains.erase(e->children);
+    if (e->children() != nullptr) w.open_chains.erase(e->children());
 }
 
 using step = rule_step;
@@ -261,10 +261,10 @@ void begin_body(rule_writer& w, std::vector<task>& tasks, element* e) {
     if (!enter_body(w, e)) return;
     indent_more(run);
     const bool is_union = e->kind == ET_UNION;
-    const bool several = e->children != nullptr && e->children->next != nullptr;
+    const bool several = e->children() != nullptr && e->children()->next() != nullptr;
     const bool root = e == run.elements;
     check_untagged(run, *e);
-    if (!is_union && e->children == nullptr) {
+    if (!is_union && e->children() == nullptr) {
         // A structure without members: the empty text as the root, else an
         // empty pair of braces that still admits extensions.
         put(w, root ? "\"\" " : "LBRCE extension-params RBRCE");
@@ -275,12 +275,12 @@ void begin_body(rule_writer& w, std::vector<task>& tasks, element* e) {
     if (!root) put(w, is_union ? "( " : "LBRCE ");
     if (several) end_line(w);
     tasks.push_back({step::body_end, e, nullptr});
-    tasks.push_back({step::member, e->children, e});
+    tasks.push_back({step::member, e->children(), e});
 }
 
 void end_body(rule_writer& w, element* e) {
     const bool is_union = e->kind == ET_UNION;
-    const bool several = e->children != nullptr && e->children->next != nullptr;
+    const bool several = e->children() != nullptr && e->children()->next() != nullptr;
     const bool root = e == w.run.elements;
     if (is_union) {
         put(w, root ? "extension-param " : "extension-param ) ");
@@ -292,23 +292,23 @@ void end_body(rule_writer& w, element* e) {
 }
 
 void begin_member(rule_writer& w, std::vector<task>& tasks, element* m, element* body) {
-    if (!m->link.empty()) mark_reference(w, *m);
+    if (!m->link().empty()) mark_reference(w, *m);
     const member_frame f = frame_of(m, body->kind == ET_UNION);
     if (m->kind == ET_NULL && !f.tagged) {
         error_note(w.run, "ERROR: void types can not be untagged (Line: %lld)\n",
-                   static_cast<long long>(m->line));
+                   static_cast<long long>(m->line()));
     }
     put(w, f.open);
     if (f.tagged && m->kind == ET_NULL) {
         put(w, "\"");
-        put(w, m->tag.view());
+        put(w, m->tag().view());
         put(w, "\"");
         tasks.push_back({step::member_end, m, body});
         return;
     }
     if (f.tagged) {
         put(w, "\"");
-        put(w, m->tag.view());
+        put(w, m->tag().view());
         put(w, "\" EQUAL ");
     }
     if (f.braced) put(w, "LBRCE ");
@@ -324,7 +324,7 @@ void end_member(rule_writer& w, std::vector<task>& tasks, element* m, element* b
         put(w, "RBRCE ");
     }
     put(w, f.close);
-    const bool several = body->children->next != nullptr;
+    const bool several = body->children()->next() != nullptr;
     const bool root = body == w.run.elements;
     if (!is_union && !several && !root) {
         // The one member of a structure closes it on the same line.
@@ -334,7 +334,7 @@ void end_member(rule_writer& w, std::vector<task>& tasks, element* m, element* b
     if (is_union) put(w, "/ ");
     comment_member(w, *m);
     if (several) end_line(w);
-    tasks.push_back({step::member, m->next, body});
+    tasks.push_back({step::member, m->next(), body});
 }
 
 void write_value_steps(rule_writer& w, element* top) {
@@ -363,8 +363,8 @@ void write_value_steps(rule_writer& w, element* top) {
                 break;
             case step::repeat_end: put(w, ") "); break;
             case step::type:
-                if (!e->link.empty()) {
-                    put(w, link_name_part(e->link.view()));
+                if (!e->link().empty()) {
+                    put(w, link_name_part(e->link().view()));
                     put(w, " ");
                 } else if (e->kind == ET_STRUCT || e->kind == ET_UNION) {
                     begin_body(w, tasks, e);
@@ -406,16 +406,16 @@ std::string digit_count(const element& e) {
 [[gnu::noinline]] void check_untagged(run_context& run, const element& body) {
     if (body.kind == ET_UNION) {
         bool integer_seen = false;
-        for (const element* m = body.children; m != nullptr; m = m->next) {
-            if (!m->tag.empty()) continue;
+        for (const element* m = body.children(); m != nullptr; m = m->next()) {
+            if (!m->tag().empty()) continue;
             if (m->kind != ET_INTEGER) {
                 error_note(run,
                            "ERROR: Only an integer can be untagged in a union: %s (line: %lld)\n",
-                           m->name.c_str(), static_cast<long long>(m->line));
+                           m->name().c_str(), static_cast<long long>(m->line()));
             } else if (integer_seen) {
                 error_note(run,
                            "ERROR: Only one INTEGER can be untagged in a CHOICE: %s (line: %lld)\n",
-                           m->name.c_str(), static_cast<long long>(m->line));
+                           m->name().c_str(), static_cast<long long>(m->line()));
             } else {
                 integer_seen = true;
             }
@@ -423,24 +423,24 @@ std::string digit_count(const element& e) {
         return;
     }
     bool optional_untagged = false;
-    for (const element* m = body.children; m != nullptr; m = m->next) {
-        if (m->tag.empty() && m->has_cardinality) optional_untagged = true;
+    for (const element* m = body.children(); m != nullptr; m = m->next()) {
+        if (m->tag().empty() && m->has_cardinality) optional_untagged = true;
         if (optional_untagged && !m->has_cardinality) {
             error_note(run,
                        "ERROR: All parameters following untagged optional parameter must also be "
                        "OPTIONAL: %s (line: %lld)\n",
-                       m->name.c_str(), static_cast<long long>(m->line));
+                       m->name().c_str(), static_cast<long long>(m->line()));
         }
     }
 }
 
 [[gnu::noinline]] void mark_reference(rule_writer& w, const element& m) {
     // The first top-level element of the name.
-    if (element* found = w.run.names.find(w.run.elements, link_name_part(m.link.view()))) {
+    if (element* found = w.run.names.find(w.run.elements, link_name_part(m.link().view()))) {
         ++found->reference_count;
     } else {
-        note(w.run, "WARNING: Unable to find definition for: %s (line: %lld)\n", m.link.c_str(),
-             static_cast<long long>(m.line));
+        note(w.run, "WARNING: Unable to find definition for: %s (line: %lld)\n", m.link().c_str(),
+             static_cast<long long>(m.line()));
     }
 }
 

@@ -151,7 +151,7 @@ class strict_writer {
 public:
     explicit strict_writer(run_context& run) : run_(run), w_(run) {
         const std::vector<module_record*> modules = declaring_modules(run);
-        for (element* e = run.elements; e != nullptr; e = e->next) top_.push_back(e);
+        for (element* e = run.elements; e != nullptr; e = e->next()) top_.push_back(e);
         name_definitions(modules);
         plan();
     }
@@ -214,7 +214,7 @@ private:
         std::unordered_map<std::string, std::uint32_t> uses;
         bases.reserve(top_.size());
         for (element* e : top_) {
-            bases.push_back(rule_name_of(e->name.view()));
+            bases.push_back(rule_name_of(e->name().view()));
             ++uses[lower_key(bases.back())];
         }
         top_names_.assign(top_.size(), std::string());
@@ -251,34 +251,34 @@ private:
         if (top_.empty()) return;
         element* root = top_[0];
         element* root_chain =
-            root->kind == ET_STRUCT && root->link.empty() ? root->children : nullptr;
+            root->kind == ET_STRUCT && root->link().empty() ? root->children() : nullptr;
         bool root_referenced = false;
         std::vector<element*> stack;
         for (std::size_t i = 0; i < top_.size(); ++i) {
             element* p = top_[i];
-            if (p->children == nullptr) continue;
-            if (!p->link.empty()) {
-                root_referenced = root_referenced || p->children == root_chain;
+            if (p->children() == nullptr) continue;
+            if (!p->link().empty()) {
+                root_referenced = root_referenced || p->children() == root_chain;
                 continue;
             }
-            const bool fresh = !known(p->children);
-            chain_info& info = info_of(p->children);
+            const bool fresh = !known(p->children());
+            chain_info& info = info_of(p->children());
             info.owner_top = p;
             info.top_index = i;
-            if (fresh) stack.push_back(p->children);
+            if (fresh) stack.push_back(p->children());
         }
         while (!stack.empty()) {
             element* chain = stack.back();
             stack.pop_back();
-            for (element* m = chain; m != nullptr; m = m->next) {
-                if (m->children == nullptr) continue;
-                if (!m->link.empty()) {
-                    root_referenced = root_referenced || m->children == root_chain;
+            for (element* m = chain; m != nullptr; m = m->next()) {
+                if (m->children() == nullptr) continue;
+                if (!m->link().empty()) {
+                    root_referenced = root_referenced || m->children() == root_chain;
                     continue;
                 }
-                const bool fresh = !known(m->children);
-                ++info_of(m->children).places;
-                if (fresh) stack.push_back(m->children);
+                const bool fresh = !known(m->children());
+                ++info_of(m->children()).places;
+                if (fresh) stack.push_back(m->children());
             }
         }
         if (root_referenced) root_braced_ = names_.claim(top_names_[0] + "-braced");
@@ -288,19 +288,19 @@ private:
 
     void write_definition(element* p, bool root) {
         if (root) put("OWS ");
-        if (!p->link.empty()) {
+        if (!p->link().empty()) {
             // The root that stands for another definition is that
             // definition's members without braces.
-            if (root && p->children != nullptr && has_body_kind(*p)) {
+            if (root && p->children() != nullptr && has_body_kind(*p)) {
                 write_body(p, true, top_names_[0]);
-            } else if (root && p->children == nullptr && p->kind != ET_LINK) {
+            } else if (root && p->children() == nullptr && p->kind != ET_LINK) {
                 count_by_name(*p);
                 put(empty_body(p->kind, true));
             } else {
                 write_reference(*p);
             }
         } else if (has_body_kind(*p)) {
-            if (p->children != nullptr) {
+            if (p->children() != nullptr) {
                 write_body(p, root, top_name_of(p));
             } else {
                 put(empty_body(p->kind, root));
@@ -315,10 +315,10 @@ private:
         while (!pending_.empty()) {
             element* m = pending_.front();
             pending_.pop_front();
-            put(info_of(m->children).rule);
+            put(info_of(m->children()).rule);
             put(" = ");
             indent_more(run_);
-            write_body(m, false, rule_name_of(m->name.view()));
+            write_body(m, false, rule_name_of(m->name().view()));
             indent_less(run_);
             end_line(w_);
             end_line(w_);
@@ -327,7 +327,7 @@ private:
 
     void open_body(std::vector<frame>& stack, element* owner, bool root, std::string label) {
         indent_more(run_);
-        const bool several = owner->children->next != nullptr;
+        const bool several = owner->children()->next() != nullptr;
         if (owner->kind == ET_UNION || owner->kind == ET_COMBINED) {
             put("( ");
         } else if (!root) {
@@ -335,7 +335,7 @@ private:
         }
         if (several && owner->kind != ET_COMBINED) end_line(w_);
         stack.push_back(
-            {owner, owner->children, root, several, false, false, {}, std::move(label)});
+            {owner, owner->children(), root, several, false, false, {}, std::move(label)});
     }
 
     void close_body(const frame& f) {
@@ -360,7 +360,7 @@ private:
             frame& f = stack.back();
             if (f.in_member) {
                 finish_member(f);
-                f.member = f.member->next;
+                f.member = f.member->next();
                 f.in_member = false;
             }
             if (f.member == nullptr) {
@@ -373,7 +373,7 @@ private:
             f.in_member = true;
             if (written_in_place(*m)) {
                 open_body(stack, m, false,
-                          rule_name_of(m->name.view()));  // `f` is not used after this
+                          rule_name_of(m->name().view()));  // `f` is not used after this
                 continue;
             }
             const bool tagged = is_tagged(f, *m);
@@ -383,7 +383,7 @@ private:
     }
 
     bool is_tagged(const frame& f, const element& m) const {
-        return f.owner->kind != ET_COMBINED && !m.tag.empty();
+        return f.owner->kind != ET_COMBINED && !m.tag().empty();
     }
 
     void start_member(frame& f) {
@@ -400,9 +400,9 @@ private:
             f.close = open[0] == '[' ? "] " : ") ";
         }
         put(open);
-        if (f.owner->kind == ET_STRUCT && m != f.owner->children) put("OWS ");
+        if (f.owner->kind == ET_STRUCT && m != f.owner->children()) put("OWS ");
         if (is_tagged(f, *m)) {
-            put_quoted(m->tag.view());
+            put_quoted(m->tag().view());
             put(m->kind == ET_NULL ? " " : " EQUAL ");
         }
         f.braced = f.owner->kind == ET_UNION && m->constrained;
@@ -420,16 +420,16 @@ private:
     // A body declared in place is written where it stands unless it repeats
     // or several members share it.
     bool written_in_place(element& m) {
-        if (!m.link.empty() || m.children == nullptr || !has_body_kind(m)) return false;
-        return !repeats(m) && info_of(m.children).places < 2;
+        if (!m.link().empty() || m.children() == nullptr || !has_body_kind(m)) return false;
+        return !repeats(m) && info_of(m.children()).places < 2;
     }
 
     // The value once: a reference, a body's own rule, or a simple value.
     void write_once(element& m, bool tagged, const std::string& parent) {
-        if (!m.link.empty()) {
+        if (!m.link().empty()) {
             write_reference(m);
         } else if (has_body_kind(m)) {
-            if (m.children == nullptr) {
+            if (m.children() == nullptr) {
                 put(empty_body(m.kind, false));
             } else {
                 put(body_rule(m, parent));
@@ -456,16 +456,16 @@ private:
     // the member when it is first needed, and written after the current
     // rule.
     const std::string& body_rule(element& m, const std::string& parent) {
-        chain_info& info = info_of(m.children);
+        chain_info& info = info_of(m.children());
         if (info.rule.empty()) {
-            info.rule = names_.claim(parent + "-" + rule_name_of(m.name.view()));
+            info.rule = names_.claim(parent + "-" + rule_name_of(m.name().view()));
             pending_.push_back(&m);
         }
         return info.rule;
     }
 
     const std::string& top_name_of(const element* e) {
-        return top_names_[info_of(e->children).top_index];
+        return top_names_[info_of(e->children()).top_index];
     }
 
     // ---- references ----------------------------------------------------
@@ -475,8 +475,8 @@ private:
             put("\"\" ");
             return;
         }
-        if (m.children != nullptr && known(m.children)) {
-            const chain_info& info = info_of(m.children);
+        if (m.children() != nullptr && known(m.children())) {
+            const chain_info& info = info_of(m.children());
             if (info.owner_top != nullptr) {
                 ++info.owner_top->reference_count;
                 put(info.top_index == 0 && !root_braced_.empty() ? root_braced_
@@ -492,7 +492,7 @@ private:
     // A reference to a body without members has no member chain to follow;
     // it counts for the first definition of its name.
     void count_by_name(const element& m) {
-        if (element* found = run_.names.find(run_.elements, link_name_part(m.link.view()))) {
+        if (element* found = run_.names.find(run_.elements, link_name_part(m.link().view()))) {
             ++found->reference_count;
         }
     }
@@ -552,7 +552,7 @@ private:
                 break;
             case ET_BYTES: write_bytes(e); break;
             case ET_CONST:
-                put_quoted(e.const_value.view());
+                put_quoted(e.const_value().view());
                 put(" ");
                 break;
             case ET_IPV4: put("ipv4 "); break;
@@ -633,9 +633,9 @@ std::string comment_text(std::string_view s) {
 std::vector<module_record*> declaring_modules(const run_context& run) {
     std::vector<module_record*> out;
     module_record* m = run.modules;
-    for (element* e = run.elements; e != nullptr; e = e->next) {
+    for (element* e = run.elements; e != nullptr; e = e->next()) {
         while (m != nullptr && m->next != nullptr && m->next->elements == e) m = m->next;
-        out.push_back(m != nullptr ? m : e->module);
+        out.push_back(m != nullptr ? m : e->module());
     }
     return out;
 }

@@ -129,10 +129,10 @@ public:
         const int before = run_.error_count;
         const std::vector<module_record*> modules = declaring_modules(run_);
         std::size_t i = 0;
-        for (element* p = run_.elements; p != nullptr; p = p->next, ++i) {
-            const char* file = path_of(i < modules.size() ? modules[i] : p->module);
+        for (element* p = run_.elements; p != nullptr; p = p->next(), ++i) {
+            const char* file = path_of(i < modules.size() ? modules[i] : p->module());
             check_element(*p, file);
-            if (p->children != nullptr && p->link.empty()) walk_from(p, file);
+            if (p->children() != nullptr && p->link().empty()) walk_from(p, file);
         }
         report_cycles(required_,
                       "%s contains itself through required members only: no finite "
@@ -153,7 +153,7 @@ private:
 
     // Claims the chain of `owner` for the walk; false when it was walked.
     bool claim(element* owner, const char* file, node_id* id) {
-        *id = node_of(owner->children);
+        *id = node_of(owner->children());
         chain_node& n = nodes_[*id];
         if (n.owner != nullptr) return false;
         n.owner = owner;
@@ -176,35 +176,35 @@ private:
     void error(const char* file, const element& e, const char* format, ...) QRV_PRINTF(4, 5) {
         std::va_list args;
         va_start(args, format);
-        vreport_at(run_, file, e.line, SEV_ERROR, format, args);
+        vreport_at(run_, file, e.line(), SEV_ERROR, format, args);
         va_end(args);
     }
 
     // What is wrong with an element on its own: its cardinality, its range
     // and whether its kind has a form.
     void check_element(const element& e, const char* file) {
-        const char* name = e.name.c_str();
+        const char* name = e.name().c_str();
         if (e.has_cardinality && !e.cardinality_unbounded &&
             e.cardinality_min > e.cardinality_max) {
-            report_at(run_, file, e.line, SEV_ERROR, "Reversed cardinality [%u..%u] of %s",
+            report_at(run_, file, e.line(), SEV_ERROR, "Reversed cardinality [%u..%u] of %s",
                       e.cardinality_min, e.cardinality_max, name);
         }
         if (e.constrained && (e.kind == ET_INTEGER || is_size_kind(e.kind))) {
             const char* lo_sign = e.min_negative ? "-" : "";
             const char* hi_sign = e.max_negative ? "-" : "";
             if (is_size_kind(e.kind) && (e.min_negative || e.max_negative)) {
-                report_at(run_, file, e.line, SEV_ERROR, "Negative size <%s%u..%s%u> of %s",
+                report_at(run_, file, e.line(), SEV_ERROR, "Negative size <%s%u..%s%u> of %s",
                           lo_sign, e.min, hi_sign, e.max, name);
             } else if (signed_bound(e.min, e.min_negative) > signed_bound(e.max, e.max_negative)) {
-                report_at(run_, file, e.line, SEV_ERROR, "Reversed range <%s%u..%s%u> of %s",
+                report_at(run_, file, e.line(), SEV_ERROR, "Reversed range <%s%u..%s%u> of %s",
                           lo_sign, e.min, hi_sign, e.max, name);
             }
         }
         if (e.kind == ET_LINK) {
             error(file, e, "Unable to find definition for: %s",
-                  e.link.empty() ? name : e.link.c_str());
+                  e.link().empty() ? name : e.link().c_str());
         } else if (e.kind > ET_LINK) {
-            report_at(run_, file, e.line, SEV_ERROR, "Encountered unexpected type (%u): %s",
+            report_at(run_, file, e.line(), SEV_ERROR, "Encountered unexpected type (%u): %s",
                       static_cast<unsigned>(e.kind), name);
         }
     }
@@ -218,11 +218,11 @@ private:
         const element_kind kind = body.kind;
         bool integer_seen = false;       // an untagged integer alternative
         bool optional_untagged = false;  // an untagged optional member
-        for (element* m = body.children; m != nullptr; m = m->next) {
+        for (element* m = body.children(); m != nullptr; m = m->next()) {
             // Plugged copies were declared in the plug statement's file.
-            const char* file = m->is_copy ? path_of(m->module) : body_file;
-            const char* name = m->name.c_str();
-            const bool untagged = m->tag.empty();
+            const char* file = m->is_copy ? path_of(m->module()) : body_file;
+            const char* name = m->name().c_str();
+            const bool untagged = m->tag().empty();
             check_element(*m, file);
 
             if (kind == ET_COMBINED) {
@@ -250,15 +250,15 @@ private:
                 error(file, *m, "void types can not be untagged: %s", name);
             }
 
-            if (m->children == nullptr) continue;
+            if (m->children() == nullptr) continue;
             if (kind == ET_STRUCT && m->kind == ET_STRUCT && is_required(*m)) {
-                required_.emplace_back(at, node_of(m->children));
+                required_.emplace_back(at, node_of(m->children()));
             }
             if (kind == ET_UNION && untagged && m->kind == ET_UNION) {
-                left_.emplace_back(at, node_of(m->children));
+                left_.emplace_back(at, node_of(m->children()));
             }
             node_id below;
-            if (m->link.empty() && claim(m, file, &below)) stack.push_back(below);
+            if (m->link().empty() && claim(m, file, &below)) stack.push_back(below);
         }
     }
 
@@ -268,7 +268,7 @@ private:
         for (node_id id : walk_order_) {
             if (!cyclic[id]) continue;
             const chain_node& n = nodes_[id];
-            error(n.file, *n.owner, format, n.owner->name.c_str());
+            error(n.file, *n.owner, format, n.owner->name().c_str());
         }
     }
 

@@ -162,7 +162,7 @@ int write_example_file(run_context& run, const run_options& options, bool* writt
     if (!write_example(*definition, options.seed, file.stream())) {
         // The strict checks find every such definition; this is the guard.
         file.abandon();
-        report(run, SEV_ERROR, "%s has no finite message", definition->name.c_str());
+        report(run, SEV_ERROR, "%s has no finite message", definition->name().c_str());
         return 1;
     }
     if (!file.commit()) {

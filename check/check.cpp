@@ -32,7 +32,7 @@ struct frame {
 std::string describe_value(const element& e) {
     if (e.kind == ET_STRUCT) return "\"{\"";
     if (e.kind == ET_UNION || e.kind == ET_COMBINED)
-        return "a value of " + std::string(e.name.view());
+        return "a value of " + std::string(e.name().view());
     switch (simple_form(e).kind) {
         case value_kind::boolean: return "True or False";
         case value_kind::integer: return "an integer";
@@ -42,18 +42,18 @@ std::string describe_value(const element& e) {
         case value_kind::unquoted: return "a text";
         case value_kind::unicode: return "a text in \"...\"";
         case value_kind::bytes: return "Base64 data in [...]";
-        case value_kind::constant: return quote_text(e.const_value.view());
+        case value_kind::constant: return quote_text(e.const_value().view());
         case value_kind::ipv4: return "an IPv4 address";
         case value_kind::ipv6: return "an IPv6 address";
         case value_kind::date: return "a date";
         case value_kind::time: return "a time";
         case value_kind::embedded: return "a text in (...)";
-        default: return "a value of " + std::string(e.name.view());
+        default: return "a value of " + std::string(e.name().view());
     }
 }
 
 std::string describe_member(const element& owner, const element& m) {
-    if (tagged_in(owner, m)) return quote_text(m.tag.view());
+    if (tagged_in(owner, m)) return quote_text(m.tag().view());
     if (braced_in(owner, m)) return "\"{\"";
     return describe_value(m);
 }
@@ -107,7 +107,7 @@ private:
             return;
         }
         if (e.kind == ET_STRUCT || e.kind == ET_UNION) {
-            if (e.kind == ET_UNION && e.children == nullptr) {
+            if (e.kind == ET_UNION && e.children() == nullptr) {
                 // A union without alternatives holds one extension parameter.
                 if (!s_.can_begin_extension()) {
                     s_.fail_expected(s_.pos, {"an extension parameter"});
@@ -118,7 +118,7 @@ private:
             }
             frame body;
             body.owner = &e;
-            body.next = e.kind == ET_STRUCT ? e.children : nullptr;
+            body.next = e.kind == ET_STRUCT ? e.children() : nullptr;
             body.root = root;
             body.at = step::open;
             stack_.push_back(body);  // invalidates references into the stack
@@ -130,7 +130,7 @@ private:
     // A combination: its members' values one after the other, with no
     // white space between them (only around the commas of a repetition).
     void read_combination(const element& e) {
-        for (const element* m = e.children; m != nullptr && !s_.failure; m = m->next) {
+        for (const element* m = e.children(); m != nullptr && !s_.failure; m = m->next()) {
             const occurrences occ = occurrences_of(*m);
             if (occ.never()) continue;
             const value_form form = simple_form(*m);
@@ -167,7 +167,7 @@ private:
     // the beginning of its value.
     bool fits(const element& owner, const element& m) {
         if (tagged_in(owner, m)) {
-            const std::string_view tag = m.tag.view();
+            const std::string_view tag = m.tag().view();
             if (!s_.looks_at(tag)) return false;
             const std::size_t back = s_.pos;
             s_.pos += tag.size();
@@ -184,7 +184,7 @@ private:
     bool begins(const element& m) {
         if (m.kind == ET_STRUCT) return s_.peek() == '{';
         if (m.kind == ET_UNION) {
-            for (const element* a = m.children; a != nullptr; a = a->next) {
+            for (const element* a = m.children(); a != nullptr; a = a->next()) {
                 if (occurrences_of(*a).never()) continue;
                 if (tagged_in(m, *a) || braced_in(m, *a)) {
                     if (fits(m, *a)) return true;
@@ -195,7 +195,7 @@ private:
             return false;
         }
         if (m.kind == ET_COMBINED) {
-            for (const element* c = m.children; c != nullptr; c = c->next) {
+            for (const element* c = m.children(); c != nullptr; c = c->next()) {
                 const occurrences occ = occurrences_of(*c);
                 if (occ.never()) continue;
                 if (s_.can_begin(simple_form(*c))) return true;
@@ -214,7 +214,7 @@ private:
         f.braced = braced_in(*f.owner, m);
         f.at = step::after_value;
         if (tagged_in(*f.owner, m)) {
-            s_.pos += m.tag.size();
+            s_.pos += m.tag().size();
             if (m.kind != ET_NULL) {
                 s_.skip_ows();
                 ++s_.pos;  // the "=" that fits() saw
@@ -244,7 +244,7 @@ private:
         s_.skip_ows();
         bool more = begins(m);
         if (more && outer_list_goes_on()) {
-            for (const element* a = u.children; more && a != nullptr; a = a->next) {
+            for (const element* a = u.children(); more && a != nullptr; a = a->next()) {
                 if (!occurrences_of(*a).never() && tagged_in(u, *a) && fits(u, *a)) more = false;
             }
         }
@@ -273,7 +273,7 @@ private:
             if (!occ.allows(f.count)) {
                 const std::string most =
                     occ.max == 1 ? "one value" : std::to_string(occ.max) + " values";
-                return s_.fail(s_.pos, "expected " + most + " of " + std::string(m.name.view()) +
+                return s_.fail(s_.pos, "expected " + most + " of " + std::string(m.name().view()) +
                                            " at most, found \",\"");
             }
             ++s_.pos;
@@ -284,8 +284,9 @@ private:
         }
         if (f.count < occ.min) {
             return s_.fail(s_.pos, "expected \",\" and another value of " +
-                                       std::string(m.name.view()) + " (" + std::to_string(occ.min) +
-                                       " at least), found " + s_.found_at(s_.pos));
+                                       std::string(m.name().view()) + " (" +
+                                       std::to_string(occ.min) + " at least), found " +
+                                       s_.found_at(s_.pos));
         }
         if (f.braced) {
             if (s_.peek() != '}') return s_.fail_expected(s_.pos, {"\",\"", "\"}\""});
@@ -328,11 +329,11 @@ private:
     void slot(frame& f) {
         s_.skip_ows();
         const element* blocked = nullptr;
-        for (const element* m = f.next; m != nullptr; m = m->next) {
+        for (const element* m = f.next; m != nullptr; m = m->next()) {
             const occurrences occ = occurrences_of(*m);
             if (occ.never()) continue;
             if (fits(*f.owner, *m)) {
-                f.next = m->next;
+                f.next = m->next();
                 if (enter_member(f, *m)) begin_value(*m, false);
                 return;
             }
@@ -344,15 +345,15 @@ private:
         if (blocked != nullptr) {
             // Its tag without the "=" that must follow.
             if (tagged_in(*f.owner, *blocked) && blocked->kind != ET_NULL &&
-                s_.looks_at(blocked->tag.view())) {
-                s_.pos += blocked->tag.size();
+                s_.looks_at(blocked->tag().view())) {
+                s_.pos += blocked->tag().size();
                 s_.skip_ows();
-                s_.fail(s_.pos, "expected \"=\" after " + quote_text(blocked->tag.view()) +
+                s_.fail(s_.pos, "expected \"=\" after " + quote_text(blocked->tag().view()) +
                                     ", found " + s_.found_at(s_.pos));
                 return;
             }
             std::vector<std::string> expected;
-            for (const element* m = f.next; m != blocked->next; m = m->next) {
+            for (const element* m = f.next; m != blocked->next(); m = m->next()) {
                 if (!occurrences_of(*m).never()) expected.push_back(describe_member(*f.owner, *m));
             }
             s_.fail_expected(s_.pos, expected);
@@ -372,7 +373,7 @@ private:
         }
         std::vector<std::string> expected;
         if (!f.extended) {
-            for (const element* m = f.unmatched; m != nullptr; m = m->next) {
+            for (const element* m = f.unmatched; m != nullptr; m = m->next()) {
                 if (!occurrences_of(*m).never()) expected.push_back(describe_member(*f.owner, *m));
             }
         }
@@ -396,7 +397,7 @@ private:
         const element& u = *f.owner;
         s_.skip_ows();
         bool may_be_empty = false;
-        for (const element* m = u.children; m != nullptr; m = m->next) {
+        for (const element* m = u.children(); m != nullptr; m = m->next()) {
             // An optional alternative, or one that never stands, may be
             // the empty value of the union.
             const occurrences occ = occurrences_of(*m);
@@ -417,7 +418,7 @@ private:
             return;
         }
         std::vector<std::string> expected;
-        for (const element* m = u.children; m != nullptr; m = m->next) {
+        for (const element* m = u.children(); m != nullptr; m = m->next()) {
             if (!occurrences_of(*m).never()) expected.push_back(describe_member(u, *m));
         }
         expected.push_back("an extension parameter");
@@ -430,7 +431,7 @@ private:
         std::string out;
         auto add = [&out](const element& m, bool indexed, std::uint64_t index) {
             if (!out.empty()) out += '.';
-            out += m.name.view();
+            out += m.name().view();
             if (!indexed) return;
             out += '[';
             out += std::to_string(index);
@@ -482,8 +483,8 @@ std::optional<check_error> check_message(const element& type, std::string_view m
 const element* find_message_type(const run_context& run, std::string_view name) {
     const std::size_t colons = name.find("::");
     if (colons == std::string_view::npos) {
-        for (const element* e = run.elements; e != nullptr; e = e->next) {
-            if (e->name == name) return e;
+        for (const element* e = run.elements; e != nullptr; e = e->next()) {
+            if (e->name() == name) return e;
         }
         return nullptr;
     }
@@ -491,9 +492,9 @@ const element* find_message_type(const run_context& run, std::string_view name) 
     const std::string_view local = name.substr(colons + 2);
     const std::vector<module_record*> modules = declaring_modules(run);
     std::size_t i = 0;
-    for (const element* e = run.elements; e != nullptr; e = e->next, ++i) {
-        const module_record* m = i < modules.size() ? modules[i] : e->module;
-        if (m != nullptr && m->name == module && e->name == local) return e;
+    for (const element* e = run.elements; e != nullptr; e = e->next(), ++i) {
+        const module_record* m = i < modules.size() ? modules[i] : e->module();
+        if (m != nullptr && m->name == module && e->name() == local) return e;
     }
     return nullptr;
 }

@@ -71,10 +71,10 @@ private:
     std::uint64_t state_;
 };
 
-bool has_members(const element& e) { return has_body_kind(e) && e.children != nullptr; }
+bool has_members(const element& e) { return has_body_kind(e) && e.children() != nullptr; }
 
 // A chain is known by its first element.
-const element* chain_of(const element& m) { return m.children; }
+const element* chain_of(const element& m) { return m.children(); }
 
 // ---- shortest messages ---------------------------------------------------
 
@@ -88,7 +88,7 @@ public:
     // The size of the shortest value of one occurrence of `m`.
     std::uint64_t value_cost(const element& m) const {
         if (!has_body_kind(m)) return 1;
-        if (m.children == nullptr) return m.kind == ET_UNION ? 2 : 1;
+        if (m.children() == nullptr) return m.kind == ET_UNION ? 2 : 1;
         const std::int32_t* id = marks_.find(chain_of(m));
         return id == nullptr ? infinite : nodes_[static_cast<std::size_t>(*id)].cost;
     }
@@ -110,7 +110,7 @@ private:
     using entry = std::pair<std::uint64_t, std::uint32_t>;
 
     std::uint32_t node_of(const element& m, std::vector<std::uint32_t>& stack) {
-        if (const std::int32_t* id = marks_.find(m.children))
+        if (const std::int32_t* id = marks_.find(m.children()))
             return static_cast<std::uint32_t>(*id);
         const auto id = static_cast<std::uint32_t>(nodes_.size());
         marks_.insert(chain_of(m), static_cast<std::int32_t>(id));
@@ -129,7 +129,7 @@ private:
             stack.pop_back();
             const element_kind kind = nodes_[at].owner->kind;
             std::uint64_t cheapest = 1 + extension_cost;  // union: its simple alternatives
-            for (const element* m = nodes_[at].owner->children; m != nullptr; m = m->next) {
+            for (const element* m = nodes_[at].owner->children(); m != nullptr; m = m->next()) {
                 const occurrences o = occurrences_of(*m);
                 if (o.never() || kind == ET_COMBINED) continue;
                 const std::uint64_t times =
@@ -476,8 +476,8 @@ public:
     bool write() {
         if (costs_.value_cost(definition_) == infinite) return false;
         if (definition_.kind == ET_STRUCT) {
-            if (definition_.children != nullptr) {
-                stack_.push_back({&definition_, definition_.children, 0, 0, true, false});
+            if (definition_.children() != nullptr) {
+                stack_.push_back({&definition_, definition_.children(), 0, 0, true, false});
             }
         } else if (!open_value(definition_, 0, false, false, true)) {
             out_.put('\n');
@@ -536,7 +536,7 @@ private:
         std::vector<const element*> single;
         const element* cheapest = nullptr;
         std::uint64_t least = extension_cost;
-        for (const element* m = u.children; m != nullptr; m = m->next) {
+        for (const element* m = u.children(); m != nullptr; m = m->next()) {
             const occurrences o = occurrences_of(*m);
             const std::uint64_t cost = costs_.value_cost(*m);
             if (o.never() || cost == infinite || (!tagged_in(u, *m) && m->kind == ET_NULL)) {
@@ -563,7 +563,7 @@ private:
             values_.write(m, false);
             return false;
         }
-        if (m.children == nullptr) {
+        if (m.children() == nullptr) {
             if (m.kind == ET_STRUCT) put("{}");
             if (m.kind == ET_UNION) put("''");
             return false;
@@ -575,7 +575,7 @@ private:
         if (m.kind == ET_STRUCT) {
             put("{");
             stack_.push_back(
-                {&m, m.children, 0, depth + 1, false, shortest || depth + 1 >= free_depth});
+                {&m, m.children(), 0, depth + 1, false, shortest || depth + 1 >= free_depth});
             return true;
         }
         const element* a = alternative(m, shortest || written_ >= free_members, in_list);
@@ -595,7 +595,7 @@ private:
         f.in_list = count > 1;
         f.braced = braced_in(m, *a);
         if (tagged_in(m, *a)) {
-            put(a->tag.view());
+            put(a->tag().view());
             if (a->kind == ET_NULL) {
                 for (std::uint64_t k = 1; k < f.left; ++k) put(",");
                 return false;
@@ -609,7 +609,7 @@ private:
     }
 
     static bool may_be_empty(const element& u) {
-        for (const element* m = u.children; m != nullptr; m = m->next) {
+        for (const element* m = u.children(); m != nullptr; m = m->next()) {
             if (occurrences_of(*m).optional()) return true;
         }
         return false;
@@ -617,7 +617,7 @@ private:
 
     // A combination's values one after the other, with nothing between.
     void combination(const element& c, bool shortest) {
-        for (const element* m = c.children; m != nullptr; m = m->next) {
+        for (const element* m = c.children(); m != nullptr; m = m->next()) {
             if (has_body_kind(*m)) continue;  // no form: the strict checks report it
             const std::uint64_t count = count_of(*m, shortest);
             for (std::uint64_t k = 0; k < count; ++k) {
@@ -666,7 +666,7 @@ private:
                     stack_.pop_back();
                     continue;
                 }
-                f.member = f.member->next;
+                f.member = f.member->next();
             }
             frame& f = stack_[at];
             std::uint64_t count = 0;
@@ -674,7 +674,7 @@ private:
                 const bool usable = f.member->kind != ET_NULL || tagged_in(*f.body, *f.member);
                 count = usable ? count_of(*f.member, minimal(f)) : 0;
                 if (count > 0) break;
-                f.member = f.member->next;
+                f.member = f.member->next();
             }
             if (f.member == nullptr) {
                 close(f);
@@ -692,10 +692,10 @@ private:
             ++written_;
             const element& m = *f.member;
             if (tagged_in(*f.body, m)) {
-                put(m.tag.view());
+                put(m.tag().view());
                 if (m.kind == ET_NULL) {
                     for (std::uint64_t k = 1; k < count; ++k) put(",");
-                    f.member = m.next;
+                    f.member = m.next();
                     continue;
                 }
                 put(" = ");

@@ -51,7 +51,7 @@ void parse_const_text(parse_state& ps, element& e) {
         parse_report(ps, SEV_ERROR, "Const name exceeds %d characters: %s",
                      static_cast<int>(max_name_length), value.c_str());
     } else {
-        e.const_value = make_text(*ps.run, value);
+        e.set_const_value(make_text(*ps.run, value));
     }
     if (c == end_of_file) {
         end_body_at_premature_end(ps);
@@ -71,11 +71,11 @@ void take_name(parse_state& ps, element& e, const char* text) {
                      static_cast<int>(max_name_length), text);
         return;
     }
-    e.name = make_text(*ps.run, name);
-    e.tag = e.name;
+    e.set_name(make_text(*ps.run, name));
+    e.set_tag(e.name());
     // An identifier has no '.' or ':'; without a '-' the C name is the name.
-    e.c_name =
-        name.find('-') == std::string_view::npos ? e.name : make_text(*ps.run, to_c_name(name));
+    e.set_c_name(name.find('-') == std::string_view::npos ? e.name()
+                                                          : make_text(*ps.run, to_c_name(name)));
     ps.step = STEP_AFTER_NAME;
 }
 
@@ -157,7 +157,7 @@ void parse_pattern(parse_state& ps, element& e) {
         }
         keep(c);
     }
-    e.pattern = make_text(*ps.run, kept).c_str();
+    ps.run->patterns.insert_or_assign(e.id, make_text(*ps.run, kept));
 }
 
 // Up to and including the next `)`; the text is not kept.
@@ -210,7 +210,7 @@ void set_element_type(parse_state& ps, element& e, int code, const char* text) {
         parse_report(ps, SEV_ERROR, "Reference name exceeds %d characters: %s",
                      static_cast<int>(max_reference_length), text);
     } else {
-        e.link = make_text(*ps.run, name);
+        e.set_link(make_text(*ps.run, name));
         ps.step = STEP_NAME;
     }
 }

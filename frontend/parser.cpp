@@ -271,14 +271,14 @@ struct open_body {
     enum opened_by { caller, member_body, plug_body };
     body_frame frame;
     body_frame* outer_frame = nullptr;
-    element** head = nullptr;
+    chain_head head{nullptr};
     element** tail = nullptr;
     element* own_tail = nullptr;  // the tail of a plug body
     declaration current;
     opened_by why = caller;
 };
 
-void enter(parse_state& ps, std::deque<open_body>& bodies, element** head, element** tail,
+void enter(parse_state& ps, std::deque<open_body>& bodies, chain_head head, element** tail,
            open_body::opened_by why) {
     open_body& b = bodies.emplace_back();
     b.frame.tagged_seen = ps.plug_level == 1;  // every item of a plug body is tagged
@@ -315,13 +315,15 @@ void step(parse_state& ps, std::deque<open_body>& bodies) {
         b.current = declaration{e, nullptr};
         if (e != nullptr) {
             if (*b.tail != nullptr) {
-                (*b.tail)->next = e;
+                (*b.tail)->set_next(e);
             } else {
-                *b.head = e;
+                b.head.set(e);
             }
             *b.tail = e;
         }
-        if (plug != nullptr) enter(ps, bodies, &plug->elements, nullptr, open_body::plug_body);
+        if (plug != nullptr) {
+            enter(ps, bodies, chain_head(&plug->elements), nullptr, open_body::plug_body);
+        }
         return;
     }
     if (ps.step == STEP_SKIP || b.current.e == nullptr) {
@@ -342,13 +344,14 @@ void step(parse_state& ps, std::deque<open_body>& bodies) {
     }
     if (b.current.opens_body) {
         b.current.opens_body = false;
-        enter(ps, bodies, &e.children, &b.current.children_tail, open_body::member_body);
+        enter(ps, bodies, chain_head::members_of(e), &b.current.children_tail,
+              open_body::member_body);
     }
 }
 
 }  // namespace
 
-void parse_body_into(parse_state& ps, element** head, element*& tail) {
+void parse_body_into(parse_state& ps, chain_head head, element*& tail) {
     // The open bodies, innermost last; a deque keeps each frame in place
     // while further bodies open.
     std::deque<open_body> bodies;
@@ -366,8 +369,8 @@ void parse_body_into(parse_state& ps, element** head, element*& tail) {
 
 void parse_body(parse_state& ps, element** head) {
     element* tail = *head;
-    while (tail != nullptr && tail->next != nullptr) tail = tail->next;
-    parser_steps::parse_body_into(ps, head, tail);
+    while (tail != nullptr && tail->next() != nullptr) tail = tail->next();
+    parser_steps::parse_body_into(ps, chain_head(head), tail);
 }
 
 }  // namespace qrv

@@ -35,7 +35,7 @@ void end_body_at_premature_end(parse_state& ps);
 
 // Bodies and statements: reads the body that begins here and every body
 // nested in it, appending what its statements create after `tail`.
-void parse_body_into(parse_state& ps, element** head, element*& tail);
+void parse_body_into(parse_state& ps, chain_head head, element*& tail);
 element* begin_declaration(parse_state& ps, int code, const char* text);
 void skip_to_statement_end(parse_state& ps);
 

@@ -191,33 +191,33 @@ void parse_tag(parse_state& ps, element& e) {
                      static_cast<int>(max_name_length), word.s);
         return;
     }
-    e.tag = make_text(*ps.run, tag[0] == '?' ? tag.substr(1) : tag);
+    e.set_tag(make_text(*ps.run, tag[0] == '?' ? tag.substr(1) : tag));
     ps.step = STEP_AFTER_TAG;
 }
 
 void check_member_rules(parse_state& ps, element& e) {
     body_frame& frame = *ps.frame;
-    if (frame.tagged_seen && e.tag.empty()) {
+    if (frame.tagged_seen && e.tag().empty()) {
         parse_report(ps, SEV_ERROR, "Illegal untagged item after tagged items");
     }
-    if (!e.tag.empty()) frame.tagged_seen = true;
+    if (!e.tag().empty()) frame.tagged_seen = true;
     if (e.kind != ET_COMBINED) return;
 
     // The members of a combi are untagged and of fixed format.
-    for (element* m = e.children; m != nullptr; m = m->next) {
-        m->tag = text{};
+    for (element* m = e.children(); m != nullptr; m = m->next()) {
+        m->set_tag(text{});
         if (m->kind != ET_INTEGER && m->kind != ET_CONST && m->kind != ET_UNQUOTED_ASCII) {
             parse_report(ps, SEV_ERROR, "Type of %s not allowed in constructed type",
-                         m->name.c_str());
+                         m->name().c_str());
         }
-        if (m->kind == ET_CONST && is_digit(static_cast<unsigned char>(m->const_value[0]))) {
+        if (m->kind == ET_CONST && is_digit(static_cast<unsigned char>(m->const_value()[0]))) {
             parse_report(ps, SEV_ERROR,
                          "Const '%s' must begin with non-numerical value in constructed type",
-                         m->name.c_str());
+                         m->name().c_str());
         }
         if (m->kind == ET_UNQUOTED_ASCII && (!m->constrained || m->min != m->max)) {
             parse_report(ps, SEV_ERROR, "unquoted ascii '%s' must have a fixed length",
-                         m->name.c_str());
+                         m->name().c_str());
         }
     }
 }

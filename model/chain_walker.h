@@ -30,7 +30,7 @@ public:
     element* next() {
         frame& f = stack_.back();
         element* e = f.at;
-        if (e != nullptr) f.at = e->next;
+        if (e != nullptr) f.at = e->next();
         return e;
     }
     // Closes the innermost chain and gives back its frame.

@@ -7,76 +7,98 @@ namespace qrv {
 
 namespace {
 
-constexpr std::size_t arena_block = 64 * 1024;
-constexpr std::size_t length_bytes = 4;
+constexpr std::size_t header_bytes = 8;  // hash and length
 
-// Room for a text of `n` characters: its length is stored, and the returned
-// pointer is where the characters go (the terminator is the caller's).
-char* counted(char* block, std::size_t n) {
-    const auto length = static_cast<std::uint32_t>(n);
-    std::memcpy(block, &length, length_bytes);
-    return block + length_bytes;
-}
-
-std::uint64_t hash_name(std::string_view s) {
-    std::uint64_t h = 0xcbf29ce484222325ULL ^ s.size();
-    for (unsigned char c : s) h = (h ^ c) * 0x100000001b3ULL;
-    return h ^ (h >> 29);
+// The slot of `hash` in a table of `mask + 1` slots.
+std::size_t slot_of(std::uint32_t hash, std::size_t mask) {
+    return (static_cast<std::size_t>(hash) * 0x9e3779b97f4a7c15ULL >> 20) & mask;
 }
 
 }  // namespace
 
-char* text_arena::allocate(std::size_t n) {
-    if (n > left_) {
-        std::size_t size = n > arena_block / 4 ? n : arena_block;
-        blocks_.push_back(std::make_unique<char[]>(size));
-        if (size == arena_block) {
-            cursor_ = blocks_.back().get();
-            left_ = size;
-        } else {
-            // A large text gets a block of its own; the current block stays.
-            return blocks_.back().get();
-        }
-    }
-    char* p = cursor_;
-    cursor_ += n;
-    left_ -= n;
-    return p;
-}
-
-text text_arena::copy(std::string_view s) {
+text text_table::intern(std::string_view s, std::uint32_t hash) {
     if (s.empty()) return text{};
-    char* p = counted(allocate(length_bytes + s.size() + 1), s.size());
-    std::memcpy(p, s.data(), s.size());
-    p[s.size()] = '\0';
-    return text{p};
+    if (2 * (used_ + 1) > slots_.size()) grow();
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = slot_of(hash, mask);
+    for (; slots_[i] != nullptr; i = (i + 1) & mask) {
+        const text t{slots_[i]};
+        if (t.hash() == hash && t.view() == s) return t;
+    }
+    char* block = static_cast<char*>(storage_.allocate(header_bytes + s.size() + 1));
+    const auto length = static_cast<std::uint32_t>(s.size());
+    std::memcpy(block, &hash, 4);
+    std::memcpy(block + 4, &length, 4);
+    char* chars = block + header_bytes;
+    std::memcpy(chars, s.data(), s.size());
+    chars[s.size()] = '\0';
+    slots_[i] = chars;
+    ++used_;
+    return text{chars};
 }
 
-text text_arena::concat(std::string_view a, std::string_view b) {
-    std::size_t n = a.size() + b.size();
-    if (n == 0) return text{};
-    char* p = counted(allocate(length_bytes + n + 1), n);
-    std::memcpy(p, a.data(), a.size());
-    std::memcpy(p + a.size(), b.data(), b.size());
-    p[n] = '\0';
-    return text{p};
+void text_table::grow() {
+    std::vector<const char*> old = std::move(slots_);
+    const std::size_t size = old.empty() ? 1024 : old.size() * 2;
+    slots_.assign(size, nullptr);
+    const std::size_t mask = size - 1;
+    for (const char* p : old) {
+        if (p == nullptr) continue;
+        std::size_t i = slot_of(text{p}.hash(), mask);
+        while (slots_[i] != nullptr) i = (i + 1) & mask;
+        slots_[i] = p;
+    }
 }
 
-text text_arena::concat(std::string_view a, std::string_view b, std::string_view c) {
-    std::size_t n = a.size() + b.size() + c.size();
-    if (n == 0) return text{};
-    char* p = counted(allocate(length_bytes + n + 1), n);
-    std::memcpy(p, a.data(), a.size());
-    std::memcpy(p + a.size(), b.data(), b.size());
-    std::memcpy(p + a.size() + b.size(), c.data(), c.size());
-    p[n] = '\0';
-    return text{p};
+text text_table::concat(std::string_view a, std::string_view b) {
+    scratch_.assign(a);
+    scratch_.append(b);
+    return copy(scratch_);
+}
+
+text text_table::concat(std::string_view a, std::string_view b, std::string_view c) {
+    scratch_.assign(a);
+    scratch_.append(b);
+    scratch_.append(c);
+    return copy(scratch_);
+}
+
+void text_table::clear() {
+    slots_.clear();
+    slots_.shrink_to_fit();
+    used_ = 0;
+}
+
+std::string qualified_name(const element& e) {
+    // The elements from `e` up to the one whose qualified name is not made
+    // from a parent's; their names joined by "_" from the top down.
+    std::vector<const element*> path;
+    const element* at = &e;
+    while (at->qualified_form_ == element::QUALIFIED_UNDER_PARENT) {
+        path.push_back(at);
+        at = static_cast<const element*>(at->qualified_.get());
+    }
+    std::string name;
+    switch (at->qualified_form_) {
+        case element::QUALIFIED_OWN: name = at->c_name().view(); break;
+        case element::QUALIFIED_TEXT: {
+            const char* p = static_cast<const char*>(at->qualified_.get());
+            if (p != nullptr) name = text{p}.view();
+            break;
+        }
+        default: name = text{uninitialised_marker}.view(); break;
+    }
+    for (auto it = path.rbegin(); it != path.rend(); ++it) {
+        name += '_';
+        name += (*it)->c_name().view();
+    }
+    return name;
 }
 
 void init_run_context(run_context& run) {
     run.modules = nullptr;
     run.elements = nullptr;
-    run.union_members = nullptr;
+    run.union_members.clear();
     run.plugin_ordinal_base = 1000000000;
     run.element_count = 0;
     run.input_path = nullptr;
@@ -91,30 +113,70 @@ namespace {
 element* allocate_element(run_context& run) {
     // Ids are 32 bits: more elements than that do not fit in memory anyway.
     if (run.element_count == UINT32_MAX) throw std::bad_alloc();
-    element* e = run.element_pool.make();
+    element* e = run.storage.make<element>();
     e->id = run.element_count++;
     return e;
 }
 
 }  // namespace
 
+text marker_text(run_context& run) {
+    if (run.marker.empty()) run.marker = run.texts.copy(text{uninitialised_marker}.view());
+    return run.marker;
+}
+
+text pattern_of(const run_context& run, const element& e) {
+    const auto found = run.patterns.find(e.id);
+    return found == run.patterns.end() ? text{} : found->second;
+}
+
 element* copy_element(run_context& run, const element& original) {
     element* c = allocate_element(run);
-    const std::uint32_t id = c->id;
-    *c = original;
-    c->id = id;
+    // Field by field: the references are distances from where they are kept.
+    c->set_name(original.name());
+    c->set_c_name(original.c_name());
+    c->set_tag(original.tag());
+    c->set_link(original.link());
+    c->set_const_value(original.const_value());
+    c->set_children(original.children());
+    c->set_next(original.next());
+    c->set_module(original.module());
+    c->qualified_form_ = original.qualified_form_;
+    c->qualified_.set(original.qualified_.get());
+    c->line_low_ = original.line_low_;
+    c->line_high_ = original.line_high_;
+    c->ordinal = original.ordinal;
+    c->min = original.min;
+    c->max = original.max;
+    c->cardinality_min = original.cardinality_min;
+    c->cardinality_max = original.cardinality_max;
+    c->reference_count = original.reference_count;
+    c->kind = original.kind;
+    c->constrained = original.constrained;
+    c->min_negative = original.min_negative;
+    c->max_negative = original.max_negative;
+    c->has_cardinality = original.has_cardinality;
+    c->cardinality_unbounded = original.cardinality_unbounded;
+    c->z_suffix = original.z_suffix;
+    c->plugin = original.plugin;
+    c->in_main_module = original.in_main_module;
+    c->listed = original.listed;
+    c->dynamic = original.dynamic;
+    c->is_copy = original.is_copy;
+    c->recursive = original.recursive;
+    const auto pattern = run.patterns.find(original.id);
+    if (pattern != run.patterns.end()) run.patterns.emplace(c->id, pattern->second);
     return c;
 }
 
 element* new_element(parse_state& ps) {
     element* e = allocate_element(*ps.run);
-    const text marker{uninitialised_marker};
-    e->name = marker;
-    e->c_name = marker;
-    e->tag = marker;
-    e->qualified_name = marker;
-    e->line = ps.line;
-    e->module = ps.module;
+    const text marker = marker_text(*ps.run);
+    e->set_name(marker);
+    e->set_c_name(marker);
+    e->set_tag(marker);
+    e->set_line(ps.line);
+    e->set_module(ps.module);
     if (ps.frame != nullptr && ps.frame->brackets_seen) {
         // Declared after version brackets in its body: an optional extension.
         e->has_cardinality = true;
@@ -125,16 +187,20 @@ element* new_element(parse_state& ps) {
     return e;
 }
 
-module_record* new_module_record(run_context& run) { return run.module_pool.make(); }
-module_ref* new_module_ref(run_context& run) { return run.module_ref_pool.make(); }
-plug_record* new_plug_record(run_context& run) { return run.plug_pool.make(); }
-into_entry* new_into_entry(run_context& run) { return run.into_pool.make(); }
+module_record* new_module_record(run_context& run) { return run.storage.make<module_record>(); }
+module_ref* new_module_ref(run_context& run) { return run.storage.make<module_ref>(); }
+plug_record* new_plug_record(run_context& run) { return run.storage.make<plug_record>(); }
+into_entry* new_into_entry(run_context& run) { return run.storage.make<into_entry>(); }
 
 namespace {
 
-std::string_view name_of(const element* e) { return e->name.view(); }
-std::string_view name_of(const module_record* m) { return m->name.view(); }
-std::string_view name_of(const module_ref* r) { return r->alias.view(); }
+text name_of(const element* e) { return e->name(); }
+text name_of(const module_record* m) { return m->name; }
+text name_of(const module_ref* r) { return r->alias; }
+
+const element* next_of(const element* e) { return e->next(); }
+const module_record* next_of(const module_record* m) { return m->next; }
+const module_ref* next_of(const module_ref* r) { return r->next; }
 
 }  // namespace
 
@@ -181,7 +247,7 @@ const T* name_index::probe(const T* list, std::string_view name, std::uint32_t h
         if (std::memcmp(s.head, name.data(), head) != 0) continue;
         const T* entry = static_cast<const T*>(s.entry);
         // A longer name is told apart by the rest of its characters.
-        if (name.size() <= inline_chars || name_of(entry) == name) return entry;
+        if (name.size() <= inline_chars || name_of(entry).view() == name) return entry;
     }
 }
 
@@ -193,11 +259,11 @@ void name_index::take_in(const T* list) {
         recent_list_ = list;
     }
     const T* last = static_cast<const T*>(*recent_last_);
-    const T* e = last == nullptr ? list : last->next;
-    for (; e != nullptr; e = e->next) {
-        const std::string_view name = name_of(e);
-        const auto hash = static_cast<std::uint32_t>(hash_name(name));
-        if (probe(list, name, hash) == nullptr) insert(list, e, hash, name);
+    const T* e = last == nullptr ? list : next_of(last);
+    for (; e != nullptr; e = next_of(e)) {
+        const text name = name_of(e);
+        const std::uint32_t hash = name.hash();
+        if (probe(list, name.view(), hash) == nullptr) insert(list, e, hash, name.view());
         last = e;
     }
     *recent_last_ = last;
@@ -207,7 +273,7 @@ template <class T>
 const T* name_index::find_in(const T* list, std::string_view name) {
     if (list == nullptr) return nullptr;
     take_in(list);
-    return probe(list, name, static_cast<std::uint32_t>(hash_name(name)));
+    return probe(list, name, text_hash(name));
 }
 
 element* name_index::find(const element* chain, std::string_view name) {
@@ -248,7 +314,7 @@ element* find_element(run_context& run, const module_record* module, std::string
         element* found = run.names.find(chain, name);
         if (found == nullptr) return nullptr;
         if (dot == std::string_view::npos) return found;
-        chain = found->children;
+        chain = found->children();
         pos = dot + 1;
         if (pos == path.size()) return chain;  // a trailing "." names the first member
     }
@@ -257,14 +323,13 @@ element* find_element(run_context& run, const module_record* module, std::string
 void free_model(run_context& run) {
     run.elements = nullptr;
     run.modules = nullptr;
-    run.union_members = nullptr;
+    run.union_members.clear();
     run.names.clear();
     run.element_count = 0;
-    run.element_pool.clear();
-    run.module_pool.clear();
-    run.module_ref_pool.clear();
-    run.plug_pool.clear();
-    run.into_pool.clear();
+    run.patterns.clear();
+    run.marker = text{};
+    run.texts.clear();
+    run.storage.release();
 }
 
 }  // namespace qrv

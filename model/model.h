@@ -2,12 +2,14 @@
 // and the small list records that hang off a module, plus the state the
 // front end keeps while it reads one module.
 //
-// Texts (names, tags, links, paths ...) are immutable and live in the run's
-// text arena; an element holds 8-byte `text` handles, so an element costs
-// 136 bytes however long its names may be. The capacities of the language
-// (63 characters for names, tags and constant texts, 255 for reference and
-// qualified names) are limits the front end and post-parse enforce with
-// their own messages, not storage reserved in every record.
+// Every record and text of a run is cut from the run's model_storage, and
+// an element refers to its texts, its members, its sibling and its module
+// by 32-bit distances (rel_ptr): an element takes 72 bytes, however long
+// its names. Texts are kept once each: equal texts of a run are the same
+// text. The capacities of the language (63 characters for names, tags and
+// constant texts, 255 for reference and qualified names) are limits the
+// front end and post-parse enforce with their own messages, not storage
+// reserved in every record.
 #pragma once
 
 #include <array>
@@ -22,6 +24,8 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "model/storage.h"
 
 namespace qrv {
 
@@ -53,28 +57,53 @@ enum element_kind : std::uint8_t {
     ET_LINK = 19,
 };
 
-// The characters of a text are stored after their length (4 bytes, in the
-// machine's byte order) and before a terminating NUL. Texts that are not in
-// an arena, such as the empty text, are built at compile time this way.
+// The hash of a text, kept with it so that it is computed once: eight
+// characters at a time, the same at compile time and at run time.
+constexpr std::uint32_t text_hash(std::string_view s) {
+    std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ s.size();
+    std::size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        std::uint64_t w = 0;
+        for (std::size_t k = 0; k < 8; ++k) {
+            w |= std::uint64_t{static_cast<unsigned char>(s[i + k])} << (8 * k);
+        }
+        h = (h ^ w) * 0xff51afd7ed558ccdULL;
+        h ^= h >> 32;
+    }
+    std::uint64_t w = 0;
+    for (std::size_t k = 0; i + k < s.size(); ++k) {
+        w |= std::uint64_t{static_cast<unsigned char>(s[i + k])} << (8 * k);
+    }
+    h = (h ^ w) * 0xc4ceb9fe1a85ec53ULL;
+    h ^= h >> 29;
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
+// The characters of a text are stored after its hash and its length (4
+// bytes each, in the machine's byte order) and before a terminating NUL.
+// Texts that are not in a run's storage, such as the empty text, are built
+// at compile time this way.
 template <std::size_t N>
 struct counted_chars {
-    char bytes[4 + N] = {};  // N counts the terminator
-    constexpr const char* chars() const { return bytes + 4; }
+    alignas(8) char bytes[8 + N] = {};  // N counts the terminator
+    constexpr const char* chars() const { return bytes + 8; }
 };
 
 template <std::size_t N>
 constexpr counted_chars<N> make_counted_chars(const char (&s)[N]) {
     counted_chars<N> out;
+    const auto hash = std::bit_cast<std::array<char, 4>>(text_hash(std::string_view(s, N - 1)));
     const auto length = std::bit_cast<std::array<char, 4>>(static_cast<std::uint32_t>(N - 1));
-    for (std::size_t i = 0; i < 4; ++i) out.bytes[i] = length[i];
-    for (std::size_t i = 0; i < N; ++i) out.bytes[4 + i] = s[i];
+    for (std::size_t i = 0; i < 4; ++i) out.bytes[i] = hash[i];
+    for (std::size_t i = 0; i < 4; ++i) out.bytes[4 + i] = length[i];
+    for (std::size_t i = 0; i < N; ++i) out.bytes[8 + i] = s[i];
     return out;
 }
 
 inline constexpr counted_chars<1> empty_text_chars = make_counted_chars("");
 
 // An immutable, NUL-terminated text: one pointer to counted characters in
-// the run's text arena or in static storage. Copying a handle never copies
+// the run's storage or in static storage. Copying a handle never copies
 // the characters.
 struct text {
     const char* p = empty_text_chars.chars();
@@ -82,68 +111,111 @@ struct text {
     const char* c_str() const { return p; }
     std::size_t size() const {
         std::uint32_t n;
-        std::memcpy(&n, p - sizeof n, sizeof n);
+        std::memcpy(&n, p - 4, sizeof n);
         return n;
     }
-    bool empty() const { return p[0] == '\0' && size() == 0; }
+    std::uint32_t hash() const {
+        std::uint32_t h;
+        std::memcpy(&h, p - 8, sizeof h);
+        return h;
+    }
+    bool empty() const { return size() == 0; }
     std::string_view view() const { return {p, size()}; }
     char operator[](std::size_t i) const { return p[i]; }
     friend bool operator==(text a, std::string_view b) { return a.view() == b; }
     friend bool operator==(text a, text b) { return a.p == b.p || a.view() == b.view(); }
 };
 
-// A bump allocator for texts; everything is released with the arena.
-class text_arena {
+// The texts of a run, each kept once in the run's storage: equal
+// characters give the same text.
+class text_table {
 public:
-    text copy(std::string_view s);
+    explicit text_table(model_storage& storage) : storage_(storage) {}
+    text_table(const text_table&) = delete;
+    text_table& operator=(const text_table&) = delete;
+
+    text copy(std::string_view s) { return intern(s, text_hash(s)); }
     text concat(std::string_view a, std::string_view b);
     text concat(std::string_view a, std::string_view b, std::string_view c);
+    // Forgets every text (their storage is released with the model).
+    void clear();
 
 private:
-    char* allocate(std::size_t n);
-    std::vector<std::unique_ptr<char[]>> blocks_;
-    char* cursor_ = nullptr;
-    std::size_t left_ = 0;
+    text intern(std::string_view s, std::uint32_t hash);
+    void grow();
+
+    model_storage& storage_;
+    std::vector<const char*> slots_;  // the characters of each text, or null
+    std::size_t used_ = 0;
+    std::string scratch_;
 };
 
-// A pool of records of one type: stable addresses, released all at once.
-template <class T>
-class record_pool {
+// A text of the storage kept as a rel_ptr; the empty text is kept as null.
+class rel_text {
 public:
-    T* make() {
-        if (used_ == block_size) {
-            blocks_.push_back(std::make_unique<T[]>(block_size));
-            used_ = 0;
-        }
-        T* r = &blocks_.back()[used_++];
-        return r;
+    text get() const {
+        const char* p = ref_.get();
+        return p == nullptr ? text{} : text{p};
     }
-    void clear() {
-        blocks_.clear();
-        used_ = block_size;
-    }
+    void set(text t) { ref_.set(t.empty() ? nullptr : t.p); }
 
 private:
-    static constexpr std::size_t block_size = 512;
-    std::vector<std::unique_ptr<T[]>> blocks_;
-    std::size_t used_ = block_size;
+    rel_ptr<const char> ref_;
 };
 
 struct module_record;
+struct run_context;
 
 struct element {
-    text name;
-    text c_name;  // the same text as the name when they are equal
-    text tag;     // the same text as the name unless the element has its own
-    text link;
-    text const_value;
-    text qualified_name;
-    const char* pattern = nullptr;  // owned by the arena; no later stage reads it
-    element* children = nullptr;
-    element* next = nullptr;
-    element* next_union_member = nullptr;
-    module_record* module = nullptr;
-    std::int64_t line = 0;
+    // The texts: `c_name` is the same text as the name when they are equal,
+    // `tag` the same text as the name unless the element has its own.
+    text name() const { return name_.get(); }
+    text c_name() const { return c_name_.get(); }
+    text tag() const { return tag_.get(); }
+    text link() const { return link_.get(); }
+    text const_value() const { return const_value_.get(); }
+    void set_name(text t) { name_.set(t); }
+    void set_c_name(text t) { c_name_.set(t); }
+    void set_tag(text t) { tag_.set(t); }
+    void set_link(text t) { link_.set(t); }
+    void set_const_value(text t) { const_value_.set(t); }
+
+    // The first member, the next sibling, the module declared in.
+    element* children() const { return children_.get(); }
+    element* next() const { return next_.get(); }
+    module_record* module() const { return module_.get(); }
+    void set_children(element* e) { children_.set(e); }
+    void set_next(element* e) { next_.set(e); }
+    void set_module(module_record* m) { module_.set(m); }
+
+    // The source line (40 bits: every line of any file).
+    std::int64_t line() const { return static_cast<std::int64_t>(line_high_) << 32 | line_low_; }
+    void set_line(std::int64_t line) {
+        const auto l = static_cast<std::uint64_t>(line < 0 ? 0 : line);
+        line_low_ = static_cast<std::uint32_t>(l);
+        line_high_ = static_cast<std::uint8_t>(l > 0xffffffffffULL ? 0xff : l >> 32);
+    }
+
+    // The qualified name (post-parse) is made when asked for
+    // (qualified_name): the uninitialised marker, the element's own c_name,
+    // the qualified name of the parent that named the member followed by
+    // "_" and the c_name, or a text given by reference resolution.
+    void set_qualified_own() {
+        qualified_form_ = QUALIFIED_OWN;
+        qualified_.set(nullptr);
+    }
+    void set_qualified_parent(const element* parent) {
+        qualified_form_ = QUALIFIED_UNDER_PARENT;
+        qualified_.set(parent);
+    }
+    void set_qualified_text(text t) {
+        qualified_form_ = QUALIFIED_TEXT;
+        qualified_.set(t.empty() ? nullptr : t.p);
+    }
+
+    // The element's number in its run, from 0 in allocation order: the key
+    // of the side tables that walks keep (see chain_marks).
+    std::uint32_t id = 0;
     std::int32_t ordinal = -1;
     std::uint32_t min = 0;
     std::uint32_t max = 0;
@@ -153,7 +225,26 @@ struct element {
     std::uint32_t cardinality_min = 0;
     std::uint32_t cardinality_max = 0;
     std::int32_t reference_count = 0;
+
+private:
+    rel_text name_;
+    rel_text c_name_;
+    rel_text tag_;
+    rel_text link_;
+    rel_text const_value_;
+    rel_ptr<element> children_;
+    rel_ptr<element> next_;
+    rel_ptr<module_record> module_;
+    rel_ptr<const void> qualified_;
+    std::uint32_t line_low_ = 0;
+
+public:
     element_kind kind = ET_LINK;
+
+private:
+    std::uint8_t line_high_ = 0;
+
+public:
     bool constrained : 1 = false;
     bool min_negative : 1 = false;
     bool max_negative : 1 = false;
@@ -166,10 +257,69 @@ struct element {
     bool dynamic : 1 = false;
     bool is_copy : 1 = false;
     bool recursive : 1 = false;
-    // The element's number in its run, from 0 in allocation order: the key
-    // of the side tables that walks keep (see chain_marks).
-    std::uint32_t id = 0;
+
+private:
+    enum : std::uint8_t {
+        QUALIFIED_UNSET = 0,
+        QUALIFIED_OWN = 1,
+        QUALIFIED_UNDER_PARENT = 2,
+        QUALIFIED_TEXT = 3,
+    };
+    std::uint8_t qualified_form_ : 2 = QUALIFIED_UNSET;
+
+    friend std::string qualified_name(const element& e);
+    friend element* copy_element(run_context& run, const element& original);
 };
+
+// The qualified name of an element, as post-parse gave it.
+std::string qualified_name(const element& e);
+
+// Where a chain begins: an element's members, or a plain pointer (a
+// module's elements, a plug body, a list of the caller's).
+class chain_head {
+public:
+    chain_head(element** first) : plain_(first) {}  // NOLINT: a pointer to a head is one
+    static chain_head members_of(element& owner) {
+        chain_head h(nullptr);
+        h.owner_ = &owner;
+        return h;
+    }
+    element* get() const { return owner_ != nullptr ? owner_->children() : *plain_; }
+    void set(element* first) const {
+        if (owner_ != nullptr) {
+            owner_->set_children(first);
+        } else {
+            *plain_ = first;
+        }
+    }
+
+private:
+    element** plain_ = nullptr;
+    element* owner_ = nullptr;
+};
+
+// The end of a chain, where elements are appended one after another.
+class chain_tail {
+public:
+    explicit chain_tail(chain_head head) : head_(head), last_(head.get()) {
+        while (last_ != nullptr && last_->next() != nullptr) last_ = last_->next();
+    }
+    void append(element* e) {
+        if (last_ == nullptr) {
+            head_.set(e);
+        } else {
+            last_->set_next(e);
+        }
+        last_ = e;
+    }
+
+private:
+    chain_head head_;
+    element* last_;
+};
+
+// Appends `e` to the end of the chain that begins at `head`.
+inline void append_element(chain_head head, element* e) { chain_tail(head).append(e); }
 
 // Marks of one walk over member chains, a chain known by its first
 // element: a side table owned by the walk, keyed by element number. Each
@@ -317,7 +467,8 @@ enum class diagnostic_format : std::uint8_t { msvc, gcc, json };
 struct run_context {
     module_record* modules = nullptr;
     element* elements = nullptr;
-    element* union_members = nullptr;
+    // The union members of the run with distinct c_names (post-parse).
+    std::vector<element*> union_members;
     std::int32_t plugin_ordinal_base = 1000000000;
     // Elements allocated so far; the next one's id.
     std::uint32_t element_count = 0;
@@ -344,12 +495,13 @@ struct run_context {
     name_index names;
 
     // Storage of the run.
-    text_arena texts;
-    record_pool<element> element_pool;
-    record_pool<module_record> module_pool;
-    record_pool<module_ref> module_ref_pool;
-    record_pool<plug_record> plug_pool;
-    record_pool<into_entry> into_pool;
+    model_storage storage;
+    text_table texts{storage};
+    // The pattern of each element that has one, by element id: no later
+    // stage reads it.
+    std::unordered_map<std::uint32_t, text> patterns;
+    // The uninitialised marker in this run's storage, once asked for.
+    text marker;
 };
 
 // The characters of one source file and two characters of push-back.
@@ -423,6 +575,12 @@ plug_record* new_plug_record(run_context& run);
 into_entry* new_into_entry(run_context& run);
 
 inline text make_text(run_context& run, std::string_view s) { return run.texts.copy(s); }
+
+// The uninitialised marker as a text of the run.
+text marker_text(run_context& run);
+
+// The pattern an element was declared with; empty when it has none.
+text pattern_of(const run_context& run, const element& e);
 
 // An element by dotted path among a module's elements: the first of each
 // name at each step; null when not found. An empty path gives the first

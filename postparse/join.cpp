@@ -11,10 +11,10 @@ void join_modules(run_context& run) {
         if (last == nullptr) {
             run.elements = m->elements;
         } else {
-            last->next = m->elements;
+            last->set_next(m->elements);
         }
         last = m->elements;
-        while (last->next != nullptr) last = last->next;
+        while (last->next() != nullptr) last = last->next();
     }
 }
 

@@ -15,11 +15,11 @@ struct plug_state {
 };
 
 void append_members(plug_state& state, element* target, element* copies) {
-    element*& tail = state.tails[target->children];
-    if (tail == nullptr) tail = target->children;
-    while (tail->next != nullptr) tail = tail->next;
-    tail->next = copies;
-    while (tail->next != nullptr) tail = tail->next;
+    element*& tail = state.tails[target->children()];
+    if (tail == nullptr) tail = target->children();
+    while (tail->next() != nullptr) tail = tail->next();
+    tail->set_next(copies);
+    while (tail->next() != nullptr) tail = tail->next();
 }
 
 // References in the copies that name no module are qualified with the
@@ -27,8 +27,8 @@ void append_members(plug_state& state, element* target, element* copies) {
 void qualify_references(run_context& run, const module_record* m, const into_entry* t,
                         element* copies) {
     bool refused = false;
-    for (element* c = copies; c != nullptr; c = c->next) {
-        if (c->kind != ET_LINK || c->link.view().find(':') != std::string_view::npos) continue;
+    for (element* c = copies; c != nullptr; c = c->next()) {
+        if (c->kind != ET_LINK || c->link().view().find(':') != std::string_view::npos) continue;
         if (m->name.empty()) {
             if (!refused) {
                 report_at(run, m->path.c_str(), t->line, SEV_ERROR,
@@ -37,14 +37,14 @@ void qualify_references(run_context& run, const module_record* m, const into_ent
             }
             continue;
         }
-        if (m->name.size() + 2 + c->link.size() > max_reference_length) {
-            text whole = run.texts.concat(m->name.view(), "::", c->link.view());
+        if (m->name.size() + 2 + c->link().size() > max_reference_length) {
+            text whole = run.texts.concat(m->name.view(), "::", c->link().view());
             report_at(run, m->path.c_str(), t->line, SEV_ERROR,
                       "Reference name exceeds %d characters: %s\n",
                       static_cast<int>(max_reference_length), whole.c_str());
             continue;
         }
-        c->link = run.texts.concat(m->name.view(), "::", c->link.view());
+        c->set_link(run.texts.concat(m->name.view(), "::", c->link().view()));
     }
 }
 
@@ -62,7 +62,7 @@ void plug_with(plug_state& state, run_context& run, module_record* m) {
                           "Unable to locate definition -%s-\n", t->target.c_str());
                 continue;
             }
-            if (target->children == nullptr) {
+            if (target->children() == nullptr) {
                 report_at(run, m->path.c_str(), t->line, SEV_ERROR,
                           "Can not plug -%s-.  It is not struct or union.\n", t->target.c_str());
                 continue;
@@ -78,13 +78,17 @@ void plug_with(plug_state& state, run_context& run, module_record* m) {
 
 element* copy_chain(run_context& run, const element* first) {
     element* head = nullptr;
-    element** tail = &head;
-    for (const element* e = first; e != nullptr; e = e->next) {
+    element* tail = nullptr;
+    for (const element* e = first; e != nullptr; e = e->next()) {
         element* c = copy_element(run, *e);
         c->is_copy = true;
-        c->next = nullptr;
-        *tail = c;
-        tail = &c->next;
+        c->set_next(nullptr);
+        if (tail == nullptr) {
+            head = c;
+        } else {
+            tail->set_next(c);
+        }
+        tail = c;
     }
     return head;
 }

@@ -51,9 +51,9 @@ int resolve_reference(run_context& run, module_record* module, element* e);
 // Copies of the elements of a chain (top level only; members are shared).
 element* copy_chain(run_context& run, const element* first);
 
-// Appends the distinct members of the unions below `chain` to the run's
-// union member chain after `tail`; returns the new tail.
-element* collect_union_members(run_context& run, element* tail, element* chain);
+// Appends the members of the unions below `chain` to the run's union
+// members, each c_name once.
+void collect_union_members(run_context& run, element* chain);
 
 // Numbers a chain and everything below it, renaming reserved words.
 void number_and_rename(run_context& run, element* chain);

@@ -41,7 +41,7 @@ private:
 }  // namespace
 
 void mark_main_module(element* first) {
-    for (element* e = first; e != nullptr; e = e->next) e->in_main_module = true;
+    for (element* e = first; e != nullptr; e = e->next()) e->in_main_module = true;
 }
 
 bool prefix_from_module_name(const module_record& module, std::string& base) {
@@ -68,7 +68,7 @@ bool prefix_from_module_name(const module_record& module, std::string& base) {
 bool prefix_from_first_element(const module_record& module, std::string& base) {
     base.clear();
     if (module.elements == nullptr) return false;
-    std::string_view s = module.elements->c_name.view();
+    std::string_view s = module.elements->c_name().view();
     if (s.empty()) return true;
     base += s[0];
     int written = 1;

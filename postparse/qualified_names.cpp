@@ -25,9 +25,9 @@ namespace {
 
 constexpr int unbounded = 1 << 20;
 
-bool names_members(const element* q) { return q->link.empty(); }
+bool names_members(const element* q) { return q->link().empty(); }
 
-int added_length(const element* q) { return 1 + static_cast<int>(q->c_name.size()); }
+int added_length(const element* q) { return 1 + static_cast<int>(q->c_name().size()); }
 
 // Phase 1: the longest text a chain adds below a parent name.
 class depth_table {
@@ -57,7 +57,7 @@ public:
             if (!names_members(q)) continue;
             lengths& f = walk.innermost().data;
             int own = added_length(q);
-            element* members = q->children;
+            element* members = q->children();
             if (members == nullptr) {
                 f.longest = std::max(f.longest, own);
             } else if (const std::int32_t* known = length_.find(members)) {
@@ -83,23 +83,23 @@ private:
     const int limit = static_cast<int>(max_reference_length);
     for (;;) {
         const element* next = nullptr;
-        for (const element* q = chain; q != nullptr; q = q->next) {
+        for (const element* q = chain; q != nullptr; q = q->next()) {
             if (!names_members(q)) continue;
             int length = static_cast<int>(parent.size()) + added_length(q);
             if (length > limit) {
                 note(run, "FATAL: Constructed type name is too long: %s_%s\n", parent.c_str(),
-                     q->c_name.c_str());
+                     q->c_name().c_str());
                 throw fatal_stop{1};
             }
-            if (q->children != nullptr && length + depths.of(q->children) > limit) {
+            if (q->children() != nullptr && length + depths.of(q->children()) > limit) {
                 next = q;
                 break;
             }
         }
         if (next == nullptr) throw fatal_stop{1};  // not reached: the table said so
         parent += '_';
-        parent += next->c_name.view();
-        chain = next->children;
+        parent += next->c_name().view();
+        chain = next->children();
     }
 }
 
@@ -107,14 +107,14 @@ private:
 // holds members still to be named, so that a chain's members come off it
 // back to front and each member's own chain is named before its earlier
 // siblings.
-void name_members(run_context& run, chain_marks& named, text parent, element* chain) {
+void name_members(chain_marks& named, const element* parent, element* chain) {
     struct pending {
         element* member;
-        text parent;
+        const element* parent;
     };
     std::vector<pending> stack;
-    auto push_chain = [&](element* first, text name) {
-        for (element* q = first; q != nullptr; q = q->next) stack.push_back({q, name});
+    auto push_chain = [&](element* first, const element* named_by) {
+        for (element* q = first; q != nullptr; q = q->next()) stack.push_back({q, named_by});
     };
     push_chain(chain, parent);
     while (!stack.empty()) {
@@ -122,9 +122,9 @@ void name_members(run_context& run, chain_marks& named, text parent, element* ch
         stack.pop_back();
         element* q = top.member;
         if (!names_members(q)) continue;
-        q->qualified_name = run.texts.concat(top.parent.view(), "_", q->c_name.view());
-        if (q->children != nullptr && named.insert(q->children, 1)) {
-            push_chain(q->children, q->qualified_name);
+        q->set_qualified_parent(top.parent);
+        if (q->children() != nullptr && named.insert(q->children(), 1)) {
+            push_chain(q->children(), q);
         }
     }
 }
@@ -133,20 +133,20 @@ void name_members(run_context& run, chain_marks& named, text parent, element* ch
 
 void build_qualified_names(run_context& run) {
     std::vector<element*> top;
-    for (element* p = run.elements; p != nullptr; p = p->next) {
-        p->qualified_name = p->c_name;
+    for (element* p = run.elements; p != nullptr; p = p->next()) {
+        p->set_qualified_own();
         top.push_back(p);
     }
 
     depth_table depths;
     for (element* p : top) {
-        if (p->children != nullptr && names_members(p)) depths.measure(p->children);
+        if (p->children() != nullptr && names_members(p)) depths.measure(p->children());
     }
     for (element* p : top) {
-        if (p->children == nullptr || !names_members(p)) continue;
-        if (static_cast<int>(p->qualified_name.size()) + depths.of(p->children) >
+        if (p->children() == nullptr || !names_members(p)) continue;
+        if (static_cast<int>(p->c_name().size()) + depths.of(p->children()) >
             static_cast<int>(max_reference_length)) {
-            stop_at_first_overflow(run, depths, std::string(p->qualified_name.view()), p->children);
+            stop_at_first_overflow(run, depths, std::string(p->c_name().view()), p->children());
         }
     }
 
@@ -154,8 +154,8 @@ void build_qualified_names(run_context& run) {
     chain_marks named;
     for (auto it = top.rbegin(); it != top.rend(); ++it) {
         element* p = *it;
-        if (p->children == nullptr || !names_members(p)) continue;
-        if (named.insert(p->children, 1)) name_members(run, named, p->qualified_name, p->children);
+        if (p->children() == nullptr || !names_members(p)) continue;
+        if (named.insert(p->children(), 1)) name_members(named, p, p->children());
     }
 }
 

@@ -25,16 +25,16 @@ void mark_recursive(element* first) {
     chain_marks walked;
     chain_walker<> walk;
 
-    for (element* p = first; p != nullptr; p = p->next) {
-        if (p->children == nullptr || !walked.insert(p->children, on_path)) continue;
-        walk.enter(p->children);
+    for (element* p = first; p != nullptr; p = p->next()) {
+        if (p->children() == nullptr || !walked.insert(p->children(), on_path)) continue;
+        walk.enter(p->children());
         while (!walk.empty()) {
             element* q = walk.next();
             if (q == nullptr) {
                 *walked.find(walk.leave().chain) = left;
                 continue;
             }
-            element* members = q->children;
+            element* members = q->children();
             if (members == nullptr) continue;
             const std::int32_t* state = walked.find(members);
             if (state != nullptr && *state == on_path) q->recursive = true;

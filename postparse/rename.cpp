@@ -60,10 +60,10 @@ bool is_reserved(std::string_view word) {
 }  // namespace
 
 void rename_reserved(run_context& run, element* e) {
-    if (!is_reserved(e->c_name.view())) return;
+    if (!is_reserved(e->c_name().view())) return;
     note(run, "Warning (Line:%lld): Changed name '%s' to '%s_' to avoid C/C++ keyword name clash\n",
-         static_cast<long long>(e->line), e->c_name.c_str(), e->c_name.c_str());
-    e->c_name = run.texts.concat(e->c_name.view(), "_");
+         static_cast<long long>(e->line()), e->c_name().c_str(), e->c_name().c_str());
+    e->set_c_name(run.texts.concat(e->c_name().view(), "_"));
 }
 
 // Every chain is numbered with its own plain and plugin counters. A chain
@@ -96,8 +96,8 @@ void number_and_rename(run_context& run, element* chain) {
         }
         ++counter;
         rename_reserved(run, p);
-        if (p->children != nullptr && !p->recursive && numbered.insert(p->children, 1)) {
-            walk.enter(p->children, {0, run.plugin_ordinal_base});
+        if (p->children() != nullptr && !p->recursive && numbered.insert(p->children(), 1)) {
+            walk.enter(p->children(), {0, run.plugin_ordinal_base});
         }
     }
 }

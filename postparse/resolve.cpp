@@ -25,7 +25,7 @@ void merge_cardinality(run_context& run, const element* t, element* e) {
         report(run, SEV_ERROR,
                "Illegal duplicate cardinality in original and target definitions of linked type "
                "%s from %s\n",
-               t->name.c_str(), e->name.c_str());
+               t->name().c_str(), e->name().c_str());
     }
 }
 
@@ -36,7 +36,7 @@ int resolve_reference(run_context& run, module_record* module, element* e) {
     for (int attempt = 0; attempt < max_lookups; ++attempt) {
         module_record* found = nullptr;
         std::string_view name;
-        if (!locate_module(run, current, current->imports, e->link.view(), &found, &name)) {
+        if (!locate_module(run, current, current->imports, e->link().view(), &found, &name)) {
             return 0;
         }
         current = found;
@@ -45,7 +45,7 @@ int resolve_reference(run_context& run, module_record* module, element* e) {
         if (t->kind == ET_LINK) {
             // Follow the chain: the next attempt resolves t's reference
             // relative to t's module.
-            e->link = t->link;
+            e->set_link(t->link());
             merge_cardinality(run, t, e);
             continue;
         }
@@ -57,14 +57,14 @@ int resolve_reference(run_context& run, module_record* module, element* e) {
         e->max_negative = t->max_negative;
         // A const's text is its value: without it the member would match
         // only the empty text.
-        e->const_value = t->const_value;
-        e->children = t->children;
-        e->module = t->module;
+        e->set_const_value(t->const_value());
+        e->set_children(t->children());
+        e->set_module(t->module());
         merge_cardinality(run, t, e);
         if (is_constructed(t->kind)) {
-            e->qualified_name = t->c_name;
+            e->set_qualified_text(t->c_name());
         } else {
-            e->link = text{};
+            e->set_link(text{});
         }
         ++t->reference_count;
         return 1;
@@ -119,7 +119,7 @@ void resolve_references(run_context& run) {
             chain_state& f = walk.innermost().data;
             element_kind kind = e->kind;
             if (kind == ET_STRUCT || kind == ET_UNION) {
-                element* members = e->children;
+                element* members = e->children();
                 if (members == nullptr) continue;
                 int depth = f.depth + 1;
                 if (std::int32_t* state = chains.find(members)) {
@@ -141,14 +141,14 @@ void resolve_references(run_context& run) {
                     // Now a structure or union, it is descended into when
                     // its chain is walked again: its members were not
                     // walked here.
-                    if ((e->kind == ET_STRUCT || e->kind == ET_UNION) && e->children != nullptr) {
+                    if ((e->kind == ET_STRUCT || e->kind == ET_UNION) && e->children() != nullptr) {
                         f.may_change = true;
                     }
                 } else {
                     failed.insert(e, 1);
-                    report_at(run, e->module != nullptr ? e->module->path.c_str() : nullptr,
-                              e->line, SEV_ERROR, "Unable to expand definition of -%s- in -%s-\n",
-                              e->link.c_str(), e->c_name.c_str());
+                    report_at(run, e->module() != nullptr ? e->module()->path.c_str() : nullptr,
+                              e->line(), SEV_ERROR, "Unable to expand definition of -%s- in -%s-\n",
+                              e->link().c_str(), e->c_name().c_str());
                 }
             }
         }

@@ -11,11 +11,9 @@ namespace qrv {
 // member chain that is on its current path, and never one it has walked
 // completely before: everything such a chain reaches was walked already or
 // lies on the path, so walking it again would add no member.
-element* collect_union_members(run_context& run, element* tail, element* chain) {
+void collect_union_members(run_context& run, element* chain) {
     std::unordered_set<std::string_view> seen;
-    for (element* u = run.union_members; u != nullptr; u = u->next_union_member) {
-        seen.insert(u->c_name.view());
-    }
+    for (const element* u : run.union_members) seen.insert(u->c_name().view());
     // One mark per chain: on the path or walked completely, and whether it
     // is the member chain of a union whose members were taken already.
     constexpr std::int32_t on_path = 1;
@@ -44,31 +42,23 @@ element* collect_union_members(run_context& run, element* tail, element* chain) 
             set_state(done, (state_of(done) & ~on_path) | left);
             continue;
         }
-        if (!p->link.empty()) continue;  // its members belong to its target
-        if (p->kind == ET_UNION && p->children != nullptr &&
-            (state_of(p->children) & collected) == 0) {
-            set_state(p->children, state_of(p->children) | collected);
-            for (element* u = p->children; u != nullptr; u = u->next) {
-                if (!seen.insert(u->c_name.view()).second) continue;
-                if (tail == nullptr) {
-                    run.union_members = u;
-                } else {
-                    tail->next_union_member = u;
-                }
-                u->next_union_member = nullptr;
-                tail = u;
+        if (!p->link().empty()) continue;  // its members belong to its target
+        if (p->kind == ET_UNION && p->children() != nullptr &&
+            (state_of(p->children()) & collected) == 0) {
+            set_state(p->children(), state_of(p->children()) | collected);
+            for (element* u = p->children(); u != nullptr; u = u->next()) {
+                if (seen.insert(u->c_name().view()).second) run.union_members.push_back(u);
             }
         }
         if (p->kind == ET_STRUCT || p->kind == ET_UNION) {
-            element* members = p->children;
+            element* members = p->children();
             if (members != nullptr && (state_of(members) & (on_path | left)) == 0) {
                 enter(members);
             }
         }
     }
-    return tail;
 }
 
-void collect_union_members(run_context& run) { collect_union_members(run, nullptr, run.elements); }
+void collect_union_members(run_context& run) { collect_union_members(run, run.elements); }
 
 }  // namespace qrv

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // The message is copied so that a read past its end is seen.
             const std::string message(parts[1]);
             int types = 0;
-            for (const element* e = run->elements; e != nullptr && types < 4; e = e->next) {
+            for (const element* e = run->elements; e != nullptr && types < 4; e = e->next()) {
                 ++types;
                 const bool valid = !check_message(*e, message);
                 if (valid && check_message(*e, " \n/**/ " + message + "\t ")) std::abort();

@@ -31,8 +31,8 @@ struct records : ::testing::Test {
         chain.clear();
         for (const std::string& n : names) {
             element* e = new_element(ps);
-            e->name = make_text(run, n);
-            if (!chain.empty()) chain.back()->next = e;
+            e->set_name(make_text(run, n));
+            if (!chain.empty()) chain.back()->set_next(e);
             chain.push_back(e);
         }
         return chain.empty() ? nullptr : chain.front();
@@ -127,11 +127,11 @@ TEST_F(records, name_index_keeps_chains_apart_and_takes_in_what_is_appended) {
 
     // Appending the second chain to the first (as joining does), and then
     // more elements to it (as plugging does): the first of a name stays.
-    first_chain[1]->next = two;
+    first_chain[1]->set_next(two);
     EXPECT_EQ(index.find(one, "c"), second_chain[1]);
     EXPECT_EQ(index.find(one, "b"), first_chain[1]);
     make_chain({"d", "a"});
-    second_chain[1]->next = chain.front();
+    second_chain[1]->set_next(chain.front());
     EXPECT_EQ(index.find(one, "d"), chain[0]);
     EXPECT_EQ(index.find(one, "a"), first_chain[0]);
     EXPECT_EQ(index.find(two, "d"), chain[0]);  // a chain of its own, indexed on demand
@@ -208,7 +208,7 @@ TEST_F(records, each_walk_sees_only_its_own_marks) {
     // Two walks at once keep apart; a copy has an id, and marks, of its own.
     element* copy = copy_element(run, *a);
     EXPECT_NE(copy->id, a->id);
-    EXPECT_EQ(copy->name, a->name);
+    EXPECT_EQ(copy->name(), a->name());
     chain_marks second;
     EXPECT_EQ(second.find(a), nullptr);
     EXPECT_EQ(first.find(copy), nullptr);

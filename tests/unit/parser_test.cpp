@@ -36,7 +36,7 @@ struct parsed {
 
 std::vector<std::string> names(const element* chain) {
     std::vector<std::string> r;
-    for (; chain != nullptr; chain = chain->next) r.emplace_back(chain->name.view());
+    for (; chain != nullptr; chain = chain->next()) r.emplace_back(chain->name().view());
     return r;
 }
 
@@ -95,23 +95,23 @@ endmodule;
 
     element* ok = p.find("ok_word");
     EXPECT_EQ(ok->kind, ET_CONST);
-    EXPECT_EQ(ok->const_value, "OK");
+    EXPECT_EQ(ok->const_value(), "OK");
     element* port = p.find("port");
     EXPECT_TRUE(port->constrained);
     EXPECT_EQ(port->max, 65535u);
-    EXPECT_EQ(port->line, 6);
+    EXPECT_EQ(port->line(), 6);
 
     element* order = p.find("Order");
-    EXPECT_EQ(names(order->children),
+    EXPECT_EQ(names(order->children()),
               (std::vector<std::string>{"id", "customer", "placed", "total", "items", "note"}));
-    EXPECT_TRUE(p.find("Order.id")->tag.empty());
-    EXPECT_EQ(p.find("Order.customer")->tag, "customer");
+    EXPECT_TRUE(p.find("Order.id")->tag().empty());
+    EXPECT_EQ(p.find("Order.customer")->tag(), "customer");
     EXPECT_FALSE(p.find("Order.customer")->has_cardinality);
     element* total = p.find("Order.total");
     EXPECT_EQ(total->kind, ET_LINK);
-    EXPECT_EQ(total->link, "cmn::Amount");
+    EXPECT_EQ(total->link(), "cmn::Amount");
     element* items = p.find("Order.items");
-    EXPECT_EQ(items->link, "Line");
+    EXPECT_EQ(items->link(), "Line");
     EXPECT_EQ(items->cardinality_min, 1u);
     EXPECT_TRUE(items->cardinality_unbounded);
     element* note = p.find("Order.note");
@@ -119,7 +119,7 @@ endmodule;
     EXPECT_EQ(note->cardinality_min, 0u);
     EXPECT_EQ(note->cardinality_max, 1u);
     EXPECT_FALSE(note->cardinality_unbounded);
-    EXPECT_EQ(p.find("Line.text")->tag, "desc");
+    EXPECT_EQ(p.find("Line.text")->tag(), "desc");
     EXPECT_EQ(p.find("Line.text")->kind, ET_UNICODE);
 
     ASSERT_NE(m.plugs, nullptr);
@@ -186,19 +186,19 @@ TEST(parser, constraints_and_names) {
     EXPECT_EQ(p.find("g")->kind, ET_DOUBLE);
     element* s = p.find("s");
     EXPECT_EQ(s->max, 10u);
-    EXPECT_STREQ(s->pattern, "[a-z\\/]*");
-    EXPECT_STREQ(p.find("u")->pattern, "x[/]y");
+    EXPECT_EQ(pattern_of(*p.run, *s), "[a-z\\/]*");
+    EXPECT_EQ(pattern_of(*p.run, *p.find("u")), "x[/]y");
     EXPECT_EQ(p.find("em")->kind, ET_EMBEDDED);
     EXPECT_EQ(p.find("by")->min, 16u);
     element* ml = p.find("max-len");
-    EXPECT_EQ(ml->tag, "max-len");
-    EXPECT_EQ(ml->c_name, "max_len");
+    EXPECT_EQ(ml->tag(), "max-len");
+    EXPECT_EQ(ml->c_name(), "max_len");
 }
 
 TEST(parser, pattern_keeps_first_255_characters) {
     parsed p("ascii</" + std::string(300, 'q') + "/> s;");
     EXPECT_EQ(p.out, "");
-    EXPECT_EQ(std::string(p.find("s")->pattern), std::string(255, 'q'));
+    EXPECT_EQ(pattern_of(*p.run, *p.find("s")), std::string(255, 'q'));
 }
 
 TEST(parser, length_limits) {
@@ -210,10 +210,10 @@ TEST(parser, length_limits) {
                          "\nt.pvx(3) : error: Identifier name exceeds 63 characters: " + n63 +
                          "x\nt.pvx(4) : error: Identifier name exceeds 63 characters: " +
                          std::string(64, 't') + "\n");
-    EXPECT_EQ(p.find(n63.c_str())->const_value.size(), 63u);
-    EXPECT_TRUE(p.find("k")->const_value.empty());
+    EXPECT_EQ(p.find(n63.c_str())->const_value().size(), 63u);
+    EXPECT_TRUE(p.find("k")->const_value().empty());
     EXPECT_NE(p.find("ok"), nullptr);
-    EXPECT_EQ(p.find("t")->tag, "u");
+    EXPECT_EQ(p.find("t")->tag(), "u");
 }
 
 TEST(parser, tags_and_combi_members) {
@@ -221,11 +221,11 @@ TEST(parser, tags_and_combi_members) {
         "bool a as ?; bool b as ?x; bool c as x-y;\n"
         "combi P { int<0..9> i; const<X> k; unquoted-ascii<4> u; };");
     EXPECT_EQ(p.out, "");
-    EXPECT_TRUE(p.find("a")->tag.empty());
-    EXPECT_EQ(p.find("b")->tag, "x");
-    EXPECT_EQ(p.find("c")->tag, "x-y");
-    for (element* m = p.find("P")->children; m != nullptr; m = m->next) {
-        EXPECT_TRUE(m->tag.empty()) << m->name.view();
+    EXPECT_TRUE(p.find("a")->tag().empty());
+    EXPECT_EQ(p.find("b")->tag(), "x");
+    EXPECT_EQ(p.find("c")->tag(), "x-y");
+    for (element* m = p.find("P")->children(); m != nullptr; m = m->next()) {
+        EXPECT_TRUE(m->tag().empty()) << m->name().view();
     }
 }
 
@@ -256,12 +256,12 @@ TEST(parser, lists_and_plugs_in_their_orders) {
     EXPECT_EQ(first->into->next->target, "X");
     EXPECT_EQ(first->into->next->line, 2);
     EXPECT_EQ(first->next->into->target, "Z");
-    EXPECT_EQ(first->next->elements->tag, "t");
+    EXPECT_EQ(first->next->elements->tag(), "t");
     // Plug bodies keep the ordinary defaults.
     EXPECT_FALSE(first->elements->has_cardinality);
     EXPECT_FALSE(first->elements->plugin);
     // A second member body continues the member list.
-    EXPECT_EQ(names(p.find("S")->children), (std::vector<std::string>{"f", "g"}));
+    EXPECT_EQ(names(p.find("S")->children()), (std::vector<std::string>{"f", "g"}));
 }
 
 TEST(parser, rejected_reference_stays_in_the_body) {
@@ -271,10 +271,10 @@ TEST(parser, rejected_reference_stays_in_the_body) {
     element* e = p.module().elements;
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->kind, ET_LINK);
-    EXPECT_TRUE(e->link.empty());
-    EXPECT_EQ(e->name, "___QRV_UnInitialised___");
-    EXPECT_EQ(e->next->link, "abc");
-    EXPECT_EQ(e->next->name, "x");
+    EXPECT_TRUE(e->link().empty());
+    EXPECT_EQ(e->name(), "___QRV_UnInitialised___");
+    EXPECT_EQ(e->next()->link(), "abc");
+    EXPECT_EQ(e->next()->name(), "x");
 }
 
 std::string nested_structs(int levels) {
@@ -291,9 +291,9 @@ TEST(parser, nesting_limit_is_exact) {
     EXPECT_EQ(deep.out, "t.pvx(1000) : error: Nesting exceeds 1000 levels\n");
     // The skipped body leaves nothing behind; the declaration still ends.
     element* e = deep.module().elements;
-    for (int i = 1; i < 1000; ++i) e = e->children;
-    EXPECT_EQ(e->children, nullptr);
-    EXPECT_EQ(e->name, "a");
+    for (int i = 1; i < 1000; ++i) e = e->children();
+    EXPECT_EQ(e->children(), nullptr);
+    EXPECT_EQ(e->name(), "a");
 }
 
 TEST(parser, deeply_nested_file_gives_one_error_through_the_program) {

@@ -47,33 +47,31 @@ struct postparse_fixture : ::testing::Test {
 
     // An element appended to the chain at `head`; a non-empty `link` makes
     // it a reference.
-    element* add(element** head, module_record* m, const char* name, element_kind kind,
+    element* add(chain_head head, module_record* m, const char* name, element_kind kind,
                  const char* link = "", int line = 1) {
         ps.module = m;
         ps.line = line;
         element* e = new_element(ps);
         e->kind = kind;
-        e->name = make_text(run, name);
-        e->tag = e->name;
+        e->set_name(make_text(run, name));
+        e->set_tag(e->name());
         std::string c = name;
         for (char& ch : c) {
             if (ch == '-' || ch == '.' || ch == ':') ch = '_';
         }
-        e->c_name = make_text(run, c);
-        e->link = make_text(run, link);
-        element** tail = head;
-        while (*tail != nullptr) tail = &(*tail)->next;
-        *tail = e;
+        e->set_c_name(make_text(run, c));
+        e->set_link(make_text(run, link));
+        append_element(head, e);
         return e;
     }
 
     element* top(module_record* m, const char* name, element_kind kind, const char* link = "",
                  int line = 1) {
-        return add(&m->elements, m, name, kind, link, line);
+        return add(chain_head(&m->elements), m, name, kind, link, line);
     }
     element* member(element* parent, const char* name, element_kind kind, const char* link = "",
                     int line = 1) {
-        return add(&parent->children, parent->module, name, kind, link, line);
+        return add(chain_head::members_of(*parent), parent->module(), name, kind, link, line);
     }
 
     void import(module_record* m, const char* module_name, const char* alias = " ") {
@@ -109,7 +107,7 @@ struct postparse_fixture : ::testing::Test {
 
     static int count(const element* chain) {
         int n = 0;
-        for (; chain != nullptr; chain = chain->next) ++n;
+        for (; chain != nullptr; chain = chain->next()) ++n;
         return n;
     }
 };

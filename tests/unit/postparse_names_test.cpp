@@ -20,8 +20,8 @@ TEST_F(naming, plain_and_plugin_ordinals_per_chain) {
     element* t = top(m, "T", ET_INTEGER);
     // A chain reached a second time keeps the numbers it was given.
     element* again = top(m, "Again", ET_STRUCT);
-    again->children = s->children;
-    again->link = make_text(run, "S");
+    again->set_children(s->children());
+    again->set_link(make_text(run, "S"));
 
     ASSERT_EQ(post_parse(run), 1);
     EXPECT_EQ(s->ordinal, 0);
@@ -57,14 +57,14 @@ TEST_F(naming, reserved_words_get_an_underscore_and_a_plain_note) {
     element* last = member(s, "virtual", ET_INTEGER, "", 12);
 
     ASSERT_EQ(post_parse(run), 1);
-    EXPECT_EQ(cls->c_name, "class_");
-    EXPECT_EQ(cls->name, "class");
-    EXPECT_EQ(in->c_name, "int_");
-    EXPECT_EQ(upper->c_name, "Class");
-    EXPECT_EQ(under->c_name, "class_");
-    EXPECT_EQ(dashed->c_name, "my_class");
-    EXPECT_EQ(last->c_name, "virtual_");
-    EXPECT_EQ(cls->qualified_name, "S_class_");
+    EXPECT_EQ(cls->c_name(), "class_");
+    EXPECT_EQ(cls->name(), "class");
+    EXPECT_EQ(in->c_name(), "int_");
+    EXPECT_EQ(upper->c_name(), "Class");
+    EXPECT_EQ(under->c_name(), "class_");
+    EXPECT_EQ(dashed->c_name(), "my_class");
+    EXPECT_EQ(last->c_name(), "virtual_");
+    EXPECT_EQ(qualified_name(*cls), "S_class_");
     EXPECT_EQ(console(),
               "Warning (Line:7): Changed name 'class' to 'class_' to avoid C/C++ keyword name "
               "clash\n"
@@ -85,12 +85,12 @@ TEST_F(naming, qualified_names_of_members_and_references) {
     element* alias = top(m, "Alias", ET_LINK, "Body");
 
     ASSERT_EQ(post_parse(run), 1);
-    EXPECT_EQ(msg->qualified_name, "Msg");
-    EXPECT_EQ(hdr->qualified_name, "Msg_hdr");
-    EXPECT_EQ(id->qualified_name, "Msg_hdr_id");
-    EXPECT_EQ(body->qualified_name, "Body");
-    EXPECT_EQ(text->qualified_name, "Body_text");
-    EXPECT_EQ(alias->qualified_name, "Alias");  // its own name replaces the target's
+    EXPECT_EQ(qualified_name(*msg), "Msg");
+    EXPECT_EQ(qualified_name(*hdr), "Msg_hdr");
+    EXPECT_EQ(qualified_name(*id), "Msg_hdr_id");
+    EXPECT_EQ(qualified_name(*body), "Body");
+    EXPECT_EQ(qualified_name(*text), "Body_text");
+    EXPECT_EQ(qualified_name(*alias), "Alias");  // its own name replaces the target's
 }
 
 TEST_F(naming, qualified_name_of_255_characters_passes_and_256_stops) {
@@ -104,31 +104,33 @@ TEST_F(naming, qualified_name_of_255_characters_passes_and_256_stops) {
         m->name = make_text(local, "m");
         local.modules = m;
         lps.module = m;
-        auto make = [&](element** head, std::string name, element_kind kind) {
+        auto make = [&](chain_head head, std::string name, element_kind kind) {
             element* e = new_element(lps);
             e->kind = kind;
-            e->name = e->c_name = make_text(local, name);
-            *head = e;
+            e->set_name(make_text(local, name));
+            e->set_c_name(e->name());
+            append_element(head, e);
             return e;
         };
         // "P_" + 63 + "_" + 63 + "_" + 63 + "_" + rest
         element* p = make(&m->elements, "P", ET_STRUCT);
-        element* a = make(&p->children, std::string(63, 'a'), ET_STRUCT);
-        element* b = make(&a->children, std::string(63, 'b'), ET_STRUCT);
-        element* c = make(&b->children, std::string(63, 'c'), ET_STRUCT);
-        element* d = make(&c->children, std::string(length - 1 - 4 * 1 - 3 * 63, 'd'), ET_INTEGER);
-        make(&p->children->next, "after", ET_INTEGER);
+        element* a = make(chain_head::members_of(*p), std::string(63, 'a'), ET_STRUCT);
+        element* b = make(chain_head::members_of(*a), std::string(63, 'b'), ET_STRUCT);
+        element* c = make(chain_head::members_of(*b), std::string(63, 'c'), ET_STRUCT);
+        element* d = make(chain_head::members_of(*c), std::string(length - 1 - 4 * 1 - 3 * 63, 'd'),
+                          ET_INTEGER);
+        make(chain_head::members_of(*p), "after", ET_INTEGER);
         if (length == 255) {
             EXPECT_EQ(post_parse(local), 1);
-            EXPECT_EQ(d->qualified_name.size(), 255u);
+            EXPECT_EQ(qualified_name(*d).size(), 255u);
             EXPECT_EQ(console(), "");
         } else {
             EXPECT_THROW(post_parse(local), fatal_stop);
-            std::string parent = "P_" + std::string(a->c_name.view()) + "_" +
-                                 std::string(b->c_name.view()) + "_" +
-                                 std::string(c->c_name.view());
+            std::string parent = "P_" + std::string(a->c_name().view()) + "_" +
+                                 std::string(b->c_name().view()) + "_" +
+                                 std::string(c->c_name().view());
             EXPECT_EQ(console(), "FATAL: Constructed type name is too long: " + parent + "_" +
-                                     std::string(d->c_name.view()) + "\n");
+                                     std::string(d->c_name().view()) + "\n");
         }
     }
 }
@@ -151,13 +153,11 @@ TEST_F(naming, union_members_distinct_by_c_name_in_first_seen_order) {
 
     ASSERT_EQ(post_parse(run), 1);
     std::string order;
-    for (element* u = run.union_members; u != nullptr; u = u->next_union_member) {
-        order += std::string(u->name.view()) + " ";
-    }
+    for (const element* u : run.union_members) order += std::string(u->name().view()) + " ";
     EXPECT_EQ(order, "a inner c b-x ");
-    EXPECT_EQ(run.union_members, a);
-    EXPECT_EQ(b_dash->next_union_member, nullptr);
-    EXPECT_EQ(c->next_union_member, b_dash);
+    EXPECT_EQ(run.union_members.front(), a);
+    EXPECT_EQ(run.union_members.back(), b_dash);
+    EXPECT_EQ(run.union_members[2], c);
 }
 
 TEST_F(naming, post_parse_needs_modules_and_stops_after_errors) {

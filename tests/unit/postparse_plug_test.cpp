@@ -21,16 +21,16 @@ TEST_F(plugging, into_list_is_handled_newest_first_each_with_own_copies) {
     EXPECT_EQ(console(),
               "ext.pvx(12) : error: Unable to locate definition -Missing2-\n\n"
               "ext.pvx(12) : error: Unable to locate definition -Missing1-\n\n");
-    element* in_a = a->children->next;
-    element* in_b = b->children->next;
+    element* in_a = a->children()->next();
+    element* in_b = b->children()->next();
     ASSERT_NE(in_a, nullptr);
     ASSERT_NE(in_b, nullptr);
     EXPECT_NE(in_a, in_b);
     EXPECT_NE(in_a, body);
     EXPECT_TRUE(in_a->is_copy);
     EXPECT_TRUE(in_a->plugin);
-    EXPECT_EQ(in_a->name, "extra");
-    EXPECT_EQ(in_a->next, nullptr);
+    EXPECT_EQ(in_a->name(), "extra");
+    EXPECT_EQ(in_a->next(), nullptr);
     EXPECT_FALSE(body->is_copy);
 }
 
@@ -53,9 +53,9 @@ TEST_F(plugging, dotted_and_module_targets) {
               "ext.pvx(3) : error: Unable to locate definition -i::Msg-\n\n");
     // "b::" names the first top-level element, "base.msgs::Msg" and "b::" both
     // reach Msg; the newest target came first.
-    EXPECT_EQ(count(msg->children), 4);
-    EXPECT_EQ(count(hdr->children), 2);
-    EXPECT_EQ(hdr->children->next->name, "x");
+    EXPECT_EQ(count(msg->children()), 4);
+    EXPECT_EQ(count(hdr->children()), 2);
+    EXPECT_EQ(hdr->children()->next()->name(), "x");
 }
 
 TEST_F(plugging, targets_without_members_are_refused) {
@@ -73,9 +73,9 @@ TEST_F(plugging, targets_without_members_are_refused) {
               "m.pvx(5) : error: Can not plug -Ref-.  It is not struct or union.\n\n"
               "m.pvx(5) : error: Can not plug -Empty-.  It is not struct or union.\n\n"
               "m.pvx(5) : error: Can not plug -Simple-.  It is not struct or union.\n\n");
-    EXPECT_EQ(count(combi->children), 2);
-    EXPECT_EQ(combi->children->next->link, "m::Nowhere");
-    EXPECT_EQ(r->link, "Nowhere");  // the body itself is never changed
+    EXPECT_EQ(count(combi->children()), 2);
+    EXPECT_EQ(combi->children()->next()->link(), "m::Nowhere");
+    EXPECT_EQ(r->link(), "Nowhere");  // the body itself is never changed
 }
 
 TEST_F(plugging, references_in_copies_are_qualified_with_the_plugging_module) {
@@ -95,16 +95,16 @@ TEST_F(plugging, references_in_copies_are_qualified_with_the_plugging_module) {
     element* deep = member(inner, "deep", ET_LINK, "Id");
 
     ASSERT_EQ(post_parse(run), 1) << console();
-    element* c = msg->children->next;
-    EXPECT_EQ(c->name, "own");
-    EXPECT_EQ(c->link, "");
+    element* c = msg->children()->next();
+    EXPECT_EQ(c->name(), "own");
+    EXPECT_EQ(c->link(), "");
     EXPECT_EQ(c->max, 3u);  // resolved in ext
-    EXPECT_EQ(c->next->max, 1u);
+    EXPECT_EQ(c->next()->max, 1u);
     // Members of a plugged structure are shared and resolved where the copy
     // stands.
-    EXPECT_EQ(c->next->next->children, deep);
+    EXPECT_EQ(c->next()->next()->children(), deep);
     EXPECT_EQ(deep->max, 2u);
-    EXPECT_EQ(own->link, "Id");
+    EXPECT_EQ(own->link(), "Id");
 }
 
 TEST_F(plugging, unnamed_module_cannot_plug_plain_references_but_still_appends) {
@@ -122,8 +122,8 @@ TEST_F(plugging, unnamed_module_cannot_plug_plain_references_but_still_appends) 
     EXPECT_EQ(console(),
               "m.pvx(7) : error: Module name must be included to plug 'T2'\n\n"
               "m.pvx(7) : error: Module name must be included to plug 'T1'\n\n");
-    EXPECT_EQ(count(t1->children), 3);
-    EXPECT_EQ(t1->children->next->link, "Id");
+    EXPECT_EQ(count(t1->children()), 3);
+    EXPECT_EQ(t1->children()->next()->link(), "Id");
 }
 
 TEST_F(plugging, qualified_reference_longer_than_255_is_refused) {
@@ -138,9 +138,9 @@ TEST_F(plugging, qualified_reference_longer_than_255_is_refused) {
     add(&s->elements, m, "bad", ET_LINK, too_long.c_str());
 
     plug_extensions(run);
-    element* ok = t->children->next;
-    EXPECT_EQ(ok->link, name + "::" + fits);
-    EXPECT_EQ(ok->next->link, too_long);
+    element* ok = t->children()->next();
+    EXPECT_EQ(ok->link(), name + "::" + fits);
+    EXPECT_EQ(ok->next()->link(), too_long);
     EXPECT_EQ(console(), "m.pvx(4) : error: Reference name exceeds 255 characters: " + name +
                              "::" + too_long + "\n\n");
 }
@@ -161,10 +161,10 @@ TEST_F(plugging, shared_copies_of_a_self_referring_structure_end) {
 
     ASSERT_EQ(post_parse(run), 1) << console();
     EXPECT_EQ(n->kind, ET_STRUCT);
-    EXPECT_EQ(n->children, node->children);
+    EXPECT_EQ(n->children(), node->children());
     EXPECT_TRUE(next->recursive);
-    EXPECT_EQ(t1->children->next->qualified_name, "T1_Ext");
-    EXPECT_EQ(n->qualified_name, "Node");
+    EXPECT_EQ(qualified_name(*t1->children()->next()), "T1_Ext");
+    EXPECT_EQ(qualified_name(*n), "Node");
     EXPECT_EQ(node->reference_count, 2);
 }
 

@@ -53,7 +53,7 @@ TEST_F(resolution, aliases_newest_first_and_modules_by_first_name) {
     resolve_references(run);
     EXPECT_EQ(by_alias->kind, ET_INTEGER);
     EXPECT_EQ(by_alias->max, 2u);
-    EXPECT_TRUE(by_alias->link.empty());
+    EXPECT_TRUE(by_alias->link().empty());
     EXPECT_EQ(by_name->max, 2u);
     EXPECT_EQ(by_extends->kind, ET_LINK);
     EXPECT_EQ(console(), "m.pvx(4) : error: Unable to expand definition of -x::Id- in -h-\n\n");
@@ -88,7 +88,7 @@ TEST_F(resolution, chain_of_three_takes_over_the_final_definition) {
     c->min_negative = true;
     resolve_references(run);
     EXPECT_EQ(x->kind, ET_INTEGER);
-    EXPECT_TRUE(x->link.empty());
+    EXPECT_TRUE(x->link().empty());
     EXPECT_TRUE(x->constrained);
     EXPECT_EQ(x->min, 5u);
     EXPECT_EQ(x->max, 9u);
@@ -106,10 +106,10 @@ TEST_F(resolution, structure_target_keeps_link_and_shares_members) {
     element* p = member(s, "p", ET_LINK, "geo::Point-2d");
     resolve_references(run);
     EXPECT_EQ(p->kind, ET_STRUCT);
-    EXPECT_EQ(p->link, "geo::Point-2d");
-    EXPECT_EQ(p->children, point->children);
-    EXPECT_EQ(p->qualified_name, "Point_2d");
-    EXPECT_EQ(p->module, geo);
+    EXPECT_EQ(p->link(), "geo::Point-2d");
+    EXPECT_EQ(p->children(), point->children());
+    EXPECT_EQ(qualified_name(*p), "Point_2d");
+    EXPECT_EQ(p->module(), geo);
 }
 
 TEST_F(resolution, cycles_and_long_chains_fail_with_the_last_reference_tried) {
@@ -130,10 +130,10 @@ TEST_F(resolution, cycles_and_long_chains_fail_with_the_last_reference_tried) {
 
     resolve_references(run);
     EXPECT_EQ(far->kind, ET_LINK);
-    EXPECT_EQ(far->link, "I");
+    EXPECT_EQ(far->link(), "I");
     // R1 needs ten lookups (R2 ... R10, I) and succeeds.
     EXPECT_EQ(find_element(run, m, "R1")->kind, ET_INTEGER);
-    EXPECT_EQ(in_cycle->link, "A");
+    EXPECT_EQ(in_cycle->link(), "A");
     EXPECT_EQ(console(),
               "m.pvx(2) : error: Unable to expand definition of -I- in -far-\n\n"
               "m.pvx(3) : error: Unable to expand definition of -A- in -c-\n\n"
@@ -186,7 +186,7 @@ TEST_F(resolution, combination_members_are_not_visited) {
     resolve_references(run);
     EXPECT_EQ(r->kind, ET_LINK);
     EXPECT_EQ(deep->kind, ET_COMBINED);
-    EXPECT_EQ(deep->qualified_name, "C");
+    EXPECT_EQ(qualified_name(*deep), "C");
     EXPECT_EQ(run.error_count, 0);
 }
 

@@ -2,6 +2,7 @@
 // on many small random graphs, and on shapes where the plain form would take
 // quadratic or exponential time.
 #include <algorithm>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
@@ -16,31 +17,31 @@ namespace {
 // ---- the plain walks -------------------------------------------------------
 
 void plain_mark_walk(element* chain, std::vector<element*>& enclosing) {
-    for (element* q = chain; q != nullptr; q = q->next) {
-        if (q->children == nullptr) continue;
-        if (std::find(enclosing.begin(), enclosing.end(), q->children) != enclosing.end()) {
+    for (element* q = chain; q != nullptr; q = q->next()) {
+        if (q->children() == nullptr) continue;
+        if (std::find(enclosing.begin(), enclosing.end(), q->children()) != enclosing.end()) {
             q->recursive = true;
         }
         if (!q->recursive) {
-            enclosing.push_back(q->children);
-            plain_mark_walk(q->children, enclosing);
+            enclosing.push_back(q->children());
+            plain_mark_walk(q->children(), enclosing);
             enclosing.pop_back();
         }
     }
 }
 
 void plain_mark(element* first) {
-    for (element* p = first; p != nullptr; p = p->next) {
-        if (p->children == nullptr) continue;
-        std::vector<element*> enclosing{p->children};
-        plain_mark_walk(p->children, enclosing);
+    for (element* p = first; p != nullptr; p = p->next()) {
+        if (p->children() == nullptr) continue;
+        std::vector<element*> enclosing{p->children()};
+        plain_mark_walk(p->children(), enclosing);
     }
 }
 
 void plain_number(run_context& run, element* chain) {
     std::int32_t plain = 0;
     std::int32_t plugin = run.plugin_ordinal_base;
-    for (element* p = chain; p != nullptr; p = p->next) {
+    for (element* p = chain; p != nullptr; p = p->next()) {
         std::int32_t& counter = p->plugin ? plugin : plain;
         if (p->ordinal == -1) {
             p->ordinal = counter;
@@ -49,59 +50,53 @@ void plain_number(run_context& run, element* chain) {
         }
         ++counter;
         rename_reserved(run, p);
-        if (p->children != nullptr && !p->recursive) plain_number(run, p->children);
+        if (p->children() != nullptr && !p->recursive) plain_number(run, p->children());
     }
 }
 
-element* plain_collect(run_context& run, element* tail, element* chain,
-                       std::vector<element*>& path) {
-    for (element* p = chain; p != nullptr; p = p->next) {
-        if (!p->link.empty()) continue;
+void plain_collect(std::vector<element*>& members, element* chain, std::vector<element*>& path) {
+    for (element* p = chain; p != nullptr; p = p->next()) {
+        if (!p->link().empty()) continue;
         if (p->kind == ET_UNION) {
-            for (element* u = p->children; u != nullptr; u = u->next) {
+            for (element* u = p->children(); u != nullptr; u = u->next()) {
                 bool known = false;
-                for (element* k = run.union_members; k != nullptr; k = k->next_union_member) {
-                    if (k->c_name == u->c_name) known = true;
+                for (element* k : members) {
+                    if (k->c_name() == u->c_name()) known = true;
                 }
-                if (known) continue;
-                if (tail == nullptr) {
-                    run.union_members = u;
-                } else {
-                    tail->next_union_member = u;
-                }
-                u->next_union_member = nullptr;
-                tail = u;
+                if (!known) members.push_back(u);
             }
         }
-        if ((p->kind == ET_STRUCT || p->kind == ET_UNION) && p->children != nullptr &&
-            std::find(path.begin(), path.end(), p->children) == path.end()) {
-            path.push_back(p->children);
-            tail = plain_collect(run, tail, p->children, path);
+        if ((p->kind == ET_STRUCT || p->kind == ET_UNION) && p->children() != nullptr &&
+            std::find(path.begin(), path.end(), p->children()) == path.end()) {
+            path.push_back(p->children());
+            plain_collect(members, p->children(), path);
             path.pop_back();
         }
     }
-    return tail;
 }
 
-void plain_name_members(run_context& run, const std::string& parent, element* chain) {
-    for (element* q = chain; q != nullptr; q = q->next) {
-        if (!q->link.empty()) continue;
-        if (parent.size() + 1 + q->c_name.size() > 255) {
+using name_table = std::map<const element*, std::string>;
+
+void plain_name_members(run_context& run, name_table& names, const std::string& parent,
+                        element* chain) {
+    for (element* q = chain; q != nullptr; q = q->next()) {
+        if (!q->link().empty()) continue;
+        if (parent.size() + 1 + q->c_name().size() > 255) {
             note(run, "FATAL: Constructed type name is too long: %s_%s\n", parent.c_str(),
-                 q->c_name.c_str());
+                 q->c_name().c_str());
             throw fatal_stop{1};
         }
-        std::string name = parent + "_" + std::string(q->c_name.view());
-        q->qualified_name = make_text(run, name);
-        if (q->children != nullptr) plain_name_members(run, name, q->children);
+        std::string name = parent + "_" + std::string(q->c_name().view());
+        names[q] = name;
+        if (q->children() != nullptr) plain_name_members(run, names, name, q->children());
     }
 }
 
-void plain_qualify(run_context& run, element* first) {
-    for (element* p = first; p != nullptr; p = p->next) {
-        p->qualified_name = p->c_name;
-        if (p->children != nullptr && p->link.empty()) {
-            plain_name_members(run, std::string(p->c_name.view()), p->children);
+void plain_qualify(run_context& run, name_table& names, element* first) {
+    for (element* p = first; p != nullptr; p = p->next()) {
+        names[p] = p->c_name().view();
+        if (p->children() != nullptr && p->link().empty()) {
+            plain_name_members(run, names, std::string(p->c_name().view()), p->children());
         }
     }
 }
@@ -121,8 +116,6 @@ struct saved_state {
     bool recursive;
     std::int32_t ordinal;
     text c_name;
-    text qualified_name;
-    element* next_union_member;
 };
 
 struct walks : postparse_fixture {
@@ -136,11 +129,12 @@ struct walks : postparse_fixture {
         std::uniform_int_distribution<int> length(shape.shortest_name, shape.longest_name);
         std::string name = words[pick(rng)];
         if (shape.longest_name > 5) name = std::string(length(rng), name[0]);
-        e->name = e->c_name = make_text(run, name);
+        e->set_name(make_text(run, name));
+        e->set_c_name(e->name());
         const element_kind kinds[] = {ET_STRUCT, ET_UNION, ET_COMBINED, ET_INTEGER};
         e->kind = kinds[pick(rng) % 4];
         e->plugin = pick(rng) == 0;
-        e->line = static_cast<int>(all.size());
+        e->set_line(static_cast<int>(all.size()));
         all.push_back(e);
         return e;
     }
@@ -153,18 +147,11 @@ struct walks : postparse_fixture {
         std::uniform_int_distribution<int> members(1, shape.most_members);
         for (int i = 0; i < shape.chains; ++i) {
             element* head = nullptr;
-            element** tail = &head;
-            for (int n = members(rng); n > 0; --n) {
-                *tail = fresh(rng, shape);
-                tail = &(*tail)->next;
-            }
+            for (int n = members(rng); n > 0; --n) append_element(&head, fresh(rng, shape));
             heads.push_back(head);
         }
-        element** tail = &first;
-        for (int i = 0; i < shape.tops; ++i) {
-            *tail = fresh(rng, shape);
-            tail = &(*tail)->next;
-        }
+        first = nullptr;
+        for (int i = 0; i < shape.tops; ++i) append_element(&first, fresh(rng, shape));
         // Every element points at a random chain or at none; without cycles
         // only at chains further on.
         std::uniform_int_distribution<int> coin(0, 2);
@@ -183,31 +170,26 @@ struct walks : postparse_fixture {
                 if (from >= shape.chains) continue;
             }
             std::uniform_int_distribution<int> target(from, shape.chains - 1);
-            all[i]->children = heads[target(rng)];
-            if (coin(rng) == 0 && i >= in_chains) all[i]->link = make_text(run, "Ref");
+            all[i]->set_children(heads[target(rng)]);
+            if (coin(rng) == 0 && i >= in_chains) all[i]->set_link(make_text(run, "Ref"));
             if (coin(rng) == 0 && i < in_chains && shape.cycles) {
-                all[i]->link = make_text(run, "Ref");
+                all[i]->set_link(make_text(run, "Ref"));
             }
         }
     }
 
     std::vector<saved_state> save() const {
         std::vector<saved_state> s;
-        for (element* e : all) {
-            s.push_back(
-                {e->recursive, e->ordinal, e->c_name, e->qualified_name, e->next_union_member});
-        }
+        for (element* e : all) s.push_back({e->recursive, e->ordinal, e->c_name()});
         return s;
     }
     void restore(const std::vector<saved_state>& s) {
         for (std::size_t i = 0; i < all.size(); ++i) {
             all[i]->recursive = s[i].recursive;
             all[i]->ordinal = s[i].ordinal;
-            all[i]->c_name = s[i].c_name;
-            all[i]->qualified_name = s[i].qualified_name;
-            all[i]->next_union_member = s[i].next_union_member;
+            all[i]->set_c_name(s[i].c_name);
         }
-        run.union_members = nullptr;
+        run.union_members.clear();
     }
     std::string since(std::size_t from) { return console().substr(from); }
 };
@@ -242,23 +224,16 @@ TEST_F(walks, fast_walks_match_the_plain_walks_on_random_graphs) {
         ASSERT_EQ(since(at), plain_notes) << "round " << round;
         for (std::size_t i = 0; i < all.size(); ++i) {
             ASSERT_EQ(all[i]->ordinal, expected[i].ordinal) << "round " << round << " #" << i;
-            ASSERT_EQ(all[i]->c_name, expected[i].c_name) << "round " << round << " #" << i;
+            ASSERT_EQ(all[i]->c_name(), expected[i].c_name) << "round " << round << " #" << i;
         }
 
         restore(initial);
         std::vector<element*> path{first};
-        plain_collect(run, nullptr, first, path);
         std::vector<element*> plain_union;
-        for (element* u = run.union_members; u != nullptr; u = u->next_union_member) {
-            plain_union.push_back(u);
-        }
+        plain_collect(plain_union, first, path);
         restore(initial);
-        collect_union_members(run, nullptr, first);
-        std::vector<element*> fast_union;
-        for (element* u = run.union_members; u != nullptr; u = u->next_union_member) {
-            fast_union.push_back(u);
-        }
-        ASSERT_EQ(fast_union, plain_union) << "round " << round;
+        collect_union_members(run, first);
+        ASSERT_EQ(run.union_members, plain_union) << "round " << round;
     }
 }
 
@@ -275,18 +250,17 @@ TEST_F(walks, fast_qualified_names_match_the_plain_walk_on_random_graphs) {
                           cycles ? 40 : 1 + round % 30,
                           cycles ? 63 : 30 + round % 34};
         build(rng, shape);
-        std::vector<saved_state> initial = save();
 
         std::size_t at = console().size();
         bool plain_stop = false;
+        name_table expected;
         try {
-            plain_qualify(run, first);
+            plain_qualify(run, expected, first);
         } catch (const fatal_stop&) {
             plain_stop = true;
         }
         std::string plain_text = since(at);
-        std::vector<saved_state> expected = save();
-        restore(initial);
+        for (const element* e : all) expected.try_emplace(e, qualified_name(*e));
         at = console().size();
         run.elements = first;
         bool fast_stop = false;
@@ -303,8 +277,7 @@ TEST_F(walks, fast_qualified_names_match_the_plain_walk_on_random_graphs) {
             continue;
         }
         for (std::size_t i = 0; i < all.size(); ++i) {
-            ASSERT_EQ(all[i]->qualified_name, expected[i].qualified_name)
-                << "round " << round << " #" << i;
+            ASSERT_EQ(qualified_name(*all[i]), expected[all[i]]) << "round " << round << " #" << i;
         }
     }
     EXPECT_GT(stopped, 100);
@@ -317,21 +290,21 @@ TEST_F(walks, fast_qualified_names_match_the_plain_walk_on_random_graphs) {
 // first time only (and not tried again).
 void plain_resolve_walk(run_context& run, module_record* m, element* chain,
                         std::vector<element*>& path, std::set<element*>& failed) {
-    for (element* e = chain; e != nullptr; e = e->next) {
+    for (element* e = chain; e != nullptr; e = e->next()) {
         element_kind kind = e->kind;
         if (kind == ET_STRUCT || kind == ET_UNION) {
-            if (e->children == nullptr ||
-                std::find(path.begin(), path.end(), e->children) != path.end()) {
+            if (e->children() == nullptr ||
+                std::find(path.begin(), path.end(), e->children()) != path.end()) {
                 continue;
             }
-            path.push_back(e->children);
-            plain_resolve_walk(run, m, e->children, path, failed);
+            path.push_back(e->children());
+            plain_resolve_walk(run, m, e->children(), path, failed);
             path.pop_back();
         } else if (kind == ET_LINK && !failed.contains(e) && resolve_reference(run, m, e) == 0) {
             failed.insert(e);
-            report_at(run, e->module->path.c_str(), e->line, SEV_ERROR,
-                      "Unable to expand definition of -%s- in -%s-\n", e->link.c_str(),
-                      e->c_name.c_str());
+            report_at(run, e->module()->path.c_str(), e->line(), SEV_ERROR,
+                      "Unable to expand definition of -%s- in -%s-\n", e->link().c_str(),
+                      e->c_name().c_str());
         }
     }
 }
@@ -353,53 +326,53 @@ std::vector<element*> random_references(run_context& run, std::uint32_t seed) {
     int tops = 2 + roll(6);
     auto make = [&](int depth, bool top_level) {
         element* e = new_element(ps);
-        e->line = static_cast<int>(all.size()) + 1;
+        e->set_line(static_cast<int>(all.size()) + 1);
         std::string name = top_level ? "T" + std::to_string(all.size() % 7) : "m";
-        e->name = e->c_name = make_text(run, name + std::to_string(all.size()));
-        if (top_level) e->name = e->c_name = make_text(run, "T" + std::to_string(roll(tops)));
+        e->set_name(make_text(run, name + std::to_string(all.size())));
+        if (top_level) e->set_name(make_text(run, "T" + std::to_string(roll(tops))));
+        e->set_c_name(e->name());
         int k = roll(depth > 2 ? 2 : 3);
         e->kind = k == 0 ? ET_INTEGER : k == 1 ? ET_LINK : ET_STRUCT;
         if (e->kind == ET_LINK) {
-            e->link = make_text(run, roll(8) == 0 ? "Missing" : "T" + std::to_string(roll(tops)));
+            e->set_link(
+                make_text(run, roll(8) == 0 ? "Missing" : "T" + std::to_string(roll(tops))));
             e->has_cardinality = roll(6) == 0;
         }
         all.push_back(e);
         return e;
     };
     std::vector<std::pair<element*, int>> open;
-    element** tail = &m->elements;
+    chain_tail tail(&m->elements);
     for (int i = 0; i < tops; ++i) {
         element* e = make(0, true);
-        *tail = e;
-        tail = &e->next;
+        tail.append(e);
         if (e->kind == ET_STRUCT) open.push_back({e, 1});
     }
     while (!open.empty()) {
         auto [parent, depth] = open.back();
         open.pop_back();
-        element** members = &parent->children;
+        chain_tail members(chain_head::members_of(*parent));
         for (int n = roll(3); n > 0; --n) {
             element* e = make(depth, false);
-            *members = e;
-            members = &e->next;
+            members.append(e);
             if (e->kind == ET_STRUCT) open.push_back({e, depth + 1});
         }
-        if (parent->children != nullptr) chains.push_back(parent->children);
+        if (parent->children() != nullptr) chains.push_back(parent->children());
     }
     // Copies of elements with members appended to random chains.
     for (int n = roll(4); n > 0 && !chains.empty(); --n) {
         std::vector<element*> sources;
         for (element* e : all) {
-            if (e->children != nullptr) sources.push_back(e);
+            if (e->children() != nullptr) sources.push_back(e);
         }
         if (sources.empty()) break;
         element* source = sources[static_cast<std::size_t>(roll(static_cast<int>(sources.size())))];
         element* copy = copy_element(run, *source);
         copy->is_copy = true;
-        copy->next = nullptr;
+        copy->set_next(nullptr);
         element* last = chains[static_cast<std::size_t>(roll(static_cast<int>(chains.size())))];
-        while (last->next != nullptr) last = last->next;
-        last->next = copy;
+        while (last->next() != nullptr) last = last->next();
+        last->set_next(copy);
         all.push_back(copy);
     }
     return all;
@@ -430,8 +403,8 @@ TEST(resolution_walk, fast_walk_matches_the_plain_walk_on_random_models) {
             // Keep what is compared before the run's records go.
             std::string state;
             for (element* e : all) {
-                auto at = std::find(all.begin(), all.end(), e->children);
-                state += std::to_string(e->kind) + e->link.c_str() + ":" +
+                auto at = std::find(all.begin(), all.end(), e->children());
+                state += std::to_string(e->kind) + e->link().c_str() + ":" +
                          std::to_string(at - all.begin()) + ":" +
                          std::to_string(e->reference_count) + ";";
             }
@@ -449,30 +422,30 @@ struct big_shapes : postparse_fixture {
     std::vector<element*> build(int n, int fan, bool self_at_bottom) {
         module_record* m = module("big");
         std::vector<element*> tops;
-        element** tail = &m->elements;
+        chain_tail tail(&m->elements);
         ps.module = m;
         for (int i = 0; i < n; ++i) {
             element* d = new_element(ps);
             d->kind = ET_STRUCT;
-            d->name = d->c_name = make_text(run, "D" + std::to_string(i));
-            *tail = d;
-            tail = &d->next;
+            d->set_name(make_text(run, "D" + std::to_string(i)));
+            d->set_c_name(d->name());
+            tail.append(d);
             tops.push_back(d);
         }
         for (int i = 0; i < n; ++i) {
-            element** members = &tops[i]->children;
+            chain_tail members(chain_head::members_of(*tops[i]));
             bool last = i == n - 1;
             for (int k = 0; k < fan; ++k) {
                 element* e = new_element(ps);
-                e->name = e->c_name = make_text(run, k == 0 ? "a" : "b");
+                e->set_name(make_text(run, k == 0 ? "a" : "b"));
+                e->set_c_name(e->name());
                 if (last && !self_at_bottom) {
                     e->kind = ET_INTEGER;
                 } else {
                     e->kind = ET_LINK;
-                    e->link = tops[last ? i : i + 1]->name;
+                    e->set_link(tops[last ? i : i + 1]->name());
                 }
-                *members = e;
-                members = &e->next;
+                members.append(e);
             }
         }
         return tops;
@@ -483,15 +456,15 @@ TEST_F(big_shapes, chain_of_100000_structures) {
     std::vector<element*> tops = build(100000, 1, false);
     ASSERT_EQ(post_parse(run), 1) << console().substr(0, 500);
     for (int i : {0, 1, 50000, 99998}) {
-        element* member = tops[i]->children;
+        element* member = tops[i]->children();
         EXPECT_EQ(member->kind, ET_STRUCT);
-        EXPECT_EQ(member->children, tops[i + 1]->children);
+        EXPECT_EQ(member->children(), tops[i + 1]->children());
         EXPECT_FALSE(member->recursive);
         EXPECT_EQ(member->ordinal, 0);
-        EXPECT_EQ(member->qualified_name, tops[i + 1]->c_name);
+        EXPECT_EQ(qualified_name(*member), tops[i + 1]->c_name());
         EXPECT_EQ(tops[i]->ordinal, i);
     }
-    EXPECT_EQ(tops[99999]->children->qualified_name, "D99999_a");
+    EXPECT_EQ(qualified_name(*tops[99999]->children()), "D99999_a");
 }
 
 TEST_F(big_shapes, doubling_dag_of_depth_40) {
@@ -504,20 +477,20 @@ TEST_F(big_shapes, doubling_dag_of_depth_40) {
         ASSERT_EQ(post_parse(run), 1) << console().substr(0, 500);
         int marked = 0;
         for (element* d : tops) {
-            for (element* q = d->children; q != nullptr; q = q->next) marked += q->recursive;
-            EXPECT_EQ(d->children->next->ordinal, 1);
+            for (element* q = d->children(); q != nullptr; q = q->next()) marked += q->recursive;
+            EXPECT_EQ(d->children()->next()->ordinal, 1);
         }
         if (self) {
             // Only the members of the bottom structure close a cycle.
             EXPECT_EQ(marked, 2);
-            EXPECT_TRUE(tops[39]->children->recursive);
-            EXPECT_TRUE(tops[39]->children->next->recursive);
+            EXPECT_TRUE(tops[39]->children()->recursive);
+            EXPECT_TRUE(tops[39]->children()->next()->recursive);
         } else {
             EXPECT_EQ(marked, 0);
         }
         run.modules = nullptr;
         run.elements = nullptr;
-        run.union_members = nullptr;
+        run.union_members.clear();
     }
 }
 
@@ -534,9 +507,9 @@ TEST_F(big_shapes, doubling_dag_plugged_twice_resolves_and_names_once) {
     element* ext = add(&s->elements, m, "Ext", ET_STRUCT);
     element* d = member(ext, "d", ET_LINK, "D0");
     ASSERT_EQ(post_parse(run), 1) << console().substr(0, 500);
-    EXPECT_EQ(d->children, tops[0]->children);
-    EXPECT_EQ(t2->children->next->qualified_name, "T2_Ext");
-    EXPECT_EQ(d->qualified_name, "D0");
+    EXPECT_EQ(d->children(), tops[0]->children());
+    EXPECT_EQ(qualified_name(*t2->children()->next()), "T2_Ext");
+    EXPECT_EQ(qualified_name(*d), "D0");
 }
 
 }  // namespace

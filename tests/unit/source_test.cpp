@@ -61,7 +61,7 @@ TEST_F(source_fixture, marked_comment_closing_at_line_start_hides_what_precedes)
     read("bool a;\n/** hidden\npavex*/\nint x;\n");
     EXPECT_EQ(out(), "t.pvx(1) : error: Integer 'x' missing constraint\n");
     ASSERT_EQ(module_count(), 1);
-    EXPECT_EQ(run->modules->elements->next, nullptr);  // `a` was leading text
+    EXPECT_EQ(run->modules->elements->next(), nullptr);  // `a` was leading text
 }
 
 TEST_F(source_fixture, long_marker_line_is_skipped_whole) {
@@ -84,7 +84,7 @@ TEST_F(source_fixture, modules_restart_line_numbers_and_empty_ones_vanish) {
     ASSERT_EQ(module_count(), 3);
     EXPECT_EQ(run->modules->name, "A");
     EXPECT_TRUE(run->modules->next->name.empty());
-    EXPECT_EQ(run->modules->next->elements->name, "y");
+    EXPECT_EQ(run->modules->next->elements->name(), "y");
     EXPECT_EQ(run->modules->next->next->name, "C");
     EXPECT_EQ(run->modules->next->path, "t.pvx");
 }

@@ -63,7 +63,9 @@ struct strict_fixture : ::testing::Test {
 
     element* make(element_kind kind, const std::string& name) {
         element* e = new_element(ps);
-        e->name = e->c_name = e->tag = make_text(run, name);
+        e->set_name(make_text(run, name));
+        e->set_c_name(e->name());
+        e->set_tag(e->name());
         e->kind = kind;
         return e;
     }
@@ -73,15 +75,13 @@ struct strict_fixture : ::testing::Test {
             run.elements = e;
             ps.module->elements = e;
         } else {
-            (*tail)->next = e;
+            (*tail)->set_next(e);
         }
         *tail = e;
         return e;
     }
     static element* add(element* parent, element* m) {
-        element** at = &parent->children;
-        while (*at != nullptr) at = &(*at)->next;
-        *at = m;
+        append_element(chain_head::members_of(*parent), m);
         return m;
     }
     static void repeat(element* e) {
@@ -114,8 +114,8 @@ TEST_F(strict_fixture, definitions_belong_to_the_module_whose_chain_they_stand_i
     element* b = top(ET_STRUCT, "B", &tail);
     other->elements = b;
     element* c = top(ET_STRUCT, "C", &tail);
-    c->module = ps.module;  // a resolved reference carries its target's module
-    EXPECT_EQ(a->module, ps.module);
+    c->set_module(ps.module);  // a resolved reference carries its target's module
+    EXPECT_EQ(a->module(), ps.module);
     const std::vector<module_record*> modules = declaring_modules(run);
     ASSERT_EQ(modules.size(), 3u);
     EXPECT_EQ(modules[0], ps.module);
@@ -154,15 +154,15 @@ TEST_F(strict_fixture, a_cycle_through_twenty_thousand_required_references_is_re
     std::vector<element*> defs;
     for (int i = 0; i < length; ++i) {
         element* d = top(ET_STRUCT, "D" + std::to_string(i), &tail);
-        d->line = i + 1;
+        d->set_line(i + 1);
         add(d, make(ET_BOOLEAN, "b"));
         defs.push_back(d);
     }
     for (int i = 0; i < length; ++i) {
         element* next = defs[static_cast<std::size_t>((i + 1) % length)];
         element* ref = add(defs[static_cast<std::size_t>(i)], make(ET_STRUCT, "next"));
-        ref->link = next->name;
-        ref->children = next->children;
+        ref->set_link(next->name());
+        ref->set_children(next->children());
     }
     int errors = -1;
     on_small_stack([&] { errors = check_strict_grammar(run); });
@@ -173,7 +173,7 @@ TEST_F(strict_fixture, a_cycle_through_twenty_thousand_required_references_is_re
 
     // One optional link breaks the cycle.
     captured.take();
-    element* last = defs.back()->children->next;
+    element* last = defs.back()->children()->next();
     last->has_cardinality = true;
     last->cardinality_min = 0;
     last->cardinality_max = 1;

@@ -46,15 +46,15 @@ TEST_F(wide_numbers, lines_past_2_31_and_2_32_are_counted_and_reported_as_they_a
     module_record* m = parse_from(2147483647, "bool a;\n\nint x;\nbool b;\n");
     EXPECT_EQ(console.take(), "big.pvx(2147483649) : error: Integer 'x' missing constraint\n");
     ASSERT_NE(m->elements, nullptr);
-    EXPECT_EQ(m->elements->line, 2147483647);
-    EXPECT_EQ(m->elements->next->next->line, 2147483650);  // b, after x
+    EXPECT_EQ(m->elements->line(), 2147483647);
+    EXPECT_EQ(m->elements->next()->next()->line(), 2147483650);  // b, after x
 
     // Past 2^32 a 32-bit count would start again from 0.
     parse_from(4294967295, "\n\nint y;\n");
     EXPECT_EQ(console.take(), "big.pvx(4294967297) : error: Integer 'y' missing constraint\n");
 
     // Diagnostics raised later, at an element's line, show it the same way.
-    report_at(*run, "big.pvx", m->elements->next->next->line, SEV_ERROR, "late");
+    report_at(*run, "big.pvx", m->elements->next()->next()->line(), SEV_ERROR, "late");
     EXPECT_EQ(console.take(), "big.pvx(2147483650) : error: late\n");
 }
 

@@ -1,0 +1,95 @@
+// The storage of one run's model: a range of addresses reserved once, from
+// which the records and texts of the run are cut front to back, and which
+// is given back whole when the run's model is released.
+//
+// Because everything a record refers to lies in the same range, a reference
+// is kept as its 32-bit distance from the reference itself (`rel_ptr`):
+// half the size of a pointer, and followed without knowing where the range
+// begins. The range is reserved, not taken: the system provides its pages
+// only as the front advances.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <stdexcept>
+
+namespace qrv {
+
+class model_storage {
+public:
+    model_storage() = default;
+    model_storage(const model_storage&) = delete;
+    model_storage& operator=(const model_storage&) = delete;
+    ~model_storage() { release(); }
+
+    // `bytes` of zero-filled storage aligned to 8; std::bad_alloc when the
+    // range or the system's memory is used up.
+    void* allocate(std::size_t bytes) {
+        const std::size_t n = (bytes + 7) & ~std::size_t{7};
+        if (n > committed_ - used_) extend(n);
+        void* p = base_ + used_;
+        used_ += n;
+        return p;
+    }
+
+    template <class T>
+    T* make() {
+        return ::new (allocate(sizeof(T))) T();
+    }
+
+    // Gives every record and text back; the storage can be used again.
+    void release();
+
+    std::size_t used() const { return used_; }
+
+    // The greatest range reserved: distances of a rel_ptr reach this far.
+    static constexpr std::size_t max_reserve = std::size_t{1} << 33;
+
+private:
+    void extend(std::size_t n);
+
+    char* base_ = nullptr;
+    std::size_t reserved_ = 0;
+    std::size_t committed_ = 0;
+    std::size_t used_ = 0;
+};
+
+// A reference to a record or text in the same model_storage, kept as the
+// distance from this reference in units of 4 bytes; 0 is null. A copy would
+// refer to another place, so it cannot be copied: records that hold one are
+// copied field by field (copy_element).
+template <class T>
+class rel_ptr {
+public:
+    rel_ptr() = default;
+    rel_ptr(const rel_ptr&) = delete;
+    rel_ptr& operator=(const rel_ptr&) = delete;
+
+    T* get() const {
+        if (distance_ == 0) return nullptr;
+        const char* self = reinterpret_cast<const char*>(this);
+        return reinterpret_cast<T*>(const_cast<char*>(self + std::ptrdiff_t{distance_} * 4));
+    }
+
+    void set(const T* target) { distance_ = target == nullptr ? 0 : distance_to(target); }
+
+    bool empty() const { return distance_ == 0; }
+
+private:
+    std::int32_t distance_to(const void* target) const {
+        const std::ptrdiff_t bytes =
+            reinterpret_cast<const char*>(target) - reinterpret_cast<const char*>(this);
+        const std::ptrdiff_t units = bytes / 4;
+        // Records and texts of one storage are 4-aligned and less than
+        // max_reserve apart; anything else was never stored here.
+        if (bytes % 4 != 0 || units == 0 || units < INT32_MIN || units > INT32_MAX) {
+            throw std::logic_error("a model reference outside its storage");
+        }
+        return static_cast<std::int32_t>(units);
+    }
+
+    std::int32_t distance_ = 0;
+};
+
+}  // namespace qrv
