@@ -7,8 +7,11 @@
 // one compare.
 #include "frontend/lexer.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 #include "qrvutil/diagnostics.h"
@@ -308,6 +311,26 @@ bool rest_is_value_text(std::string_view s) {
 // ---------------------------------------------------------------------------
 
 int read_significant_char(parse_state& ps) { return significant_char(ps); }
+
+bool next_block(source_stream& s) {
+    constexpr std::size_t block_size = std::size_t{1} << 20;
+    if (s.block.size() != block_size) s.block.resize(block_size);
+    for (;;) {
+        const ssize_t n = ::read(s.fd, s.block.data(), block_size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            s.failed = n < 0;
+            s.fd = -1;
+            s.size = 0;
+            s.pos = 0;
+            return false;
+        }
+        s.data = s.block.data();
+        s.size = static_cast<std::size_t>(n);
+        s.pos = 0;
+        return true;
+    }
+}
 
 int next_token(parse_state& ps, char* text) {
     const int c = skip_space(ps);

@@ -1,7 +1,8 @@
-// Source files: the whole file is read into memory, leading text up to a
-// `pavex*/` marker line is skipped, and the modules of the file are parsed
-// one after another. Then the file's directive file (the path with "cfg"
-// appended) sets flags and prefixes on what was read.
+// Source files: leading text up to a `pavex*/` marker line is skipped, and
+// the modules of the file are parsed one after another, the file read in
+// blocks (a FIFO or a device is read whole first). Then the file's
+// directive file (the path with "cfg" appended) sets flags and prefixes on
+// what was read.
 #include "frontend/source.h"
 
 #include <fcntl.h>
@@ -85,6 +86,62 @@ std::size_t skip_leading_text(std::string_view data) {
     return 0;
 }
 
+bool is_blank(char c) { return c != '\n' && is_space(static_cast<unsigned char>(c)); }
+
+// The same for a regular file, read block by block: the offset where the
+// definitions begin, or false when a read fails. Only the places where
+// `pavex*/` stands are looked at closely.
+bool find_definitions_start(int fd, std::uint64_t* start) {
+    constexpr std::string_view marker = "pavex*/";
+    constexpr std::size_t block_size = std::size_t{1} << 20;
+    constexpr std::size_t carry_max = marker.size() - 1;
+    std::vector<char> buffer(carry_max + block_size);
+    std::size_t carry = 0;        // bytes of the previous block at the front
+    std::uint64_t base = 0;       // the file offset of buffer[0]
+    bool blank_before = true;     // only blanks since the last line feed before buffer[0]
+    bool in_marker_line = false;  // a marker line was found; its end is sought
+    *start = 0;
+    for (;;) {
+        ssize_t n = ::read(fd, buffer.data() + carry, block_size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        const std::size_t size = carry + static_cast<std::size_t>(n);
+        const std::string_view data(buffer.data(), size);
+        if (in_marker_line || n == 0) {
+            const std::size_t feed = data.find('\n', carry);
+            if (n == 0 || feed != std::string_view::npos) {
+                if (in_marker_line)
+                    *start = feed == std::string_view::npos ? base + size : base + feed + 1;
+                return true;
+            }
+        } else {
+            for (std::size_t at = data.find(marker); at != std::string_view::npos;
+                 at = data.find(marker, at + 1)) {
+                std::size_t i = at;
+                while (i > 0 && is_blank(data[i - 1])) --i;
+                if (i == 0 ? !blank_before : data[i - 1] != '\n') continue;
+                const std::size_t feed = data.find('\n', at);
+                if (feed != std::string_view::npos) {
+                    *start = base + feed + 1;
+                    return true;
+                }
+                in_marker_line = true;
+                break;
+            }
+            // Whether only blanks stand since the last line feed before the
+            // bytes carried into the next buffer.
+            const std::size_t kept = size - std::min(carry_max, size);
+            std::size_t i = kept;
+            while (i > 0 && is_blank(data[i - 1])) --i;
+            blank_before = i == 0 ? blank_before : data[i - 1] == '\n';
+        }
+        const std::size_t next_carry = std::min(carry_max, size);
+        std::memmove(buffer.data(), buffer.data() + size - next_carry, next_carry);
+        base += size - next_carry;
+        carry = next_carry;
+    }
+}
+
 std::vector<std::string_view> split_words(std::string_view line) {
     std::vector<std::string_view> words;
     std::size_t i = 0;
@@ -100,13 +157,10 @@ std::vector<std::string_view> split_words(std::string_view line) {
 
 }  // namespace
 
-std::int64_t read_source_text(run_context& run, const char* path, std::string_view source,
-                              const std::string_view* directives) {
-    source_stream stream;
-    stream.data = reinterpret_cast<const unsigned char*>(source.data());
-    stream.size = source.size();
-    stream.pos = skip_leading_text(source);
+namespace {
 
+std::int64_t read_modules(run_context& run, const char* path, source_stream& stream,
+                          const std::string_view* directives) {
     const text path_text = make_text(run, path);
     module_record** tail = &run.modules;
     while (*tail != nullptr) tail = &(*tail)->next;
@@ -142,17 +196,55 @@ std::int64_t read_source_text(run_context& run, const char* path, std::string_vi
     return last_errors;
 }
 
+// A directive file that is missing, unreadable or not a regular file (a
+// folder, a FIFO, a device) is absent.
+bool read_directive_file(const char* path, std::string& text) {
+    const std::string directive_path = std::string(path) + "cfg";
+    return read_whole_file(directive_path.c_str(), text, true);
+}
+
+}  // namespace
+
+std::int64_t read_source_text(run_context& run, const char* path, std::string_view source,
+                              const std::string_view* directives) {
+    source_stream stream;
+    stream.data = reinterpret_cast<const unsigned char*>(source.data());
+    stream.size = source.size();
+    stream.pos = skip_leading_text(source);
+    return read_modules(run, path, stream, directives);
+}
+
 std::int64_t read_source_file(run_context& run, const char* path) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    std::uint64_t start = 0;
+    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        find_definitions_start(fd, &start) &&
+        ::lseek(fd, static_cast<off_t>(start), SEEK_SET) == static_cast<off_t>(start)) {
+        // A regular file is read block by block as the parser goes.
+        std::string directives;
+        const bool has_directives = read_directive_file(path, directives);
+        const std::string_view directive_text(directives);
+        source_stream stream;
+        stream.fd = fd;
+        const std::int64_t errors =
+            read_modules(run, path, stream, has_directives ? &directive_text : nullptr);
+        ::close(fd);
+        if (stream.failed) {
+            report(run, SEV_ERROR, "Unable to open file: %s", path);
+            return 1;
+        }
+        return errors;
+    }
+    if (fd >= 0) ::close(fd);
+
     std::string source;
     if (!read_whole_file(path, source, false)) {
         report(run, SEV_ERROR, "Unable to open file: %s", path);
         return 1;
     }
-    // A directive file that is missing, unreadable or not a regular file (a
-    // folder, a FIFO, a device) is absent.
     std::string directives;
-    const std::string directive_path = std::string(path) + "cfg";
-    if (read_whole_file(directive_path.c_str(), directives, true)) {
+    if (read_directive_file(path, directives)) {
         const std::string_view text(directives);
         return read_source_text(run, path, source, &text);
     }

@@ -204,50 +204,43 @@ const module_ref* next_of(const module_ref* r) { return r->next; }
 
 }  // namespace
 
-std::size_t name_index::home(const void* list, std::uint32_t hash) const {
-    const auto place = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(list));
-    return (hash ^ static_cast<std::size_t>((place >> 4) * 0x9e3779b97f4a7c15ULL >> 32)) & mask_;
+std::size_t name_index::home(std::uint32_t list, std::uint32_t hash) const {
+    return static_cast<std::size_t>((hash ^ list * 0x9e3779b9u) * 0x85ebca6bULL >> 7) & mask_;
 }
 
-void name_index::grow() {
+void name_index::grow(std::size_t entries) {
+    std::size_t size = slots_.empty() ? 256 : slots_.size();
+    while (2 * entries > size) size *= 2;
+    if (size == slots_.size()) return;
     std::vector<slot> old = std::move(slots_);
-    const std::size_t size = old.empty() ? 256 : old.size() * 2;
     slots_.assign(size, slot{});
     mask_ = size - 1;
     for (const slot& s : old) {
-        if (s.entry == nullptr) continue;
+        if (s.entry == 0) continue;
         std::size_t i = home(s.list, s.hash);
-        while (slots_[i].entry != nullptr) i = (i + 1) & mask_;
+        while (slots_[i].entry != 0) i = (i + 1) & mask_;
         slots_[i] = s;
     }
 }
 
-void name_index::insert(const void* list, const void* entry, std::uint32_t hash,
-                        std::string_view name) {
-    if (2 * (used_ + 1) > slots_.size()) grow();
+void name_index::insert(std::uint32_t list, std::uint32_t entry, std::uint32_t hash,
+                        std::size_t length) {
+    if (2 * (used_ + 1) > slots_.size()) grow(used_ + 1);
     std::size_t i = home(list, hash);
-    while (slots_[i].entry != nullptr) i = (i + 1) & mask_;
-    slot& s = slots_[i];
-    s.list = list;
-    s.entry = entry;
-    s.hash = hash;
-    s.length = static_cast<std::uint32_t>(name.size());
-    std::memcpy(s.head, name.data(), name.size() < inline_chars ? name.size() : inline_chars);
+    while (slots_[i].entry != 0) i = (i + 1) & mask_;
+    slots_[i] = slot{list, entry, hash, static_cast<std::uint32_t>(length)};
     ++used_;
 }
 
 template <class T>
-const T* name_index::probe(const T* list, std::string_view name, std::uint32_t hash) const {
+const T* name_index::probe(std::uint32_t list, std::string_view name, std::uint32_t hash) const {
     if (slots_.empty()) return nullptr;
-    const std::size_t head = name.size() < inline_chars ? name.size() : inline_chars;
     for (std::size_t i = home(list, hash);; i = (i + 1) & mask_) {
         const slot& s = slots_[i];
-        if (s.entry == nullptr) return nullptr;
+        if (s.entry == 0) return nullptr;
         if (s.hash != hash || s.list != list || s.length != name.size()) continue;
-        if (std::memcmp(s.head, name.data(), head) != 0) continue;
-        const T* entry = static_cast<const T*>(s.entry);
-        // A longer name is told apart by the rest of its characters.
-        if (name.size() <= inline_chars || name_of(entry).view() == name) return entry;
+        const T* entry = static_cast<const T*>(storage_.at_place(s.entry));
+        if (name_of(entry).view() == name) return entry;
     }
 }
 
@@ -259,11 +252,19 @@ void name_index::take_in(const T* list) {
         recent_list_ = list;
     }
     const T* last = static_cast<const T*>(*recent_last_);
-    const T* e = last == nullptr ? list : next_of(last);
-    for (; e != nullptr; e = next_of(e)) {
+    const T* first = last == nullptr ? list : next_of(last);
+    if (first == nullptr) return;
+    // Room for all of them at once, so that the table grows once.
+    std::size_t count = 0;
+    for (const T* e = first; e != nullptr; e = next_of(e)) ++count;
+    grow(used_ + count);
+    const std::uint32_t place = storage_.place_of(list);
+    for (const T* e = first; e != nullptr; e = next_of(e)) {
         const text name = name_of(e);
         const std::uint32_t hash = name.hash();
-        if (probe(list, name.view(), hash) == nullptr) insert(list, e, hash, name.view());
+        if (probe<T>(place, name.view(), hash) == nullptr) {
+            insert(place, storage_.place_of(e), hash, name.size());
+        }
         last = e;
     }
     *recent_last_ = last;
@@ -273,7 +274,7 @@ template <class T>
 const T* name_index::find_in(const T* list, std::string_view name) {
     if (list == nullptr) return nullptr;
     take_in(list);
-    return probe(list, name, text_hash(name));
+    return probe<T>(storage_.place_of(list), name, text_hash(name));
 }
 
 element* name_index::find(const element* chain, std::string_view name) {

@@ -368,6 +368,8 @@ struct module_ref;
 // before the end of a chain.
 class name_index {
 public:
+    explicit name_index(const model_storage& storage) : storage_(storage) {}
+
     // The first element named `name` in the chain that starts at `chain`.
     element* find(const element* chain, std::string_view name);
     // The first module named `name` in the list that starts at `modules`
@@ -379,27 +381,26 @@ public:
     void clear();
 
 private:
-    // A slot holds what a probe compares, so that a probe reads no element
-    // and no text: the hash, the length and, for names of up to
-    // `inline_chars` characters (nearly all), the characters themselves.
-    static constexpr std::size_t inline_chars = 16;
+    // A slot holds what a probe compares before it reads the entry's name:
+    // the list and the entry as places in the run's storage, the hash and
+    // the length of the name.
     struct slot {
-        const void* list = nullptr;   // the chain or list the entry belongs to
-        const void* entry = nullptr;  // the element, module or alias entry; null: free
+        std::uint32_t list = 0;   // the chain or list the entry belongs to
+        std::uint32_t entry = 0;  // the element, module or alias entry; 0: free
         std::uint32_t hash = 0;
         std::uint32_t length = 0;
-        char head[inline_chars] = {};  // the name's first characters, NUL-padded
     };
     template <class T>
     const T* find_in(const T* list, std::string_view name);
     template <class T>
     void take_in(const T* list);
     template <class T>
-    const T* probe(const T* list, std::string_view name, std::uint32_t hash) const;
-    void insert(const void* list, const void* entry, std::uint32_t hash, std::string_view name);
-    std::size_t home(const void* list, std::uint32_t hash) const;
-    void grow();
+    const T* probe(std::uint32_t list, std::string_view name, std::uint32_t hash) const;
+    void insert(std::uint32_t list, std::uint32_t entry, std::uint32_t hash, std::size_t length);
+    std::size_t home(std::uint32_t list, std::uint32_t hash) const;
+    void grow(std::size_t entries);
 
+    const model_storage& storage_;
     std::vector<slot> slots_;
     std::size_t mask_ = 0;
     std::size_t used_ = 0;
@@ -491,12 +492,12 @@ struct run_context {
     // The files the run reads or tries to read (see input_file).
     std::vector<input_file> inputs;
 
-    // Lookups by name.
-    name_index names;
-
     // Storage of the run.
     model_storage storage;
     text_table texts{storage};
+
+    // Lookups by name.
+    name_index names{storage};
     // The pattern of each element that has one, by element id: no later
     // stage reads it.
     std::unordered_map<std::uint32_t, text> patterns;
@@ -504,13 +505,18 @@ struct run_context {
     text marker;
 };
 
-// The characters of one source file and two characters of push-back.
+// The characters of one source file and two characters of push-back. A
+// source held in memory is all in `data`; a file is read in blocks, `data`
+// holding the current one.
 struct source_stream {
     const unsigned char* data = nullptr;
     std::size_t size = 0;
     std::size_t pos = 0;
     int pushed[2] = {0, 0};
     int pushed_count = 0;
+    int fd = -1;          // the file the next block comes from, or -1
+    bool failed = false;  // a read of the file failed
+    std::vector<unsigned char> block;
 };
 
 struct body_frame {

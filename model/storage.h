@@ -43,6 +43,17 @@ public:
 
     std::size_t used() const { return used_; }
 
+    // Where a record of this storage lies, in units of 8 bytes from the
+    // start, plus one (0 stands for none); and the record at such a place.
+    std::uint32_t place_of(const void* record) const {
+        return record == nullptr
+                   ? 0
+                   : static_cast<std::uint32_t>((static_cast<const char*>(record) - base_) / 8 + 1);
+    }
+    void* at_place(std::uint32_t place) const {
+        return place == 0 ? nullptr : base_ + (std::size_t{place} - 1) * 8;
+    }
+
     // The greatest range reserved: distances of a rel_ptr reach this far.
     static constexpr std::size_t max_reserve = std::size_t{1} << 33;
 

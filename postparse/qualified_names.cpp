@@ -138,15 +138,17 @@ void build_qualified_names(run_context& run) {
         top.push_back(p);
     }
 
-    depth_table depths;
-    for (element* p : top) {
-        if (p->children() != nullptr && names_members(p)) depths.measure(p->children());
-    }
-    for (element* p : top) {
-        if (p->children() == nullptr || !names_members(p)) continue;
-        if (static_cast<int>(p->c_name().size()) + depths.of(p->children()) >
-            static_cast<int>(max_reference_length)) {
-            stop_at_first_overflow(run, depths, std::string(p->c_name().view()), p->children());
+    {
+        depth_table depths;
+        for (element* p : top) {
+            if (p->children() != nullptr && names_members(p)) depths.measure(p->children());
+        }
+        for (element* p : top) {
+            if (p->children() == nullptr || !names_members(p)) continue;
+            if (static_cast<int>(p->c_name().size()) + depths.of(p->children()) >
+                static_cast<int>(max_reference_length)) {
+                stop_at_first_overflow(run, depths, std::string(p->c_name().view()), p->children());
+            }
         }
     }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "model/model.h"
 
@@ -197,6 +198,58 @@ TEST_F(source_fixture, unreadable_sources_and_directive_files) {
     std::filesystem::create_directories(plain + "cfg");
     EXPECT_EQ(read_source_file(*run, plain.c_str()), 0);
     EXPECT_EQ(run->warning_count, 0);
+}
+
+// A file is read in blocks of 1 MiB; what it holds must read as it does
+// from memory wherever a marker, a marker line's end or a token meets the
+// end of a block.
+TEST(source_blocks, a_file_reads_as_the_same_text_in_memory) {
+    constexpr std::size_t block = std::size_t{1} << 20;
+    // Comment lines up to `size` bytes, ending in a line feed.
+    auto filler = [](std::size_t size) {
+        std::string out;
+        while (out.size() + 4 <= size) {
+            const std::size_t line = std::min<std::size_t>(size - out.size(), 100);
+            out += "//" + std::string(line - 3, 'f') + "\n";
+        }
+        return out + std::string(size - out.size(), '\n');
+    };
+    const std::string decls = "bool a;\nint x;\nstruct S { bool " + std::string(60, 'n') + "; };\n";
+    const std::vector<std::string> sources = {
+        filler(block * 2 + 17) + decls,
+        filler(block - 3) + "  pavex*/\n" + decls,  // blanks before, marker after
+        filler(block - 4) + " x pavex*/\n" + decls + "pavex*/\n" + decls,  // not at a line start
+        filler(block - 20) + "pavex*/" + std::string(40, 'z') + "\n" + decls,  // its end later
+        filler(block - 2) + "\t\tpavex*/ the rest",  // at the end, no line feed
+        filler(2 * block - 12) + "pavex*/\n" + filler(block - 30) + decls,  // a token across
+        decls + filler(block + 5) + "  pavex*/",
+    };
+    const auto dir = std::filesystem::path(QRV_TEST_TMP) / "source_blocks";
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "t.pvx").string();
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << sources[i];
+        std::string from_file, from_memory;
+        for (bool file : {true, false}) {
+            run_context run;
+            init_run_context(run);
+            char* buffer = nullptr;
+            std::size_t size = 0;
+            run.console = open_memstream(&buffer, &size);
+            const std::int64_t result =
+                file ? read_source_file(run, path.c_str())
+                     : read_source_text(run, path.c_str(), sources[i], nullptr);
+            std::fclose(run.console);
+            std::string seen = std::string(buffer, size) + std::to_string(result);
+            std::free(buffer);
+            for (const element* e = run.modules != nullptr ? run.modules->elements : nullptr;
+                 e != nullptr; e = e->next()) {
+                seen += " " + std::string(e->name().view()) + "@" + std::to_string(e->line());
+            }
+            (file ? from_file : from_memory) = seen;
+        }
+        EXPECT_EQ(from_file, from_memory) << "source " << i;
+    }
 }
 
 }  // namespace
