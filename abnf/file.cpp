@@ -71,7 +71,7 @@ void write_header(run_context& run, const std::tm& tm, const char* path) {
 void write_rules(run_context& run) {
     rule_writer w(run);
     for (element* e = run.elements; e != nullptr; e = e->next()) {
-        put(w, e->name().view());
+        put_text(w, e->name().view());
         put(w, " = ");
         indent_more(run);
         // A definition that stands for another one refers to it.
@@ -81,6 +81,7 @@ void write_rules(run_context& run) {
         end_line(w);
         end_line(w);
     }
+    flush_pending(w);
 }
 
 void write_text(run_context& run, const std::tm& tm) {

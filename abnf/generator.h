@@ -2,13 +2,16 @@
 // assembly.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "model/model.h"
 #include "qrvutil/diagnostics.h"
+#include "qrvutil/writer.h"
 
 namespace qrv {
 
@@ -43,11 +46,49 @@ struct rule_writer {
     char last = '\n';
     // The notes of the line being written, for its line comment.
     std::string comment;
+    // Plain text (no line feed, tab or brace) not yet handed to the output,
+    // so that a line is handed on in one piece rather than word by word;
+    // anything else hands it on first.
+    std::array<char, 4096> pending;
+    std::size_t pending_size = 0;
     // The steps of the value being written (see write_value).
     std::vector<rule_task> tasks;
 };
 
-void put(rule_writer& w, std::string_view s);
+// A text known when compiling to hold no line feed, tab or brace: put
+// copies it without looking at its characters.
+struct plain_literal {
+    template <std::size_t N>
+    consteval plain_literal(const char (&s)[N]) : text(s, N - 1) {  // NOLINT: literals convert
+        for (const char c : text) {
+            if (c == '\n' || c == '\t' || c == '{' || c == '}') throw "a layout character";
+        }
+    }
+    std::string_view text;
+};
+
+// Hands the pending text to the output; put and end_line do this by
+// themselves before a line ends.
+void flush_pending(rule_writer& w);
+
+// Appends text that holds no line feed, tab or brace.
+void put_plain_long(rule_writer& w, std::string_view s);
+inline void put_plain(rule_writer& w, std::string_view s) {
+    if (s.empty()) return;
+    if (s.size() > w.pending.size() - w.pending_size) {
+        put_plain_long(w, s);
+        return;
+    }
+    std::memcpy(w.pending.data() + w.pending_size, s.data(), s.size());
+    w.pending_size += s.size();
+    w.last = s.back();
+}
+
+inline void put(rule_writer& w, plain_literal s) { put_plain(w, s.text); }
+// Any text: line feeds, tabs and braces go through the layout rules.
+void put_text(rule_writer& w, std::string_view s);
+// The column the next character lands in.
+std::int32_t line_column(const rule_writer& w);
 void write_value(rule_writer& w, element* e);
 void end_line(rule_writer& w);
 void mark_reference(rule_writer& w, const element& m);

@@ -31,7 +31,7 @@ constexpr int max_write_nesting = max_body_depth;
     char digits[24];
     auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
     (void)ec;
-    put(w, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+    put_plain(w, std::string_view(digits, static_cast<std::size_t>(end - digits)));
 }
 
 // One note of a line comment, added piece by piece; several notes are
@@ -74,8 +74,17 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 
 // Whether a word written next would run into the last one on this line.
 bool needs_blank(const rule_writer& w) {
-    return w.run.output != nullptr && w.run.output->column > 0 && w.last != ' ' && w.last != '\t' &&
+    return w.run.output != nullptr && line_column(w) > 0 && w.last != ' ' && w.last != '\t' &&
            w.last != '\n';
+}
+
+// Whether any character of `s` is handled by the layout rules rather than
+// copied: a line feed, a tab or a brace.
+bool has_layout_char(std::string_view s) {
+    for (const char c : s) {
+        if (c == '\n' || c == '\t' || c == '{' || c == '}') return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -83,7 +92,7 @@ bool needs_blank(const rule_writer& w) {
 // The count in front of a repeated rule name of the string kinds.
 void write_count(rule_writer& w, const element& e, std::string_view fallback) {
     if (!e.constrained) {
-        put(w, fallback);
+        put_text(w, fallback);
     } else if (e.min == e.max) {
         put_number(w, e.min);
     } else {
@@ -149,7 +158,7 @@ void write_line_count(rule_writer& w, const element& e) {
             break;
         case ET_CONST:
             put(w, "\"");
-            put(w, e->const_value().view());
+            put_text(w, e->const_value().view());
             put(w, "\" ");
             break;
         case ET_IPV4: put(w, "ipv4 "); break;
@@ -267,12 +276,17 @@ void begin_body(rule_writer& w, std::vector<task>& tasks, element* e) {
     if (!is_union && e->children() == nullptr) {
         // A structure without members: the empty text as the root, else an
         // empty pair of braces that still admits extensions.
-        put(w, root ? "\"\" " : "LBRCE extension-params RBRCE");
+        if (root) {
+            put(w, "\"\" ");
+        } else {
+            put(w, "LBRCE extension-params RBRCE");
+        }
         indent_less(run);
         leave_body(w, e);
         return;
     }
-    if (!root) put(w, is_union ? "( " : "LBRCE ");
+    if (!root && is_union) put(w, "( ");
+    if (!root && !is_union) put(w, "LBRCE ");
     if (several) end_line(w);
     tasks.push_back({step::body_end, e, nullptr});
     tasks.push_back({step::member, e->children(), e});
@@ -283,9 +297,13 @@ void end_body(rule_writer& w, element* e) {
     const bool several = e->children() != nullptr && e->children()->next() != nullptr;
     const bool root = e == w.run.elements;
     if (is_union) {
-        put(w, root ? "extension-param " : "extension-param ) ");
+        if (root) {
+            put(w, "extension-param ");
+        } else {
+            put(w, "extension-param ) ");
+        }
     } else if (several && !root) {
-        put(w, "extension-params\nRBRCE ");
+        put_text(w, "extension-params\nRBRCE ");
     }
     indent_less(w.run);
     leave_body(w, e);
@@ -298,17 +316,17 @@ void begin_member(rule_writer& w, std::vector<task>& tasks, element* m, element*
         error_note(w.run, "ERROR: void types can not be untagged (Line: %lld)\n",
                    static_cast<long long>(m->line()));
     }
-    put(w, f.open);
+    put_plain(w, f.open);
     if (f.tagged && m->kind == ET_NULL) {
         put(w, "\"");
-        put(w, m->tag().view());
+        put_text(w, m->tag().view());
         put(w, "\"");
         tasks.push_back({step::member_end, m, body});
         return;
     }
     if (f.tagged) {
         put(w, "\"");
-        put(w, m->tag().view());
+        put_text(w, m->tag().view());
         put(w, "\" EQUAL ");
     }
     if (f.braced) put(w, "LBRCE ");
@@ -323,7 +341,7 @@ void end_member(rule_writer& w, std::vector<task>& tasks, element* m, element* b
         if (needs_blank(w)) put(w, " ");
         put(w, "RBRCE ");
     }
-    put(w, f.close);
+    put_plain(w, f.close);
     const bool several = body->children()->next() != nullptr;
     const bool root = body == w.run.elements;
     if (!is_union && !several && !root) {
@@ -353,7 +371,7 @@ void write_value_steps(rule_writer& w, element* top) {
             case step::repeat:
                 // The further occurrences on a line of their own, at the
                 // next tab stop.
-                put(w, "\n\t");
+                put_text(w, "\n\t");
                 if (e->cardinality_min >= 1) put_number(w, e->cardinality_min - 1);
                 put(w, "*");
                 if (!e->cardinality_unbounded) put_number(w, e->cardinality_max - 1);
@@ -364,7 +382,7 @@ void write_value_steps(rule_writer& w, element* top) {
             case step::repeat_end: put(w, ") "); break;
             case step::type:
                 if (!e->link().empty()) {
-                    put(w, link_name_part(e->link().view()));
+                    put_text(w, link_name_part(e->link().view()));
                     put(w, " ");
                 } else if (e->kind == ET_STRUCT || e->kind == ET_UNION) {
                     begin_body(w, tasks, e);
@@ -383,10 +401,38 @@ void write_value_steps(rule_writer& w, element* top) {
 
 }  // namespace
 
-void put(rule_writer& w, std::string_view s) {
+void put_text(rule_writer& w, std::string_view s) {
     if (s.empty()) return;
+    if (!has_layout_char(s)) {
+        put_plain(w, s);
+        return;
+    }
+    flush_pending(w);
     emit_text(w.run, s);
     w.last = s.back();
+}
+
+void put_plain_long(rule_writer& w, std::string_view s) {
+    flush_pending(w);
+    if (s.size() > w.pending.size()) {
+        emit_plain(w.run, s);
+        w.last = s.back();
+        return;
+    }
+    std::memcpy(w.pending.data(), s.data(), s.size());
+    w.pending_size = s.size();
+    w.last = s.back();
+}
+
+void flush_pending(rule_writer& w) {
+    if (w.pending_size == 0) return;
+    emit_plain(w.run, std::string_view(w.pending.data(), w.pending_size));
+    w.pending_size = 0;
+}
+
+std::int32_t line_column(const rule_writer& w) {
+    const std::int32_t written = w.run.output != nullptr ? w.run.output->column : 0;
+    return written + static_cast<std::int32_t>(w.pending_size);
 }
 
 std::string_view link_name_part(std::string_view link) {
@@ -448,24 +494,25 @@ void write_value(rule_writer& w, element* e) { write_value_steps(w, e); }
 
 [[gnu::noinline]] void end_line(rule_writer& w) {
     if (!w.comment.empty() && w.run.output != nullptr) {
-        const output_writer& out = *w.run.output;
-        if (out.column >= comment_column) put(w, "\n");
-        if (out.column < comment_column) {
+        if (line_column(w) >= comment_column) put_text(w, "\n");
+        const std::int32_t column = line_column(w);
+        if (column < comment_column) {
             static constexpr std::string_view blanks(
                 "                                                            ");
             static_assert(blanks.size() == comment_column);
-            put(w, blanks.substr(0, static_cast<std::size_t>(comment_column - out.column)));
+            put_plain(w, blanks.substr(0, static_cast<std::size_t>(comment_column - column)));
         }
-        put(w, "\t; ");
-        put(w, w.comment);
+        put_text(w, "\t; ");
+        put_text(w, w.comment);
     }
     w.comment.clear();
-    put(w, "\n");
+    put_text(w, "\n");
 }
 
 void write_value(run_context& run, element* e) {
     rule_writer w(run);
     write_value(w, e);
+    flush_pending(w);
 }
 
 void add_comment(rule_writer& w, const char* format, ...) {

@@ -175,6 +175,7 @@ public:
             }
             write_pending_bodies();
         }
+        flush_pending(w_);
     }
 
 private:
@@ -189,7 +190,7 @@ private:
         std::string label;  // what the own rules of bodies below are named after
     };
 
-    void put(std::string_view s) { qrv::put(w_, s); }
+    void put(std::string_view s) { qrv::put_text(w_, s); }
 
     // A tag or constant text: mostly plain, and then written as it stands.
     void put_quoted(std::string_view s) {

@@ -235,6 +235,18 @@ void emit_text(run_context& run, std::string_view s) {
     }
 }
 
+void emit_plain(run_context& run, std::string_view s) {
+    if (run.output == nullptr) return;
+    output_writer& sink = *run.output;
+    if (sink.buffer && s.size() <= buffer_size - sink.used) {
+        std::memcpy(sink.buffer.get() + sink.used, s.data(), s.size());
+        sink.used += s.size();
+    } else {
+        sink_write(run, s);
+    }
+    sink.column += static_cast<std::int32_t>(s.size());
+}
+
 void emit(run_context& run, const char* format, ...) {
     char small[512];
     std::va_list args;

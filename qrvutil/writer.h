@@ -46,6 +46,8 @@ struct output_write_failed {};
 void emit(run_context& run, const char* format, ...) QRV_PRINTF(2, 3);
 // Writes a text through the same layout rules, without formatting.
 void emit_text(run_context& run, std::string_view s);
+// The same for a text that holds no line feed, tab or brace.
+void emit_plain(run_context& run, std::string_view s);
 void indent_more(run_context& run);
 void indent_less(run_context& run);
 
