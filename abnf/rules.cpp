@@ -482,7 +482,11 @@ std::string digit_count(const element& e) {
 
 [[gnu::noinline]] void mark_reference(rule_writer& w, const element& m) {
     // The first top-level element of the name.
-    if (element* found = w.run.names.find(w.run.elements, link_name_part(m.link().view()))) {
+    const text link = m.link();
+    const std::string_view name = link_name_part(link.view());
+    element* found = name.size() == link.size() ? w.run.names.find(w.run.elements, link)
+                                                : w.run.names.find(w.run.elements, name);
+    if (found != nullptr) {
         ++found->reference_count;
     } else {
         note(w.run, "WARNING: Unable to find definition for: %s (line: %lld)\n", m.link().c_str(),

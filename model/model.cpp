@@ -16,15 +16,30 @@ std::size_t slot_of(std::uint32_t hash, std::size_t mask) {
 
 }  // namespace
 
+std::size_t text_table::probe(std::string_view s, std::uint32_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = slot_of(hash, mask);
+    for (; slots_[i].chars != nullptr; i = (i + 1) & mask) {
+        const slot& t = slots_[i];
+        if (t.hash == hash && t.length == s.size() &&
+            std::memcmp(t.chars, s.data(), s.size()) == 0) {
+            break;
+        }
+    }
+    return i;
+}
+
+text text_table::find(std::string_view s) const {
+    if (s.empty() || slots_.empty()) return text{};
+    const char* chars = slots_[probe(s, text_hash(s))].chars;
+    return chars == nullptr ? text{} : text{chars};
+}
+
 text text_table::intern(std::string_view s, std::uint32_t hash) {
     if (s.empty()) return text{};
     if (2 * (used_ + 1) > slots_.size()) grow();
-    const std::size_t mask = slots_.size() - 1;
-    std::size_t i = slot_of(hash, mask);
-    for (; slots_[i] != nullptr; i = (i + 1) & mask) {
-        const text t{slots_[i]};
-        if (t.hash() == hash && t.view() == s) return t;
-    }
+    slot& t = slots_[probe(s, hash)];
+    if (t.chars != nullptr) return text{t.chars};
     char* block = static_cast<char*>(storage_.allocate(header_bytes + s.size() + 1));
     const auto length = static_cast<std::uint32_t>(s.size());
     std::memcpy(block, &hash, 4);
@@ -32,21 +47,21 @@ text text_table::intern(std::string_view s, std::uint32_t hash) {
     char* chars = block + header_bytes;
     std::memcpy(chars, s.data(), s.size());
     chars[s.size()] = '\0';
-    slots_[i] = chars;
+    t = slot{chars, hash, length};
     ++used_;
     return text{chars};
 }
 
 void text_table::grow() {
-    std::vector<const char*> old = std::move(slots_);
+    std::vector<slot> old = std::move(slots_);
     const std::size_t size = old.empty() ? 1024 : old.size() * 2;
-    slots_.assign(size, nullptr);
+    slots_.assign(size, slot{});
     const std::size_t mask = size - 1;
-    for (const char* p : old) {
-        if (p == nullptr) continue;
-        std::size_t i = slot_of(text{p}.hash(), mask);
-        while (slots_[i] != nullptr) i = (i + 1) & mask;
-        slots_[i] = p;
+    for (const slot& t : old) {
+        if (t.chars == nullptr) continue;
+        std::size_t i = slot_of(t.hash, mask);
+        while (slots_[i].chars != nullptr) i = (i + 1) & mask;
+        slots_[i] = t;
     }
 }
 
@@ -204,8 +219,14 @@ const module_ref* next_of(const module_ref* r) { return r->next; }
 
 }  // namespace
 
-std::size_t name_index::home(std::uint32_t list, std::uint32_t hash) const {
-    return static_cast<std::size_t>((hash ^ list * 0x9e3779b9u) * 0x85ebca6bULL >> 7) & mask_;
+std::size_t name_index::home(std::uint32_t list, std::uint32_t name) const {
+    const std::uint64_t key = (std::uint64_t{list} << 32) | name;
+    return static_cast<std::size_t>((key * 0x9e3779b97f4a7c15ULL) >> 29) & mask_;
+}
+
+// The empty text is not in the storage: it has a place of its own.
+std::uint32_t name_index::key_of(text name) const {
+    return name.empty() ? UINT32_MAX : storage_.place_of(name.c_str());
 }
 
 void name_index::grow(std::size_t entries) {
@@ -217,30 +238,26 @@ void name_index::grow(std::size_t entries) {
     mask_ = size - 1;
     for (const slot& s : old) {
         if (s.entry == 0) continue;
-        std::size_t i = home(s.list, s.hash);
+        std::size_t i = home(s.list, s.name);
         while (slots_[i].entry != 0) i = (i + 1) & mask_;
         slots_[i] = s;
     }
 }
 
-void name_index::insert(std::uint32_t list, std::uint32_t entry, std::uint32_t hash,
-                        std::size_t length) {
+void name_index::insert(std::uint32_t list, std::uint32_t entry, std::uint32_t name) {
     if (2 * (used_ + 1) > slots_.size()) grow(used_ + 1);
-    std::size_t i = home(list, hash);
+    std::size_t i = home(list, name);
     while (slots_[i].entry != 0) i = (i + 1) & mask_;
-    slots_[i] = slot{list, entry, hash, static_cast<std::uint32_t>(length)};
+    slots_[i] = slot{list, entry, name};
     ++used_;
 }
 
-template <class T>
-const T* name_index::probe(std::uint32_t list, std::string_view name, std::uint32_t hash) const {
+const void* name_index::probe(std::uint32_t list, std::uint32_t name) const {
     if (slots_.empty()) return nullptr;
-    for (std::size_t i = home(list, hash);; i = (i + 1) & mask_) {
+    for (std::size_t i = home(list, name);; i = (i + 1) & mask_) {
         const slot& s = slots_[i];
         if (s.entry == 0) return nullptr;
-        if (s.hash != hash || s.list != list || s.length != name.size()) continue;
-        const T* entry = static_cast<const T*>(storage_.at_place(s.entry));
-        if (name_of(entry).view() == name) return entry;
+        if (s.list == list && s.name == name) return storage_.at_place(s.entry);
     }
 }
 
@@ -260,21 +277,30 @@ void name_index::take_in(const T* list) {
     grow(used_ + count);
     const std::uint32_t place = storage_.place_of(list);
     for (const T* e = first; e != nullptr; e = next_of(e)) {
-        const text name = name_of(e);
-        const std::uint32_t hash = name.hash();
-        if (probe<T>(place, name.view(), hash) == nullptr) {
-            insert(place, storage_.place_of(e), hash, name.size());
-        }
+        const std::uint32_t name = key_of(name_of(e));
+        if (probe(place, name) == nullptr) insert(place, storage_.place_of(e), name);
         last = e;
     }
     *recent_last_ = last;
 }
 
 template <class T>
-const T* name_index::find_in(const T* list, std::string_view name) {
+const T* name_index::find_in(const T* list, text name) {
     if (list == nullptr) return nullptr;
     take_in(list);
-    return probe<T>(storage_.place_of(list), name, text_hash(name));
+    return static_cast<const T*>(probe(storage_.place_of(list), key_of(name)));
+}
+
+template <class T>
+const T* name_index::find_in(const T* list, std::string_view name) {
+    // Characters that no text of the run has name nothing.
+    const text known = texts_.find(name);
+    if (!name.empty() && known.empty()) return nullptr;
+    return find_in(list, known);
+}
+
+element* name_index::find(const element* chain, text name) {
+    return const_cast<element*>(find_in(chain, name));
 }
 
 element* name_index::find(const element* chain, std::string_view name) {

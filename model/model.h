@@ -137,15 +137,25 @@ public:
     text copy(std::string_view s) { return intern(s, text_hash(s)); }
     text concat(std::string_view a, std::string_view b);
     text concat(std::string_view a, std::string_view b, std::string_view c);
+    // The text with these characters, if the run has one; else the empty
+    // text.
+    text find(std::string_view s) const;
     // Forgets every text (their storage is released with the model).
     void clear();
 
 private:
+    // A slot holds what a probe compares before it reads the characters.
+    struct slot {
+        const char* chars = nullptr;  // null: free
+        std::uint32_t hash = 0;
+        std::uint32_t length = 0;
+    };
     text intern(std::string_view s, std::uint32_t hash);
+    std::size_t probe(std::string_view s, std::uint32_t hash) const;
     void grow();
 
     model_storage& storage_;
-    std::vector<const char*> slots_;  // the characters of each text, or null
+    std::vector<slot> slots_;
     std::size_t used_ = 0;
     std::string scratch_;
 };
@@ -368,9 +378,13 @@ struct module_ref;
 // before the end of a chain.
 class name_index {
 public:
-    explicit name_index(const model_storage& storage) : storage_(storage) {}
+    name_index(const model_storage& storage, const text_table& texts)
+        : storage_(storage), texts_(texts) {}
 
-    // The first element named `name` in the chain that starts at `chain`.
+    // The first element named `name` in the chain that starts at `chain`:
+    // by a text of the run (equal texts are the same text, so nothing but
+    // the index is read), or by any characters.
+    element* find(const element* chain, text name);
     element* find(const element* chain, std::string_view name);
     // The first module named `name` in the list that starts at `modules`
     // (the run's modules; they are only ever appended).
@@ -381,26 +395,28 @@ public:
     void clear();
 
 private:
-    // A slot holds what a probe compares before it reads the entry's name:
-    // the list and the entry as places in the run's storage, the hash and
-    // the length of the name.
+    // A slot: the list, the entry and the entry's name, each as its place
+    // in the run's storage. Equal names are the same text, so a probe
+    // compares numbers only.
     struct slot {
         std::uint32_t list = 0;   // the chain or list the entry belongs to
         std::uint32_t entry = 0;  // the element, module or alias entry; 0: free
-        std::uint32_t hash = 0;
-        std::uint32_t length = 0;
+        std::uint32_t name = 0;
     };
+    std::uint32_t key_of(text name) const;
+    template <class T>
+    const T* find_in(const T* list, text name);
     template <class T>
     const T* find_in(const T* list, std::string_view name);
     template <class T>
     void take_in(const T* list);
-    template <class T>
-    const T* probe(std::uint32_t list, std::string_view name, std::uint32_t hash) const;
-    void insert(std::uint32_t list, std::uint32_t entry, std::uint32_t hash, std::size_t length);
-    std::size_t home(std::uint32_t list, std::uint32_t hash) const;
+    const void* probe(std::uint32_t list, std::uint32_t name) const;
+    void insert(std::uint32_t list, std::uint32_t entry, std::uint32_t name);
+    std::size_t home(std::uint32_t list, std::uint32_t name) const;
     void grow(std::size_t entries);
 
     const model_storage& storage_;
+    const text_table& texts_;
     std::vector<slot> slots_;
     std::size_t mask_ = 0;
     std::size_t used_ = 0;
@@ -497,7 +513,7 @@ struct run_context {
     text_table texts{storage};
 
     // Lookups by name.
-    name_index names{storage};
+    name_index names{storage, texts};
     // The pattern of each element that has one, by element id: no later
     // stage reads it.
     std::unordered_map<std::uint32_t, text> patterns;

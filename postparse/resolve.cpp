@@ -36,11 +36,14 @@ int resolve_reference(run_context& run, module_record* module, element* e) {
     for (int attempt = 0; attempt < max_lookups; ++attempt) {
         module_record* found = nullptr;
         std::string_view name;
-        if (!locate_module(run, current, current->imports, e->link().view(), &found, &name)) {
+        const text link = e->link();
+        if (!locate_module(run, current, current->imports, link.view(), &found, &name)) {
             return 0;
         }
         current = found;
-        element* t = run.names.find(current->elements, name);
+        // A reference without a module part is itself the name.
+        element* t = name.size() == link.size() ? run.names.find(current->elements, link)
+                                                : run.names.find(current->elements, name);
         if (t == nullptr) continue;  // the next attempt looks again
         if (t->kind == ET_LINK) {
             // Follow the chain: the next attempt resolves t's reference

@@ -65,7 +65,7 @@ TEST_F(records, name_index_finds_the_first_of_each_name) {
     const std::string long_a = "a_name_longer_than_sixteen_characters_1";
     const std::string long_b = "a_name_longer_than_sixteen_characters_2";
     make_chain({"Msg", "x", long_a, "Msg", long_b, "sixteen_chars_ab", "sixteen_chars_abc"});
-    name_index index(run.storage);
+    name_index index(run.storage, run.texts);
     element* const first = chain.front();
 
     EXPECT_EQ(index.find(first, "Msg"), chain[0]);  // not the later one
@@ -83,7 +83,7 @@ TEST_F(records, name_index_finds_the_first_of_each_name) {
     EXPECT_EQ(index.find(first, ""), nullptr);
     EXPECT_EQ(index.find(first, std::string_view("x\0", 2)), nullptr);
 
-    name_index never_asked(run.storage);
+    name_index never_asked(run.storage, run.texts);
     EXPECT_EQ(never_asked.find(nullptr, "Msg"), nullptr);
 }
 
@@ -92,7 +92,7 @@ TEST_F(records, name_index_tells_apart_names_whose_hashes_agree) {
     // only their characters tell them apart, short or long.
     make_chain({"s0004407", "a_long_definition_name_0147219", "s0026348",
                 "a_long_definition_name_0176506"});
-    name_index index(run.storage);
+    name_index index(run.storage, run.texts);
     element* const first = chain.front();
     EXPECT_EQ(index.find(first, "s0004407"), chain[0]);
     EXPECT_EQ(index.find(first, "a_long_definition_name_0147219"), chain[1]);
@@ -105,7 +105,7 @@ TEST_F(records, name_index_holds_many_names_and_their_repeats) {
     for (int i = 0; i < 5000; ++i) names.push_back("N" + std::to_string(i));
     for (int i = 0; i < 5000; i += 7) names.push_back("N" + std::to_string(i));
     make_chain(names);
-    name_index index(run.storage);
+    name_index index(run.storage, run.texts);
     element* const first = chain.front();
     for (int i = 0; i < 5000; ++i) {
         ASSERT_EQ(index.find(first, names[static_cast<std::size_t>(i)]),
@@ -120,7 +120,7 @@ TEST_F(records, name_index_keeps_chains_apart_and_takes_in_what_is_appended) {
     const std::vector<element*> first_chain = chain;
     element* two = make_chain({"b", "c"});
     const std::vector<element*> second_chain = chain;
-    name_index index(run.storage);
+    name_index index(run.storage, run.texts);
     EXPECT_EQ(index.find(one, "b"), first_chain[1]);
     EXPECT_EQ(index.find(two, "b"), second_chain[0]);
     EXPECT_EQ(index.find(one, "c"), nullptr);
@@ -161,7 +161,7 @@ TEST_F(records, name_index_finds_the_first_module_and_the_newest_alias) {
     b->name = make_text(run, "");
     again->name = make_text(run, "core");
     a->next = b;
-    name_index index(run.storage);
+    name_index index(run.storage, run.texts);
     EXPECT_EQ(index.find_module(a, "core"), a);
     EXPECT_EQ(index.find_module(a, ""), b);  // a module without a name statement
     module_record* late = new_module_record(run);
