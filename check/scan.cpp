@@ -492,7 +492,10 @@ bool scanner::read_ipv4() {
            (is_digit(static_cast<unsigned char>(in_[end])) || in_[end] == '.')) {
         ++end;
     }
-    const std::string found = ", found " + quote_text(in_.substr(start, end - start));
+    // What stands there: the run of digits and dots, or, where none
+    // begins the address, the bytes an error names.
+    const std::string found =
+        ", found " + (end > start ? quote_text(in_.substr(start, end - start)) : found_at(start));
     for (int octet = 0; octet < 4; ++octet) {
         if (octet > 0) {
             if (p >= in_.size() || in_[p] != '.')

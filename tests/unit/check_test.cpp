@@ -155,6 +155,8 @@ TEST_F(check_values, AddressesAndObjectIdentifiers) {
     EXPECT_EQ(check("a=256.0.0.1"),
               "1:3 a: expected an IPv4 address of octets from 0 to 255, found \"256.0.0.1\"");
     EXPECT_EQ(check("a=1.2.3"), "1:3 a: expected an IPv4 address, found \"1.2.3\"");
+    EXPECT_EQ(check("a=x.2.3.4"), "1:3 a: expected an IPv4 address, found \"x.2.3.4\"");
+    EXPECT_EQ(check("a="), "1:3 a: expected an IPv4 address, found end of message");
     EXPECT_EQ(check("a=1.2.3.4 b=::"), "");
     EXPECT_EQ(check("a=1.2.3.4 b=fe80::1"), "");
     EXPECT_EQ(check("a=1.2.3.4 b=1:2:3:4:5:6:7:8"), "");
@@ -263,7 +265,7 @@ TEST_F(check_structure, ATagDecidesOnlyWhereTheOuterListMayGoOn) {
         "union N { bool m0 [0..1]; bool f; };");
     EXPECT_EQ(check("S = e = m0 = T, m0 = F, f = T R = e = f = T, m0 = 1.2.3.4"), "");
     EXPECT_EQ(check("S = e = f = T R = e = m0 = T, m0 = F"),
-              "1:36 R[1].m0[0]: expected an IPv4 address, found \"\"");
+              "1:36 R[1].m0[0]: expected an IPv4 address, found \"F\"");
 }
 
 TEST_F(check_structure, CombinationsAndUntaggedMembers) {
