@@ -41,6 +41,7 @@ struct frame {
     bool root = false;      // the message's own structure: no braces
     bool braced = false;    // the values of `current` stand in braces
     bool extended = false;  // an extension parameter was read
+    bool below_known = false;
 };
 
 // A place where the grammar lets the bytes be read in more than one way:
@@ -74,8 +75,8 @@ std::uint64_t address(const element* e) {
 }
 
 // What decides how the reading goes on from a frame, the frames below it
-// included. Counts past the least a list needs (in an unbounded list) make
-// no difference.
+// included (`below` must be known). Counts past the least a list needs (in
+// an unbounded list) make no difference.
 std::uint64_t state_of(const frame& f) {
     std::uint64_t h = f.below;
     h = mix(h, address(f.owner));
@@ -230,7 +231,7 @@ private:
     // before in the search.
     bool first_visit() {
         if (++searched_ > budget_) return false;
-        const std::uint64_t key = reading_at(s_.pos, state_of(stack_.back()));
+        const std::uint64_t key = reading_at(s_.pos, top_state());
         if (failed_.contains(key)) return false;
         failed_.insert(key);
         return true;
@@ -248,7 +249,7 @@ private:
         if (choices_.size() >= max_choice_points) forget_oldest_choices();
         choice_point c;
         c.serial = ++serials_;
-        c.state = state_of(stack_.back());
+        c.state = top_state();
         c.trail_mark = trail_base_ + trail_.size();
         c.depth = stack_.size();
         c.pos = step_pos_;
@@ -269,8 +270,23 @@ private:
         stack_.back().saved = newest;
     }
 
+    // The state of the stack (state_of its top frame). The state of the
+    // frames below a frame is worked out when first asked for and kept in
+    // it: those frames do not change as long as it stands.
+    std::uint64_t top_state() {
+        std::size_t i = stack_.size() - 1;
+        while (i > 0 && !stack_[i].below_known) --i;
+        for (; i < stack_.size(); ++i) {
+            frame& f = stack_[i];
+            if (f.below_known) continue;
+            f.below = i == 0 ? 0 : state_of(stack_[i - 1]);
+            f.below_known = true;
+        }
+        return state_of(stack_.back());
+    }
+
     void push_frame(frame f) {
-        f.below = stack_.empty() ? 0 : state_of(stack_.back());
+        f.below_known = false;
         f.saved = choices_.empty() ? 0 : choices_.back().serial;
         f.landing = landing_of();
         f.comma_landing = comma_landing_of();
@@ -600,26 +616,27 @@ private:
     void slot(frame& f) {
         s_.skip_ows();
         const element* blocked = nullptr;
+        const element* first = nullptr;
         std::uint32_t fitting = 0;
         for (const element* m = f.next; m != nullptr; m = m->next) {
             const occurrences occ = occurrences_of(*m);
             if (occ.never()) continue;
-            if (fits(*f.owner, *m)) ++fitting;
+            const bool fit = fits(*f.owner, *m);
+            if (fit && fitting++ == 0) first = m;
             if (!occ.optional()) {
-                if (!fits(*f.owner, *m)) blocked = m;
+                if (!fit) blocked = m;
                 break;
             }
         }
         if (fitting > 0) {
             const int k = choose(fitting);
-            int seen = 0;
-            for (const element* m = f.next; m != nullptr; m = m->next) {
-                if (occurrences_of(*m).never() || !fits(*f.owner, *m)) continue;
-                if (seen++ < k) continue;
-                f.next = m->next;
-                if (enter_member(f, *m)) begin_value(*m, false);
-                return;
+            const element* m = first;
+            for (int seen = 0; seen < k;) {
+                m = m->next;
+                if (!occurrences_of(*m).never() && fits(*f.owner, *m)) ++seen;
             }
+            f.next = m->next;
+            if (enter_member(f, *m)) begin_value(*m, false);
             return;
         }
         if (blocked != nullptr) {
@@ -688,13 +705,14 @@ private:
         const element& u = *f.owner;
         s_.skip_ows();
         bool may_be_empty = false;
+        const element* first = nullptr;
         std::uint32_t fitting = 0;
         for (const element* m = u.children; m != nullptr; m = m->next) {
             // An optional alternative, or one that never stands, may be
             // the empty value of the union.
             const occurrences occ = occurrences_of(*m);
             if (occ.optional() || occ.never()) may_be_empty = true;
-            if (!occ.never() && fits(u, *m)) ++fitting;
+            if (!occ.never() && fits(u, *m) && fitting++ == 0) first = m;
         }
         const bool extension = fitting == 0 && s_.can_begin_extension();
         const bool empty = may_be_empty && (fitting == 0 || member_fits_below(f));
@@ -710,13 +728,12 @@ private:
         }
         const int k = choose(options);
         if (static_cast<std::uint32_t>(k) < fitting) {
-            int seen = 0;
-            for (const element* m = u.children; m != nullptr; m = m->next) {
-                if (occurrences_of(*m).never() || !fits(u, *m)) continue;
-                if (seen++ < k) continue;
-                if (enter_member(f, *m)) begin_value(*m, false);
-                return;
+            const element* m = first;
+            for (int seen = 0; seen < k;) {
+                m = m->next;
+                if (!occurrences_of(*m).never() && fits(u, *m)) ++seen;
             }
+            if (enter_member(f, *m)) begin_value(*m, false);
             return;
         }
         if (extension && static_cast<std::uint32_t>(k) == fitting) {
