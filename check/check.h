@@ -10,13 +10,26 @@
 // constants, dates that exist, times, IPv4 and IPv6 addresses, object
 // identifiers.
 //
-// It reads deterministically, from an explicit stack, in time linear in
-// the message (apart from trying a body's expected members at each item):
-// a member whose tag matches is read as that member, an untagged member is
-// present when the next byte can begin its value, and values are read to
-// their longest form. Where the grammar could read the same bytes another
-// way (part of a value as an extension parameter, say), the checker keeps
-// its reading and may reject what the grammar accepts, never the reverse.
+// A message is valid when the strict grammar reads it in some way in which
+// every value read for a member is allowed, every simple value is read to
+// its longest form, and bytes that fit a member where it may stand (its
+// tag and "=", or, untagged, the start of its value) are read as that
+// member, never as an extension parameter or as an empty union value that
+// leaves them to a parameter. So the checker may reject what the grammar
+// accepts (a value out of range that could be read as a parameter), never
+// the reverse.
+//
+// The reader prefers one reading (a matching tag decides, values and
+// extension parameters take every comma they can) and keeps the others
+// where the grammar allows them: which list a comma belongs to, whether a
+// union value is empty, an extension parameter, or which of several
+// alternatives or members that fit. When the preferred reading fails, it
+// goes back to the latest of those choices; a reading reached again has
+// failed before and is not followed twice. The error reported is the
+// preferred reading's. It reads from an explicit stack, in time linear in
+// the message: a message that the preferred reading takes is read once,
+// and a search stops after a number of steps linear in the message (and
+// past 65536 open choices gives up the oldest).
 //
 // Positions count lines from 1 and columns from 1 in bytes.
 #pragma once

@@ -492,7 +492,10 @@ bool scanner::read_ipv4() {
            (is_digit(static_cast<unsigned char>(in_[end])) || in_[end] == '.')) {
         ++end;
     }
-    const std::string found = ", found " + quote_text(in_.substr(start, end - start));
+    // What stands there: the run of digits and dots, or, where none
+    // begins the address, the bytes an error names.
+    const std::string found =
+        ", found " + (end > start ? quote_text(in_.substr(start, end - start)) : found_at(start));
     for (int octet = 0; octet < 4; ++octet) {
         if (octet > 0) {
             if (p >= in_.size() || in_[p] != '.')
@@ -696,7 +699,47 @@ bool scanner::read_extension_base64() {
 }
 
 bool scanner::read_extension_param() {
-    // Each open brace or parenthesis of the parameter, innermost last.
+    param_starts_.clear();
+    auto keep = [this](param_result r) {
+        if (!remember_params_) return;
+        for (std::size_t start : param_starts_) param_ends_.emplace(start, r);
+    };
+    for (;;) {
+        if (remember_params_) {
+            const auto known = param_ends_.find(pos);
+            if (known != param_ends_.end()) {
+                const param_result r = known->second;
+                keep(r);
+                if (r.end == SIZE_MAX) {
+                    const scan_failure& f = param_failures_[r.failure];
+                    return fail(f.offset, f.message);
+                }
+                pos = r.end;
+                return true;
+            }
+            param_starts_.push_back(pos);
+        }
+        if (!read_extension_group()) {
+            if (remember_params_ && failure) {
+                param_failures_.push_back(*failure);
+                keep({SIZE_MAX, param_failures_.size() - 1});
+            }
+            return false;
+        }
+        const std::size_t end = pos;
+        skip_ows();
+        if (peek() != ',') {
+            pos = end;
+            keep({end, 0});
+            return true;
+        }
+        ++pos;
+        skip_ows();
+    }
+}
+
+bool scanner::read_extension_group() {
+    // Each open brace or parenthesis of the group, innermost last.
     std::vector<char> closers;
     bool want_value = true;
     for (;;) {
@@ -737,19 +780,15 @@ bool scanner::read_extension_param() {
             }
             want_value = false;
         }
-        // After a value: a comma and more, the end of a brace, the next
-        // parameter inside a brace, or the end of the parameter.
-        const std::size_t end = pos;
+        // After a value: the end of the group outside braces; inside, a
+        // comma and more, the end of a brace, or the next parameter.
+        if (closers.empty()) return true;
         const bool spaced = skip_ows();
         if (peek() == ',') {
             ++pos;
             skip_ows();
             want_value = true;
             continue;
-        }
-        if (closers.empty()) {
-            pos = end;
-            return true;
         }
         if (peek() == closers.back()) {
             ++pos;

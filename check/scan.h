@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "abnf/encoding.h"
@@ -48,8 +49,16 @@ public:
     bool can_begin(const value_form& form) const;
 
     // One extension parameter (tags, values, commas, nested braces and
-    // parentheses), read from a stack of its own.
+    // parentheses), read from a stack of its own; it takes every comma
+    // that a value follows.
     bool read_extension_param();
+    // One value of an extension parameter with its tags ("a = b = {...}"):
+    // the parameter up to its first comma outside braces.
+    bool read_extension_group();
+    // From now on, where an extension parameter read from the start of
+    // one of its values ended (or failed) is kept: a reader that tries the
+    // same bytes from many places reads each parameter once.
+    void remember_extension_params() { remember_params_ = true; }
     // The first byte at the position can begin an extension parameter.
     bool can_begin_extension() const;
 
@@ -89,6 +98,16 @@ private:
     std::size_t digits_at(std::size_t at) const;
 
     std::string_view in_;
+    // What read_extension_param found from the start of a value: the end
+    // of the parameter, or (SIZE_MAX) the failure kept in param_failures_.
+    struct param_result {
+        std::size_t end = 0;
+        std::size_t failure = 0;
+    };
+    bool remember_params_ = false;
+    std::unordered_map<std::size_t, param_result> param_ends_;
+    std::vector<scan_failure> param_failures_;
+    std::vector<std::size_t> param_starts_;  // the values of the parameter being read
     // Where the last search for the end of a comment began and what it
     // found, so that many unterminated comments cost one scan.
     std::size_t c_from_ = SIZE_MAX;

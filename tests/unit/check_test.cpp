@@ -155,6 +155,8 @@ TEST_F(check_values, AddressesAndObjectIdentifiers) {
     EXPECT_EQ(check("a=256.0.0.1"),
               "1:3 a: expected an IPv4 address of octets from 0 to 255, found \"256.0.0.1\"");
     EXPECT_EQ(check("a=1.2.3"), "1:3 a: expected an IPv4 address, found \"1.2.3\"");
+    EXPECT_EQ(check("a=x.2.3.4"), "1:3 a: expected an IPv4 address, found \"x.2.3.4\"");
+    EXPECT_EQ(check("a="), "1:3 a: expected an IPv4 address, found end of message");
     EXPECT_EQ(check("a=1.2.3.4 b=::"), "");
     EXPECT_EQ(check("a=1.2.3.4 b=fe80::1"), "");
     EXPECT_EQ(check("a=1.2.3.4 b=1:2:3:4:5:6:7:8"), "");
@@ -263,7 +265,66 @@ TEST_F(check_structure, ATagDecidesOnlyWhereTheOuterListMayGoOn) {
         "union N { bool m0 [0..1]; bool f; };");
     EXPECT_EQ(check("S = e = m0 = T, m0 = F, f = T R = e = f = T, m0 = 1.2.3.4"), "");
     EXPECT_EQ(check("S = e = f = T R = e = m0 = T, m0 = F"),
-              "1:36 R[1].m0[0]: expected an IPv4 address, found \"\"");
+              "1:36 R[1].m0[0]: expected an IPv4 address, found \"F\"");
+}
+
+// Where the grammar reads the same bytes in more than one way, every
+// reading is tried: each row is a message the strict grammar derives that
+// the preferred reading alone got wrong, or one that no reading holds.
+TEST_F(check_structure, EveryReadingTheGrammarAllowsIsTried) {
+    define(
+        "struct Empties { union U [1..*] { ipv6 m0 [0]; }; unquoted-ascii c [1..*]; oid m3 [*]; "
+        "};\n"
+        "struct Braces { union U [+] { ipv6 m0 [0]; }; struct s [+] { }; };\n"
+        "struct Lists { union L [+] { oid m0 [*]; Item owner2 [3]; }; };\n"
+        "union Item { oid m0 [+]; oid m1 [+]; };\n"
+        "struct Runs { union R [0..*] { bool m0 [0..1]; time m1 [+]; X x [+]; }; };\n"
+        "union X { bytes<1..3> m0; };\n"
+        "struct Tags { union T [3] { ascii t [*];\n"
+        "  union m1 [*] { int<0..999> u as ?; struct m1 [?] { bool b [?]; }; }; }; };\n"
+        "struct Shared { union V [2] { bool m0 [?]; }; bool m0; };\n"
+        "struct Params { union W [2] { bool b; }; Z z [?]; };\n"
+        "union Z { };\n"
+        "struct Untagged { union N [2] { int<0..9> u as ?; struct s [+] { bool b [?]; }; }; };");
+    struct row {
+        const char* type;
+        const char* message;
+        const char* expected;
+    };
+    const row rows[] = {
+        // An empty union value, not an extension parameter that takes the
+        // next member's tag (or fails on its empty braces).
+        {"Empties", "U = , \nc = a, b\nm3 = 1~2~3", ""},
+        {"Braces", "U = ,\ns = {}", ""},
+        // A comma of the alternative's list though a tag of the union
+        // follows: the alternative needs more values, or the union's
+        // alternative of that tag cannot read on.
+        {"Lists", "L = owner2 = m1 = 1~2, 1~3, 1~4, m0 = 1~5, m0 = 1~6", ""},
+        {"Runs", "R = x = m0 = {[QQ==]}, m0 = {[QUI=]}", ""},
+        {"Tags", "T = t = 'a', m1 = {88}, m1 = { b = T }, {999}, t = 'c'", ""},
+        // The tag of an alternative that fits, read as the next member:
+        // the union value is empty.
+        {"Shared", "V = m0 = T,\nm0 = F", ""},
+        // A comma of the list around an extension parameter.
+        {"Params", "W = x, y", ""},
+        {"Params", "W = x, y z = a, b", ""},
+        // An untagged integer after a repeated alternative's value.
+        {"Untagged", "N = s = { b = T }, {5}", ""},
+        // A value that fits no alternative is the list's next value, an
+        // extension parameter.
+        {"Lists", "L = m0 = 1~2, 1~99", ""},
+        // No reading holds (where fitting bytes are read as members): the
+        // preferred reading's error.
+        {"Shared", "V = m0 = T, m0 = 5", "1:18 V[1].m0: expected True or False, found \"5\""},
+        {"Lists", "L = owner2 = m1 = 1~2",
+         "1:22 L[0].owner2[0]: expected \",\" and another value of owner2 (3 at least), found "
+         "end of message"},
+        {"Params", "W = x, y, z = a", ""},
+        {"Params", "W = x",
+         "1:6 W[0]: expected \",\" and another value of W (2 at least), found end "
+         "of message"},
+    };
+    for (const row& r : rows) EXPECT_EQ(check(r.message, r.type), r.expected) << r.message;
 }
 
 TEST_F(check_structure, CombinationsAndUntaggedMembers) {
@@ -330,6 +391,45 @@ TEST_F(check_structure, DeepAndLongMessagesOnASmallStack) {
     EXPECT_EQ(deep_result, "");
     EXPECT_EQ(long_result, "");
     EXPECT_EQ(bad_result, "1:2000005 v[1000001]: expected an integer from 0 to 9, found \"10\"");
+}
+
+// Readings the grammar allows side by side, deep and long: a union that may
+// be empty at every level, a list whose every comma could be the list's or
+// the alternative's, an extension parameter whose every comma could be the
+// list's; valid, and wrong at the very end (where every reading is tried).
+TEST_F(check_structure, DeepAndLongAmbiguousMessagesOnASmallStack) {
+    define(
+        "struct Top { E e [?]; L l [*]; D d [?]; };\n"
+        "union E { E sub [?]; oid leaf; };\n"
+        "union L { oid m0 [*]; bool f [+]; };\n"
+        "union D { D a [?]; V v [*]; };\n"
+        "union V { };");
+    std::string deep = "e = ";
+    for (int i = 0; i < 100000; ++i) deep += "sub = ";
+    deep += "leaf = 1~2";
+    std::string list = "l = m0 = 1~2";
+    for (int i = 0; i < 300000; ++i) list += ", 1~2";
+    std::string params = "d = ";
+    for (int i = 0; i < 50000; ++i) params += "a = ";
+    params += "v = x";
+    for (int i = 0; i < 100000; ++i) params += ", x";
+    std::string results[6];
+    on_small_stack([&] {
+        results[0] = check(deep);
+        results[1] = check(deep + " }");
+        results[2] = check(list);
+        results[3] = check(list + ", 10 }");
+        results[4] = check(params);
+        results[5] = check(params + " }");
+    });
+    EXPECT_EQ(results[0], "");
+    EXPECT_EQ(results[1].substr(0, 10), "1:600016 :");
+    EXPECT_EQ(results[2], "");
+    EXPECT_EQ(results[3],
+              "1:1500015 l[0].m0[300001]: expected an object identifier of two arcs or more, "
+              "found \"10\"");
+    EXPECT_EQ(results[4], "");
+    EXPECT_EQ(results[5].substr(0, 10), "1:500011 :");
 }
 
 TEST_F(check_structure, EmptyBodiesNeverMembersAndReferencesToTheRoot) {
