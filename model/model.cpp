@@ -354,6 +354,7 @@ void free_model(run_context& run) {
     run.names.clear();
     run.element_count = 0;
     run.patterns.clear();
+    run.qualified_names_due = false;
     run.marker = text{};
     run.texts.clear();
     run.storage.release();

@@ -281,7 +281,8 @@ private:
     friend element* copy_element(run_context& run, const element& original);
 };
 
-// The qualified name of an element, as post-parse gave it.
+// The qualified name of an element, as post-parse gave it (members are
+// named when first asked for: use postparse's qualified_name).
 std::string qualified_name(const element& e);
 
 // Where a chain begins: an element's members, or a plain pointer (a
@@ -505,6 +506,9 @@ struct run_context {
 
     // Option --strict-abnf: the strict grammar, after its checks.
     bool strict_abnf = false;
+    // Post-parse checked the qualified names; the members are named when a
+    // name is first asked for (see postparse).
+    bool qualified_names_due = false;
     // The files the run reads or tries to read (see input_file).
     std::vector<input_file> inputs;
 

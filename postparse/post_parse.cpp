@@ -11,9 +11,11 @@ int post_parse(run_context& run) {
     if (run.error_count == 0) plug_extensions(run);
     if (run.error_count == 0) resolve_references(run);
     if (run.error_count == 0) join_modules(run);
-    if (run.error_count == 0) collect_union_members(run);
-    if (run.error_count == 0) mark_recursive(run.elements);
-    if (run.error_count == 0) number_and_rename(run);
+    // The walk of steps 7 and 8 tells whether step 6 has anything to do;
+    // step 6 prints nothing, so the order of what is printed stays.
+    if (run.error_count == 0 && mark_recursive_and_number(run, run.elements)) {
+        collect_union_members(run);
+    }
     if (run.error_count == 0) build_qualified_names(run);
     return run.error_count == 0 ? 1 : 0;
 }

@@ -24,12 +24,19 @@ void resolve_references(run_context& run);
 void join_modules(run_context& run);
 // Step 6: chains the distinct members of all unions.
 void collect_union_members(run_context& run);
-// Step 7: marks members whose member list encloses them.
-void mark_recursive(element* first);
-// Step 8: ordinals, and "_" appended to names that are reserved words.
-void number_and_rename(run_context& run);
-// Step 9: qualified names; a name beyond 255 characters ends the run.
+// Steps 7 and 8, in one walk from the top chain `top` (no top-level element
+// is marked recursive before): marks members whose member list encloses
+// them, gives ordinals, and appends "_" to names that are reserved words. Returns whether it met a
+// union with members, so that step 6 can be left out when there is none (it has no other effect).
+bool mark_recursive_and_number(run_context& run, element* top);
+// Step 9: qualified names; a name beyond 255 characters ends the run. The
+// names of members are made when one is first asked for.
 void build_qualified_names(run_context& run);
+// The qualified name of an element after step 9.
+std::string qualified_name(run_context& run, const element& e);
+// Phase 3 of step 9: gives every member the parent that names it
+// (qualified_name does this when first asked).
+void name_all_members(run_context& run);
 
 // Module lookup shared by resolution and plugging: finds the module named
 // by the module part of `reference` (after one alias substitution through
@@ -54,9 +61,6 @@ element* copy_chain(run_context& run, const element* first);
 // Appends the members of the unions below `chain` to the run's union
 // members, each c_name once.
 void collect_union_members(run_context& run, element* chain);
-
-// Numbers a chain and everything below it, renaming reserved words.
-void number_and_rename(run_context& run, element* chain);
 
 // Appends "_" to a c_name that equals a reserved word, with a note.
 void rename_reserved(run_context& run, element* e);

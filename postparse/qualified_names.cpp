@@ -11,6 +11,8 @@
 //   3. otherwise the chains form no cycle, and the last place a chain is
 //      reached in source order is the first place it is reached when every
 //      chain is walked back to front; each chain is named once, there.
+// Nothing the run writes reads the names, so phase 3 waits until a name is
+// first asked for (qualified_name).
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -138,21 +140,31 @@ void build_qualified_names(run_context& run) {
         top.push_back(p);
     }
 
-    {
-        depth_table depths;
-        for (element* p : top) {
-            if (p->children() != nullptr && names_members(p)) depths.measure(p->children());
-        }
-        for (element* p : top) {
-            if (p->children() == nullptr || !names_members(p)) continue;
-            if (static_cast<int>(p->c_name().size()) + depths.of(p->children()) >
-                static_cast<int>(max_reference_length)) {
-                stop_at_first_overflow(run, depths, std::string(p->c_name().view()), p->children());
-            }
+    depth_table depths;
+    for (element* p : top) {
+        if (p->children() != nullptr && names_members(p)) depths.measure(p->children());
+    }
+    for (element* p : top) {
+        if (p->children() == nullptr || !names_members(p)) continue;
+        if (static_cast<int>(p->c_name().size()) + depths.of(p->children()) >
+            static_cast<int>(max_reference_length)) {
+            stop_at_first_overflow(run, depths, std::string(p->c_name().view()), p->children());
         }
     }
+    run.qualified_names_due = true;
+}
 
-    // The lengths are not needed any more: the marks of this walk replace them.
+std::string qualified_name(run_context& run, const element& e) {
+    if (run.qualified_names_due) {
+        run.qualified_names_due = false;
+        name_all_members(run);
+    }
+    return qualified_name(e);
+}
+
+void name_all_members(run_context& run) {
+    std::vector<element*> top;
+    for (element* p = run.elements; p != nullptr; p = p->next()) top.push_back(p);
     chain_marks named;
     for (auto it = top.rbegin(); it != top.rend(); ++it) {
         element* p = *it;

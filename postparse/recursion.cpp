@@ -1,10 +1,12 @@
-// Step 7: members whose member chain encloses them are marked recursive.
+// Steps 7 and 8 in one walk: members whose member chain encloses them are
+// marked recursive, every element gets its ordinal, and identifiers that
+// equal reserved words are renamed.
 //
-// The walk starts at the member chain of every top-level element and
-// descends into every member that has members, carrying the chains of the
-// current path; a member whose chain is on the path is marked, and a marked
-// member is not descended into. Chains are identified by their first
-// element.
+// The walk starts at the top chain and descends into every member that has
+// members, carrying the chains of the current path; a member whose chain is
+// on the path is marked, and a marked member is not descended into. Chains
+// are identified by their first element; the top chain is no element's
+// member chain.
 //
 // A chain is walked only the first time the walk comes to it. Coming to it
 // again can mark nothing new: every member the second walk could descend
@@ -12,37 +14,53 @@
 // the same way; a member it reaches that points to a chain on the second
 // walk's path either pointed into the first walk's path too (and was marked
 // then), or led the first walk into that chain, from which the way back to
-// the repeated chain, then on the first walk's path, was marked. Marks are
-// the walk's only effect, so the marks are those of walking every path.
+// the repeated chain, then on the first walk's path, was marked. So the
+// marks are those of walking every path. Numbering walks each chain once in
+// the same order (a chain reached again already holds its ordinals and
+// renamed identifiers), so both are done on the same visit.
 #include "model/chain_walker.h"
 #include "postparse/post_parse.h"
 
 namespace qrv {
 
-void mark_recursive(element* first) {
+bool mark_recursive_and_number(run_context& run, element* top) {
     constexpr std::int32_t on_path = 1;
     constexpr std::int32_t left = 2;
+    struct counters {
+        std::int32_t plain;
+        std::int32_t plugin;
+    };
     chain_marks walked;
-    chain_walker<> walk;
-
-    for (element* p = first; p != nullptr; p = p->next()) {
-        if (p->children() == nullptr || !walked.insert(p->children(), on_path)) continue;
-        walk.enter(p->children());
-        while (!walk.empty()) {
-            element* q = walk.next();
-            if (q == nullptr) {
-                *walked.find(walk.leave().chain) = left;
-                continue;
-            }
-            element* members = q->children();
-            if (members == nullptr) continue;
-            const std::int32_t* state = walked.find(members);
-            if (state != nullptr && *state == on_path) q->recursive = true;
-            if (q->recursive || state != nullptr) continue;
-            walked.insert(members, on_path);
-            walk.enter(members);
+    chain_walker<counters> walk;
+    bool unions = false;
+    if (top != nullptr) walk.enter(top, {0, run.plugin_ordinal_base});
+    while (!walk.empty()) {
+        element* p = walk.next();
+        if (p == nullptr) {
+            const element* done = walk.leave().chain;
+            if (!walk.empty()) *walked.find(done) = left;
+            continue;
         }
+        counters& f = walk.innermost().data;
+        std::int32_t& counter = p->plugin ? f.plugin : f.plain;
+        if (p->ordinal == -1) {
+            p->ordinal = counter;
+        } else {
+            counter = p->ordinal;
+        }
+        ++counter;
+        rename_reserved(run, p);
+
+        element* members = p->children();
+        if (members == nullptr) continue;
+        if (p->kind == ET_UNION && p->link().empty()) unions = true;
+        const std::int32_t* state = walked.find(members);
+        if (state != nullptr && *state == on_path) p->recursive = true;
+        if (p->recursive || state != nullptr) continue;
+        walked.insert(members, on_path);
+        walk.enter(members, {0, run.plugin_ordinal_base});
     }
+    return unions;
 }
 
 }  // namespace qrv

@@ -1,8 +1,7 @@
-// Step 8: ordinals, and identifiers that clash with reserved words.
+// Identifiers that clash with reserved words (step 8).
 #include <array>
 #include <string_view>
 
-#include "model/chain_walker.h"
 #include "postparse/post_parse.h"
 #include "qrvutil/diagnostics.h"
 
@@ -65,43 +64,5 @@ void rename_reserved(run_context& run, element* e) {
          static_cast<long long>(e->line()), e->c_name().c_str(), e->c_name().c_str());
     e->set_c_name(run.texts.concat(e->c_name().view(), "_"));
 }
-
-// Every chain is numbered with its own plain and plugin counters. A chain
-// reached again through a shared member list already holds its ordinals and
-// renamed identifiers; walking it again would change and print nothing, so
-// it is walked once.
-void number_and_rename(run_context& run, element* chain) {
-    struct counters {
-        std::int32_t plain;
-        std::int32_t plugin;
-    };
-    chain_walker<counters> walk;
-    chain_marks numbered;
-    if (chain != nullptr) {
-        numbered.insert(chain, 1);
-        walk.enter(chain, {0, run.plugin_ordinal_base});
-    }
-    while (!walk.empty()) {
-        element* p = walk.next();
-        if (p == nullptr) {
-            walk.leave();
-            continue;
-        }
-        counters& f = walk.innermost().data;
-        std::int32_t& counter = p->plugin ? f.plugin : f.plain;
-        if (p->ordinal == -1) {
-            p->ordinal = counter;
-        } else {
-            counter = p->ordinal;
-        }
-        ++counter;
-        rename_reserved(run, p);
-        if (p->children() != nullptr && !p->recursive && numbered.insert(p->children(), 1)) {
-            walk.enter(p->children(), {0, run.plugin_ordinal_base});
-        }
-    }
-}
-
-void number_and_rename(run_context& run) { number_and_rename(run, run.elements); }
 
 }  // namespace qrv

@@ -40,7 +40,7 @@ TEST_F(naming, counters_follow_ordinals_already_given) {
     element* b = top(m, "B", ET_INTEGER);
     b->ordinal = 7;
     element* c = top(m, "C", ET_INTEGER);
-    number_and_rename(run, m->elements);
+    mark_recursive_and_number(run, m->elements);
     EXPECT_EQ(a->ordinal, 0);
     EXPECT_EQ(b->ordinal, 7);
     EXPECT_EQ(c->ordinal, 8);
@@ -64,7 +64,7 @@ TEST_F(naming, reserved_words_get_an_underscore_and_a_plain_note) {
     EXPECT_EQ(under->c_name(), "class_");
     EXPECT_EQ(dashed->c_name(), "my_class");
     EXPECT_EQ(last->c_name(), "virtual_");
-    EXPECT_EQ(qualified_name(*cls), "S_class_");
+    EXPECT_EQ(qualified_name(run, *cls), "S_class_");
     EXPECT_EQ(console(),
               "Warning (Line:7): Changed name 'class' to 'class_' to avoid C/C++ keyword name "
               "clash\n"
@@ -85,12 +85,12 @@ TEST_F(naming, qualified_names_of_members_and_references) {
     element* alias = top(m, "Alias", ET_LINK, "Body");
 
     ASSERT_EQ(post_parse(run), 1);
-    EXPECT_EQ(qualified_name(*msg), "Msg");
-    EXPECT_EQ(qualified_name(*hdr), "Msg_hdr");
-    EXPECT_EQ(qualified_name(*id), "Msg_hdr_id");
-    EXPECT_EQ(qualified_name(*body), "Body");
-    EXPECT_EQ(qualified_name(*text), "Body_text");
-    EXPECT_EQ(qualified_name(*alias), "Alias");  // its own name replaces the target's
+    EXPECT_EQ(qualified_name(run, *msg), "Msg");
+    EXPECT_EQ(qualified_name(run, *hdr), "Msg_hdr");
+    EXPECT_EQ(qualified_name(run, *id), "Msg_hdr_id");
+    EXPECT_EQ(qualified_name(run, *body), "Body");
+    EXPECT_EQ(qualified_name(run, *text), "Body_text");
+    EXPECT_EQ(qualified_name(run, *alias), "Alias");  // its own name replaces the target's
 }
 
 TEST_F(naming, qualified_name_of_255_characters_passes_and_256_stops) {
@@ -122,7 +122,7 @@ TEST_F(naming, qualified_name_of_255_characters_passes_and_256_stops) {
         make(chain_head::members_of(*p), "after", ET_INTEGER);
         if (length == 255) {
             EXPECT_EQ(post_parse(local), 1);
-            EXPECT_EQ(qualified_name(*d).size(), 255u);
+            EXPECT_EQ(qualified_name(local, *d).size(), 255u);
             EXPECT_EQ(console(), "");
         } else {
             EXPECT_THROW(post_parse(local), fatal_stop);

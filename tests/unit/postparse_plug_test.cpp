@@ -163,8 +163,8 @@ TEST_F(plugging, shared_copies_of_a_self_referring_structure_end) {
     EXPECT_EQ(n->kind, ET_STRUCT);
     EXPECT_EQ(n->children(), node->children());
     EXPECT_TRUE(next->recursive);
-    EXPECT_EQ(qualified_name(*t1->children()->next()), "T1_Ext");
-    EXPECT_EQ(qualified_name(*n), "Node");
+    EXPECT_EQ(qualified_name(run, *t1->children()->next()), "T1_Ext");
+    EXPECT_EQ(qualified_name(run, *n), "Node");
     EXPECT_EQ(node->reference_count, 2);
 }
 

@@ -108,7 +108,7 @@ TEST_F(resolution, structure_target_keeps_link_and_shares_members) {
     EXPECT_EQ(p->kind, ET_STRUCT);
     EXPECT_EQ(p->link(), "geo::Point-2d");
     EXPECT_EQ(p->children(), point->children());
-    EXPECT_EQ(qualified_name(*p), "Point_2d");
+    EXPECT_EQ(qualified_name(run, *p), "Point_2d");
     EXPECT_EQ(p->module(), geo);
 }
 
@@ -186,7 +186,7 @@ TEST_F(resolution, combination_members_are_not_visited) {
     resolve_references(run);
     EXPECT_EQ(r->kind, ET_LINK);
     EXPECT_EQ(deep->kind, ET_COMBINED);
-    EXPECT_EQ(qualified_name(*deep), "C");
+    EXPECT_EQ(qualified_name(run, *deep), "C");
     EXPECT_EQ(run.error_count, 0);
 }
 

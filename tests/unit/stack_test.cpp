@@ -118,8 +118,7 @@ TEST(small_stack, each_pass_on_the_deepest_nesting) {
         resolve_references(*run);
         join_modules(*run);
         collect_union_members(*run);
-        mark_recursive(run->elements);
-        number_and_rename(*run);
+        mark_recursive_and_number(*run, run->elements);
     });
     show("post-parse", used);
     EXPECT_LT(used, stack_size);
