@@ -36,9 +36,16 @@ struct rule_task {
 };
 
 struct rule_writer {
-    explicit rule_writer(run_context& r) : run(r) {}
+    explicit rule_writer(run_context& r) : run(r), model(r) {}
+    // Writing for `m` into the output and console of `r` (a batch of rules
+    // written on another thread).
+    rule_writer(run_context& r, run_context& m) : run(r), model(m) {}
 
+    // Where the text, the notes and their counts go.
     run_context& run;
+    // Whose elements are written: the top chain and the name index (only
+    // read, with the top chain taken into the index before writing).
+    run_context& model;
     // Member chains of the bodies being written.
     chain_marks open_chains;
     int nesting = 0;
@@ -53,6 +60,10 @@ struct rule_writer {
     std::size_t pending_size = 0;
     // The steps of the value being written (see write_value).
     std::vector<rule_task> tasks;
+    // When set, the elements whose reference count a written reference
+    // adds to are listed here instead (a batch written on another thread:
+    // its counts count once it is handed on).
+    std::vector<element*>* counted = nullptr;
 };
 
 // A text known when compiling to hold no line feed, tab or brace: put
@@ -90,6 +101,12 @@ void put_text(rule_writer& w, std::string_view s);
 // The column the next character lands in.
 std::int32_t line_column(const rule_writer& w);
 void write_value(rule_writer& w, element* e);
+// One top-level element's rule, with the blank line after it.
+void write_rule(rule_writer& w, element* e);
+// The rules of every top-level element: in batches on `threads` threads
+// when there are several batches of `batch_size` elements, with the text,
+// notes and counts of writing them one after another.
+void write_rules(run_context& run, std::size_t batch_size, unsigned threads);
 void end_line(rule_writer& w);
 void mark_reference(rule_writer& w, const element& m);
 

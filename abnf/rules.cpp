@@ -271,7 +271,7 @@ void begin_body(rule_writer& w, std::vector<task>& tasks, element* e) {
     indent_more(run);
     const bool is_union = e->kind == ET_UNION;
     const bool several = e->children() != nullptr && e->children()->next() != nullptr;
-    const bool root = e == run.elements;
+    const bool root = e == w.model.elements;
     check_untagged(run, *e);
     if (!is_union && e->children() == nullptr) {
         // A structure without members: the empty text as the root, else an
@@ -295,7 +295,7 @@ void begin_body(rule_writer& w, std::vector<task>& tasks, element* e) {
 void end_body(rule_writer& w, element* e) {
     const bool is_union = e->kind == ET_UNION;
     const bool several = e->children() != nullptr && e->children()->next() != nullptr;
-    const bool root = e == w.run.elements;
+    const bool root = e == w.model.elements;
     if (is_union) {
         if (root) {
             put(w, "extension-param ");
@@ -343,7 +343,7 @@ void end_member(rule_writer& w, std::vector<task>& tasks, element* m, element* b
     }
     put_plain(w, f.close);
     const bool several = body->children()->next() != nullptr;
-    const bool root = body == w.run.elements;
+    const bool root = body == w.model.elements;
     if (!is_union && !several && !root) {
         // The one member of a structure closes it on the same line.
         if (needs_blank(w)) put(w, " ");
@@ -484,10 +484,15 @@ std::string digit_count(const element& e) {
     // The first top-level element of the name.
     const text link = m.link();
     const std::string_view name = link_name_part(link.view());
-    element* found = name.size() == link.size() ? w.run.names.find(w.run.elements, link)
-                                                : w.run.names.find(w.run.elements, name);
+    const name_index& names = w.model.names;
+    element* found = name.size() == link.size() ? names.find_taken(w.model.elements, link)
+                                                : names.find_taken(w.model.elements, name);
     if (found != nullptr) {
-        ++found->reference_count;
+        if (w.counted != nullptr) {
+            w.counted->push_back(found);
+        } else {
+            ++found->reference_count;
+        }
     } else {
         note(w.run, "WARNING: Unable to find definition for: %s (line: %lld)\n", m.link().c_str(),
              static_cast<long long>(m.line()));
@@ -495,6 +500,18 @@ std::string digit_count(const element& e) {
 }
 
 void write_value(rule_writer& w, element* e) { write_value_steps(w, e); }
+
+void write_rule(rule_writer& w, element* e) {
+    put_text(w, e->name().view());
+    put(w, " = ");
+    indent_more(w.run);
+    // A definition that stands for another one refers to it.
+    if (!e->link().empty()) mark_reference(w, *e);
+    write_value(w, e);
+    indent_less(w.run);
+    end_line(w);
+    end_line(w);
+}
 
 [[gnu::noinline]] void end_line(rule_writer& w) {
     if (!w.comment.empty() && w.run.output != nullptr) {
@@ -514,6 +531,7 @@ void write_value(rule_writer& w, element* e) { write_value_steps(w, e); }
 }
 
 void write_value(run_context& run, element* e) {
+    run.names.take_in_chain(run.elements);
     rule_writer w(run);
     write_value(w, e);
     flush_pending(w);

@@ -307,6 +307,21 @@ element* name_index::find(const element* chain, std::string_view name) {
     return const_cast<element*>(find_in(chain, name));
 }
 
+void name_index::take_in_chain(const element* chain) {
+    if (chain != nullptr) take_in(chain);
+}
+
+element* name_index::find_taken(const element* chain, text name) const {
+    if (chain == nullptr) return nullptr;
+    return static_cast<element*>(const_cast<void*>(probe(storage_.place_of(chain), key_of(name))));
+}
+
+element* name_index::find_taken(const element* chain, std::string_view name) const {
+    const text known = texts_.find(name);
+    if (!name.empty() && known.empty()) return nullptr;
+    return find_taken(chain, known);
+}
+
 module_record* name_index::find_module(const module_record* modules, std::string_view name) {
     return const_cast<module_record*>(find_in(modules, name));
 }

@@ -387,6 +387,11 @@ public:
     // the index is read), or by any characters.
     element* find(const element* chain, text name);
     element* find(const element* chain, std::string_view name);
+    // Takes in every element of the chain, so that find_taken finds them;
+    // find_taken changes nothing and may be called from several threads.
+    void take_in_chain(const element* chain);
+    element* find_taken(const element* chain, text name) const;
+    element* find_taken(const element* chain, std::string_view name) const;
     // The first module named `name` in the list that starts at `modules`
     // (the run's modules; they are only ever appended).
     module_record* find_module(const module_record* modules, std::string_view name);

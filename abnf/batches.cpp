@@ -1,0 +1,280 @@
+// The rules of the top-level elements, written in batches on two threads.
+//
+// The rules of different top-level elements are independent: each begins
+// where the one before ended, normally at the start of a line with no open
+// indentation. So every batch is written on its own, into memory, starting
+// from that state, with its notes kept aside; the batches are handed to the
+// output and their notes to the console in order. A batch whose rules
+// would begin from another state (a brace in a tag moves the indentation)
+// or grow too large to keep is written again in place, one rule after
+// another, and so is everything after it. Either way the text, the notes
+// and the counts are those of writing every rule in order.
+//
+// The threads share only the model, which they read; the references a
+// batch counts are added to the elements when it is handed on.
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "abnf/generator.h"
+#include "qrvutil/writer.h"
+
+namespace qrv {
+
+namespace {
+
+// Where the writing of a rule begins and ends: the layout of the line and
+// the last character written.
+struct layout_state {
+    std::int32_t depth = 0;
+    std::int32_t column = 0;
+    std::int32_t tab_count = 0;
+    char last = '\n';
+    bool operator==(const layout_state&) const = default;
+};
+
+// A batch bigger than this is not kept in memory: the rules from it on
+// are written straight to the output (a grammar that doubles with every
+// plug level never ends up in memory).
+constexpr std::size_t batch_text_limit = std::size_t{64} << 20;
+
+// Batches written ahead of those handed on, at most.
+constexpr std::size_t batches_ahead = 8;
+
+struct batch {
+    element* first = nullptr;
+    std::size_t count = 0;
+    std::string text;
+    std::vector<element*> counted;  // one entry per reference written
+    std::string notes;
+    std::int64_t error_count = 0;
+    std::int32_t error_note_count = 0;
+    layout_state end;
+    bool too_large = false;
+    std::exception_ptr failure;
+    bool done = false;  // under the mutex
+};
+
+class batch_writer {
+public:
+    batch_writer(run_context& run, std::size_t batch_size) : run_(run) {
+        std::size_t n = 0;
+        for (element* e = run.elements; e != nullptr; e = e->next(), ++n) {
+            if (n % batch_size == 0) {
+                batches_.emplace_back();
+                batches_.back().first = e;
+            }
+            ++batches_.back().count;
+        }
+    }
+
+    std::size_t batch_count() const { return batches_.size(); }
+
+    void write(const layout_state& start) {
+        start_ = start;
+        std::thread helper;
+        try {
+            helper = std::thread([this] { work(); });
+        } catch (const std::system_error&) {
+            // No second thread: this one writes every batch.
+        }
+        try {
+            hand_on_all();
+        } catch (...) {
+            finish(helper);
+            throw;
+        }
+        finish(helper);
+    }
+
+private:
+    // The next batch to write, or none when every batch is taken or the
+    // batches stopped; the helper waits while it is far ahead.
+    std::size_t claim(bool wait) {
+        std::unique_lock lock(mutex_);
+        const auto may_claim = [this] { return next_ < handed_on_ + batches_ahead; };
+        if (wait) {
+            changed_.wait(lock,
+                          [&] { return stopped_ || next_ >= batches_.size() || may_claim(); });
+        }
+        if (stopped_ || next_ >= batches_.size() || !may_claim()) return none;
+        return next_++;
+    }
+
+    void work() {
+        for (std::size_t k = claim(true); k != none; k = claim(true)) write_batch(k);
+    }
+
+    void write_batch(std::size_t k) {
+        batch& b = batches_[k];
+        try {
+            write_in_memory(b);
+        } catch (const output_limit_reached&) {
+            b.too_large = true;
+        } catch (...) {
+            b.failure = std::current_exception();
+        }
+        std::lock_guard lock(mutex_);
+        b.done = true;
+        changed_.notify_all();
+    }
+
+    // The rules of `b`, from the state every rule normally begins in.
+    void write_in_memory(batch& b) {
+        run_context context;
+        init_run_context(context);
+        context.error_format = run_.error_format;
+        char* notes = nullptr;
+        std::size_t notes_size = 0;
+        context.console = ::open_memstream(&notes, &notes_size);
+        if (context.console == nullptr) throw std::bad_alloc();
+        struct closer {
+            std::FILE*& f;
+            char*& text;
+            ~closer() {
+                if (f != nullptr) std::fclose(f);
+                std::free(text);
+            }
+        } close_notes{context.console, notes};
+
+        b.text = spare_text();
+        output_writer writer;
+        sink_open_memory(context, writer, &b.text);
+        writer.memory_limit = batch_text_limit;
+        writer.depth = start_.depth;
+        writer.column = start_.column;
+        writer.tab_count = start_.tab_count;
+        rule_writer w(context, run_);
+        w.last = start_.last;
+        w.counted = &b.counted;
+        element* e = b.first;
+        for (std::size_t i = 0; i < b.count; ++i, e = e->next()) write_rule(w, e);
+        flush_pending(w);
+        b.end = layout_state{writer.depth, writer.column, writer.tab_count, w.last};
+        sink_close(context);
+        std::fflush(context.console);
+        b.notes.assign(notes, notes_size);
+        b.error_count = context.error_count;
+        b.error_note_count = context.error_note_count;
+    }
+
+    // Hands the batches on in order, writing batches itself while the one
+    // to hand on next is not done.
+    void hand_on_all() {
+        layout_state state = start_;
+        for (std::size_t k = 0; k < batches_.size(); ++k) {
+            for (;;) {
+                {
+                    std::lock_guard lock(mutex_);
+                    if (batches_[k].done) break;
+                }
+                const std::size_t mine = claim(false);
+                if (mine != none) {
+                    write_batch(mine);
+                    continue;
+                }
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] { return batches_[k].done; });
+                break;
+            }
+            batch& b = batches_[k];
+            if (b.failure) std::rethrow_exception(b.failure);
+            if (b.too_large || !(state == start_)) {
+                write_in_place(k, state);
+                return;
+            }
+            sink_write(run_, b.text);
+            for (element* e : b.counted) ++e->reference_count;
+            std::fputs(b.notes.c_str(), run_.console);
+            run_.error_count += b.error_count;
+            run_.error_note_count += b.error_note_count;
+            state = b.end;
+            // What was handed on is not kept; its room is used again.
+            b.notes = std::string();
+            b.counted = std::vector<element*>();
+            std::lock_guard lock(mutex_);
+            spare_.push_back(std::move(b.text));
+            b.text = std::string();
+            handed_on_ = k + 1;
+            changed_.notify_all();
+        }
+        set_state(state);
+    }
+
+    // From batch `k` on, every rule one after another into the output.
+    void write_in_place(std::size_t k, const layout_state& state) {
+        {
+            std::lock_guard lock(mutex_);
+            stopped_ = true;
+            changed_.notify_all();
+        }
+        set_state(state);
+        rule_writer w(run_);
+        w.last = state.last;
+        for (element* e = batches_[k].first; e != nullptr; e = e->next()) write_rule(w, e);
+        flush_pending(w);
+    }
+
+    // An empty text with room from a batch handed on, if there is one.
+    std::string spare_text() {
+        std::lock_guard lock(mutex_);
+        if (spare_.empty()) return std::string();
+        std::string text = std::move(spare_.back());
+        spare_.pop_back();
+        text.clear();
+        return text;
+    }
+
+    void set_state(const layout_state& state) {
+        if (run_.output == nullptr) return;
+        run_.output->depth = state.depth;
+        run_.output->column = state.column;
+        run_.output->tab_count = state.tab_count;
+    }
+
+    void finish(std::thread& helper) {
+        {
+            std::lock_guard lock(mutex_);
+            stopped_ = true;
+            changed_.notify_all();
+        }
+        if (helper.joinable()) helper.join();
+    }
+
+    static constexpr std::size_t none = static_cast<std::size_t>(-1);
+
+    run_context& run_;
+    std::vector<batch> batches_;
+    layout_state start_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t next_ = 0;
+    std::size_t handed_on_ = 0;
+    bool stopped_ = false;
+    std::vector<std::string> spare_;
+};
+
+}  // namespace
+
+void write_rules(run_context& run, std::size_t batch_size, unsigned threads) {
+    run.names.take_in_chain(run.elements);
+    if (threads > 1 && batch_size > 0 && run.output != nullptr) {
+        batch_writer batches(run, batch_size);
+        if (batches.batch_count() > 1) {
+            batches.write(
+                layout_state{run.output->depth, run.output->column, run.output->tab_count, '\n'});
+            return;
+        }
+    }
+    rule_writer w(run);
+    for (element* e = run.elements; e != nullptr; e = e->next()) write_rule(w, e);
+    flush_pending(w);
+}
+
+}  // namespace qrv
