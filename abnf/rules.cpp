@@ -412,7 +412,7 @@ void put_text(rule_writer& w, std::string_view s) {
     w.last = s.back();
 }
 
-void put_plain_long(rule_writer& w, std::string_view s) {
+[[gnu::noinline]] void put_plain_long(rule_writer& w, std::string_view s) {
     flush_pending(w);
     if (s.size() > w.pending.size()) {
         emit_plain(w.run, s);
