@@ -380,8 +380,14 @@ int classify_token(std::string_view text) {
     }
     if (text.size() > longest_keyword) return TK_WORD;
     const int code = keywords.slots[keyword_hash(text)];
-    if (code >= 0 && keyword_texts[static_cast<std::size_t>(code)] == text) return code;
-    return TK_WORD;
+    if (code < 0) return TK_WORD;
+    // Compared here: the texts are short and a library call costs more.
+    const std::string_view keyword = keyword_texts[static_cast<std::size_t>(code)];
+    if (keyword.size() != text.size()) return TK_WORD;
+    for (std::size_t i = 0; i < keyword.size(); ++i) {
+        if (keyword[i] != text[i]) return TK_WORD;
+    }
+    return code;
 }
 
 const char* token_name(int code) {

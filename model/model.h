@@ -64,8 +64,12 @@ constexpr std::uint32_t text_hash(std::string_view s) {
     std::size_t i = 0;
     for (; i + 8 <= s.size(); i += 8) {
         std::uint64_t w = 0;
-        for (std::size_t k = 0; k < 8; ++k) {
-            w |= std::uint64_t{static_cast<unsigned char>(s[i + k])} << (8 * k);
+        if (std::is_constant_evaluated() || std::endian::native != std::endian::little) {
+            for (std::size_t k = 0; k < 8; ++k) {
+                w |= std::uint64_t{static_cast<unsigned char>(s[i + k])} << (8 * k);
+            }
+        } else {
+            std::memcpy(&w, s.data() + i, 8);
         }
         h = (h ^ w) * 0xff51afd7ed558ccdULL;
         h ^= h >> 32;

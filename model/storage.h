@@ -91,13 +91,13 @@ private:
     std::int32_t distance_to(const void* target) const {
         const std::ptrdiff_t bytes =
             reinterpret_cast<const char*>(target) - reinterpret_cast<const char*>(this);
-        const std::ptrdiff_t units = bytes / 4;
         // Records and texts of one storage are 4-aligned and less than
         // max_reserve apart; anything else was never stored here.
-        if (bytes % 4 != 0 || units == 0 || units < INT32_MIN || units > INT32_MAX) {
+        const auto units = static_cast<std::uint64_t>(bytes >> 2);
+        if ((bytes & 3) != 0 || units + (std::uint64_t{1} << 31) > 0xffffffffu || units == 0) {
             throw std::logic_error("a model reference outside its storage");
         }
-        return static_cast<std::int32_t>(units);
+        return static_cast<std::int32_t>(bytes >> 2);
     }
 
     std::int32_t distance_ = 0;
