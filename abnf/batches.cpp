@@ -45,7 +45,7 @@ struct layout_state {
 constexpr std::size_t batch_text_limit = std::size_t{64} << 20;
 
 // Batches written ahead of those handed on, at most.
-constexpr std::size_t batches_ahead = 8;
+constexpr std::size_t batches_ahead = 4;
 
 struct batch {
     element* first = nullptr;

@@ -84,8 +84,8 @@ void write_text(run_context& run, const std::tm& tm) {
         return;
     }
     write_header(run, tm, path);
-    // The rules of 512 top-level definitions make a batch of about 300 KB.
-    write_rules(run, 512, std::thread::hardware_concurrency() > 1 ? 2 : 1);
+    // The rules of 64 top-level definitions make a batch of about 40 KB.
+    write_rules(run, 64, std::thread::hardware_concurrency() > 1 ? 2 : 1);
     sink_write(run, "\n\n");
     sink_write(run, common_rules());
 }

@@ -16,6 +16,8 @@ Shapes:
            round(F * share) fields of each definition are references.
   chain    Msg<i> has one field of type Msg<i+1>.
   dag      Msg<i> has two fields of type Msg<i+1> (a doubling DAG: 2^N paths from the root).
+  deepdag  Msg<i> has two fields of type Msg<i+1> and two of type Msg<i+2>: a DAG as deep as it
+           is long, with more paths from the root than any walk could follow one by one.
   modules  like random, split into a main module and K library modules of equal size, each in its
            own file; a module imports the modules it refers to and names their definitions
            through an alias (p<k>::Msg<i>).
@@ -48,7 +50,7 @@ SCALARS = [
 WORDS = ["id", "count", "name", "label", "flags", "size", "offset", "code", "value", "total",
          "note", "kind", "level", "owner", "stamp", "digest"]
 
-SHAPES = ("random", "chain", "dag", "modules")
+SHAPES = ("random", "chain", "dag", "deepdag", "modules")
 FORMATS = ("pvx", "proto", "fbs")
 
 
@@ -74,6 +76,8 @@ def ref_count_per_definition(shape, fields, share):
         return min(1, fields)
     if shape == "dag":
         return min(2, fields)
+    if shape == "deepdag":
+        return min(4, fields)
     return min(fields, int(fields * share + 0.5))
 
 
@@ -87,6 +91,12 @@ def reference_targets(shape, n, refs, rng):
         for i in range(n - 1):
             for s in range(refs):
                 targets[i * refs + s] = i + 1
+        return targets
+    if shape == "deepdag":
+        for i in range(n):
+            for s in range(refs):
+                if i + 1 + s // 2 < n:
+                    targets[i * refs + s] = i + 1 + s // 2
         return targets
     # A random tree over the free slots: every definition but the root gets one parent slot.
     open_slots = array("i", range(refs))

@@ -164,6 +164,12 @@ class GeneratorTest(unittest.TestCase):
         for i in range(39):
             refs = [t for _, t, c in defs["Msg%d" % i] if t.startswith("Msg")]
             self.assertEqual(refs, ["Msg%d" % (i + 1)] * 2)
+        folder, _ = self.gen("dd", shape="deepdag", n=20, fields=8)
+        defs, _, _ = read_pvx(folder, "main")
+        for i in range(20):
+            refs = sorted(t for _, t, _ in defs["Msg%d" % i] if t.startswith("Msg"))
+            want = sorted(["Msg%d" % (i + 1)] * 2 + ["Msg%d" % (i + 2)] * 2)
+            self.assertEqual(refs, [t for t in want if int(t[3:]) < 20])
 
     def test_bad_parameters_are_refused(self):
         for kw in ({"shape": "ring"}, {"n": 0}, {"fields": 0}, {"share": 1.5}):

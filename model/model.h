@@ -341,6 +341,11 @@ inline void append_element(chain_head head, element* e) { chain_tail(head).appen
 // walk has its own; nothing is kept in the elements.
 class chain_marks {
 public:
+    chain_marks() = default;
+    // Room for the elements numbered below `ids` at once (a walk of every
+    // chain of the run), so that the table is not copied as it grows.
+    explicit chain_marks(std::size_t ids) : values_(ids, absent) {}
+
     // The value stored for `chain`, or null.
     std::int32_t* find(const element* chain) {
         return chain->id < values_.size() && values_[chain->id] != absent ? &values_[chain->id]

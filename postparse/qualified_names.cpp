@@ -34,6 +34,7 @@ int added_length(const element* q) { return 1 + static_cast<int>(q->c_name().siz
 // Phase 1: the longest text a chain adds below a parent name.
 class depth_table {
 public:
+    explicit depth_table(std::size_t ids) : length_(ids) {}
     int of(const element* chain) { return *length_.find(chain); }
 
     void measure(element* root) {
@@ -140,7 +141,7 @@ void build_qualified_names(run_context& run) {
         top.push_back(p);
     }
 
-    depth_table depths;
+    depth_table depths(run.element_count);
     for (element* p : top) {
         if (p->children() != nullptr && names_members(p)) depths.measure(p->children());
     }
@@ -165,7 +166,7 @@ std::string qualified_name(run_context& run, const element& e) {
 void name_all_members(run_context& run) {
     std::vector<element*> top;
     for (element* p = run.elements; p != nullptr; p = p->next()) top.push_back(p);
-    chain_marks named;
+    chain_marks named(run.element_count);
     for (auto it = top.rbegin(); it != top.rend(); ++it) {
         element* p = *it;
         if (p->children() == nullptr || !names_members(p)) continue;

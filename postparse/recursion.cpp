@@ -30,7 +30,7 @@ bool mark_recursive_and_number(run_context& run, element* top) {
         std::int32_t plain;
         std::int32_t plugin;
     };
-    chain_marks walked;
+    chain_marks walked(run.element_count);
     chain_walker<counters> walk;
     bool unions = false;
     if (top != nullptr) walk.enter(top, {0, run.plugin_ordinal_base});

@@ -98,7 +98,7 @@ void resolve_references(run_context& run) {
     // Per chain: its depth while on the path, else left or settled.
     constexpr std::int32_t left = -1;
     constexpr std::int32_t settled = -2;
-    chain_marks chains;
+    chain_marks chains(run.element_count);
     chain_marks failed;  // references reported once
     chain_walker<chain_state> walk;
 

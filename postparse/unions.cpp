@@ -19,7 +19,7 @@ void collect_union_members(run_context& run, element* chain) {
     constexpr std::int32_t on_path = 1;
     constexpr std::int32_t left = 2;
     constexpr std::int32_t collected = 4;
-    chain_marks marks;
+    chain_marks marks(run.element_count);
     auto state_of = [&marks](element* members) {
         const std::int32_t* state = marks.find(members);
         return state == nullptr ? 0 : *state;
