@@ -84,32 +84,6 @@ void text_table::clear() {
     used_ = 0;
 }
 
-std::string qualified_name(const element& e) {
-    // The elements from `e` up to the one whose qualified name is not made
-    // from a parent's; their names joined by "_" from the top down.
-    std::vector<const element*> path;
-    const element* at = &e;
-    while (at->qualified_form_ == element::QUALIFIED_UNDER_PARENT) {
-        path.push_back(at);
-        at = static_cast<const element*>(at->qualified_.get());
-    }
-    std::string name;
-    switch (at->qualified_form_) {
-        case element::QUALIFIED_OWN: name = at->c_name().view(); break;
-        case element::QUALIFIED_TEXT: {
-            const char* p = static_cast<const char*>(at->qualified_.get());
-            if (p != nullptr) name = text{p}.view();
-            break;
-        }
-        default: name = text{uninitialised_marker}.view(); break;
-    }
-    for (auto it = path.rbegin(); it != path.rend(); ++it) {
-        name += '_';
-        name += (*it)->c_name().view();
-    }
-    return name;
-}
-
 void init_run_context(run_context& run) {
     run.modules = nullptr;
     run.elements = nullptr;
@@ -157,10 +131,8 @@ element* copy_element(run_context& run, const element& original) {
     c->set_next(original.next());
     c->set_module(original.module());
     c->qualified_form_ = original.qualified_form_;
-    c->qualified_.set(original.qualified_.get());
     c->line_low_ = original.line_low_;
     c->line_high_ = original.line_high_;
-    c->ordinal = original.ordinal;
     c->min = original.min;
     c->max = original.max;
     c->cardinality_min = original.cardinality_min;
@@ -369,7 +341,10 @@ void free_model(run_context& run) {
     run.names.clear();
     run.element_count = 0;
     run.patterns.clear();
+    run.ordinals_due = false;
     run.qualified_names_due = false;
+    run.ordinals = std::vector<std::int32_t>();
+    run.naming_parents = std::vector<const element*>();
     run.marker = text{};
     run.texts.clear();
     run.storage.release();

@@ -4,7 +4,7 @@
 //
 // Every record and text of a run is cut from the run's model_storage, and
 // an element refers to its texts, its members, its sibling and its module
-// by 32-bit distances (rel_ptr): an element takes 72 bytes, however long
+// by 32-bit distances (rel_ptr): an element takes 64 bytes, however long
 // its names. Texts are kept once each: equal texts of a run are the same
 // text. The capacities of the language (63 characters for names, tags and
 // constant texts, 255 for reference and qualified names) are limits the
@@ -210,27 +210,25 @@ struct element {
         line_high_ = static_cast<std::uint8_t>(l > 0xffffffffffULL ? 0xff : l >> 32);
     }
 
-    // The qualified name (post-parse) is made when asked for
-    // (qualified_name): the uninitialised marker, the element's own c_name,
-    // the qualified name of the parent that named the member followed by
-    // "_" and the c_name, or a text given by reference resolution.
-    void set_qualified_own() {
-        qualified_form_ = QUALIFIED_OWN;
-        qualified_.set(nullptr);
+    // How post-parse makes the qualified name, which it makes when asked
+    // for (postparse's qualified_name): the uninitialised marker, the
+    // element's own c_name, the qualified name of the parent that named the
+    // member followed by "_" and the c_name, or the C name of the definition
+    // a reference to a structure, union or combination names.
+    enum qualified_form_kind : std::uint8_t {
+        QUALIFIED_UNSET = 0,
+        QUALIFIED_OWN = 1,
+        QUALIFIED_MEMBER = 2,
+        QUALIFIED_REFERENCE = 3,
+    };
+    qualified_form_kind qualified_form() const {
+        return static_cast<qualified_form_kind>(qualified_form_);
     }
-    void set_qualified_parent(const element* parent) {
-        qualified_form_ = QUALIFIED_UNDER_PARENT;
-        qualified_.set(parent);
-    }
-    void set_qualified_text(text t) {
-        qualified_form_ = QUALIFIED_TEXT;
-        qualified_.set(t.empty() ? nullptr : t.p);
-    }
+    void set_qualified_form(qualified_form_kind form) { qualified_form_ = form; }
 
     // The element's number in its run, from 0 in allocation order: the key
     // of the side tables that walks keep (see chain_marks).
     std::uint32_t id = 0;
-    std::int32_t ordinal = -1;
     std::uint32_t min = 0;
     std::uint32_t max = 0;
     // Occurrences: cardinality_min to cardinality_max, or to no limit at all
@@ -249,7 +247,6 @@ private:
     rel_ptr<element> children_;
     rel_ptr<element> next_;
     rel_ptr<module_record> module_;
-    rel_ptr<const void> qualified_;
     std::uint32_t line_low_ = 0;
 
 public:
@@ -273,21 +270,10 @@ public:
     bool recursive : 1 = false;
 
 private:
-    enum : std::uint8_t {
-        QUALIFIED_UNSET = 0,
-        QUALIFIED_OWN = 1,
-        QUALIFIED_UNDER_PARENT = 2,
-        QUALIFIED_TEXT = 3,
-    };
     std::uint8_t qualified_form_ : 2 = QUALIFIED_UNSET;
 
-    friend std::string qualified_name(const element& e);
     friend element* copy_element(run_context& run, const element& original);
 };
-
-// The qualified name of an element, as post-parse gave it (members are
-// named when first asked for: use postparse's qualified_name).
-std::string qualified_name(const element& e);
 
 // Where a chain begins: an element's members, or a plain pointer (a
 // module's elements, a plug body, a list of the caller's).
@@ -520,9 +506,14 @@ struct run_context {
 
     // Option --strict-abnf: the strict grammar, after its checks.
     bool strict_abnf = false;
-    // Post-parse checked the qualified names; the members are named when a
-    // name is first asked for (see postparse).
+    // Ordinals and qualified names are names for generated code that no
+    // output of the run reads: post-parse checks what can fail (the length
+    // of qualified names) and makes them when one is first asked for (see
+    // postparse), into these side tables by element id.
+    bool ordinals_due = false;
     bool qualified_names_due = false;
+    std::vector<std::int32_t> ordinals;
+    std::vector<const element*> naming_parents;
     // The files the run reads or tries to read (see input_file).
     std::vector<input_file> inputs;
 

@@ -13,7 +13,7 @@ int post_parse(run_context& run) {
     if (run.error_count == 0) join_modules(run);
     // The walk of steps 7 and 8 tells whether step 6 has anything to do;
     // step 6 prints nothing, so the order of what is printed stays.
-    if (run.error_count == 0 && mark_recursive_and_number(run, run.elements)) {
+    if (run.error_count == 0 && mark_recursive_and_rename(run, run.elements)) {
         collect_union_members(run);
     }
     if (run.error_count == 0) build_qualified_names(run);

@@ -26,9 +26,15 @@ void join_modules(run_context& run);
 void collect_union_members(run_context& run);
 // Steps 7 and 8, in one walk from the top chain `top` (no top-level element
 // is marked recursive before): marks members whose member list encloses
-// them, gives ordinals, and appends "_" to names that are reserved words. Returns whether it met a
-// union with members, so that step 6 can be left out when there is none (it has no other effect).
-bool mark_recursive_and_number(run_context& run, element* top);
+// them and appends "_" to names that are reserved words. Returns whether it
+// met a union with members, so that step 6 can be left out when there is
+// none (it has no other effect). The ordinals are given when one is first
+// asked for.
+bool mark_recursive_and_rename(run_context& run, element* top);
+// The ordinal step 8 gives an element (-1 for one it does not reach).
+std::int32_t ordinal_of(run_context& run, const element& e);
+// Gives every element its ordinal (ordinal_of does this when first asked).
+void give_ordinals(run_context& run);
 // Step 9: qualified names; a name beyond 255 characters ends the run. The
 // names of members are made when one is first asked for.
 void build_qualified_names(run_context& run);

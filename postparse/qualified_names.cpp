@@ -27,6 +27,24 @@ namespace {
 
 constexpr int unbounded = 1 << 20;
 
+// The C name of the definition a resolved reference names: the name part
+// of its link ("Customer" of "cmn::Customer") with '-' as '_'. Resolution
+// found the definition by that name, and a definition's C name is its name
+// so changed until reserved words are renamed, after resolution.
+std::string reference_c_name(std::string_view link) {
+    std::string_view name = link;
+    const std::size_t colon = link.find("::");
+    if (colon != std::string_view::npos) {
+        name = link.substr(colon + 2);
+        name = name.substr(0, name.find(':'));
+    }
+    std::string out(name);
+    for (char& c : out) {
+        if (c == '-' || c == '.' || c == ':') c = '_';
+    }
+    return out;
+}
+
 bool names_members(const element* q) { return q->link().empty(); }
 
 int added_length(const element* q) { return 1 + static_cast<int>(q->c_name().size()); }
@@ -110,7 +128,7 @@ private:
 // holds members still to be named, so that a chain's members come off it
 // back to front and each member's own chain is named before its earlier
 // siblings.
-void name_members(chain_marks& named, const element* parent, element* chain) {
+void name_members(run_context& run, chain_marks& named, const element* parent, element* chain) {
     struct pending {
         element* member;
         const element* parent;
@@ -125,7 +143,8 @@ void name_members(chain_marks& named, const element* parent, element* chain) {
         stack.pop_back();
         element* q = top.member;
         if (!names_members(q)) continue;
-        q->set_qualified_parent(top.parent);
+        q->set_qualified_form(element::QUALIFIED_MEMBER);
+        run.naming_parents[q->id] = top.parent;
         if (q->children() != nullptr && named.insert(q->children(), 1)) {
             push_chain(q->children(), q);
         }
@@ -137,7 +156,7 @@ void name_members(chain_marks& named, const element* parent, element* chain) {
 void build_qualified_names(run_context& run) {
     std::vector<element*> top;
     for (element* p = run.elements; p != nullptr; p = p->next()) {
-        p->set_qualified_own();
+        p->set_qualified_form(element::QUALIFIED_OWN);
         top.push_back(p);
     }
 
@@ -160,17 +179,36 @@ std::string qualified_name(run_context& run, const element& e) {
         run.qualified_names_due = false;
         name_all_members(run);
     }
-    return qualified_name(e);
+    // The elements from `e` up to the one whose qualified name is not made
+    // from a parent's; their names joined by "_" from the top down.
+    std::vector<const element*> path;
+    const element* at = &e;
+    while (at->qualified_form() == element::QUALIFIED_MEMBER) {
+        path.push_back(at);
+        at = run.naming_parents[at->id];
+    }
+    std::string name;
+    switch (at->qualified_form()) {
+        case element::QUALIFIED_OWN: name = at->c_name().view(); break;
+        case element::QUALIFIED_REFERENCE: name = reference_c_name(at->link().view()); break;
+        default: name = text{uninitialised_marker}.view(); break;
+    }
+    for (auto it = path.rbegin(); it != path.rend(); ++it) {
+        name += '_';
+        name += (*it)->c_name().view();
+    }
+    return name;
 }
 
 void name_all_members(run_context& run) {
     std::vector<element*> top;
     for (element* p = run.elements; p != nullptr; p = p->next()) top.push_back(p);
+    run.naming_parents.assign(run.element_count, nullptr);
     chain_marks named(run.element_count);
     for (auto it = top.rbegin(); it != top.rend(); ++it) {
         element* p = *it;
         if (p->children() == nullptr || !names_members(p)) continue;
-        if (named.insert(p->children(), 1)) name_members(named, p, p->children());
+        if (named.insert(p->children(), 1)) name_members(run, named, p, p->children());
     }
 }
 

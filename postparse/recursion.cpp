@@ -1,6 +1,7 @@
 // Steps 7 and 8 in one walk: members whose member chain encloses them are
-// marked recursive, every element gets its ordinal, and identifiers that
-// equal reserved words are renamed.
+// marked recursive, and identifiers that equal reserved words are renamed.
+// The ordinals of step 8 are given when one is first asked for
+// (ordinal_of): nothing the run writes reads them.
 //
 // The walk starts at the top chain and descends into every member that has
 // members, carrying the chains of the current path; a member whose chain is
@@ -15,25 +16,22 @@
 // walk's path either pointed into the first walk's path too (and was marked
 // then), or led the first walk into that chain, from which the way back to
 // the repeated chain, then on the first walk's path, was marked. So the
-// marks are those of walking every path. Numbering walks each chain once in
-// the same order (a chain reached again already holds its ordinals and
-// renamed identifiers), so both are done on the same visit.
+// marks are those of walking every path. Renaming walks each chain once in
+// the same order (a chain reached again already holds its renamed
+// identifiers), so both are done on the same visit.
 #include "model/chain_walker.h"
 #include "postparse/post_parse.h"
 
 namespace qrv {
 
-bool mark_recursive_and_number(run_context& run, element* top) {
+bool mark_recursive_and_rename(run_context& run, element* top) {
     constexpr std::int32_t on_path = 1;
     constexpr std::int32_t left = 2;
-    struct counters {
-        std::int32_t plain;
-        std::int32_t plugin;
-    };
     chain_marks walked(run.element_count);
-    chain_walker<counters> walk;
+    chain_walker<> walk;
     bool unions = false;
-    if (top != nullptr) walk.enter(top, {0, run.plugin_ordinal_base});
+    run.ordinals_due = true;
+    if (top != nullptr) walk.enter(top);
     while (!walk.empty()) {
         element* p = walk.next();
         if (p == nullptr) {
@@ -41,14 +39,6 @@ bool mark_recursive_and_number(run_context& run, element* top) {
             if (!walk.empty()) *walked.find(done) = left;
             continue;
         }
-        counters& f = walk.innermost().data;
-        std::int32_t& counter = p->plugin ? f.plugin : f.plain;
-        if (p->ordinal == -1) {
-            p->ordinal = counter;
-        } else {
-            counter = p->ordinal;
-        }
-        ++counter;
         rename_reserved(run, p);
 
         element* members = p->children();
@@ -58,7 +48,7 @@ bool mark_recursive_and_number(run_context& run, element* top) {
         if (state != nullptr && *state == on_path) p->recursive = true;
         if (p->recursive || state != nullptr) continue;
         walked.insert(members, on_path);
-        walk.enter(members, {0, run.plugin_ordinal_base});
+        walk.enter(members);
     }
     return unions;
 }

@@ -1,7 +1,8 @@
-// Identifiers that clash with reserved words (step 8).
+// Step 8: identifiers that clash with reserved words, and ordinals.
 #include <array>
 #include <string_view>
 
+#include "model/chain_walker.h"
 #include "postparse/post_parse.h"
 #include "qrvutil/diagnostics.h"
 
@@ -63,6 +64,41 @@ void rename_reserved(run_context& run, element* e) {
     note(run, "Warning (Line:%lld): Changed name '%s' to '%s_' to avoid C/C++ keyword name clash\n",
          static_cast<long long>(e->line()), e->c_name().c_str(), e->c_name().c_str());
     e->set_c_name(run.texts.concat(e->c_name().view(), "_"));
+}
+
+// Every chain is numbered with its own plain and plugin counters, once: the
+// walk of the recursion marks and the renaming, in the same order (a chain
+// reached again would be numbered the same).
+void give_ordinals(run_context& run) {
+    struct counters {
+        std::int32_t plain;
+        std::int32_t plugin;
+    };
+    run.ordinals.assign(run.element_count, -1);
+    chain_marks numbered(run.element_count);
+    chain_walker<counters> walk;
+    if (run.elements != nullptr) walk.enter(run.elements, {0, run.plugin_ordinal_base});
+    while (!walk.empty()) {
+        element* p = walk.next();
+        if (p == nullptr) {
+            walk.leave();
+            continue;
+        }
+        counters& f = walk.innermost().data;
+        std::int32_t& counter = p->plugin ? f.plugin : f.plain;
+        run.ordinals[p->id] = counter++;
+        if (p->children() != nullptr && !p->recursive && numbered.insert(p->children(), 1)) {
+            walk.enter(p->children(), {0, run.plugin_ordinal_base});
+        }
+    }
+}
+
+std::int32_t ordinal_of(run_context& run, const element& e) {
+    if (run.ordinals_due) {
+        run.ordinals_due = false;
+        give_ordinals(run);
+    }
+    return e.id < run.ordinals.size() ? run.ordinals[e.id] : -1;
 }
 
 }  // namespace qrv

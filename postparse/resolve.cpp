@@ -65,7 +65,9 @@ int resolve_reference(run_context& run, module_record* module, element* e) {
         e->set_module(t->module());
         merge_cardinality(run, t, e);
         if (is_constructed(t->kind)) {
-            e->set_qualified_text(t->c_name());
+            // Its qualified name is the target's C name, made from the
+            // name its link ends in when asked for.
+            e->set_qualified_form(element::QUALIFIED_REFERENCE);
         } else {
             e->set_link(text{});
         }

@@ -33,11 +33,10 @@ TEST_F(model_fixture, new_element_has_marker_names_and_defaults) {
     EXPECT_EQ(e->name(), "___QRV_UnInitialised___");
     EXPECT_EQ(e->tag(), "___QRV_UnInitialised___");
     EXPECT_EQ(e->c_name(), "___QRV_UnInitialised___");
-    EXPECT_EQ(qualified_name(*e), "___QRV_UnInitialised___");
+    EXPECT_EQ(e->qualified_form(), element::QUALIFIED_UNSET);  // shows the marker
     EXPECT_TRUE(e->link().empty());
     EXPECT_EQ(e->line(), 7);
     EXPECT_EQ(e->module(), module);
-    EXPECT_EQ(e->ordinal, -1);
     EXPECT_FALSE(e->has_cardinality);
     EXPECT_TRUE(e->cardinality_unbounded);
 }
@@ -96,6 +95,11 @@ TEST_F(model_fixture, index_tells_apart_names_past_the_kept_characters) {
     EXPECT_EQ(run.names.find(module->elements, long_name), longest);
     EXPECT_EQ(run.names.find(module->elements, std::string(62, 'x') + "y"), nullptr);
     EXPECT_EQ(run.names.find(module->elements, std::string(64, 'x')), nullptr);
+}
+
+TEST(model, an_element_fits_a_cache_line) {
+    // Most of a run's memory is elements: 64 bytes each, whatever their names.
+    EXPECT_LE(sizeof(element), 64u);
 }
 
 TEST(model, texts_are_stable_terminated_and_kept_once) {

@@ -24,26 +24,14 @@ TEST_F(naming, plain_and_plugin_ordinals_per_chain) {
     again->set_link(make_text(run, "S"));
 
     ASSERT_EQ(post_parse(run), 1);
-    EXPECT_EQ(s->ordinal, 0);
-    EXPECT_EQ(t->ordinal, 1);
-    EXPECT_EQ(again->ordinal, 2);
-    EXPECT_EQ(alpha->ordinal, 0);
-    EXPECT_EQ(beta->ordinal, 1);
-    EXPECT_EQ(gamma->ordinal, 1000000000);
-    EXPECT_EQ(delta->ordinal, 2);
-    EXPECT_EQ(epsilon->ordinal, 1000000001);
-}
-
-TEST_F(naming, counters_follow_ordinals_already_given) {
-    module_record* m = module("m");
-    element* a = top(m, "A", ET_INTEGER);
-    element* b = top(m, "B", ET_INTEGER);
-    b->ordinal = 7;
-    element* c = top(m, "C", ET_INTEGER);
-    mark_recursive_and_number(run, m->elements);
-    EXPECT_EQ(a->ordinal, 0);
-    EXPECT_EQ(b->ordinal, 7);
-    EXPECT_EQ(c->ordinal, 8);
+    EXPECT_EQ(ordinal_of(run, *s), 0);
+    EXPECT_EQ(ordinal_of(run, *t), 1);
+    EXPECT_EQ(ordinal_of(run, *again), 2);
+    EXPECT_EQ(ordinal_of(run, *alpha), 0);
+    EXPECT_EQ(ordinal_of(run, *beta), 1);
+    EXPECT_EQ(ordinal_of(run, *gamma), 1000000000);
+    EXPECT_EQ(ordinal_of(run, *delta), 2);
+    EXPECT_EQ(ordinal_of(run, *epsilon), 1000000001);
 }
 
 TEST_F(naming, reserved_words_get_an_underscore_and_a_plain_note) {

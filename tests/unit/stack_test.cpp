@@ -118,7 +118,8 @@ TEST(small_stack, each_pass_on_the_deepest_nesting) {
         resolve_references(*run);
         join_modules(*run);
         collect_union_members(*run);
-        mark_recursive_and_number(*run, run->elements);
+        mark_recursive_and_rename(*run, run->elements);
+        give_ordinals(*run);
     });
     show("post-parse", used);
     EXPECT_LT(used, stack_size);
