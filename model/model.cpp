@@ -19,27 +19,24 @@ std::size_t slot_of(std::uint32_t hash, std::size_t mask) {
 std::size_t text_table::probe(std::string_view s, std::uint32_t hash) const {
     const std::size_t mask = slots_.size() - 1;
     std::size_t i = slot_of(hash, mask);
-    for (; slots_[i].chars != nullptr; i = (i + 1) & mask) {
+    for (; slots_[i].place != 0; i = (i + 1) & mask) {
         const slot& t = slots_[i];
-        if (t.hash == hash && t.length == s.size() &&
-            std::memcmp(t.chars, s.data(), s.size()) == 0) {
-            break;
-        }
+        if (t.hash == hash && text{chars_of(t)}.view() == s) break;
     }
     return i;
 }
 
 text text_table::find(std::string_view s) const {
     if (s.empty() || slots_.empty()) return text{};
-    const char* chars = slots_[probe(s, text_hash(s))].chars;
-    return chars == nullptr ? text{} : text{chars};
+    const slot& t = slots_[probe(s, text_hash(s))];
+    return t.place == 0 ? text{} : text{chars_of(t)};
 }
 
 text text_table::intern(std::string_view s, std::uint32_t hash) {
     if (s.empty()) return text{};
     if (2 * (used_ + 1) > slots_.size()) grow();
     slot& t = slots_[probe(s, hash)];
-    if (t.chars != nullptr) return text{t.chars};
+    if (t.place != 0) return text{chars_of(t)};
     char* block = static_cast<char*>(storage_.allocate(header_bytes + s.size() + 1));
     const auto length = static_cast<std::uint32_t>(s.size());
     std::memcpy(block, &hash, 4);
@@ -47,7 +44,7 @@ text text_table::intern(std::string_view s, std::uint32_t hash) {
     char* chars = block + header_bytes;
     std::memcpy(chars, s.data(), s.size());
     chars[s.size()] = '\0';
-    t = slot{chars, hash, length};
+    t = slot{storage_.place_of(block), hash};
     ++used_;
     return text{chars};
 }
@@ -58,9 +55,9 @@ void text_table::grow() {
     slots_.assign(size, slot{});
     const std::size_t mask = size - 1;
     for (const slot& t : old) {
-        if (t.chars == nullptr) continue;
+        if (t.place == 0) continue;
         std::size_t i = slot_of(t.hash, mask);
-        while (slots_[i].chars != nullptr) i = (i + 1) & mask;
+        while (slots_[i].place != 0) i = (i + 1) & mask;
         slots_[i] = t;
     }
 }

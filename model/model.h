@@ -148,12 +148,15 @@ public:
     void clear();
 
 private:
-    // A slot holds what a probe compares before it reads the characters.
+    // A slot: where the text lies in the storage (0: free), and its hash,
+    // which a probe compares before it reads the text.
     struct slot {
-        const char* chars = nullptr;  // null: free
+        std::uint32_t place = 0;
         std::uint32_t hash = 0;
-        std::uint32_t length = 0;
     };
+    const char* chars_of(const slot& t) const {
+        return static_cast<const char*>(storage_.at_place(t.place)) + 8;
+    }
     text intern(std::string_view s, std::uint32_t hash);
     std::size_t probe(std::string_view s, std::uint32_t hash) const;
     void grow();
