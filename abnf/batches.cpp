@@ -108,13 +108,18 @@ private:
     }
 
     void work() {
-        for (std::size_t k = claim(true); k != none; k = claim(true)) write_batch(k);
+        chain_marks open_chains;
+        for (std::size_t k = claim(true); k != none; k = claim(true)) write_batch(k, open_chains);
     }
 
-    void write_batch(std::size_t k) {
+    // `open_chains` is the thread's own: the marks of the bodies being
+    // written, empty between rules, kept from batch to batch because
+    // making them anew for every batch would cost as much as the run has
+    // elements.
+    void write_batch(std::size_t k, chain_marks& open_chains) {
         batch& b = batches_[k];
         try {
-            write_in_memory(b);
+            write_in_memory(b, open_chains);
         } catch (const output_limit_reached&) {
             b.too_large = true;
         } catch (...) {
@@ -126,7 +131,7 @@ private:
     }
 
     // The rules of `b`, from the state every rule normally begins in.
-    void write_in_memory(batch& b) {
+    void write_in_memory(batch& b, chain_marks& open_chains) {
         run_context context;
         init_run_context(context);
         context.error_format = run_.error_format;
@@ -151,6 +156,12 @@ private:
         writer.column = start_.column;
         writer.tab_count = start_.tab_count;
         rule_writer w(context, run_);
+        std::swap(w.open_chains, open_chains);
+        struct give_back {
+            chain_marks& from;
+            chain_marks& to;
+            ~give_back() { std::swap(from, to); }
+        } keep{w.open_chains, open_chains};
         w.last = start_.last;
         w.counted = &b.counted;
         element* e = b.first;
@@ -176,7 +187,7 @@ private:
                 }
                 const std::size_t mine = claim(false);
                 if (mine != none) {
-                    write_batch(mine);
+                    write_batch(mine, open_chains_);
                     continue;
                 }
                 std::unique_lock lock(mutex_);
@@ -258,6 +269,7 @@ private:
     std::size_t handed_on_ = 0;
     bool stopped_ = false;
     std::vector<std::string> spare_;
+    chain_marks open_chains_;  // this thread's (see write_batch)
 };
 
 }  // namespace
