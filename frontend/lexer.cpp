@@ -167,11 +167,15 @@ std::size_t read_word(parse_state& ps, int c, char* text) {
     source_stream& s = *ps.stream;
     if (s.pushed_count == 0) {
         const unsigned char* p = s.data + s.pos;
-        const std::size_t limit = std::min(s.size - s.pos, token_max_chars - n);
+        const std::size_t available = s.size - s.pos;
+        const std::size_t limit = std::min(available, token_max_chars - n);
         std::size_t k = 0;
         while (k < limit && (char_classes[p[k]] & CC_WORD) != 0)
             text[n++] = static_cast<char>(p[k++]);
         s.pos += k;
+        // The character after the word stays where it is, as if read and
+        // pushed back, unless it may begin a comment or the block ended.
+        if (k < available && p[k] != '/') return n;
     }
     c = significant_char(ps);
     while (n < token_max_chars && has_class(c, CC_WORD)) {
