@@ -29,6 +29,12 @@ namespace qrv {
 
 namespace {
 
+// The rules of `first` and every top-level element after it.
+void write_rules_from(rule_writer& w, element* first) {
+    for (element* e = first; e != nullptr; e = e->next()) write_rule(w, e);
+    flush_pending(w);
+}
+
 // Where the writing of a rule begins and ends: the layout of the line and
 // the last character written.
 struct layout_state {
@@ -228,8 +234,7 @@ private:
         set_state(state);
         rule_writer w(run_);
         w.last = state.last;
-        for (element* e = batches_[k].first; e != nullptr; e = e->next()) write_rule(w, e);
-        flush_pending(w);
+        write_rules_from(w, batches_[k].first);
     }
 
     // An empty text with room from a batch handed on, if there is one.
@@ -285,8 +290,7 @@ void write_rules(run_context& run, std::size_t batch_size, unsigned threads) {
         }
     }
     rule_writer w(run);
-    for (element* e = run.elements; e != nullptr; e = e->next()) write_rule(w, e);
-    flush_pending(w);
+    write_rules_from(w, run.elements);
 }
 
 }  // namespace qrv

@@ -72,7 +72,7 @@ struct plain_literal {
     template <std::size_t N>
     consteval plain_literal(const char (&s)[N]) : text(s, N - 1) {  // NOLINT: literals convert
         for (const char c : text) {
-            if (c == '\n' || c == '\t' || c == '{' || c == '}') throw "a layout character";
+            if (is_layout_char(c)) throw "a layout character";
         }
     }
     std::string_view text;
@@ -109,6 +109,9 @@ void write_rule(rule_writer& w, element* e);
 void write_rules(run_context& run, std::size_t batch_size, unsigned threads);
 void end_line(rule_writer& w);
 void mark_reference(rule_writer& w, const element& m);
+// The top-level element a reference counts for: the first of the name its
+// link ends in (the top chain must be taken into the name index).
+element* referenced_definition(const run_context& run, const element& m);
 
 // The count in front of a repeated character rule of a string kind: the
 // fallback when unconstrained, "n" for one size, else "min*max".

@@ -78,11 +78,9 @@ bool needs_blank(const rule_writer& w) {
            w.last != '\n';
 }
 
-// Whether any character of `s` is handled by the layout rules rather than
-// copied: a line feed, a tab or a brace.
 bool has_layout_char(std::string_view s) {
     for (const char c : s) {
-        if (c == '\n' || c == '\t' || c == '{' || c == '}') return true;
+        if (is_layout_char(c)) return true;
     }
     return false;
 }
@@ -480,14 +478,16 @@ std::string digit_count(const element& e) {
     }
 }
 
-[[gnu::noinline]] void mark_reference(rule_writer& w, const element& m) {
-    // The first top-level element of the name.
+element* referenced_definition(const run_context& run, const element& m) {
     const text link = m.link();
     const std::string_view name = link_name_part(link.view());
-    const name_index& names = w.model.names;
-    element* found = name.size() == link.size() ? names.find_taken(w.model.elements, link)
-                                                : names.find_taken(w.model.elements, name);
-    if (found != nullptr) {
+    // A link without a module part is itself the name.
+    return name.size() == link.size() ? run.names.find_taken(run.elements, link)
+                                      : run.names.find_taken(run.elements, name);
+}
+
+[[gnu::noinline]] void mark_reference(rule_writer& w, const element& m) {
+    if (element* found = referenced_definition(w.model, m)) {
         if (w.counted != nullptr) {
             w.counted->push_back(found);
         } else {

@@ -493,9 +493,7 @@ private:
     // A reference to a body without members has no member chain to follow;
     // it counts for the first definition of its name.
     void count_by_name(const element& m) {
-        if (element* found = run_.names.find(run_.elements, link_name_part(m.link().view()))) {
-            ++found->reference_count;
-        }
+        if (element* found = referenced_definition(run_, m)) ++found->reference_count;
     }
 
     // ---- simple values -------------------------------------------------
@@ -642,6 +640,7 @@ std::vector<module_record*> declaring_modules(const run_context& run) {
 }
 
 void write_strict_rules(run_context& run) {
+    run.names.take_in_chain(run.elements);
     strict_writer writer(run);
     writer.write_rules();
 }

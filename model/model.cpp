@@ -260,12 +260,17 @@ const T* name_index::find_in(const T* list, text name) {
     return static_cast<const T*>(probe(storage_.place_of(list), key_of(name)));
 }
 
+// The text with the characters of `name`; false when no text of the run has
+// them (then they name nothing).
+bool name_index::known_text(std::string_view name, text* known) const {
+    *known = texts_.find(name);
+    return name.empty() || !known->empty();
+}
+
 template <class T>
 const T* name_index::find_in(const T* list, std::string_view name) {
-    // Characters that no text of the run has name nothing.
-    const text known = texts_.find(name);
-    if (!name.empty() && known.empty()) return nullptr;
-    return find_in(list, known);
+    text known;
+    return known_text(name, &known) ? find_in(list, known) : nullptr;
 }
 
 element* name_index::find(const element* chain, text name) {
@@ -286,9 +291,8 @@ element* name_index::find_taken(const element* chain, text name) const {
 }
 
 element* name_index::find_taken(const element* chain, std::string_view name) const {
-    const text known = texts_.find(name);
-    if (!name.empty() && known.empty()) return nullptr;
-    return find_taken(chain, known);
+    text known;
+    return known_text(name, &known) ? find_taken(chain, known) : nullptr;
 }
 
 module_record* name_index::find_module(const module_record* modules, std::string_view name) {

@@ -408,6 +408,7 @@ private:
         std::uint32_t name = 0;
     };
     std::uint32_t key_of(text name) const;
+    bool known_text(std::string_view name, text* known) const;
     template <class T>
     const T* find_in(const T* list, text name);
     template <class T>

@@ -78,17 +78,12 @@ void plug_with(plug_state& state, run_context& run, module_record* m) {
 
 element* copy_chain(run_context& run, const element* first) {
     element* head = nullptr;
-    element* tail = nullptr;
+    chain_tail tail(&head);
     for (const element* e = first; e != nullptr; e = e->next()) {
         element* c = copy_element(run, *e);
         c->is_copy = true;
         c->set_next(nullptr);
-        if (tail == nullptr) {
-            head = c;
-        } else {
-            tail->set_next(c);
-        }
-        tail = c;
+        tail.append(c);
     }
     return head;
 }

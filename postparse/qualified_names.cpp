@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "frontend/lexer.h"
 #include "model/chain_walker.h"
 #include "postparse/post_parse.h"
 #include "qrvutil/diagnostics.h"
@@ -38,11 +39,7 @@ std::string reference_c_name(std::string_view link) {
         name = link.substr(colon + 2);
         name = name.substr(0, name.find(':'));
     }
-    std::string out(name);
-    for (char& c : out) {
-        if (c == '-' || c == '.' || c == ':') c = '_';
-    }
-    return out;
+    return to_c_name(name);
 }
 
 bool names_members(const element* q) { return q->link().empty(); }

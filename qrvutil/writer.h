@@ -43,6 +43,10 @@ struct output_limit_reached {};
 // stops there (sink_close reports the failure instead of throwing).
 struct output_write_failed {};
 
+// The characters the layout rules handle rather than copy: a line feed, a
+// tab, and the braces (when brace_indent is set; always counted here).
+constexpr bool is_layout_char(char c) { return c == '\n' || c == '\t' || c == '{' || c == '}'; }
+
 void emit(run_context& run, const char* format, ...) QRV_PRINTF(2, 3);
 // Writes a text through the same layout rules, without formatting.
 void emit_text(run_context& run, std::string_view s);
