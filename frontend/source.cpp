@@ -72,68 +72,85 @@ std::size_t line_end(std::string_view data, std::size_t pos) {
     return feed == std::string_view::npos ? data.size() : feed + 1;
 }
 
-// Where the definitions begin: after the first line whose first non-blank
-// characters are `pavex*/`, or at the start when there is none.
-std::size_t skip_leading_text(std::string_view data) {
-    std::size_t pos = 0;
-    while (pos < data.size()) {
-        const std::size_t end = line_end(data, pos);
-        std::size_t i = pos;
-        while (i < end && is_space(static_cast<unsigned char>(data[i]))) ++i;
-        if (data.substr(i, end - i).starts_with("pavex*/")) return end;
-        pos = end;
-    }
-    return 0;
-}
-
 bool is_blank(char c) { return c != '\n' && is_space(static_cast<unsigned char>(c)); }
 
-// The same for a regular file, read block by block: the offset where the
-// definitions begin, or false when a read fails. Only the places where
+// Where the definitions begin: after the first line whose first non-blank
+// characters are `pavex*/`, or at the start when there is none. The text
+// arrives in pieces (a file is read block by block); only the places where
 // `pavex*/` stands are looked at closely.
+class marker_search {
+public:
+    static constexpr std::string_view marker = "pavex*/";
+    // Bytes kept from one piece for the next, so that a marker across two
+    // pieces is found.
+    static constexpr std::size_t carry_max = marker.size() - 1;
+
+    // `data` holds the `carried` last bytes of the piece before and then
+    // the new ones (none at the end of the text); `base` is the offset of
+    // data[0]. True when the start is known: then it is in *start.
+    bool look(std::string_view data, std::size_t carried, std::uint64_t base, bool at_end,
+              std::uint64_t* start) {
+        if (in_marker_line_ || at_end) {
+            const std::size_t feed = data.find('\n', carried);
+            if (!at_end && feed == std::string_view::npos) return false;
+            *start = !in_marker_line_                 ? 0
+                     : feed == std::string_view::npos ? base + data.size()
+                                                      : base + feed + 1;
+            return true;
+        }
+        for (std::size_t at = data.find(marker); at != std::string_view::npos;
+             at = data.find(marker, at + 1)) {
+            std::size_t i = at;
+            while (i > 0 && is_blank(data[i - 1])) --i;
+            if (i == 0 ? !blank_before_ : data[i - 1] != '\n') continue;
+            const std::size_t feed = data.find('\n', at);
+            if (feed != std::string_view::npos) {
+                *start = base + feed + 1;
+                return true;
+            }
+            in_marker_line_ = true;
+            return false;
+        }
+        // Whether only blanks stand since the last line feed before the
+        // bytes carried into the next piece.
+        std::size_t i = data.size() - std::min(carry_max, data.size());
+        while (i > 0 && is_blank(data[i - 1])) --i;
+        blank_before_ = i == 0 ? blank_before_ : data[i - 1] == '\n';
+        return false;
+    }
+
+private:
+    bool blank_before_ = true;     // only blanks since the last line feed before data[0]
+    bool in_marker_line_ = false;  // a marker line was found; its end is sought
+};
+
+std::size_t skip_leading_text(std::string_view data) {
+    marker_search search;
+    std::uint64_t start = 0;
+    if (!search.look(data, 0, 0, false, &start)) {
+        const std::size_t carried = std::min(marker_search::carry_max, data.size());
+        search.look(data.substr(data.size() - carried), carried, data.size() - carried, true,
+                    &start);
+    }
+    return static_cast<std::size_t>(start);
+}
+
+// The same for a regular file, read block by block; false when a read
+// fails.
 bool find_definitions_start(int fd, std::uint64_t* start) {
-    constexpr std::string_view marker = "pavex*/";
     constexpr std::size_t block_size = std::size_t{1} << 20;
-    constexpr std::size_t carry_max = marker.size() - 1;
+    constexpr std::size_t carry_max = marker_search::carry_max;
     std::vector<char> buffer(carry_max + block_size);
-    std::size_t carry = 0;        // bytes of the previous block at the front
-    std::uint64_t base = 0;       // the file offset of buffer[0]
-    bool blank_before = true;     // only blanks since the last line feed before buffer[0]
-    bool in_marker_line = false;  // a marker line was found; its end is sought
-    *start = 0;
+    marker_search search;
+    std::size_t carry = 0;   // bytes of the previous block at the front
+    std::uint64_t base = 0;  // the file offset of buffer[0]
     for (;;) {
-        ssize_t n = ::read(fd, buffer.data() + carry, block_size);
+        const ssize_t n = ::read(fd, buffer.data() + carry, block_size);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
         const std::size_t size = carry + static_cast<std::size_t>(n);
-        const std::string_view data(buffer.data(), size);
-        if (in_marker_line || n == 0) {
-            const std::size_t feed = data.find('\n', carry);
-            if (n == 0 || feed != std::string_view::npos) {
-                if (in_marker_line)
-                    *start = feed == std::string_view::npos ? base + size : base + feed + 1;
-                return true;
-            }
-        } else {
-            for (std::size_t at = data.find(marker); at != std::string_view::npos;
-                 at = data.find(marker, at + 1)) {
-                std::size_t i = at;
-                while (i > 0 && is_blank(data[i - 1])) --i;
-                if (i == 0 ? !blank_before : data[i - 1] != '\n') continue;
-                const std::size_t feed = data.find('\n', at);
-                if (feed != std::string_view::npos) {
-                    *start = base + feed + 1;
-                    return true;
-                }
-                in_marker_line = true;
-                break;
-            }
-            // Whether only blanks stand since the last line feed before the
-            // bytes carried into the next buffer.
-            const std::size_t kept = size - std::min(carry_max, size);
-            std::size_t i = kept;
-            while (i > 0 && is_blank(data[i - 1])) --i;
-            blank_before = i == 0 ? blank_before : data[i - 1] == '\n';
+        if (search.look(std::string_view(buffer.data(), size), carry, base, n == 0, start)) {
+            return true;
         }
         const std::size_t next_carry = std::min(carry_max, size);
         std::memmove(buffer.data(), buffer.data() + size - next_carry, next_carry);
