@@ -156,8 +156,8 @@ private:
 
         b.text = spare_text();
         output_writer writer;
-        sink_open_memory(context, writer, &b.text);
         writer.memory_limit = batch_text_limit;
+        sink_open_memory(context, writer, &b.text);
         writer.depth = start_.depth;
         writer.column = start_.column;
         writer.tab_count = start_.tab_count;

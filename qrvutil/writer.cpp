@@ -36,47 +36,58 @@ constexpr std::array<unsigned char, 256> make_classes(bool braces) {
 constexpr auto classes_with_braces = make_classes(true);
 constexpr auto classes_without_braces = make_classes(false);
 
-void hand_to_file(output_writer& sink, const char* bytes, std::size_t n) {
+// Hands bytes to their place: the file, or the end of the memory text.
+void hand_on(output_writer& sink, const char* bytes, std::size_t n) {
+    if (n == 0) return;
+    if (sink.memory != nullptr) {
+        sink.memory->append(bytes, n);
+        return;
+    }
     // After a failed write the rest is dropped: the file is lost anyway.
-    if (n == 0 || sink.file == nullptr || sink.failed) return;
+    if (sink.file == nullptr || sink.failed) return;
     if (std::fwrite(bytes, 1, n, sink.file) != n) {
         sink.failed = true;
         if (!sink.closing) throw output_write_failed{};
     }
 }
 
+// The buffer's room: all of it, or in memory mode no more than the limit
+// leaves, so that text in the buffer never passes the limit.
+void set_capacity(output_writer& sink) {
+    sink.capacity = buffer_size;
+    if (sink.memory == nullptr) return;
+    const std::size_t kept = sink.memory->size();
+    const std::size_t left = kept < sink.memory_limit ? sink.memory_limit - kept : 0;
+    sink.capacity = std::min(buffer_size, left);
+}
+
 void flush_buffer(output_writer& sink) {
-    if (sink.used == 0) return;
-    hand_to_file(sink, sink.buffer.get(), sink.used);
+    if (sink.used != 0) hand_on(sink, sink.buffer.get(), sink.used);
     sink.used = 0;
+    set_capacity(sink);
+}
+
+// In memory mode, `n` more bytes must not pass the limit.
+void check_limit(const output_writer& sink, std::size_t n) {
+    if (sink.memory == nullptr) return;
+    const std::size_t kept = sink.memory->size() + sink.used;
+    if (n > sink.memory_limit || kept > sink.memory_limit - n) throw output_limit_reached{};
 }
 
 // Room for `n` more bytes in the buffer, or false when they do not fit even
-// an empty one.
+// an empty one (in memory mode, check_limit has passed them).
 bool make_room(output_writer& sink, std::size_t n) {
-    if (n > buffer_size - sink.used) {
+    if (n > sink.capacity - sink.used) {
         flush_buffer(sink);
-        if (n > buffer_size) return false;
+        if (n > sink.capacity) return false;
     }
     return true;
 }
 
-void append_to_memory(output_writer& sink, std::string_view s, std::size_t blanks) {
-    const std::size_t n = s.size() + blanks;
-    if (n > sink.memory_limit || sink.memory->size() > sink.memory_limit - n) {
-        throw output_limit_reached{};
-    }
-    sink.memory->append(s);
-    sink.memory->append(blanks, ' ');
-}
-
 void write_blanks(run_context& run, std::size_t n) {
     output_writer& sink = *run.output;
-    if (sink.memory != nullptr) {
-        append_to_memory(sink, {}, n);
-        return;
-    }
-    if (!sink.buffer) return;  // no file open: the bytes go nowhere
+    if (!sink.buffer) return;  // nothing open: the bytes go nowhere
+    check_limit(sink, n);
     while (n > 0) {
         const std::size_t piece = std::min(n, buffer_size);
         make_room(sink, piece);
@@ -118,13 +129,10 @@ void write_newline(run_context& run) {
 void sink_write(run_context& run, std::string_view s) {
     if (run.output == nullptr) return;  // nothing open: the bytes go nowhere
     output_writer& sink = *run.output;
-    if (sink.memory != nullptr) {
-        append_to_memory(sink, s, 0);
-        return;
-    }
-    if (!sink.buffer) return;  // no file open: the bytes go nowhere
+    if (!sink.buffer) return;
+    check_limit(sink, s.size());
     if (!make_room(sink, s.size())) {
-        hand_to_file(sink, s.data(), s.size());
+        hand_on(sink, s.data(), s.size());
         return;
     }
     std::memcpy(sink.buffer.get() + sink.used, s.data(), s.size());
@@ -157,6 +165,7 @@ void sink_open_stream(run_context& run, output_writer& sink, std::FILE* stream) 
     // The sink buffers by itself; the stream passes blocks straight on.
     std::setvbuf(sink.file, nullptr, _IONBF, 0);
     if (!sink.buffer) sink.buffer = std::make_unique<char[]>(buffer_size);
+    set_capacity(sink);
     sink.open = true;
 }
 
@@ -164,10 +173,12 @@ void sink_open_memory(run_context& run, output_writer& sink, std::string* memory
     run.output = &sink;
     sink.file = nullptr;
     sink.memory = memory;
-    sink.buffer.reset();
     sink.used = 0;
     sink.failed = false;
+    sink.closing = false;
     sink.crlf = false;
+    if (!sink.buffer) sink.buffer = std::make_unique<char[]>(buffer_size);
+    set_capacity(sink);
     sink.open = true;
 }
 
@@ -175,16 +186,18 @@ bool sink_close(run_context& run) {
     if (run.output == nullptr) return true;
     output_writer& sink = *run.output;
     run.output = nullptr;
+    sink.closing = true;
+    // In memory mode the buffer holds only text within the limit.
+    if (sink.buffer) flush_buffer(sink);
+    sink.closing = false;
     if (sink.file != nullptr) {
-        sink.closing = true;
-        flush_buffer(sink);
-        sink.closing = false;
         if (std::fflush(sink.file) != 0 || std::ferror(sink.file) != 0) sink.failed = true;
         sink.file = nullptr;
     }
     sink.memory = nullptr;
     sink.buffer.reset();
     sink.used = 0;
+    sink.capacity = 0;
     sink.open = false;
     return !sink.failed;
 }
@@ -199,7 +212,7 @@ void emit_text(run_context& run, std::string_view s) {
         // Copy the run of plain characters up to the next special one:
         // straight into the file's buffer when the rest of the text fits.
         std::size_t j = i;
-        if (sink.buffer && n - i <= buffer_size - sink.used) {
+        if (n - i <= sink.capacity - sink.used) {
             char* out = sink.buffer.get() + sink.used;
             while (j < n && classes[static_cast<unsigned char>(s[j])] == PLAIN) *out++ = s[j++];
             sink.used += j - i;
@@ -238,7 +251,7 @@ void emit_text(run_context& run, std::string_view s) {
 void emit_plain(run_context& run, std::string_view s) {
     if (run.output == nullptr) return;
     output_writer& sink = *run.output;
-    if (sink.buffer && s.size() <= buffer_size - sink.used) {
+    if (sink.buffer && s.size() <= sink.capacity - sink.used) {
         std::memcpy(sink.buffer.get() + sink.used, s.data(), s.size());
         sink.used += s.size();
     } else {

@@ -20,11 +20,16 @@ namespace qrv {
 struct output_writer {
     std::FILE* file = nullptr;
     std::string* memory = nullptr;  // when set, text is appended here instead
-    // In memory mode, the most text that may be written before writing
-    // stops with output_limit_reached (fuzzing bounds its runs with it).
+    // In memory mode, the most text that may be written: a write that would
+    // pass it writes nothing and throws output_limit_reached (fuzzing
+    // bounds its runs with it). Set before sink_open_memory.
     std::size_t memory_limit = static_cast<std::size_t>(-1);
-    std::unique_ptr<char[]> buffer;  // bytes not yet handed to the file
-    std::size_t used = 0;            // how many bytes of the buffer hold text
+    // Bytes not yet handed to the file or the memory, in both modes.
+    std::unique_ptr<char[]> buffer;
+    std::size_t used = 0;  // how many bytes of the buffer hold text
+    // How many bytes the buffer may hold before it is handed on: its size,
+    // or less in memory mode when the limit is near.
+    std::size_t capacity = 0;
     bool open = false;
     bool failed = false;   // a write to the file failed
     bool closing = false;  // set while sink_close hands on the last bytes
@@ -61,9 +66,10 @@ void sink_write(run_context& run, std::string_view s);
 // the sink's crlf is set).
 void sink_write_lines(run_context& run, std::string_view s);
 // Opens `writer` on a stream that its owner opened and closes (the writer
-// buffers by itself and makes the stream unbuffered), or on memory, and
-// makes it the run's output. Text written while no writer is open goes
-// nowhere.
+// buffers by itself and makes the stream unbuffered), or on memory (set the
+// memory_limit first), and makes it the run's output. Text written while no
+// writer is open goes nowhere. In both modes the text reaches its place
+// when the buffer is full and at sink_close.
 void sink_open_stream(run_context& run, output_writer& writer, std::FILE* stream);
 void sink_open_memory(run_context& run, output_writer& writer, std::string* memory);
 // Hands the buffered text to the stream and flushes it, then lets go of the

@@ -28,18 +28,30 @@ struct writer_fixture : ::testing::Test {
         sink_open_memory(run, writer, &out);
     }
     std::string console() { return captured.text(); }
+    // The text so far: closing hands the buffer on; the writer is opened
+    // again on the same text with its layout state kept.
+    const std::string& text() {
+        sink_close(run);
+        sink_open_memory(run, writer, &out);
+        return out;
+    }
+    void clear() {
+        sink_close(run);
+        out.clear();
+        sink_open_memory(run, writer, &out);
+    }
 };
 
 std::string blanks(std::size_t n) { return std::string(n, ' '); }
 
 TEST_F(writer_fixture, tabs_stop_at_multiples_of_twenty_after_the_indentation) {
     emit(run, "a\tb");
-    EXPECT_EQ(out, "a" + blanks(19) + "b");
+    EXPECT_EQ(text(), "a" + blanks(19) + "b");
 
-    out.clear();
+    clear();
     writer.depth = 2;
     emit(run, "\n\tc");
-    EXPECT_EQ(out, "\n" + blanks(8) + blanks(20) + "c");
+    EXPECT_EQ(text(), "\n" + blanks(8) + blanks(20) + "c");
     EXPECT_EQ(writer.column, 21);
     EXPECT_EQ(writer.tab_count, 1);
 }
@@ -48,24 +60,24 @@ TEST_F(writer_fixture, a_tab_writes_at_least_one_blank_and_counts_tabs_not_colum
     // First tab at column 45: one blank. The second tab aims at column 40,
     // which is behind, so it too writes one blank.
     emit(run, "%s\t\tx", std::string(45, 'a').c_str());
-    EXPECT_EQ(out, std::string(45, 'a') + "  x");
+    EXPECT_EQ(text(), std::string(45, 'a') + "  x");
 
-    out.clear();
+    clear();
     emit(run, "\n%s\t", std::string(20, 'b').c_str());
-    EXPECT_EQ(out, "\n" + std::string(20, 'b') + " ");
+    EXPECT_EQ(text(), "\n" + std::string(20, 'b') + " ");
 
-    out.clear();
+    clear();
     emit(run, "\nab\tcd\te");
-    EXPECT_EQ(out, "\nab" + blanks(18) + "cd" + blanks(18) + "e");
+    EXPECT_EQ(text(), "\nab" + blanks(18) + "cd" + blanks(18) + "e");
 }
 
 TEST_F(writer_fixture, braces_change_the_depth_and_indent_every_new_line) {
     emit(run, "x{");
-    EXPECT_EQ(out, "x    {");
+    EXPECT_EQ(text(), "x    {");
     EXPECT_EQ(writer.column, 2);  // the four blanks do not count
     EXPECT_EQ(writer.depth, 1);
     emit(run, "\n\n}y");
-    EXPECT_EQ(out, "x    {\n    \n    }y");
+    EXPECT_EQ(text(), "x    {\n    \n    }y");
     EXPECT_EQ(writer.depth, 0);
     EXPECT_EQ(run.error_count, 0);
 }
@@ -73,14 +85,14 @@ TEST_F(writer_fixture, braces_change_the_depth_and_indent_every_new_line) {
 TEST_F(writer_fixture, braces_are_plain_when_brace_indent_is_off) {
     writer.brace_indent = false;
     emit(run, "{\n}");
-    EXPECT_EQ(out, "{\n}");
+    EXPECT_EQ(text(), "{\n}");
     EXPECT_EQ(writer.depth, 0);
     EXPECT_EQ(console(), "");
 }
 
 TEST_F(writer_fixture, a_closing_brace_below_depth_zero_is_noted_and_counted) {
     emit(run, "}");
-    EXPECT_EQ(out, "}");
+    EXPECT_EQ(text(), "}");
     EXPECT_EQ(writer.depth, 0);
     EXPECT_EQ(run.error_count, 1);
     EXPECT_EQ(console(), "Problem with brace nesting depth encountered\n");
@@ -93,24 +105,24 @@ TEST_F(writer_fixture, a_closing_brace_below_depth_zero_is_noted_and_counted) {
 TEST_F(writer_fixture, indent_more_and_less_write_nothing_but_shape_new_lines) {
     indent_more(run);
     indent_more(run);
-    EXPECT_EQ(out, "");
+    EXPECT_EQ(text(), "");
     emit(run, "a\nb");
-    EXPECT_EQ(out, "a\n        b");
+    EXPECT_EQ(text(), "a\n        b");
     indent_less(run);
     emit(run, "\n");
-    EXPECT_EQ(out, "a\n        b\n    ");
+    EXPECT_EQ(text(), "a\n        b\n    ");
     EXPECT_EQ(writer.column, 0);
 }
 
 TEST_F(writer_fixture, long_texts_are_written_whole) {
     const std::string path(5000, 'p');
     emit(run, "; From: %s\n", path.c_str());
-    EXPECT_EQ(out, "; From: " + path + "\n");
+    EXPECT_EQ(text(), "; From: " + path + "\n");
 }
 
 TEST_F(writer_fixture, emit_text_takes_percent_signs_literally) {
     emit_text(run, "*(%x20-7E) ");
-    EXPECT_EQ(out, "*(%x20-7E) ");
+    EXPECT_EQ(text(), "*(%x20-7E) ");
     EXPECT_EQ(writer.column, 11);
 }
 
@@ -187,9 +199,10 @@ TEST(writer_memory_limit, writing_stops_at_the_limit_and_keeps_what_fit) {
     sink_open_memory(run, writer, &out);
     emit_text(run, "abcdef");
     EXPECT_THROW(emit_text(run, "\tx"), output_limit_reached);  // the tab needs 14 blanks
-    EXPECT_EQ(out, "abcdef");
     EXPECT_THROW(emit_text(run, "ghijk"), output_limit_reached);
     emit_text(run, "ghij");
+    EXPECT_THROW(sink_write(run, "k"), output_limit_reached);
+    sink_close(run);
     EXPECT_EQ(out, "abcdefghij");
 }
 
