@@ -37,7 +37,7 @@ text text_table::intern(std::string_view s, std::uint32_t hash) {
     if (2 * (used_ + 1) > slots_.size()) grow();
     slot& t = slots_[probe(s, hash)];
     if (t.place != 0) return text{chars_of(t)};
-    char* block = static_cast<char*>(storage_.allocate(header_bytes + s.size() + 1));
+    char* block = static_cast<char*>(storage_.allocate_text(header_bytes + s.size() + 1));
     const auto length = static_cast<std::uint32_t>(s.size());
     std::memcpy(block, &hash, 4);
     std::memcpy(block + 4, &length, 4);

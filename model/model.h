@@ -183,7 +183,7 @@ private:
 struct module_record;
 struct run_context;
 
-struct element {
+struct alignas(64) element {
     // The texts: `c_name` is the same text as the name when they are equal,
     // `tag` the same text as the name unless the element has its own.
     text name() const { return name_.get(); }

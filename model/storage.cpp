@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace qrv {
@@ -18,35 +19,47 @@ constexpr std::size_t smallest_reserve = std::size_t{64} << 20;
 
 }  // namespace
 
-void model_storage::extend(std::size_t n) {
-    if (base_ == nullptr) {
-        for (std::size_t size = max_reserve; size >= smallest_reserve; size /= 4) {
-            void* p = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                             -1, 0);
-            if (p != MAP_FAILED) {
-                base_ = static_cast<char*>(p);
-                reserved_ = size;
-                break;
-            }
+void model_storage::reserve() {
+    for (std::size_t size = max_reserve; size >= smallest_reserve; size /= 4) {
+        void* p =
+            ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (p != MAP_FAILED) {
+            base_ = static_cast<char*>(p);
+            reserved_ = size;
+            break;
         }
-        if (base_ == nullptr) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-        ::madvise(base_, reserved_, MADV_HUGEPAGE);
-#endif
     }
-    if (n > reserved_ - used_) throw std::bad_alloc();
-    std::size_t grow = ((used_ + n - committed_ + commit_step - 1) / commit_step) * commit_step;
-    if (grow > reserved_ - committed_) grow = reserved_ - committed_;
-    if (::mprotect(base_ + committed_, grow, PROT_READ | PROT_WRITE) != 0) throw std::bad_alloc();
-    committed_ += grow;
+    if (base_ == nullptr) throw std::bad_alloc();
+    // Texts are at most a few times the size of the elements that name
+    // them: a quarter of the range is theirs.
+    records_ = part{0, reserved_ - reserved_ / 4, 0, 0};
+    texts_ = part{records_.size, reserved_ / 4, 0, 0};
+#ifdef MADV_HUGEPAGE
+    // Large pages for the records, which most walks go through; the texts
+    // take small ones, so that their last page wastes little.
+    ::madvise(base_, records_.size, MADV_HUGEPAGE);
+#endif
+}
+
+void model_storage::extend(part& p, std::size_t end) {
+    if (base_ == nullptr) reserve();
+    // Sizes near the whole range wrap around when added: checked first.
+    if (end > p.size || end < p.used) throw std::bad_alloc();
+    if (end <= p.committed) return;
+    std::size_t grow = ((end - p.committed + commit_step - 1) / commit_step) * commit_step;
+    if (grow > p.size - p.committed) grow = p.size - p.committed;
+    if (::mprotect(base_ + p.start + p.committed, grow, PROT_READ | PROT_WRITE) != 0) {
+        throw std::bad_alloc();
+    }
+    p.committed += grow;
 }
 
 void model_storage::release() {
     if (base_ != nullptr) ::munmap(base_, reserved_);
     base_ = nullptr;
     reserved_ = 0;
-    committed_ = 0;
-    used_ = 0;
+    records_ = part{};
+    texts_ = part{};
 }
 
 }  // namespace qrv

@@ -1,12 +1,14 @@
 // The storage of one run's model: a range of addresses reserved once, from
 // which the records and texts of the run are cut front to back, and which
-// is given back whole when the run's model is released.
+// is given back whole when the run's model is released. Records and texts
+// have a part of the range each, so that the texts lie close together and
+// every element fills one cache line of its own.
 //
 // Because everything a record refers to lies in the same range, a reference
 // is kept as its 32-bit distance from the reference itself (`rel_ptr`):
 // half the size of a pointer, and followed without knowing where the range
 // begins. The range is reserved, not taken: the system provides its pages
-// only as the front advances.
+// only as a front advances.
 #pragma once
 
 #include <cstddef>
@@ -23,25 +25,38 @@ public:
     model_storage& operator=(const model_storage&) = delete;
     ~model_storage() { release(); }
 
-    // `bytes` of zero-filled storage aligned to 8; std::bad_alloc when the
-    // range or the system's memory is used up.
-    void* allocate(std::size_t bytes) {
+    // `bytes` of zero-filled storage for records, aligned to `align` (a
+    // power of two from 8 up to 64); std::bad_alloc when the range or the
+    // system's memory is used up.
+    void* allocate(std::size_t bytes, std::size_t align = 8) {
+        const std::size_t start = (records_.used + align - 1) & ~(align - 1);
         const std::size_t n = (bytes + 7) & ~std::size_t{7};
-        if (n > committed_ - used_) extend(n);
-        void* p = base_ + used_;
-        used_ += n;
+        if (start > records_.committed || n > records_.committed - start) {
+            extend(records_, start + n);
+        }
+        records_.used = start + n;
+        return base_ + records_.start + start;
+    }
+    // The same for the characters of a text, aligned to 8.
+    void* allocate_text(std::size_t bytes) {
+        const std::size_t n = (bytes + 7) & ~std::size_t{7};
+        if (n > texts_.committed - texts_.used) extend(texts_, texts_.used + n);
+        void* p = base_ + texts_.start + texts_.used;
+        texts_.used += n;
         return p;
     }
 
     template <class T>
     T* make() {
-        return ::new (allocate(sizeof(T))) T();
+        static_assert(alignof(T) <= 64);
+        return ::new (allocate(sizeof(T), alignof(T) < 8 ? 8 : alignof(T))) T();
     }
 
     // Gives every record and text back; the storage can be used again.
     void release();
 
-    std::size_t used() const { return used_; }
+    // Bytes taken by records and texts.
+    std::size_t used() const { return records_.used + texts_.used; }
 
     // Where a record of this storage lies, in units of 8 bytes from the
     // start, plus one (0 stands for none); and the record at such a place.
@@ -58,12 +73,22 @@ public:
     static constexpr std::size_t max_reserve = std::size_t{1} << 33;
 
 private:
-    void extend(std::size_t n);
+    // One part of the range: where it starts, how far it reaches, and how
+    // much of it is committed and used (counted from its start).
+    struct part {
+        std::size_t start = 0;
+        std::size_t size = 0;
+        std::size_t committed = 0;
+        std::size_t used = 0;
+    };
+    void reserve();
+    // Commits the pages of `p` up to `end` (counted from its start).
+    void extend(part& p, std::size_t end);
 
     char* base_ = nullptr;
     std::size_t reserved_ = 0;
-    std::size_t committed_ = 0;
-    std::size_t used_ = 0;
+    part records_;
+    part texts_;
 };
 
 // A reference to a record or text in the same model_storage, kept as the
