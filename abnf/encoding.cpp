@@ -99,7 +99,7 @@ bool has_body_kind(const element& e) {
 }
 
 bool tagged_in(const element& owner, const element& m) {
-    return owner.kind != ET_COMBINED && !m.tag().empty();
+    return owner.kind != ET_COMBINED && m.has_tag();
 }
 
 bool braced_in(const element& owner, const element& m) {

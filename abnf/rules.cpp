@@ -221,7 +221,7 @@ struct member_frame {
 };
 
 member_frame frame_of(const element* m, bool is_union) {
-    member_frame f{{}, {}, !m->tag().empty(), is_union && m->constrained};
+    member_frame f{{}, {}, m->has_tag(), is_union && m->constrained};
     if (m->has_cardinality) {
         f.open = "[ ";
         f.close = "] ";
@@ -307,8 +307,10 @@ void end_body(rule_writer& w, element* e) {
     leave_body(w, e);
 }
 
-void begin_member(rule_writer& w, std::vector<task>& tasks, element* m, element* body) {
-    if (!m->link().empty()) mark_reference(w, *m);
+// The text in front of a member's value; false when no value follows (a
+// tagged void).
+bool open_member(rule_writer& w, element* m, element* body) {
+    if (m->has_link()) mark_reference(w, *m);
     const member_frame f = frame_of(m, body->kind == ET_UNION);
     if (m->kind == ET_NULL && !f.tagged) {
         error_note(w.run, "ERROR: void types can not be untagged (Line: %lld)\n",
@@ -319,8 +321,7 @@ void begin_member(rule_writer& w, std::vector<task>& tasks, element* m, element*
         put(w, "\"");
         put_text(w, m->tag().view());
         put(w, "\"");
-        tasks.push_back({step::member_end, m, body});
-        return;
+        return false;
     }
     if (f.tagged) {
         put(w, "\"");
@@ -328,11 +329,10 @@ void begin_member(rule_writer& w, std::vector<task>& tasks, element* m, element*
         put(w, "\" EQUAL ");
     }
     if (f.braced) put(w, "LBRCE ");
-    tasks.push_back({step::member_end, m, body});
-    tasks.push_back({step::value, m, nullptr});
+    return true;
 }
 
-void end_member(rule_writer& w, std::vector<task>& tasks, element* m, element* body) {
+void close_member(rule_writer& w, element* m, element* body) {
     const bool is_union = body->kind == ET_UNION;
     const member_frame f = frame_of(m, is_union);
     if (f.braced && !(f.tagged && m->kind == ET_NULL)) {
@@ -350,7 +350,43 @@ void end_member(rule_writer& w, std::vector<task>& tasks, element* m, element* b
     if (is_union) put(w, "/ ");
     comment_member(w, *m);
     if (several) end_line(w);
-    tasks.push_back({step::member, m->next(), body});
+}
+
+// Whether writing the type of `e` opens a body of members.
+bool opens_body(const element* e) {
+    return !e->has_link() && (e->kind == ET_STRUCT || e->kind == ET_UNION);
+}
+
+// The type of `e` once: the name of the rule it refers to, a body (whose
+// steps go on the stack), or the text of a simple type.
+void write_type(rule_writer& w, std::vector<task>& tasks, element* e) {
+    if (e->has_link()) {
+        put_text(w, link_name_part(e->link().view()));
+        put(w, " ");
+    } else if (opens_body(e)) {
+        begin_body(w, tasks, e);
+    } else {
+        write_simple(w, e);
+    }
+}
+
+// The members of `body` from `m` on. A member whose value is written once
+// without a body of its own is written here whole; at any other, its value
+// goes on the stack with the rest of the members after it.
+void write_members(rule_writer& w, std::vector<task>& tasks, element* m, element* body) {
+    for (; m != nullptr; m = m->next()) {
+        if (!open_member(w, m, body)) {
+            close_member(w, m, body);
+            continue;
+        }
+        if (repeats(m) || opens_body(m)) {
+            tasks.push_back({step::member_end, m, body});
+            tasks.push_back({step::value, m, nullptr});
+            return;
+        }
+        write_type(w, tasks, m);
+        close_member(w, m, body);
+    }
 }
 
 void write_value_steps(rule_writer& w, element* top) {
@@ -378,20 +414,12 @@ void write_value_steps(rule_writer& w, element* top) {
                 tasks.push_back({step::type, e, nullptr});
                 break;
             case step::repeat_end: put(w, ") "); break;
-            case step::type:
-                if (!e->link().empty()) {
-                    put_text(w, link_name_part(e->link().view()));
-                    put(w, " ");
-                } else if (e->kind == ET_STRUCT || e->kind == ET_UNION) {
-                    begin_body(w, tasks, e);
-                } else {
-                    write_simple(w, e);
-                }
+            case step::type: write_type(w, tasks, e); break;
+            case step::member: write_members(w, tasks, e, t.body); break;
+            case step::member_end:
+                close_member(w, e, t.body);
+                write_members(w, tasks, e->next(), t.body);
                 break;
-            case step::member:
-                if (e != nullptr) begin_member(w, tasks, e, t.body);
-                break;
-            case step::member_end: end_member(w, tasks, e, t.body); break;
             case step::body_end: end_body(w, e); break;
         }
     }
@@ -451,7 +479,7 @@ std::string digit_count(const element& e) {
     if (body.kind == ET_UNION) {
         bool integer_seen = false;
         for (const element* m = body.children(); m != nullptr; m = m->next()) {
-            if (!m->tag().empty()) continue;
+            if (m->has_tag()) continue;
             if (m->kind != ET_INTEGER) {
                 error_note(run,
                            "ERROR: Only an integer can be untagged in a union: %s (line: %lld)\n",
@@ -468,7 +496,7 @@ std::string digit_count(const element& e) {
     }
     bool optional_untagged = false;
     for (const element* m = body.children(); m != nullptr; m = m->next()) {
-        if (m->tag().empty() && m->has_cardinality) optional_untagged = true;
+        if (!m->has_tag() && m->has_cardinality) optional_untagged = true;
         if (optional_untagged && !m->has_cardinality) {
             error_note(run,
                        "ERROR: All parameters following untagged optional parameter must also be "
@@ -506,7 +534,7 @@ void write_rule(rule_writer& w, element* e) {
     put(w, " = ");
     indent_more(w.run);
     // A definition that stands for another one refers to it.
-    if (!e->link().empty()) mark_reference(w, *e);
+    if (e->has_link()) mark_reference(w, *e);
     write_value(w, e);
     indent_less(w.run);
     end_line(w);

@@ -252,13 +252,13 @@ private:
         if (top_.empty()) return;
         element* root = top_[0];
         element* root_chain =
-            root->kind == ET_STRUCT && root->link().empty() ? root->children() : nullptr;
+            root->kind == ET_STRUCT && !root->has_link() ? root->children() : nullptr;
         bool root_referenced = false;
         std::vector<element*> stack;
         for (std::size_t i = 0; i < top_.size(); ++i) {
             element* p = top_[i];
             if (p->children() == nullptr) continue;
-            if (!p->link().empty()) {
+            if (p->has_link()) {
                 root_referenced = root_referenced || p->children() == root_chain;
                 continue;
             }
@@ -273,7 +273,7 @@ private:
             stack.pop_back();
             for (element* m = chain; m != nullptr; m = m->next()) {
                 if (m->children() == nullptr) continue;
-                if (!m->link().empty()) {
+                if (m->has_link()) {
                     root_referenced = root_referenced || m->children() == root_chain;
                     continue;
                 }
@@ -289,7 +289,7 @@ private:
 
     void write_definition(element* p, bool root) {
         if (root) put("OWS ");
-        if (!p->link().empty()) {
+        if (p->has_link()) {
             // The root that stands for another definition is that
             // definition's members without braces.
             if (root && p->children() != nullptr && has_body_kind(*p)) {
@@ -384,7 +384,7 @@ private:
     }
 
     bool is_tagged(const frame& f, const element& m) const {
-        return f.owner->kind != ET_COMBINED && !m.tag().empty();
+        return f.owner->kind != ET_COMBINED && m.has_tag();
     }
 
     void start_member(frame& f) {
@@ -421,13 +421,13 @@ private:
     // A body declared in place is written where it stands unless it repeats
     // or several members share it.
     bool written_in_place(element& m) {
-        if (!m.link().empty() || m.children() == nullptr || !has_body_kind(m)) return false;
+        if (m.has_link() || m.children() == nullptr || !has_body_kind(m)) return false;
         return !repeats(m) && info_of(m.children()).places < 2;
     }
 
     // The value once: a reference, a body's own rule, or a simple value.
     void write_once(element& m, bool tagged, const std::string& parent) {
-        if (!m.link().empty()) {
+        if (m.has_link()) {
             write_reference(m);
         } else if (has_body_kind(m)) {
             if (m.children() == nullptr) {

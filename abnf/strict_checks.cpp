@@ -132,7 +132,7 @@ public:
         for (element* p = run_.elements; p != nullptr; p = p->next(), ++i) {
             const char* file = path_of(i < modules.size() ? modules[i] : p->module());
             check_element(*p, file);
-            if (p->children() != nullptr && p->link().empty()) walk_from(p, file);
+            if (p->children() != nullptr && !p->has_link()) walk_from(p, file);
         }
         report_cycles(required_,
                       "%s contains itself through required members only: no finite "
@@ -202,7 +202,7 @@ private:
         }
         if (e.kind == ET_LINK) {
             error(file, e, "Unable to find definition for: %s",
-                  e.link().empty() ? name : e.link().c_str());
+                  !e.has_link() ? name : e.link().c_str());
         } else if (e.kind > ET_LINK) {
             report_at(run_, file, e.line(), SEV_ERROR, "Encountered unexpected type (%u): %s",
                       static_cast<unsigned>(e.kind), name);
@@ -222,7 +222,7 @@ private:
             // Plugged copies were declared in the plug statement's file.
             const char* file = m->is_copy ? path_of(m->module()) : body_file;
             const char* name = m->name().c_str();
-            const bool untagged = m->tag().empty();
+            const bool untagged = !m->has_tag();
             check_element(*m, file);
 
             if (kind == ET_COMBINED) {
@@ -258,7 +258,7 @@ private:
                 left_.emplace_back(at, node_of(m->children()));
             }
             node_id below;
-            if (m->link().empty() && claim(m, file, &below)) stack.push_back(below);
+            if (!m->has_link() && claim(m, file, &below)) stack.push_back(below);
         }
     }
 

@@ -197,10 +197,10 @@ void parse_tag(parse_state& ps, element& e) {
 
 void check_member_rules(parse_state& ps, element& e) {
     body_frame& frame = *ps.frame;
-    if (frame.tagged_seen && e.tag().empty()) {
+    if (frame.tagged_seen && !e.has_tag()) {
         parse_report(ps, SEV_ERROR, "Illegal untagged item after tagged items");
     }
-    if (!e.tag().empty()) frame.tagged_seen = true;
+    if (e.has_tag()) frame.tagged_seen = true;
     if (e.kind != ET_COMBINED) return;
 
     // The members of a combi are untagged and of fixed format.

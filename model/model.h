@@ -175,6 +175,8 @@ public:
         return p == nullptr ? text{} : text{p};
     }
     void set(text t) { ref_.set(t.empty() ? nullptr : t.p); }
+    // Whether the text is empty, without reading it.
+    bool empty() const { return ref_.empty(); }
 
 private:
     rel_ptr<const char> ref_;
@@ -196,6 +198,9 @@ struct alignas(64) element {
     void set_tag(text t) { tag_.set(t); }
     void set_link(text t) { link_.set(t); }
     void set_const_value(text t) { const_value_.set(t); }
+    // Whether the element has a link or a tag, without reading the text.
+    bool has_link() const { return !link_.empty(); }
+    bool has_tag() const { return !tag_.empty(); }
 
     // The first member, the next sibling, the module declared in.
     element* children() const { return children_.get(); }

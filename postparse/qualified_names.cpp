@@ -42,7 +42,7 @@ std::string reference_c_name(std::string_view link) {
     return to_c_name(name);
 }
 
-bool names_members(const element* q) { return q->link().empty(); }
+bool names_members(const element* q) { return !q->has_link(); }
 
 int added_length(const element* q) { return 1 + static_cast<int>(q->c_name().size()); }
 

@@ -43,7 +43,7 @@ bool mark_recursive_and_rename(run_context& run, element* top) {
 
         element* members = p->children();
         if (members == nullptr) continue;
-        if (p->kind == ET_UNION && p->link().empty()) unions = true;
+        if (p->kind == ET_UNION && !p->has_link()) unions = true;
         const std::int32_t* state = walked.find(members);
         if (state != nullptr && *state == on_path) p->recursive = true;
         if (p->recursive || state != nullptr) continue;

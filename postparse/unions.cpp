@@ -42,7 +42,7 @@ void collect_union_members(run_context& run, element* chain) {
             set_state(done, (state_of(done) & ~on_path) | left);
             continue;
         }
-        if (!p->link().empty()) continue;  // its members belong to its target
+        if (p->has_link()) continue;  // its members belong to its target
         if (p->kind == ET_UNION && p->children() != nullptr &&
             (state_of(p->children()) & collected) == 0) {
             set_state(p->children(), state_of(p->children()) | collected);
