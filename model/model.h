@@ -146,6 +146,14 @@ public:
     text find(std::string_view s) const;
     // Forgets every text (their storage is released with the model).
     void clear();
+    // Whether `pred` holds for the characters of any text of the table.
+    template <class Pred>
+    bool any_of(Pred pred) const {
+        for (const slot& t : slots_) {
+            if (t.place != 0 && pred(text{chars_of(t)}.view())) return true;
+        }
+        return false;
+    }
 
 private:
     // A slot: where the text lies in the storage (0: free), and its hash,

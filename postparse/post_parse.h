@@ -70,5 +70,8 @@ void collect_union_members(run_context& run, element* chain);
 
 // Appends "_" to a c_name that equals a reserved word, with a note.
 void rename_reserved(run_context& run, element* e);
+// Whether any text of the run is a reserved word: when none is, no c_name
+// needs renaming.
+bool has_reserved_text(const run_context& run);
 
 }  // namespace qrv

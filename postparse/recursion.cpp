@@ -30,6 +30,9 @@ bool mark_recursive_and_rename(run_context& run, element* top) {
     chain_marks walked(run.element_count);
     chain_walker<> walk;
     bool unions = false;
+    // Every c_name is a text of the run: without a reserved word among
+    // them, no name is read on the way.
+    const bool renaming = has_reserved_text(run);
     run.ordinals_due = true;
     if (top != nullptr) walk.enter(top);
     while (!walk.empty()) {
@@ -39,7 +42,7 @@ bool mark_recursive_and_rename(run_context& run, element* top) {
             if (!walk.empty()) *walked.find(done) = left;
             continue;
         }
-        rename_reserved(run, p);
+        if (renaming) rename_reserved(run, p);
 
         element* members = p->children();
         if (members == nullptr) continue;

@@ -66,6 +66,8 @@ void rename_reserved(run_context& run, element* e) {
     e->set_c_name(run.texts.concat(e->c_name().view(), "_"));
 }
 
+bool has_reserved_text(const run_context& run) { return run.texts.any_of(is_reserved); }
+
 // Every chain is numbered with its own plain and plugin counters, once: the
 // walk of the recursion marks and the renaming, in the same order (a chain
 // reached again would be numbered the same).
