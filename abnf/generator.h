@@ -108,6 +108,8 @@ void write_rule(rule_writer& w, element* e);
 // notes and counts of writing them one after another.
 void write_rules(run_context& run, std::size_t batch_size, unsigned threads);
 void end_line(rule_writer& w);
+// A line feed, without the line comment (end_line writes that first).
+void new_line(rule_writer& w);
 void mark_reference(rule_writer& w, const element& m);
 // The top-level element a reference counts for: the first of the name its
 // link ends in (the top chain must be taken into the name index).

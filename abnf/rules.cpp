@@ -62,6 +62,7 @@ int digit_width(const element& e) {
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
+    if (a.data() == b.data()) return true;  // the same text (a tag that is the name)
     for (std::size_t i = 0; i < a.size(); ++i) {
         unsigned char x = static_cast<unsigned char>(a[i]);
         unsigned char y = static_cast<unsigned char>(b[i]);
@@ -361,7 +362,9 @@ bool opens_body(const element* e) {
 // steps go on the stack), or the text of a simple type.
 void write_type(rule_writer& w, std::vector<task>& tasks, element* e) {
     if (e->has_link()) {
-        put_text(w, link_name_part(e->link().view()));
+        // References, names and module names are checked when read: no
+        // layout character is among their characters.
+        put_plain(w, link_name_part(e->link().view()));
         put(w, " ");
     } else if (opens_body(e)) {
         begin_body(w, tasks, e);
@@ -530,7 +533,7 @@ element* referenced_definition(const run_context& run, const element& m) {
 void write_value(rule_writer& w, element* e) { write_value_steps(w, e); }
 
 void write_rule(rule_writer& w, element* e) {
-    put_text(w, e->name().view());
+    put_plain(w, e->name().view());
     put(w, " = ");
     indent_more(w.run);
     // A definition that stands for another one refers to it.
@@ -543,7 +546,7 @@ void write_rule(rule_writer& w, element* e) {
 
 [[gnu::noinline]] void end_line(rule_writer& w) {
     if (!w.comment.empty() && w.run.output != nullptr) {
-        if (line_column(w) >= comment_column) put_text(w, "\n");
+        if (line_column(w) >= comment_column) new_line(w);
         const std::int32_t column = line_column(w);
         if (column < comment_column) {
             static constexpr std::string_view blanks(
@@ -555,7 +558,13 @@ void write_rule(rule_writer& w, element* e) {
         put_text(w, w.comment);
     }
     w.comment.clear();
-    put_text(w, "\n");
+    new_line(w);
+}
+
+void new_line(rule_writer& w) {
+    flush_pending(w);
+    emit_newline(w.run);
+    w.last = '\n';
 }
 
 void write_value(run_context& run, element* e) {

@@ -84,9 +84,19 @@ bool make_room(output_writer& sink, std::size_t n) {
     return true;
 }
 
+constexpr std::uint64_t eight_blanks = 0x2020202020202020ULL;
+
 void write_blanks(run_context& run, std::size_t n) {
     output_writer& sink = *run.output;
     if (!sink.buffer) return;  // nothing open: the bytes go nowhere
+    // A few blanks, the common case, eight at a time where the buffer has
+    // room for the last eight to run over.
+    if (n <= 64 && n <= sink.capacity - sink.used && sink.used + n + 8 <= buffer_size) {
+        char* out = sink.buffer.get() + sink.used;
+        for (std::size_t i = 0; i < n; i += 8) std::memcpy(out + i, &eight_blanks, 8);
+        sink.used += n;
+        return;
+    }
     check_limit(sink, n);
     while (n > 0) {
         const std::size_t piece = std::min(n, buffer_size);
@@ -117,7 +127,12 @@ void write_tab(run_context& run) {
 }
 
 void write_newline(run_context& run) {
-    sink_write(run, run.output->crlf ? std::string_view("\r\n") : std::string_view("\n"));
+    output_writer& sink = *run.output;
+    if (!sink.crlf && sink.used < sink.capacity) {
+        sink.buffer[sink.used++] = '\n';
+    } else {
+        sink_write(run, sink.crlf ? std::string_view("\r\n") : std::string_view("\n"));
+    }
     if (run.output->depth > 0)
         write_blanks(run, indent_unit.size() * static_cast<std::size_t>(run.output->depth));
     run.output->column = 0;
@@ -125,6 +140,10 @@ void write_newline(run_context& run) {
 }
 
 }  // namespace
+
+void emit_newline(run_context& run) {
+    if (run.output != nullptr) write_newline(run);
+}
 
 void sink_write(run_context& run, std::string_view s) {
     if (run.output == nullptr) return;  // nothing open: the bytes go nowhere
