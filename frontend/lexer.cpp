@@ -241,11 +241,6 @@ std::size_t read_punctuation(parse_state& ps, int c, char* text) {
     return 3;
 }
 
-inline int finish(char* text, std::size_t n) {
-    text[n] = '\0';
-    return classify_token(std::string_view(text, n));
-}
-
 // ---------------------------------------------------------------------------
 // Keywords: the text of every code 0 to 46, found again through a hash on
 // the length and the first and last characters that places each keyword in
@@ -291,6 +286,61 @@ constexpr keyword_table make_keyword_table() {
 
 constexpr keyword_table keywords = make_keyword_table();
 static_assert(!keywords.collision, "keyword hash must place every keyword in its own slot");
+
+// The keyword code of a text, or TK_WORD.
+constexpr int keyword_code(std::string_view text) {
+    if (text.empty() || text.size() > longest_keyword) return TK_WORD;
+    const int code = keywords.slots[keyword_hash(text)];
+    if (code < 0) return TK_WORD;
+    // Compared here: the texts are short and a library call costs more.
+    const std::string_view keyword = keyword_texts[static_cast<std::size_t>(code)];
+    if (keyword.size() != text.size()) return TK_WORD;
+    for (std::size_t i = 0; i < keyword.size(); ++i) {
+        if (keyword[i] != text[i]) return TK_WORD;
+    }
+    return code;
+}
+
+constexpr int classify(std::string_view text) {
+    if (text.empty()) return TK_WORD;
+    const unsigned char first = static_cast<unsigned char>(text[0]);
+    if (is_digit(first)) return TK_NUMBER;
+    if (first == '-' && text.size() > 1 && is_digit(static_cast<unsigned char>(text[1]))) {
+        return TK_NUMBER;
+    }
+    return keyword_code(text);
+}
+
+// The code of every one-character token, worked out once.
+constexpr std::array<std::int8_t, 256> make_single_codes() {
+    std::array<std::int8_t, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        const char one[1] = {static_cast<char>(c)};
+        t[static_cast<std::size_t>(c)] =
+            static_cast<std::int8_t>(classify(std::string_view(one, 1)));
+    }
+    return t;
+}
+
+constexpr std::array<std::int8_t, 256> single_codes = make_single_codes();
+
+// The token's text is terminated and classified; each reader knows what
+// its tokens can be, so only what is still open is looked at.
+inline int finish_word(char* text, std::size_t n) {
+    text[n] = '\0';
+    return keyword_code(std::string_view(text, n));
+}
+
+inline int finish_number(char* text, std::size_t n) {
+    text[n] = '\0';
+    return classify(std::string_view(text, n));
+}
+
+inline int finish_punctuation(char* text, std::size_t n) {
+    text[n] = '\0';
+    if (n == 1) return single_codes[static_cast<unsigned char>(text[0])];
+    return n == 2 ? TK_DOTDOT : TK_ELLIPSIS;
+}
 
 // ---------------------------------------------------------------------------
 // Validators
@@ -339,27 +389,16 @@ bool next_block(source_stream& s) {
 int next_token(parse_state& ps, char* text) {
     const int c = skip_space(ps);
     if (c == end_of_file) return TK_END;
-    std::size_t n;
-    if (is_digit(c) || c == '-') {
-        n = read_number(ps, c, text);
-    } else if (is_letter(c) || c == '_') {
-        n = read_word(ps, c, text);
-    } else {
-        n = read_punctuation(ps, c, text);
-    }
-    return finish(text, n);
+    if (is_digit(c) || c == '-') return finish_number(text, read_number(ps, c, text));
+    if (is_letter(c) || c == '_') return finish_word(text, read_word(ps, c, text));
+    return finish_punctuation(text, read_punctuation(ps, c, text));
 }
 
 int next_statement_token(parse_state& ps, char* text) {
     const int c = skip_space(ps);
     if (c == end_of_file) return TK_END;
-    std::size_t n;
-    if (is_letter(c) || c == '+') {
-        n = read_word(ps, c, text);
-    } else {
-        n = read_punctuation(ps, c, text);
-    }
-    return finish(text, n);
+    if (is_letter(c) || c == '+') return finish_word(text, read_word(ps, c, text));
+    return finish_punctuation(text, read_punctuation(ps, c, text));
 }
 
 int next_raw_word(parse_state& ps, char* text) {
@@ -375,24 +414,7 @@ int next_raw_word(parse_state& ps, char* text) {
     return TK_WORD;
 }
 
-int classify_token(std::string_view text) {
-    if (text.empty()) return TK_WORD;
-    const unsigned char first = static_cast<unsigned char>(text[0]);
-    if (is_digit(first)) return TK_NUMBER;
-    if (first == '-' && text.size() > 1 && is_digit(static_cast<unsigned char>(text[1]))) {
-        return TK_NUMBER;
-    }
-    if (text.size() > longest_keyword) return TK_WORD;
-    const int code = keywords.slots[keyword_hash(text)];
-    if (code < 0) return TK_WORD;
-    // Compared here: the texts are short and a library call costs more.
-    const std::string_view keyword = keyword_texts[static_cast<std::size_t>(code)];
-    if (keyword.size() != text.size()) return TK_WORD;
-    for (std::size_t i = 0; i < keyword.size(); ++i) {
-        if (keyword[i] != text[i]) return TK_WORD;
-    }
-    return code;
-}
+int classify_token(std::string_view text) { return classify(text); }
 
 const char* token_name(int code) {
     if (code < 0 || code >= static_cast<int>(keyword_texts.size())) return "";

@@ -122,12 +122,12 @@ std::string to_c_name(std::string_view text);
 
 // Character classes: plain ASCII on single bytes; bytes from 0x80 up and
 // end_of_file are in no class.
-inline bool is_letter(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-inline bool is_digit(int c) { return c >= '0' && c <= '9'; }
-inline bool is_hex_digit(int c) {
+constexpr bool is_letter(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+constexpr bool is_digit(int c) { return c >= '0' && c <= '9'; }
+constexpr bool is_hex_digit(int c) {
     return is_digit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
-inline bool is_space(int c) {
+constexpr bool is_space(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 

@@ -183,7 +183,7 @@ void sink_open_stream(run_context& run, output_writer& sink, std::FILE* stream) 
     sink.file = stream;
     // The sink buffers by itself; the stream passes blocks straight on.
     std::setvbuf(sink.file, nullptr, _IONBF, 0);
-    if (!sink.buffer) sink.buffer = std::make_unique<char[]>(buffer_size);
+    if (!sink.buffer) sink.buffer = std::make_unique_for_overwrite<char[]>(buffer_size);
     set_capacity(sink);
     sink.open = true;
 }
@@ -196,7 +196,7 @@ void sink_open_memory(run_context& run, output_writer& sink, std::string* memory
     sink.failed = false;
     sink.closing = false;
     sink.crlf = false;
-    if (!sink.buffer) sink.buffer = std::make_unique<char[]>(buffer_size);
+    if (!sink.buffer) sink.buffer = std::make_unique_for_overwrite<char[]>(buffer_size);
     set_capacity(sink);
     sink.open = true;
 }
