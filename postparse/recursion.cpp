@@ -25,9 +25,9 @@
 namespace qrv {
 
 bool mark_recursive_and_rename(run_context& run, element* top) {
-    constexpr std::int32_t on_path = 1;
-    constexpr std::int32_t left = 2;
-    chain_marks walked(run.element_count);
+    constexpr unsigned on_path = 1;
+    constexpr unsigned left = 2;
+    chain_states walked(run.storage);
     chain_walker<> walk;
     bool unions = false;
     // Every c_name is a text of the run: without a reserved word among
@@ -39,7 +39,7 @@ bool mark_recursive_and_rename(run_context& run, element* top) {
         element* p = walk.next();
         if (p == nullptr) {
             const element* done = walk.leave().chain;
-            if (!walk.empty()) *walked.find(done) = left;
+            if (!walk.empty()) walked.set(done, left);
             continue;
         }
         if (renaming) rename_reserved(run, p);
@@ -47,10 +47,10 @@ bool mark_recursive_and_rename(run_context& run, element* top) {
         element* members = p->children();
         if (members == nullptr) continue;
         if (p->kind == ET_UNION && !p->has_link()) unions = true;
-        const std::int32_t* state = walked.find(members);
-        if (state != nullptr && *state == on_path) p->recursive = true;
-        if (p->recursive || state != nullptr) continue;
-        walked.insert(members, on_path);
+        const unsigned state = walked.get(members);
+        if (state == on_path) p->recursive = true;
+        if (p->recursive || state != 0) continue;
+        walked.set(members, on_path);
         walk.enter(members);
     }
     return unions;
