@@ -311,7 +311,8 @@ void step(parse_state& ps, std::deque<open_body>& bodies) {
     open_body& b = bodies.back();
     if (ps.step == STEP_STATEMENT) {
         plug_record* plug = nullptr;
-        element* e = parse_statement(ps, plug);
+        element* e = read_plain_member(ps);
+        if (e == nullptr) e = parse_statement(ps, plug);
         b.current = declaration{e, nullptr};
         if (e != nullptr) {
             if (*b.tail != nullptr) {

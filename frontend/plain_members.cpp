@@ -1,0 +1,256 @@
+// The most common statement of a body, read in one pass over the source
+// block: a member of a simple or referenced type with an optional decimal
+// range, its name, an optional cardinality and the `;`, such as
+//
+//     int<0..65535> count [0..*];
+//
+// Everything is checked before anything is changed. Whatever the pass does
+// not take (a comment, a tag, a body, a keyword other than a simple type,
+// a number in another form, a statement that would be reported, the end of
+// the block) leaves the source as it was, and the step machine reads the
+// statement token by token. Taken or not, the model, the line count and the
+// position afterwards are those of the step machine.
+#include <cstdint>
+#include <string_view>
+
+#include "frontend/lexer.h"
+#include "frontend/parser_steps.h"
+
+namespace qrv::parser_steps {
+
+namespace {
+
+// Where the pass stands in the block, and the line feeds it passed.
+struct cursor {
+    const unsigned char* p;
+    const unsigned char* end;
+    std::int64_t lines = 0;
+
+    bool at_end() const { return p >= end; }
+};
+
+// Skips white space; false at what may begin a comment or at the end of
+// the block.
+bool skip_blanks(cursor& c) {
+    for (; c.p < c.end; ++c.p) {
+        const unsigned char ch = *c.p;
+        if (ch == '\n') {
+            ++c.lines;
+        } else if (!is_space(ch)) {
+            return ch != '/';
+        }
+    }
+    return false;
+}
+
+bool is_word_char(unsigned char ch) {
+    return is_letter(ch) || is_digit(ch) || ch == '-' || ch == '.' || ch == ':' || ch == '_';
+}
+
+// The characters of a word as the lexer reads it (the caller checks that it
+// did not end at the end of the block).
+std::string_view word(cursor& c) {
+    const unsigned char* start = c.p;
+    while (c.p < c.end && is_word_char(*c.p)) ++c.p;
+    return {reinterpret_cast<const char*>(start), static_cast<std::size_t>(c.p - start)};
+}
+
+// A decimal number as the lexer reads it and its value as number_value
+// gives it; false for any other form (hexadecimal, a bit count, a number
+// too long to be sure of).
+bool decimal(cursor& c, std::uint32_t& value, bool& negative) {
+    constexpr std::uint64_t max_value = 4294967295u;
+    constexpr int max_digits = 20;
+    negative = false;
+    if (!c.at_end() && *c.p == '-') {
+        negative = true;
+        ++c.p;
+    }
+    if (c.at_end() || !is_digit(*c.p)) return false;
+    if (*c.p == '0' && c.end - c.p > 1 && (c.p[1] == 'x' || c.p[1] == 'X')) return false;
+    std::uint64_t v = 0;
+    int digits = 0;
+    for (; c.p < c.end && is_digit(*c.p); ++c.p, ++digits) {
+        // Past the largest value it stays past it: number_value gives the
+        // largest value then.
+        if (v <= max_value) v = v * 10 + static_cast<unsigned>(*c.p - '0');
+    }
+    if (c.at_end() || digits > max_digits || *c.p == 'b' || *c.p == 'B') return false;
+    value = static_cast<std::uint32_t>(v > max_value ? max_value : v);
+    return true;
+}
+
+// `..` (not `...`).
+bool two_dots(cursor& c) {
+    if (c.end - c.p < 3 || c.p[0] != '.' || c.p[1] != '.' || c.p[2] == '.') return false;
+    c.p += 2;
+    return true;
+}
+
+// What the pass found, kept until everything has been checked.
+struct plain_member {
+    std::int64_t line = 0;  // of the type word, where the element is made
+    element_kind kind = ET_LINK;
+    std::string_view link;
+    bool constrained = false;
+    bool min_negative = false;
+    bool max_negative = false;
+    std::uint32_t min = 0;
+    std::uint32_t max = 0;
+    std::string_view name;
+    bool has_cardinality = false;
+    bool unbounded = false;
+    std::uint32_t cardinality_min = 0;
+    std::uint32_t cardinality_max = 0;
+};
+
+// The type word: a simple type (`constrainable` when a range may follow)
+// or a reference.
+bool read_type(cursor& c, plain_member& m, bool& constrainable) {
+    if (!is_letter(*c.p)) return false;
+    const std::string_view type = word(c);
+    if (c.at_end() || type.size() > token_max_chars) return false;
+    constrainable = false;
+    switch (classify_token(type)) {
+        case TK_VOID: m.kind = ET_NULL; return true;
+        case TK_BOOL: m.kind = ET_BOOLEAN; return true;
+        case TK_OID: m.kind = ET_OID; return true;
+        case TK_IPV4: m.kind = ET_IPV4; return true;
+        case TK_IPV6: m.kind = ET_IPV6; return true;
+        case TK_DATE: m.kind = ET_DATE; return true;
+        case TK_TIME: m.kind = ET_TIME; return true;
+        case TK_INT: m.kind = ET_INTEGER; break;
+        case TK_ASCII: m.kind = ET_ASCII; break;
+        case TK_UNQUOTED_ASCII: m.kind = ET_UNQUOTED_ASCII; break;
+        case TK_UNICODE: m.kind = ET_UNICODE; break;
+        case TK_BYTES: m.kind = ET_BYTES; break;
+        case TK_WORD:
+            if (!is_reference_name(type) || type.size() > max_reference_length) return false;
+            m.kind = ET_LINK;
+            m.link = type;
+            return true;
+        default: return false;
+    }
+    constrainable = true;
+    return true;
+}
+
+// `<` lo [`..` hi] `>` with decimal bounds, the `<` read.
+bool read_range(cursor& c, plain_member& m) {
+    if (!skip_blanks(c) || !decimal(c, m.min, m.min_negative) || !skip_blanks(c)) return false;
+    if (*c.p == '>') {
+        m.max = m.min;
+        m.max_negative = m.min_negative;
+    } else if (!two_dots(c) || !skip_blanks(c) || !decimal(c, m.max, m.max_negative) ||
+               !skip_blanks(c) || *c.p != '>') {
+        return false;
+    }
+    ++c.p;
+    m.constrained = true;
+    return true;
+}
+
+// `[` ... `]`, the `[` read: `?`, `*`, `+`, n, n `..` `*` or n `..` m.
+bool read_cardinality(cursor& c, plain_member& m) {
+    m.has_cardinality = true;
+    m.unbounded = true;
+    if (!skip_blanks(c)) return false;
+    const unsigned char k = *c.p;
+    if (k == '?' || k == '*' || k == '+') {
+        ++c.p;
+        m.cardinality_min = k == '+' ? 1 : 0;
+        m.cardinality_max = k == '?' ? 1 : 0;
+        m.unbounded = k != '?';
+    } else {
+        bool negative = false;
+        if (k == '-' || !decimal(c, m.cardinality_min, negative) || !skip_blanks(c)) return false;
+        if (*c.p == ']') {
+            m.cardinality_max = m.cardinality_min;
+            m.unbounded = false;
+        } else {
+            if (!two_dots(c) || !skip_blanks(c)) return false;
+            if (*c.p == '*') {
+                ++c.p;
+            } else if (*c.p == '-' || !decimal(c, m.cardinality_max, negative)) {
+                return false;
+            } else {
+                m.unbounded = false;
+            }
+        }
+    }
+    if (!skip_blanks(c) || *c.p != ']') return false;
+    ++c.p;
+    return true;
+}
+
+bool read_statement(cursor& c, std::int64_t line, plain_member& m) {
+    if (!skip_blanks(c)) return false;
+    m.line = line + c.lines;
+    bool constrainable = false;
+    if (!read_type(c, m, constrainable) || !skip_blanks(c)) return false;
+    if (constrainable && *c.p == '<') {
+        ++c.p;
+        if (!read_range(c, m) || !skip_blanks(c)) return false;
+    } else if (m.kind == ET_INTEGER) {
+        return false;  // the missing range is reported token by token
+    }
+    if (!is_letter(*c.p)) return false;
+    m.name = word(c);
+    if (c.at_end() || m.name.size() > max_name_length || !is_identifier(m.name)) return false;
+    if (!skip_blanks(c)) return false;
+    if (*c.p == '[') {
+        ++c.p;
+        if (!read_cardinality(c, m) || !skip_blanks(c)) return false;
+    }
+    if (*c.p != ';') return false;
+    ++c.p;
+    return true;
+}
+
+}  // namespace
+
+element* read_plain_member(parse_state& ps) {
+    source_stream& s = *ps.stream;
+    // Version brackets and plug bodies change what a member means; pushed
+    // back characters are not in the block.
+    if (s.pushed_count != 0 || ps.frame == nullptr || ps.frame->brackets_seen ||
+        ps.plug_level != 0) {
+        return nullptr;
+    }
+    cursor c{s.data + s.pos, s.data + s.size};
+    plain_member m;
+    if (!read_statement(c, ps.line, m)) return nullptr;
+
+    // The same changes, in the same order, as the steps make.
+    ps.in_header = false;
+    const std::int64_t line_after = ps.line + c.lines;
+    ps.line = m.line;
+    element* e = new_element(ps);
+    ps.line = line_after;
+    s.pos = static_cast<std::size_t>(c.p - s.data);
+    e->kind = m.kind;
+    if (m.kind == ET_LINK) e->set_link(make_text(*ps.run, m.link));
+    if (m.constrained) {
+        e->min_negative = m.min_negative;
+        e->min = m.min;
+        e->max = m.max;
+        e->max_negative = m.max_negative;
+        e->constrained = true;
+    }
+    e->set_name(make_text(*ps.run, m.name));
+    e->set_tag(e->name());
+    e->set_c_name(m.name.find('-') == std::string_view::npos
+                      ? e->name()
+                      : make_text(*ps.run, to_c_name(m.name)));
+    if (m.has_cardinality) {
+        e->has_cardinality = true;
+        e->cardinality_min = m.cardinality_min;
+        e->cardinality_max = m.cardinality_max;
+        e->cardinality_unbounded = m.unbounded;
+    }
+    // The member is tagged with its name (check_member_rules).
+    ps.frame->tagged_seen = true;
+    return e;
+}
+
+}  // namespace qrv::parser_steps
