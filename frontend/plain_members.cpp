@@ -92,12 +92,14 @@ struct plain_member {
     std::int64_t line = 0;  // of the type word, where the element is made
     element_kind kind = ET_LINK;
     std::string_view link;
+    std::uint32_t link_hash = 0;
     bool constrained = false;
     bool min_negative = false;
     bool max_negative = false;
     std::uint32_t min = 0;
     std::uint32_t max = 0;
     std::string_view name;
+    std::uint32_t name_hash = 0;
     bool has_cardinality = false;
     bool unbounded = false;
     std::uint32_t cardinality_min = 0;
@@ -183,11 +185,18 @@ bool read_cardinality(cursor& c, plain_member& m) {
     return true;
 }
 
-bool read_statement(cursor& c, std::int64_t line, plain_member& m) {
+bool read_statement(cursor& c, const parse_state& ps, plain_member& m) {
     if (!skip_blanks(c)) return false;
-    m.line = line + c.lines;
+    m.line = ps.line + c.lines;
     bool constrainable = false;
-    if (!read_type(c, m, constrainable) || !skip_blanks(c)) return false;
+    if (!read_type(c, m, constrainable)) return false;
+    if (m.kind == ET_LINK) {
+        // Most referenced names are not in the cache: the lookup is begun
+        // while the rest of the statement is read.
+        m.link_hash = text_hash(m.link);
+        ps.run->texts.prefetch(m.link_hash);
+    }
+    if (!skip_blanks(c)) return false;
     if (constrainable && *c.p == '<') {
         ++c.p;
         if (!read_range(c, m) || !skip_blanks(c)) return false;
@@ -197,6 +206,8 @@ bool read_statement(cursor& c, std::int64_t line, plain_member& m) {
     if (!is_letter(*c.p)) return false;
     m.name = word(c);
     if (c.at_end() || m.name.size() > max_name_length || !is_identifier(m.name)) return false;
+    m.name_hash = text_hash(m.name);
+    ps.run->texts.prefetch(m.name_hash);
     if (!skip_blanks(c)) return false;
     if (*c.p == '[') {
         ++c.p;
@@ -219,7 +230,7 @@ element* read_plain_member(parse_state& ps) {
     }
     cursor c{s.data + s.pos, s.data + s.size};
     plain_member m;
-    if (!read_statement(c, ps.line, m)) return nullptr;
+    if (!read_statement(c, ps, m)) return nullptr;
 
     // The same changes, in the same order, as the steps make.
     ps.in_header = false;
@@ -229,7 +240,7 @@ element* read_plain_member(parse_state& ps) {
     ps.line = line_after;
     s.pos = static_cast<std::size_t>(c.p - s.data);
     e->kind = m.kind;
-    if (m.kind == ET_LINK) e->set_link(make_text(*ps.run, m.link));
+    if (m.kind == ET_LINK) e->set_link(ps.run->texts.copy(m.link, m.link_hash));
     if (m.constrained) {
         e->min_negative = m.min_negative;
         e->min = m.min;
@@ -237,7 +248,7 @@ element* read_plain_member(parse_state& ps) {
         e->max_negative = m.max_negative;
         e->constrained = true;
     }
-    e->set_name(make_text(*ps.run, m.name));
+    e->set_name(ps.run->texts.copy(m.name, m.name_hash));
     e->set_tag(e->name());
     e->set_c_name(m.name.find('-') == std::string_view::npos
                       ? e->name()

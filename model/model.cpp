@@ -26,6 +26,10 @@ std::size_t text_table::probe(std::string_view s, std::uint32_t hash) const {
     return i;
 }
 
+void text_table::prefetch(std::uint32_t hash) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[slot_of(hash, slots_.size() - 1)]);
+}
+
 text text_table::find(std::string_view s) const {
     if (s.empty() || slots_.empty()) return text{};
     const slot& t = slots_[probe(s, text_hash(s))];

@@ -139,6 +139,11 @@ public:
     text_table& operator=(const text_table&) = delete;
 
     text copy(std::string_view s) { return intern(s, text_hash(s)); }
+    // The same with the hash already computed (text_hash(s)).
+    text copy(std::string_view s, std::uint32_t hash) { return intern(s, hash); }
+    // Asks the processor to fetch the slot a copy of text_hash `hash` will
+    // look at first, so that a reader can look it up a little later.
+    void prefetch(std::uint32_t hash) const;
     text concat(std::string_view a, std::string_view b);
     text concat(std::string_view a, std::string_view b, std::string_view c);
     // The text with these characters, if the run has one; else the empty
