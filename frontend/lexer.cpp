@@ -22,30 +22,6 @@ namespace {
 // ---------------------------------------------------------------------------
 // Character classes of the readers
 
-enum char_class : std::uint8_t {
-    CC_SPACE = 1,
-    CC_WORD = 2,      // continues a word: letter, digit, '-', '.', ':', '_'
-    CC_RAW_STOP = 4,  // ends a raw word: white space, ',', ';', zero byte
-};
-
-constexpr std::array<std::uint8_t, 256> make_char_classes() {
-    std::array<std::uint8_t, 256> t{};
-    for (int c = 0; c < 256; ++c) {
-        std::uint8_t k = 0;
-        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-        const bool digit = c >= '0' && c <= '9';
-        if (c == ' ' || (c >= '\t' && c <= '\r')) k |= CC_SPACE | CC_RAW_STOP;
-        if (letter || digit || c == '-' || c == '.' || c == ':' || c == '_') {
-            k |= CC_WORD;
-        }
-        if (c == ',' || c == ';' || c == 0) k |= CC_RAW_STOP;
-        t[static_cast<std::size_t>(c)] = k;
-    }
-    return t;
-}
-
-constexpr std::array<std::uint8_t, 256> char_classes = make_char_classes();
-
 // End of file is in no class.
 inline bool has_class(int c, std::uint8_t k) {
     return c >= 0 && (char_classes[static_cast<std::size_t>(c)] & k) != 0;

@@ -2,6 +2,7 @@
 // the three token readers, number values and the name validators.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
@@ -62,6 +63,31 @@ enum token_code : int {
     TK_WORD = 48,
     TK_END = 49,
 };
+
+// Character classes of the readers, one table lookup each.
+enum char_class : std::uint8_t {
+    CC_SPACE = 1,
+    CC_WORD = 2,      // continues a word: letter, digit, '-', '.', ':', '_'
+    CC_RAW_STOP = 4,  // ends a raw word: white space, ',', ';', zero byte
+    CC_NAME = 8,      // continues an identifier: letter, digit, '-', '_'
+};
+
+constexpr std::array<std::uint8_t, 256> make_char_classes() {
+    std::array<std::uint8_t, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        std::uint8_t k = 0;
+        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        const bool digit = c >= '0' && c <= '9';
+        if (c == ' ' || (c >= '\t' && c <= '\r')) k |= CC_SPACE | CC_RAW_STOP;
+        if (letter || digit || c == '-' || c == '.' || c == ':' || c == '_') k |= CC_WORD;
+        if (letter || digit || c == '-' || c == '_') k |= CC_NAME;
+        if (c == ',' || c == ';' || c == 0) k |= CC_RAW_STOP;
+        t[static_cast<std::size_t>(c)] = k;
+    }
+    return t;
+}
+
+inline constexpr std::array<std::uint8_t, 256> char_classes = make_char_classes();
 
 // Token texts hold at most 128 characters (a number 129); a caller's buffer
 // has room for 130 including the terminator.

@@ -34,25 +34,34 @@ struct cursor {
 bool skip_blanks(cursor& c) {
     for (; c.p < c.end; ++c.p) {
         const unsigned char ch = *c.p;
-        if (ch == '\n') {
-            ++c.lines;
-        } else if (!is_space(ch)) {
-            return ch != '/';
-        }
+        if ((char_classes[ch] & CC_SPACE) == 0) return ch != '/';
+        if (ch == '\n') ++c.lines;
     }
     return false;
 }
 
-bool is_word_char(unsigned char ch) {
-    return is_letter(ch) || is_digit(ch) || ch == '-' || ch == '.' || ch == ':' || ch == '_';
-}
+// A word as the lexer reads it (the caller checks that it did not end at
+// the end of the block), whether all of it may continue an identifier, and
+// whether it holds a '-'.
+struct scanned_word {
+    std::string_view text;
+    bool name_chars = true;
+    bool dash = false;
+};
 
-// The characters of a word as the lexer reads it (the caller checks that it
-// did not end at the end of the block).
-std::string_view word(cursor& c) {
+scanned_word word(cursor& c) {
     const unsigned char* start = c.p;
-    while (c.p < c.end && is_word_char(*c.p)) ++c.p;
-    return {reinterpret_cast<const char*>(start), static_cast<std::size_t>(c.p - start)};
+    std::uint8_t all = CC_NAME;
+    bool dash = false;
+    for (; c.p < c.end; ++c.p) {
+        const std::uint8_t k = char_classes[*c.p];
+        if ((k & CC_WORD) == 0) break;
+        all &= k;
+        dash = dash || *c.p == '-';
+    }
+    return {{reinterpret_cast<const char*>(start), static_cast<std::size_t>(c.p - start)},
+            all != 0,
+            dash};
 }
 
 // A decimal number as the lexer reads it and its value as number_value
@@ -100,6 +109,7 @@ struct plain_member {
     std::uint32_t max = 0;
     std::string_view name;
     std::uint32_t name_hash = 0;
+    bool name_dash = false;
     bool has_cardinality = false;
     bool unbounded = false;
     std::uint32_t cardinality_min = 0;
@@ -110,7 +120,7 @@ struct plain_member {
 // or a reference.
 bool read_type(cursor& c, plain_member& m, bool& constrainable) {
     if (!is_letter(*c.p)) return false;
-    const std::string_view type = word(c);
+    const std::string_view type = word(c).text;
     if (c.at_end() || type.size() > token_max_chars) return false;
     constrainable = false;
     switch (classify_token(type)) {
@@ -203,9 +213,12 @@ bool read_statement(cursor& c, const parse_state& ps, plain_member& m) {
     } else if (m.kind == ET_INTEGER) {
         return false;  // the missing range is reported token by token
     }
+    // An identifier: a letter, then letters, digits, '-' and '_'.
     if (!is_letter(*c.p)) return false;
-    m.name = word(c);
-    if (c.at_end() || m.name.size() > max_name_length || !is_identifier(m.name)) return false;
+    const scanned_word name = word(c);
+    if (c.at_end() || name.text.size() > max_name_length || !name.name_chars) return false;
+    m.name = name.text;
+    m.name_dash = name.dash;
     m.name_hash = text_hash(m.name);
     ps.run->texts.prefetch(m.name_hash);
     if (!skip_blanks(c)) return false;
@@ -250,9 +263,7 @@ element* read_plain_member(parse_state& ps) {
     }
     e->set_name(ps.run->texts.copy(m.name, m.name_hash));
     e->set_tag(e->name());
-    e->set_c_name(m.name.find('-') == std::string_view::npos
-                      ? e->name()
-                      : make_text(*ps.run, to_c_name(m.name)));
+    e->set_c_name(!m.name_dash ? e->name() : make_text(*ps.run, to_c_name(m.name)));
     if (m.has_cardinality) {
         e->has_cardinality = true;
         e->cardinality_min = m.cardinality_min;
