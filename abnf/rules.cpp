@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -38,13 +39,6 @@ constexpr int max_write_nesting = max_body_depth;
 // separated by ", ".
 void begin_note(rule_writer& w) {
     if (!w.comment.empty()) w.comment += ", ";
-}
-
-void append_number(std::string& out, std::uint64_t value) {
-    char digits[24];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-    (void)ec;
-    out.append(digits, end);
 }
 
 void append_comment(rule_writer& w, std::string_view piece) {
@@ -191,23 +185,33 @@ void write_line_count(rule_writer& w, const element& e) {
         comment += ' ';
     }
     if (!m.constrained) return;
+    if (m.kind != ET_INTEGER && m.kind != ET_ASCII && m.kind != ET_BYTES) return;
+    // The note is put together here and added in one piece.
+    char note[64];
+    char* out = note;
+    const auto text = [&out](std::string_view s) {
+        std::memcpy(out, s.data(), s.size());
+        out += s.size();
+    };
+    const auto number = [&out](std::uint32_t value) {
+        out = std::to_chars(out, out + 10, value).ptr;
+    };
     if (m.kind == ET_INTEGER) {
-        begin_note(w);
-        comment += "Range = ";
-        if (m.min_negative) comment += '-';
-        append_number(comment, m.min);
-        comment += " to ";
-        if (m.max_negative) comment += '-';
-        append_number(comment, m.max);
-        comment += ' ';
-    } else if (m.kind == ET_ASCII || m.kind == ET_BYTES) {
-        begin_note(w);
-        comment += "Size = ";
-        append_number(comment, m.min);
-        comment += " to ";
-        append_number(comment, m.max);
-        comment += ' ';
+        text("Range = ");
+        if (m.min_negative) text("-");
+        number(m.min);
+        text(" to ");
+        if (m.max_negative) text("-");
+        number(m.max);
+    } else {
+        text("Size = ");
+        number(m.min);
+        text(" to ");
+        number(m.max);
     }
+    text(" ");
+    begin_note(w);
+    comment.append(note, static_cast<std::size_t>(out - note));
 }
 
 namespace {
@@ -554,7 +558,9 @@ void write_rule(rule_writer& w, element* e) {
             static_assert(blanks.size() == comment_column);
             put_plain(w, blanks.substr(0, static_cast<std::size_t>(comment_column - column)));
         }
-        put_text(w, "\t; ");
+        flush_pending(w);
+        emit_tab(w.run);
+        put(w, "; ");
         put_text(w, w.comment);
     }
     w.comment.clear();

@@ -145,6 +145,10 @@ void emit_newline(run_context& run) {
     if (run.output != nullptr) write_newline(run);
 }
 
+void emit_tab(run_context& run) {
+    if (run.output != nullptr) write_tab(run);
+}
+
 void sink_write(run_context& run, std::string_view s) {
     if (run.output == nullptr) return;  // nothing open: the bytes go nowhere
     output_writer& sink = *run.output;

@@ -57,8 +57,9 @@ void emit(run_context& run, const char* format, ...) QRV_PRINTF(2, 3);
 void emit_text(run_context& run, std::string_view s);
 // The same for a text that holds no line feed, tab or brace.
 void emit_plain(run_context& run, std::string_view s);
-// A line feed through the layout rules, as emit_text(run, "\n") writes it.
+// A line feed and a tab through the layout rules, as emit_text writes them.
 void emit_newline(run_context& run);
+void emit_tab(run_context& run);
 void indent_more(run_context& run);
 void indent_less(run_context& run);
 
