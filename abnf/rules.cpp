@@ -322,15 +322,20 @@ bool open_member(rule_writer& w, element* m, element* body) {
                    static_cast<long long>(m->line()));
     }
     put_plain(w, f.open);
-    if (f.tagged && m->kind == ET_NULL) {
-        put(w, "\"");
-        put_text(w, m->tag().view());
-        put(w, "\"");
-        return false;
-    }
     if (f.tagged) {
         put(w, "\"");
-        put_text(w, m->tag().view());
+        // A tag of its own may hold a brace; a tag that is the name holds
+        // none (names are identifiers).
+        const text tag = m->tag();
+        if (tag.p == m->name().p) {
+            put_plain(w, tag.view());
+        } else {
+            put_text(w, tag.view());
+        }
+        if (m->kind == ET_NULL) {
+            put(w, "\"");
+            return false;
+        }
         put(w, "\" EQUAL ");
     }
     if (f.braced) put(w, "LBRCE ");
