@@ -311,8 +311,8 @@ void step(parse_state& ps, std::deque<open_body>& bodies) {
     open_body& b = bodies.back();
     if (ps.step == STEP_STATEMENT) {
         plug_record* plug = nullptr;
-        element* e = read_plain_member(ps);
-        if (e == nullptr) e = parse_statement(ps, plug);
+        const declaration plain = read_plain_statement(ps);
+        element* e = plain.e != nullptr ? plain.e : parse_statement(ps, plug);
         b.current = declaration{e, nullptr};
         if (e != nullptr) {
             if (*b.tail != nullptr) {
@@ -324,6 +324,9 @@ void step(parse_state& ps, std::deque<open_body>& bodies) {
         }
         if (plug != nullptr) {
             enter(ps, bodies, chain_head(&plug->elements), nullptr, open_body::plug_body);
+        } else if (plain.opens_body) {
+            enter(ps, bodies, chain_head::members_of(*e), &b.current.children_tail,
+                  open_body::member_body);
         }
         return;
     }

@@ -39,11 +39,12 @@ void parse_body_into(parse_state& ps, chain_head head, element*& tail);
 element* begin_declaration(parse_state& ps, int code, const char* text);
 void skip_to_statement_end(parse_state& ps);
 
-// The common member statement (a simple or referenced type, a decimal
-// range, the name, a cardinality, `;`) read in one pass: the element made
-// and appended by the caller, or null with nothing read, when the statement
-// is to be read step by step.
-element* read_plain_member(parse_state& ps);
+// The common statements read in one pass: a member (a simple or referenced
+// type, a decimal range, the name, a cardinality, `;`), or `struct`,
+// `union` or `combi`, the name and `{`. Gives the element made, which the
+// caller appends (and whose body it opens when `opens_body` is set), or no
+// element and nothing read, when the statement is to be read step by step.
+declaration read_plain_statement(parse_state& ps);
 
 // Type, constraint and name of a declaration.
 void set_element_type(parse_state& ps, element& e, int code, const char* text);

@@ -1,15 +1,17 @@
-// The most common statement of a body, read in one pass over the source
+// The most common statements of a body, read in one pass over the source
 // block: a member of a simple or referenced type with an optional decimal
 // range, its name, an optional cardinality and the `;`, such as
 //
 //     int<0..65535> count [0..*];
 //
+// and the start of a structure, union or combination, `struct Name {`.
+//
 // Everything is checked before anything is changed. Whatever the pass does
-// not take (a comment, a tag, a body, a keyword other than a simple type,
-// a number in another form, a statement that would be reported, the end of
-// the block) leaves the source as it was, and the step machine reads the
-// statement token by token. Taken or not, the model, the line count and the
-// position afterwards are those of the step machine.
+// not take (a comment, a tag, a keyword other than these types, a number in
+// another form, a statement that would be reported, the end of the block)
+// leaves the source as it was, and the step machine reads the statement
+// token by token. Taken or not, the model, the line count and the position
+// afterwards are those of the step machine.
 #include <cstdint>
 #include <string_view>
 
@@ -110,6 +112,7 @@ struct plain_member {
     std::string_view name;
     std::uint32_t name_hash = 0;
     bool name_dash = false;
+    bool opens_body = false;  // a structure, union or combination: `{` follows
     bool has_cardinality = false;
     bool unbounded = false;
     std::uint32_t cardinality_min = 0;
@@ -136,6 +139,18 @@ bool read_type(cursor& c, plain_member& m, bool& constrainable) {
         case TK_UNQUOTED_ASCII: m.kind = ET_UNQUOTED_ASCII; break;
         case TK_UNICODE: m.kind = ET_UNICODE; break;
         case TK_BYTES: m.kind = ET_BYTES; break;
+        case TK_STRUCT:
+            m.kind = ET_STRUCT;
+            m.opens_body = true;
+            return true;
+        case TK_UNION:
+            m.kind = ET_UNION;
+            m.opens_body = true;
+            return true;
+        case TK_COMBI:
+            m.kind = ET_COMBINED;
+            m.opens_body = true;
+            return true;
         case TK_WORD:
             if (!is_reference_name(type) || type.size() > max_reference_length) return false;
             m.kind = ET_LINK;
@@ -222,6 +237,12 @@ bool read_statement(cursor& c, const parse_state& ps, plain_member& m) {
     m.name_hash = text_hash(m.name);
     ps.run->texts.prefetch(m.name_hash);
     if (!skip_blanks(c)) return false;
+    if (m.opens_body) {
+        // The body's statements are read from here on.
+        if (*c.p != '{') return false;
+        ++c.p;
+        return true;
+    }
     if (*c.p == '[') {
         ++c.p;
         if (!read_cardinality(c, m) || !skip_blanks(c)) return false;
@@ -233,17 +254,18 @@ bool read_statement(cursor& c, const parse_state& ps, plain_member& m) {
 
 }  // namespace
 
-element* read_plain_member(parse_state& ps) {
+declaration read_plain_statement(parse_state& ps) {
     source_stream& s = *ps.stream;
     // Version brackets and plug bodies change what a member means; pushed
-    // back characters are not in the block.
+    // back characters are not in the block; a body nested too deep is
+    // reported.
     if (s.pushed_count != 0 || ps.frame == nullptr || ps.frame->brackets_seen ||
-        ps.plug_level != 0) {
-        return nullptr;
+        ps.plug_level != 0 || ps.depth >= max_body_depth) {
+        return {};
     }
     cursor c{s.data + s.pos, s.data + s.size};
     plain_member m;
-    if (!read_statement(c, ps, m)) return nullptr;
+    if (!read_statement(c, ps, m)) return {};
 
     // The same changes, in the same order, as the steps make.
     ps.in_header = false;
@@ -270,9 +292,10 @@ element* read_plain_member(parse_state& ps) {
         e->cardinality_max = m.cardinality_max;
         e->cardinality_unbounded = m.unbounded;
     }
+    if (m.opens_body) return declaration{e, nullptr, true};
     // The member is tagged with its name (check_member_rules).
     ps.frame->tagged_seen = true;
-    return e;
+    return declaration{e, nullptr, false};
 }
 
 }  // namespace qrv::parser_steps

@@ -64,7 +64,14 @@ class statement_maker {
 public:
     explicit statement_maker(unsigned seed) : rng_(seed) {}
 
-    std::string statement() {
+    std::string statement(int depth = 0) {
+        if (depth < 3 && chance(8)) {
+            std::string s = pick({"struct", "union", "combi", "struct"}) + space() + name() +
+                            space() + (chance(90) ? "{" : "[?] {") + "\n";
+            const int n = std::uniform_int_distribution<int>(0, 4)(rng_);
+            for (int i = 0; i < n; ++i) s += statement(depth + 1) + "\n";
+            return s + "}" + (chance(80) ? ";" : "");
+        }
         std::string s =
             pick({"int",  "int",  "ascii", "unicode", "bytes", "unquoted-ascii", "bool", "ipv4",
                   "date", "Msg1", "Other", "m.x::Y",  "float", "struct",         "void", "time",
