@@ -114,7 +114,7 @@ private:
     }
 
     void work() {
-        chain_marks open_chains;
+        chain_states open_chains(run_.storage);
         for (std::size_t k = claim(true); k != none; k = claim(true)) write_batch(k, open_chains);
     }
 
@@ -122,7 +122,7 @@ private:
     // written, empty between rules, kept from batch to batch because
     // making them anew for every batch would cost as much as the run has
     // elements.
-    void write_batch(std::size_t k, chain_marks& open_chains) {
+    void write_batch(std::size_t k, chain_states& open_chains) {
         batch& b = batches_[k];
         try {
             write_in_memory(b, open_chains);
@@ -137,7 +137,7 @@ private:
     }
 
     // The rules of `b`, from the state every rule normally begins in.
-    void write_in_memory(batch& b, chain_marks& open_chains) {
+    void write_in_memory(batch& b, chain_states& open_chains) {
         run_context context;
         init_run_context(context);
         context.error_format = run_.error_format;
@@ -164,8 +164,8 @@ private:
         rule_writer w(context, run_);
         std::swap(w.open_chains, open_chains);
         struct give_back {
-            chain_marks& from;
-            chain_marks& to;
+            chain_states& from;
+            chain_states& to;
             ~give_back() { std::swap(from, to); }
         } keep{w.open_chains, open_chains};
         w.last = start_.last;
@@ -274,7 +274,7 @@ private:
     std::size_t handed_on_ = 0;
     bool stopped_ = false;
     std::vector<std::string> spare_;
-    chain_marks open_chains_;  // this thread's (see write_batch)
+    chain_states open_chains_{run_.storage};  // this thread's (see write_batch)
 };
 
 }  // namespace

@@ -36,10 +36,10 @@ struct rule_task {
 };
 
 struct rule_writer {
-    explicit rule_writer(run_context& r) : run(r), model(r) {}
+    explicit rule_writer(run_context& r) : run(r), model(r), open_chains(r.storage) {}
     // Writing for `m` into the output and console of `r` (a batch of rules
     // written on another thread).
-    rule_writer(run_context& r, run_context& m) : run(r), model(m) {}
+    rule_writer(run_context& r, run_context& m) : run(r), model(m), open_chains(m.storage) {}
 
     // Where the text, the notes and their counts go.
     run_context& run;
@@ -47,7 +47,7 @@ struct rule_writer {
     // read, with the top chain taken into the index before writing).
     run_context& model;
     // Member chains of the bodies being written.
-    chain_marks open_chains;
+    chain_states open_chains;
     int nesting = 0;
     // Last character this writer handed to the output.
     char last = '\n';

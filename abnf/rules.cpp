@@ -249,20 +249,20 @@ bool repeats(const element* e) {
                    e->name().c_str(), static_cast<long long>(e->line()));
         return false;
     }
-    if (e->children() != nullptr && w.open_chains.find(e->children()) != nullptr) {
+    if (e->children() != nullptr && w.open_chains.get(e->children()) != 0) {
         error_note(w.run,
                    "ERROR: Members contain themselves and can not be written: %s (line: %lld)\n",
                    e->name().c_str(), static_cast<long long>(e->line()));
         return false;
     }
-    if (e->children() != nullptr) w.open_chains.insert(e->children(), 1);
+    if (e->children() != nullptr) w.open_chains.set(e->children(), 1);
     ++w.nesting;
     return true;
 }
 
 void leave_body(rule_writer& w, const element* e) {
     --w.nesting;
-    if (e->children() != nullptr) w.open_chains.erase(e->children());
+    if (e->children() != nullptr) w.open_chains.set(e->children(), 0);
 }
 
 using step = rule_step;

@@ -388,19 +388,23 @@ private:
 // chain (0: none), four chains to a byte, so that the table of a large run
 // stays in the processor's cache. A chain is known by where its first
 // element lies in the storage, so that its state is found without reading
-// the element.
+// the element. The table grows as states are set; reserve_all makes room
+// for every element of the storage at once.
 class chain_states {
 public:
-    explicit chain_states(const model_storage& storage)
-        : storage_(storage), bits_(storage.used() / (4 * sizeof(element)) + 1, 0) {}
+    explicit chain_states(const model_storage& storage) : storage_(&storage) {}
 
+    void reserve_all() { bits_.resize(storage_->used() / (4 * sizeof(element)) + 1, 0); }
     unsigned get(const element* chain) const {
         const std::size_t k = key(chain);
         return k / 4 < bits_.size() ? (bits_[k / 4] >> (k % 4 * 2)) & 3u : 0u;
     }
     void set(const element* chain, unsigned state) {
         const std::size_t k = key(chain);
-        if (k / 4 >= bits_.size()) bits_.resize(k / 4 + 1 + bits_.size() / 2, 0);
+        if (k / 4 >= bits_.size()) {
+            if (state == 0) return;
+            bits_.resize(k / 4 + 1 + bits_.size() / 2, 0);
+        }
         std::uint8_t& b = bits_[k / 4];
         const unsigned shift = k % 4 * 2;
         b = static_cast<std::uint8_t>((b & ~(3u << shift)) | ((state & 3u) << shift));
@@ -410,9 +414,9 @@ private:
     // Elements are cut from the storage on their own cache lines: the
     // number of the line an element begins on is its key.
     std::size_t key(const element* chain) const {
-        return (storage_.place_of(chain) - 1) / (sizeof(element) / 8);
+        return (storage_->place_of(chain) - 1) / (sizeof(element) / 8);
     }
-    const model_storage& storage_;
+    const model_storage* storage_;
     std::vector<std::uint8_t> bits_;
 };
 
