@@ -51,8 +51,10 @@ struct rule_writer {
     int nesting = 0;
     // Last character this writer handed to the output.
     char last = '\n';
-    // The notes of the line being written, for its line comment.
+    // The notes of the line being written, for its line comment, and
+    // whether they may hold a layout character (only add_comment's may).
     std::string comment;
+    bool comment_has_layout = false;
     // Plain text (no line feed, tab or brace) not yet handed to the output,
     // so that a line is handed on in one piece rather than word by word;
     // anything else hands it on first.

@@ -44,6 +44,7 @@ void begin_note(rule_writer& w) {
 void append_comment(rule_writer& w, std::string_view piece) {
     begin_note(w);
     w.comment += piece;
+    w.comment_has_layout = true;
 }
 
 // The number of decimal digits of the larger bound of a constraint.
@@ -177,8 +178,10 @@ void write_line_count(rule_writer& w, const element& e) {
 // the rule it refers to shows it, and the bounds of its constraint.
 [[gnu::noinline]] void comment_member(rule_writer& w, const element& m) {
     std::string& comment = w.comment;
+    // A name is an identifier: it is never empty, and it holds no layout
+    // character.
     const std::string_view name = m.name().view();
-    if (!equal_ignoring_case(name, link_name_part(m.link().view())) &&
+    if ((!m.has_link() || !equal_ignoring_case(name, link_name_part(m.link().view()))) &&
         !equal_ignoring_case(name, m.tag().view())) {
         begin_note(w);
         comment += name;
@@ -566,9 +569,14 @@ void write_rule(rule_writer& w, element* e) {
         flush_pending(w);
         emit_tab(w.run);
         put(w, "; ");
-        put_text(w, w.comment);
+        if (w.comment_has_layout) {
+            put_text(w, w.comment);
+        } else {
+            put_plain(w, w.comment);
+        }
     }
     w.comment.clear();
+    w.comment_has_layout = false;
     new_line(w);
 }
 
