@@ -18,11 +18,6 @@ const char invalid_constraint[] = "Invalid type constraint";
 // Only this much of a pattern is kept; the rest is read and dropped.
 constexpr std::size_t max_pattern_length = 255;
 
-void set_kind(parse_state& ps, element& e, element_kind kind, int step) {
-    e.kind = kind;
-    ps.step = step;
-}
-
 // `<` text `>` after `const`. Comments are not recognised inside the text.
 void parse_const_text(parse_state& ps, element& e) {
     int c = read_significant_char(ps);
@@ -174,30 +169,37 @@ bool is_string_kind(element_kind kind) {
 
 }  // namespace
 
-void set_element_type(parse_state& ps, element& e, int code, const char* text) {
+bool find_type_keyword(int code, type_keyword& out) {
     switch (code) {
-        case TK_STRUCT: set_kind(ps, e, ET_STRUCT, STEP_NAME); return;
-        case TK_UNION: set_kind(ps, e, ET_UNION, STEP_NAME); return;
-        case TK_COMBI: set_kind(ps, e, ET_COMBINED, STEP_NAME); return;
-        case TK_VOID: set_kind(ps, e, ET_NULL, STEP_NAME); return;
-        case TK_BOOL: set_kind(ps, e, ET_BOOLEAN, STEP_NAME); return;
-        case TK_INT: set_kind(ps, e, ET_INTEGER, STEP_CONSTRAINT_OR_NAME); return;
-        case TK_FLOAT: set_kind(ps, e, ET_SINGLE, STEP_CONSTRAINT_OR_NAME); return;
-        case TK_OID: set_kind(ps, e, ET_OID, STEP_NAME); return;
-        case TK_ASCII: set_kind(ps, e, ET_ASCII, STEP_CONSTRAINT_OR_NAME); return;
-        case TK_UNQUOTED_ASCII: set_kind(ps, e, ET_UNQUOTED_ASCII, STEP_CONSTRAINT_OR_NAME); return;
-        case TK_UNICODE: set_kind(ps, e, ET_UNICODE, STEP_CONSTRAINT_OR_NAME); return;
-        case TK_BYTES: set_kind(ps, e, ET_BYTES, STEP_CONSTRAINT_OR_NAME); return;
-        case TK_EMBEDDED: set_kind(ps, e, ET_EMBEDDED, STEP_CONSTRAINT_OR_NAME); return;
-        case TK_CONST:
-            set_kind(ps, e, ET_CONST, STEP_NAME);
-            parse_const_text(ps, e);
-            return;
-        case TK_IPV4: set_kind(ps, e, ET_IPV4, STEP_NAME); return;
-        case TK_IPV6: set_kind(ps, e, ET_IPV6, STEP_NAME); return;
-        case TK_DATE: set_kind(ps, e, ET_DATE, STEP_NAME); return;
-        case TK_TIME: set_kind(ps, e, ET_TIME, STEP_NAME); return;
-        default: break;
+        case TK_STRUCT: out = {ET_STRUCT, STEP_NAME}; return true;
+        case TK_UNION: out = {ET_UNION, STEP_NAME}; return true;
+        case TK_COMBI: out = {ET_COMBINED, STEP_NAME}; return true;
+        case TK_VOID: out = {ET_NULL, STEP_NAME}; return true;
+        case TK_BOOL: out = {ET_BOOLEAN, STEP_NAME}; return true;
+        case TK_INT: out = {ET_INTEGER, STEP_CONSTRAINT_OR_NAME}; return true;
+        case TK_FLOAT: out = {ET_SINGLE, STEP_CONSTRAINT_OR_NAME}; return true;
+        case TK_OID: out = {ET_OID, STEP_NAME}; return true;
+        case TK_ASCII: out = {ET_ASCII, STEP_CONSTRAINT_OR_NAME}; return true;
+        case TK_UNQUOTED_ASCII: out = {ET_UNQUOTED_ASCII, STEP_CONSTRAINT_OR_NAME}; return true;
+        case TK_UNICODE: out = {ET_UNICODE, STEP_CONSTRAINT_OR_NAME}; return true;
+        case TK_BYTES: out = {ET_BYTES, STEP_CONSTRAINT_OR_NAME}; return true;
+        case TK_EMBEDDED: out = {ET_EMBEDDED, STEP_CONSTRAINT_OR_NAME}; return true;
+        case TK_CONST: out = {ET_CONST, STEP_NAME}; return true;
+        case TK_IPV4: out = {ET_IPV4, STEP_NAME}; return true;
+        case TK_IPV6: out = {ET_IPV6, STEP_NAME}; return true;
+        case TK_DATE: out = {ET_DATE, STEP_NAME}; return true;
+        case TK_TIME: out = {ET_TIME, STEP_NAME}; return true;
+        default: return false;
+    }
+}
+
+void set_element_type(parse_state& ps, element& e, int code, const char* text) {
+    type_keyword type{};
+    if (find_type_keyword(code, type)) {
+        e.kind = type.kind;
+        ps.step = type.step;
+        if (code == TK_CONST) parse_const_text(ps, e);
+        return;
     }
     // Any other token names a type defined elsewhere. After an error the
     // element stays in its body with an empty link, and the next token

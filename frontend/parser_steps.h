@@ -46,6 +46,15 @@ void skip_to_statement_end(parse_state& ps);
 // element and nothing read, when the statement is to be read step by step.
 declaration read_plain_statement(parse_state& ps);
 
+// What a type keyword declares: the element's kind and the step that reads
+// on (STEP_NAME, or STEP_CONSTRAINT_OR_NAME where a constraint may come
+// first); false for any other token, which names a type defined elsewhere.
+struct type_keyword {
+    element_kind kind;
+    int step;
+};
+bool find_type_keyword(int code, type_keyword& out);
+
 // Type, constraint and name of a declaration.
 void set_element_type(parse_state& ps, element& e, int code, const char* text);
 void parse_constraint_or_name(parse_state& ps, element& e);

@@ -125,40 +125,24 @@ bool read_type(cursor& c, plain_member& m, bool& constrainable) {
     if (!is_letter(*c.p)) return false;
     const std::string_view type = word(c).text;
     if (c.at_end() || type.size() > token_max_chars) return false;
-    constrainable = false;
-    switch (classify_token(type)) {
-        case TK_VOID: m.kind = ET_NULL; return true;
-        case TK_BOOL: m.kind = ET_BOOLEAN; return true;
-        case TK_OID: m.kind = ET_OID; return true;
-        case TK_IPV4: m.kind = ET_IPV4; return true;
-        case TK_IPV6: m.kind = ET_IPV6; return true;
-        case TK_DATE: m.kind = ET_DATE; return true;
-        case TK_TIME: m.kind = ET_TIME; return true;
-        case TK_INT: m.kind = ET_INTEGER; break;
-        case TK_ASCII: m.kind = ET_ASCII; break;
-        case TK_UNQUOTED_ASCII: m.kind = ET_UNQUOTED_ASCII; break;
-        case TK_UNICODE: m.kind = ET_UNICODE; break;
-        case TK_BYTES: m.kind = ET_BYTES; break;
-        case TK_STRUCT:
-            m.kind = ET_STRUCT;
-            m.opens_body = true;
-            return true;
-        case TK_UNION:
-            m.kind = ET_UNION;
-            m.opens_body = true;
-            return true;
-        case TK_COMBI:
-            m.kind = ET_COMBINED;
-            m.opens_body = true;
-            return true;
-        case TK_WORD:
-            if (!is_reference_name(type) || type.size() > max_reference_length) return false;
-            m.kind = ET_LINK;
-            m.link = type;
-            return true;
-        default: return false;
+    const int code = classify_token(type);
+    if (code == TK_WORD) {
+        if (!is_reference_name(type) || type.size() > max_reference_length) return false;
+        m.kind = ET_LINK;
+        m.link = type;
+        constrainable = false;
+        return true;
     }
-    constrainable = true;
+    // A float's constraint, a const's text and embedded's parentheses are
+    // read step by step; other keywords are no type at all.
+    type_keyword keyword{};
+    if (code == TK_FLOAT || code == TK_CONST || code == TK_EMBEDDED ||
+        !find_type_keyword(code, keyword)) {
+        return false;
+    }
+    m.kind = keyword.kind;
+    m.opens_body = m.kind == ET_STRUCT || m.kind == ET_UNION || m.kind == ET_COMBINED;
+    constrainable = keyword.step == STEP_CONSTRAINT_OR_NAME;
     return true;
 }
 
