@@ -317,9 +317,8 @@ void end_body(rule_writer& w, element* e) {
 
 // The text in front of a member's value; false when no value follows (a
 // tagged void).
-bool open_member(rule_writer& w, element* m, element* body) {
+bool open_member(rule_writer& w, element* m, const member_frame& f) {
     if (m->has_link()) mark_reference(w, *m);
-    const member_frame f = frame_of(m, body->kind == ET_UNION);
     if (m->kind == ET_NULL && !f.tagged) {
         error_note(w.run, "ERROR: void types can not be untagged (Line: %lld)\n",
                    static_cast<long long>(m->line()));
@@ -345,9 +344,8 @@ bool open_member(rule_writer& w, element* m, element* body) {
     return true;
 }
 
-void close_member(rule_writer& w, element* m, element* body) {
+void close_member(rule_writer& w, element* m, element* body, const member_frame& f) {
     const bool is_union = body->kind == ET_UNION;
-    const member_frame f = frame_of(m, is_union);
     if (f.braced && !(f.tagged && m->kind == ET_NULL)) {
         if (needs_blank(w)) put(w, " ");
         put(w, "RBRCE ");
@@ -390,8 +388,9 @@ void write_type(rule_writer& w, std::vector<task>& tasks, element* e) {
 // goes on the stack with the rest of the members after it.
 void write_members(rule_writer& w, std::vector<task>& tasks, element* m, element* body) {
     for (; m != nullptr; m = m->next()) {
-        if (!open_member(w, m, body)) {
-            close_member(w, m, body);
+        const member_frame f = frame_of(m, body->kind == ET_UNION);
+        if (!open_member(w, m, f)) {
+            close_member(w, m, body, f);
             continue;
         }
         if (repeats(m) || opens_body(m)) {
@@ -400,7 +399,7 @@ void write_members(rule_writer& w, std::vector<task>& tasks, element* m, element
             return;
         }
         write_type(w, tasks, m);
-        close_member(w, m, body);
+        close_member(w, m, body, f);
     }
 }
 
@@ -432,7 +431,7 @@ void write_value_steps(rule_writer& w, element* top) {
             case step::type: write_type(w, tasks, e); break;
             case step::member: write_members(w, tasks, e, t.body); break;
             case step::member_end:
-                close_member(w, e, t.body);
+                close_member(w, e, t.body, frame_of(e, t.body->kind == ET_UNION));
                 write_members(w, tasks, e->next(), t.body);
                 break;
             case step::body_end: end_body(w, e); break;
