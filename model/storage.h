@@ -95,6 +95,26 @@ private:
 // distance from this reference in units of 4 bytes; 0 is null. A copy would
 // refer to another place, so it cannot be copied: records that hold one are
 // copied field by field (copy_element).
+// Memory for large tables probed at random (the name and text tables):
+// blocks of a megabyte and more ask the system for large pages, so that a
+// probe seldom misses the address cache as well as the data cache.
+void* allocate_large(std::size_t bytes);
+void release_large(void* p, std::size_t bytes);
+
+template <class T>
+struct large_page_allocator {
+    using value_type = T;
+    large_page_allocator() = default;
+    template <class U>
+    large_page_allocator(const large_page_allocator<U>&) {}
+    T* allocate(std::size_t n) { return static_cast<T*>(allocate_large(n * sizeof(T))); }
+    void deallocate(T* p, std::size_t n) { release_large(p, n * sizeof(T)); }
+    template <class U>
+    bool operator==(const large_page_allocator<U>&) const {
+        return true;
+    }
+};
+
 template <class T>
 class rel_ptr {
 public:
