@@ -345,7 +345,8 @@ inline void append_element(chain_head head, element* e) { chain_tail(head).appen
 
 // Marks of one walk over member chains, a chain known by its first
 // element: a side table owned by the walk, keyed by element number. Each
-// walk has its own; nothing is kept in the elements.
+// walk has its own; nothing is kept in the elements. A walk reads it at
+// random, so a large one takes large pages like the hash tables.
 class chain_marks {
 public:
     chain_marks() = default;
@@ -381,7 +382,7 @@ private:
         while (size <= id) size *= 2;
         values_.resize(size, absent);
     }
-    std::vector<std::int32_t> values_;
+    std::vector<std::int32_t, large_page_allocator<std::int32_t>> values_;
 };
 
 // The same for walks that need only a few states: a state from 1 to 3 per
