@@ -135,21 +135,23 @@ std::size_t skip_leading_text(std::string_view data) {
     return static_cast<std::size_t>(start);
 }
 
-// The same for a regular file, read block by block; false when a read
+// The same for a regular file, read block by block into `buffer` (the
+// stream's, used again for the blocks the parser reads); false when a read
 // fails.
-bool find_definitions_start(int fd, std::uint64_t* start) {
+bool find_definitions_start(int fd, source_block& buffer, std::uint64_t* start) {
     constexpr std::size_t block_size = std::size_t{1} << 20;
     constexpr std::size_t carry_max = marker_search::carry_max;
-    std::vector<char> buffer(carry_max + block_size);
+    buffer.resize(carry_max + block_size);
     marker_search search;
     std::size_t carry = 0;   // bytes of the previous block at the front
     std::uint64_t base = 0;  // the file offset of buffer[0]
     for (;;) {
-        const ssize_t n = ::read(fd, buffer.data() + carry, block_size);
+        const ssize_t n = ::read(fd, reinterpret_cast<char*>(buffer.data()) + carry, block_size);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
         const std::size_t size = carry + static_cast<std::size_t>(n);
-        if (search.look(std::string_view(buffer.data(), size), carry, base, n == 0, start)) {
+        if (search.look(std::string_view(reinterpret_cast<const char*>(buffer.data()), size), carry,
+                        base, n == 0, start)) {
             return true;
         }
         const std::size_t next_carry = std::min(carry_max, size);
@@ -235,14 +237,14 @@ std::int64_t read_source_file(run_context& run, const char* path) {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     struct stat info {};
     std::uint64_t start = 0;
+    source_stream stream;
     if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        find_definitions_start(fd, &start) &&
+        find_definitions_start(fd, stream.block, &start) &&
         ::lseek(fd, static_cast<off_t>(start), SEEK_SET) == static_cast<off_t>(start)) {
         // A regular file is read block by block as the parser goes.
         std::string directives;
         const bool has_directives = read_directive_file(path, directives);
         const std::string_view directive_text(directives);
-        source_stream stream;
         stream.fd = fd;
         const std::int64_t errors =
             read_modules(run, path, stream, has_directives ? &directive_text : nullptr);

@@ -12,6 +12,7 @@
 // reserved in every record.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <climits>
@@ -389,13 +390,13 @@ private:
 // chain (0: none), four chains to a byte, so that the table of a large run
 // stays in the processor's cache. A chain is known by where its first
 // element lies in the storage, so that its state is found without reading
-// the element. The table grows as states are set; reserve_all makes room
-// for every element of the storage at once.
+// the element. The table makes room for every element of the storage when
+// a state is first set (or at reserve_all), and grows if the storage does.
 class chain_states {
 public:
     explicit chain_states(const model_storage& storage) : storage_(&storage) {}
 
-    void reserve_all() { bits_.resize(storage_->used() / (4 * sizeof(element)) + 1, 0); }
+    void reserve_all() { bits_.resize(all_bytes(), 0); }
     unsigned get(const element* chain) const {
         const std::size_t k = key(chain);
         return k / 4 < bits_.size() ? (bits_[k / 4] >> (k % 4 * 2)) & 3u : 0u;
@@ -404,7 +405,7 @@ public:
         const std::size_t k = key(chain);
         if (k / 4 >= bits_.size()) {
             if (state == 0) return;
-            bits_.resize(k / 4 + 1 + bits_.size() / 2, 0);
+            bits_.resize(std::max(k / 4 + 1 + bits_.size() / 2, all_bytes()), 0);
         }
         std::uint8_t& b = bits_[k / 4];
         const unsigned shift = k % 4 * 2;
@@ -417,8 +418,9 @@ private:
     std::size_t key(const element* chain) const {
         return (storage_->place_of(chain) - 1) / (sizeof(element) / 8);
     }
+    std::size_t all_bytes() const { return storage_->used() / (4 * sizeof(element)) + 1; }
     const model_storage* storage_;
-    std::vector<std::uint8_t> bits_;
+    std::vector<std::uint8_t, large_page_allocator<std::uint8_t>> bits_;
 };
 
 struct module_ref;
@@ -589,6 +591,9 @@ struct run_context {
     text marker;
 };
 
+// A block of a source file as read.
+using source_block = std::vector<unsigned char, large_page_allocator<unsigned char>>;
+
 // The characters of one source file and two characters of push-back. A
 // source held in memory is all in `data`; a file is read in blocks, `data`
 // holding the current one.
@@ -600,7 +605,7 @@ struct source_stream {
     int pushed_count = 0;
     int fd = -1;          // the file the next block comes from, or -1
     bool failed = false;  // a read of the file failed
-    std::vector<unsigned char> block;
+    source_block block;
 };
 
 struct body_frame {

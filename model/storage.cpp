@@ -35,9 +35,9 @@ void model_storage::reserve() {
     records_ = part{0, reserved_ - reserved_ / 4, 0, 0};
     texts_ = part{records_.size, reserved_ / 4, 0, 0};
 #ifdef MADV_HUGEPAGE
-    // Large pages for the records, which most walks go through; the texts
-    // take small ones, so that their last page wastes little.
-    ::madvise(base_, records_.size, MADV_HUGEPAGE);
+    // Large pages for records and texts: each small page costs the system
+    // a fault of its own, which is dear on a virtual machine.
+    ::madvise(base_, reserved_, MADV_HUGEPAGE);
 #endif
 }
 
@@ -56,7 +56,7 @@ void model_storage::extend(part& p, std::size_t end) {
 
 namespace {
 
-constexpr std::size_t large_block = std::size_t{1} << 20;
+constexpr std::size_t large_block = std::size_t{256} << 10;
 constexpr std::size_t large_page = std::size_t{2} << 20;
 
 }  // namespace

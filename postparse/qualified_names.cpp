@@ -151,17 +151,15 @@ void name_members(run_context& run, chain_marks& named, const element* parent, e
 }  // namespace
 
 void build_qualified_names(run_context& run) {
-    std::vector<element*> top;
     for (element* p = run.elements; p != nullptr; p = p->next()) {
         p->set_qualified_form(element::QUALIFIED_OWN);
-        top.push_back(p);
     }
 
     depth_table depths(run.element_count);
-    for (element* p : top) {
+    for (element* p = run.elements; p != nullptr; p = p->next()) {
         if (p->children() != nullptr && names_members(p)) depths.measure(p->children());
     }
-    for (element* p : top) {
+    for (element* p = run.elements; p != nullptr; p = p->next()) {
         if (p->children() == nullptr || !names_members(p)) continue;
         if (static_cast<int>(p->c_name().size()) + depths.of(p->children()) >
             static_cast<int>(max_reference_length)) {
