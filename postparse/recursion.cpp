@@ -52,7 +52,7 @@ bool mark_recursive_and_rename(run_context& run, element* top) {
         if (state == on_path) p->recursive = true;
         if (p->recursive || state != 0) continue;
         walked.set(members, on_path);
-        walk.enter(members);
+        walk.enter_far(members);
     }
     return unions;
 }
