@@ -227,6 +227,35 @@ TEST_F(records, each_walk_sees_only_its_own_marks) {
     EXPECT_EQ(*first.find(a), 0);
 }
 
+// Tables past 256 KB move to large pages as they grow: what they held comes
+// along, and states set before the storage grew stay where they were set.
+TEST_F(records, large_tables_keep_what_they_hold_as_they_grow) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 60000; ++i) names.push_back("Msg" + std::to_string(i));
+    make_chain(names);
+    name_index index(run.storage, run.texts);
+    chain_states states(run.storage);
+    states.set(chain[0], 2);
+    states.set(chain[59999], 3);
+    for (int i = 0; i < 60000; i += 997) {
+        const auto k = static_cast<std::size_t>(i);
+        ASSERT_EQ(index.find(chain.front(), names[k]), chain[k]) << names[k];
+        ASSERT_EQ(run.texts.find(names[k]), chain[k]->name()) << names[k];
+    }
+    EXPECT_EQ(index.find(chain.front(), "Msg60000"), nullptr);
+    EXPECT_TRUE(run.texts.find("Msg60000").empty());
+
+    // Far more elements than the table first had room for.
+    element* late = nullptr;
+    for (int i = 0; i < 1200000; ++i) late = new_element(ps);
+    EXPECT_EQ(states.get(late), 0u);
+    states.set(late, 1);
+    EXPECT_EQ(states.get(late), 1u);
+    EXPECT_EQ(states.get(chain[0]), 2u);
+    EXPECT_EQ(states.get(chain[59999]), 3u);
+    EXPECT_EQ(states.get(chain[1]), 0u);
+}
+
 std::string read_file(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::ostringstream s;
