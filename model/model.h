@@ -391,12 +391,11 @@ private:
 // stays in the processor's cache. A chain is known by where its first
 // element lies in the storage, so that its state is found without reading
 // the element. The table makes room for every element of the storage when
-// a state is first set (or at reserve_all), and grows if the storage does.
+// a state is first set, and grows if the storage does.
 class chain_states {
 public:
     explicit chain_states(const model_storage& storage) : storage_(&storage) {}
 
-    void reserve_all() { bits_.resize(all_bytes(), 0); }
     unsigned get(const element* chain) const {
         const std::size_t k = key(chain);
         return k / 4 < bits_.size() ? (bits_[k / 4] >> (k % 4 * 2)) & 3u : 0u;

@@ -91,10 +91,6 @@ private:
     part texts_;
 };
 
-// A reference to a record or text in the same model_storage, kept as the
-// distance from this reference in units of 4 bytes; 0 is null. A copy would
-// refer to another place, so it cannot be copied: records that hold one are
-// copied field by field (copy_element).
 // Memory for large tables probed at random (the name and text tables, the
 // walks' side tables, the source blocks): blocks of 256 KB and more ask the
 // system for large pages, so that they cost one fault per 2 MB instead of
@@ -117,6 +113,10 @@ struct large_page_allocator {
     }
 };
 
+// A reference to a record or text in the same model_storage, kept as the
+// distance from this reference in units of 4 bytes; 0 is null. A copy would
+// refer to another place, so it cannot be copied: records that hold one are
+// copied field by field (copy_element).
 template <class T>
 class rel_ptr {
 public:

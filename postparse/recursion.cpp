@@ -28,7 +28,6 @@ bool mark_recursive_and_rename(run_context& run, element* top) {
     constexpr unsigned on_path = 1;
     constexpr unsigned left = 2;
     chain_states walked(run.storage);
-    walked.reserve_all();
     chain_walker<> walk;
     bool unions = false;
     // Every c_name is a text of the run: without a reserved word among
