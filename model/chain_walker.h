@@ -40,7 +40,7 @@ public:
     element* next() {
         frame& f = stack_.back();
         element* e = f.at;
-        if (e != nullptr) f.at = e->next();
+        if (e != nullptr) f.at = next_ahead(e);
         return e;
     }
     // Closes the innermost chain and gives back its frame.

@@ -151,15 +151,15 @@ void name_members(run_context& run, chain_marks& named, const element* parent, e
 }  // namespace
 
 void build_qualified_names(run_context& run) {
-    for (element* p = run.elements; p != nullptr; p = p->next()) {
+    for (element* p = run.elements; p != nullptr; p = next_ahead(p)) {
         p->set_qualified_form(element::QUALIFIED_OWN);
     }
 
     depth_table depths(run.element_count);
-    for (element* p = run.elements; p != nullptr; p = p->next()) {
+    for (element* p = run.elements; p != nullptr; p = next_ahead(p)) {
         if (p->children() != nullptr && names_members(p)) depths.measure(p->children());
     }
-    for (element* p = run.elements; p != nullptr; p = p->next()) {
+    for (element* p = run.elements; p != nullptr; p = next_ahead(p)) {
         if (p->children() == nullptr || !names_members(p)) continue;
         if (static_cast<int>(p->c_name().size()) + depths.of(p->children()) >
             static_cast<int>(max_reference_length)) {
@@ -197,7 +197,7 @@ std::string qualified_name(run_context& run, const element& e) {
 
 void name_all_members(run_context& run) {
     std::vector<element*> top;
-    for (element* p = run.elements; p != nullptr; p = p->next()) top.push_back(p);
+    for (element* p = run.elements; p != nullptr; p = next_ahead(p)) top.push_back(p);
     run.naming_parents.assign(run.element_count, nullptr);
     chain_marks named(run.element_count);
     for (auto it = top.rbegin(); it != top.rend(); ++it) {
