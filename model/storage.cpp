@@ -3,7 +3,13 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace qrv {
 
@@ -17,7 +23,66 @@ constexpr std::size_t commit_step = std::size_t{4} << 20;
 // space of a process (ulimit -v) still gets the largest range it allows.
 constexpr std::size_t smallest_reserve = std::size_t{64} << 20;
 
+// A part this large is committed a step ahead of its front, and that
+// step's pages are asked for on the populator's thread. A small run does
+// without the thread and the step.
+constexpr std::size_t populate_from = std::size_t{16} << 20;
+
 }  // namespace
+
+// Its thread asks the system for the pages of the ranges handed to it, one
+// after another, until the storage is released. The system clears a page
+// when it first provides it; without this, that happens on the thread that
+// first writes to it, in the middle of its work.
+struct model_storage::populator {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::vector<std::pair<char*, std::size_t>> ranges;  // under the mutex
+    bool stop = false;                                  // under the mutex
+    std::thread thread;
+
+    populator() : thread([this] { work(); }) {}
+    ~populator() {
+        {
+            std::lock_guard lock(mutex);
+            stop = true;
+        }
+        wake.notify_one();
+        thread.join();
+    }
+
+    void ask(char* at, std::size_t bytes) {
+        {
+            std::lock_guard lock(mutex);
+            ranges.emplace_back(at, bytes);
+        }
+        wake.notify_one();
+    }
+
+    void work() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return stop || !ranges.empty(); });
+            if (stop) return;
+            const auto [at, bytes] = ranges.front();
+            ranges.erase(ranges.begin());
+            lock.unlock();
+#ifdef MADV_POPULATE_WRITE
+            // A system without this advice refuses it; the pages then come
+            // as they are first written, as they would without this thread.
+            ::madvise(at, bytes, MADV_POPULATE_WRITE);
+#else
+            (void)at;
+            (void)bytes;
+#endif
+            lock.lock();
+        }
+    }
+};
+
+model_storage::model_storage() = default;
+
+model_storage::~model_storage() { release(); }
 
 void model_storage::reserve() {
     for (std::size_t size = max_reserve; size >= smallest_reserve; size /= 4) {
@@ -45,13 +110,38 @@ void model_storage::extend(part& p, std::size_t end) {
     if (base_ == nullptr) reserve();
     // Sizes near the whole range wrap around when added: checked first.
     if (end > p.size || end < p.used) throw std::bad_alloc();
-    if (end <= p.committed) return;
-    std::size_t grow = ((end - p.committed + commit_step - 1) / commit_step) * commit_step;
-    if (grow > p.size - p.committed) grow = p.size - p.committed;
-    if (::mprotect(base_ + p.start + p.committed, grow, PROT_READ | PROT_WRITE) != 0) {
-        throw std::bad_alloc();
+    const bool ahead = end >= populate_from;
+    if (ahead && populator_ == nullptr) {
+        try {
+            populator_ = std::make_unique<populator>();
+        } catch (const std::system_error&) {
+            // No second thread: the pages come as they are first written.
+        }
     }
-    p.committed += grow;
+    const std::size_t want = ahead ? std::min(p.size, end + commit_step) : end;
+    if (want > p.committed) {
+        const std::size_t from = p.committed;
+        std::size_t grow = ((want - from + commit_step - 1) / commit_step) * commit_step;
+        if (grow > p.size - from) grow = p.size - from;
+        if (::mprotect(base_ + p.start + from, grow, PROT_READ | PROT_WRITE) == 0) {
+            p.committed += grow;
+        } else if (end > from) {
+            // The step ahead is not granted: what is needed now may be.
+            grow = ((end - from + commit_step - 1) / commit_step) * commit_step;
+            if (grow > p.size - from) grow = p.size - from;
+            if (::mprotect(base_ + p.start + from, grow, PROT_READ | PROT_WRITE) != 0) {
+                throw std::bad_alloc();
+            }
+            p.committed += grow;
+        }
+        if (ahead && populator_ != nullptr && p.committed > from) {
+            populator_->ask(base_ + p.start + from, p.committed - from);
+        }
+    }
+    // The front may use everything committed, but a large part comes back
+    // here a step early, to commit the next step before the front needs it.
+    p.ready = p.committed;
+    if (ahead && p.committed - end > commit_step / 2) p.ready = p.committed - commit_step / 2;
 }
 
 namespace {
@@ -81,6 +171,8 @@ void release_large(void* p, std::size_t bytes) {
 }
 
 void model_storage::release() {
+    // The populator stops before the range it works on is given back.
+    populator_.reset();
     if (base_ != nullptr) ::munmap(base_, reserved_);
     base_ = nullptr;
     reserved_ = 0;

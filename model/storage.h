@@ -8,11 +8,14 @@
 // is kept as its 32-bit distance from the reference itself (`rel_ptr`):
 // half the size of a pointer, and followed without knowing where the range
 // begins. The range is reserved, not taken: the system provides its pages
-// only as a front advances.
+// only as a front advances. Once a part is large, a thread of the storage
+// asks for the pages of the next step before the front reaches them, so
+// that the system clears them on the other core while this one works.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -20,10 +23,10 @@ namespace qrv {
 
 class model_storage {
 public:
-    model_storage() = default;
+    model_storage();
     model_storage(const model_storage&) = delete;
     model_storage& operator=(const model_storage&) = delete;
-    ~model_storage() { release(); }
+    ~model_storage();
 
     // `bytes` of zero-filled storage for records, aligned to `align` (a
     // power of two from 8 up to 64); std::bad_alloc when the range or the
@@ -31,7 +34,7 @@ public:
     void* allocate(std::size_t bytes, std::size_t align = 8) {
         const std::size_t start = (records_.used + align - 1) & ~(align - 1);
         const std::size_t n = (bytes + 7) & ~std::size_t{7};
-        if (start > records_.committed || n > records_.committed - start) {
+        if (start > records_.ready || n > records_.ready - start) {
             extend(records_, start + n);
         }
         records_.used = start + n;
@@ -40,7 +43,7 @@ public:
     // The same for the characters of a text, aligned to 8.
     void* allocate_text(std::size_t bytes) {
         const std::size_t n = (bytes + 7) & ~std::size_t{7};
-        if (n > texts_.committed - texts_.used) extend(texts_, texts_.used + n);
+        if (n > texts_.ready - texts_.used) extend(texts_, texts_.used + n);
         void* p = base_ + texts_.start + texts_.used;
         texts_.used += n;
         return p;
@@ -73,22 +76,29 @@ public:
     static constexpr std::size_t max_reserve = std::size_t{1} << 33;
 
 private:
-    // One part of the range: where it starts, how far it reaches, and how
-    // much of it is committed and used (counted from its start).
+    // One part of the range: where it starts, how far it reaches, how much
+    // of it is committed and used, and how far it can be used before more
+    // is committed (counted from its start).
     struct part {
         std::size_t start = 0;
         std::size_t size = 0;
         std::size_t committed = 0;
         std::size_t used = 0;
+        std::size_t ready = 0;
     };
+    // Asks the system for the pages of what is committed ahead.
+    struct populator;
+
     void reserve();
-    // Commits the pages of `p` up to `end` (counted from its start).
+    // Commits the pages of `p` up to `end` (counted from its start), and
+    // in a large part a step beyond, whose pages the populator asks for.
     void extend(part& p, std::size_t end);
 
     char* base_ = nullptr;
     std::size_t reserved_ = 0;
     part records_;
     part texts_;
+    std::unique_ptr<populator> populator_;
 };
 
 // Memory for large tables probed at random (the name and text tables, the
