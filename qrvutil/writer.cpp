@@ -1,5 +1,7 @@
 #include "qrvutil/writer.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdarg>
@@ -48,6 +50,16 @@ void hand_on(output_writer& sink, const char* bytes, std::size_t n) {
     if (std::fwrite(bytes, 1, n, sink.file) != n) {
         sink.failed = true;
         if (!sink.closing) throw output_write_failed{};
+        return;
+    }
+    sink.handed += n;
+    if (sink.write_back_step != 0 && sink.handed - sink.written_back >= sink.write_back_step) {
+        // Only a start: nothing waits for the disk, and a file that cannot
+        // be written back this way (a pipe, a device) refuses it harmlessly.
+        ::sync_file_range(::fileno(sink.file), static_cast<off_t>(sink.written_back),
+                          static_cast<off_t>(sink.handed - sink.written_back),
+                          SYNC_FILE_RANGE_WRITE);
+        sink.written_back = sink.handed;
     }
 }
 
@@ -191,6 +203,8 @@ void sink_open_stream(run_context& run, output_writer& sink, std::FILE* stream) 
     sink.failed = false;
     sink.closing = false;
     sink.crlf = false;
+    sink.handed = 0;
+    sink.written_back = 0;
     sink.file = stream;
     // The sink buffers by itself; the stream passes blocks straight on.
     std::setvbuf(sink.file, nullptr, _IONBF, 0);
