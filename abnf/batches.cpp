@@ -171,7 +171,12 @@ private:
         w.last = start_.last;
         w.counted = &b.counted;
         element* e = b.first;
-        for (std::size_t i = 0; i < b.count; ++i, e = next_ahead(e)) write_rule(w, e);
+        for (std::size_t i = 0; i < b.count; ++i, e = next_ahead(e)) {
+            // The next definition's members are on their way while this
+            // one is written.
+            if (const element* n = e->next()) prefetch_following(n, 8);
+            write_rule(w, e);
+        }
         flush_pending(w);
         b.end = layout_state{writer.depth, writer.column, writer.tab_count, w.last};
         sink_close(context);

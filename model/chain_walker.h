@@ -29,9 +29,7 @@ public:
     // after another, so the lines of the next few are asked for at once
     // instead of one by one as the walk reaches them.
     void enter_far(element* chain, Data data = {}) {
-        for (int k = 1; k < 8; ++k) {
-            __builtin_prefetch(reinterpret_cast<const char*>(chain) + k * sizeof(element));
-        }
+        prefetch_following(chain, 7);
         enter(chain, data);
     }
     // The next member of the innermost chain, or null when that chain is
