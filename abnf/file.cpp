@@ -100,9 +100,10 @@ file_result write_file(run_context& run, const char* path) {
         return file_result::not_created;
     }
     output_writer writer;
-    // A large file written beside the old one goes to the disk as it is
-    // written: the rename over the old file would otherwise wait for it.
-    if (!file.temporary_path().empty()) writer.write_back_step = std::size_t{8} << 20;
+    // A file that replaces another one goes to the disk as it is written:
+    // a file system may write it whole in the rename over the old one, and
+    // the run would wait for that at the end.
+    if (file.replaces()) writer.write_back_step = std::size_t{8} << 20;
     sink_open_stream(run, writer, file.stream());
     try {
         write_text(run, tm);

@@ -238,6 +238,7 @@ bool atomic_file::open(const char* path) {
         errno = reason;
         return false;
     }
+    replaces_ = exists;
     if (exists) {
         // The new file keeps the old one's owner where that is allowed and
         // its permission bits (after the owner, which may clear them).
@@ -271,6 +272,7 @@ bool atomic_file::commit() {
         if (ok) {
             disarm_guard(guard_slot_);
             temp_path_.clear();
+            replaces_ = false;
         }
     }
     if (!ok) abandon();
@@ -288,6 +290,7 @@ void atomic_file::abandon() {
         disarm_guard(guard_slot_);
         temp_path_.clear();
     }
+    replaces_ = false;
     disarm_guard(guard_slot_);
 }
 

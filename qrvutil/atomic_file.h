@@ -41,12 +41,15 @@ public:
 
     // The temporary being written, or empty when writing in place.
     const std::string& temporary_path() const { return temp_path_; }
+    // Whether the temporary is to be renamed over an existing file.
+    bool replaces() const { return replaces_; }
 
 private:
     std::FILE* stream_ = nullptr;
     std::string final_path_;
     std::string temp_path_;
     int guard_slot_ = -1;
+    bool replaces_ = false;
 };
 
 }  // namespace qrv
