@@ -106,6 +106,14 @@ void model_storage::reserve() {
 #endif
 }
 
+bool model_storage::commit_up_to(part& p, std::size_t end) {
+    std::size_t grow = ((end - p.committed + commit_step - 1) / commit_step) * commit_step;
+    if (grow > p.size - p.committed) grow = p.size - p.committed;
+    if (::mprotect(base_ + p.start + p.committed, grow, PROT_READ | PROT_WRITE) != 0) return false;
+    p.committed += grow;
+    return true;
+}
+
 void model_storage::extend(part& p, std::size_t end) {
     if (base_ == nullptr) reserve();
     // Sizes near the whole range wrap around when added: checked first.
@@ -119,24 +127,13 @@ void model_storage::extend(part& p, std::size_t end) {
         }
     }
     const std::size_t want = ahead ? std::min(p.size, end + commit_step) : end;
-    if (want > p.committed) {
-        const std::size_t from = p.committed;
-        std::size_t grow = ((want - from + commit_step - 1) / commit_step) * commit_step;
-        if (grow > p.size - from) grow = p.size - from;
-        if (::mprotect(base_ + p.start + from, grow, PROT_READ | PROT_WRITE) == 0) {
-            p.committed += grow;
-        } else if (end > from) {
-            // The step ahead is not granted: what is needed now may be.
-            grow = ((end - from + commit_step - 1) / commit_step) * commit_step;
-            if (grow > p.size - from) grow = p.size - from;
-            if (::mprotect(base_ + p.start + from, grow, PROT_READ | PROT_WRITE) != 0) {
-                throw std::bad_alloc();
-            }
-            p.committed += grow;
-        }
-        if (ahead && populator_ != nullptr && p.committed > from) {
-            populator_->ask(base_ + p.start + from, p.committed - from);
-        }
+    const std::size_t from = p.committed;
+    // The step ahead may not be granted when what is needed now is.
+    if (want > from && !commit_up_to(p, want) && end > from && !commit_up_to(p, end)) {
+        throw std::bad_alloc();
+    }
+    if (ahead && populator_ != nullptr && p.committed > from) {
+        populator_->ask(base_ + p.start + from, p.committed - from);
     }
     // The front may use everything committed, but a large part comes back
     // here a step early, to commit the next step before the front needs it.

@@ -93,6 +93,9 @@ private:
     // Commits the pages of `p` up to `end` (counted from its start), and
     // in a large part a step beyond, whose pages the populator asks for.
     void extend(part& p, std::size_t end);
+    // Commits whole steps of `p` from its committed end to `end` (or the
+    // part's end); false when the system refuses them.
+    bool commit_up_to(part& p, std::size_t end);
 
     char* base_ = nullptr;
     std::size_t reserved_ = 0;
