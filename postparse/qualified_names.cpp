@@ -151,12 +151,9 @@ void name_members(run_context& run, chain_marks& named, const element* parent, e
 }  // namespace
 
 void build_qualified_names(run_context& run) {
-    for (element* p = run.elements; p != nullptr; p = next_ahead(p)) {
-        p->set_qualified_form(element::QUALIFIED_OWN);
-    }
-
     depth_table depths(run.element_count);
     for (element* p = run.elements; p != nullptr; p = next_ahead(p)) {
+        p->set_qualified_form(element::QUALIFIED_OWN);
         if (p->children() != nullptr && names_members(p)) depths.measure(p->children());
     }
     for (element* p = run.elements; p != nullptr; p = next_ahead(p)) {
