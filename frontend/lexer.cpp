@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "frontend/statement_scan.h"
 #include "qrvutil/diagnostics.h"
 
 namespace qrv {
@@ -345,6 +346,8 @@ int read_significant_char(parse_state& ps) { return significant_char(ps); }
 bool next_block(source_stream& s) {
     constexpr std::size_t block_size = std::size_t{1} << 20;
     if (s.block.size() != block_size) s.block.resize(block_size);
+    // The scan ahead leaves the block before it is filled again.
+    if (s.scan != nullptr) s.scan->end_block();
     for (;;) {
         const ssize_t n = ::read(s.fd, s.block.data(), block_size);
         if (n < 0 && errno == EINTR) continue;
@@ -358,6 +361,7 @@ bool next_block(source_stream& s) {
         s.data = s.block.data();
         s.size = static_cast<std::size_t>(n);
         s.pos = 0;
+        if (s.scan != nullptr) s.scan->begin_block(s.data, s.size, s.size == block_size);
         return true;
     }
 }

@@ -6,29 +6,38 @@
 //
 // and the start of a structure, union or combination, `struct Name {`.
 //
-// Everything is checked before anything is changed. Whatever the pass does
-// not take (a comment, a tag, a keyword other than these types, a number in
-// another form, a statement that would be reported, the end of the block)
-// leaves the source as it was, and the step machine reads the statement
-// token by token. Taken or not, the model, the line count and the position
-// afterwards are those of the step machine.
+// The pass only reads the block (scan_plain_statement), so that the scan
+// ahead can run it on a thread of its own; what it found is made into an
+// element only where the parser stands (read_plain_statement). Whatever
+// the pass does not take (a comment, a tag, a keyword other than these
+// types, a number in another form, a statement that would be reported,
+// the end of the block) leaves the source as it was, and the step machine
+// reads the statement token by token. Taken or not, the model, the line
+// count and the position afterwards are those of the step machine.
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 
 #include "frontend/lexer.h"
 #include "frontend/parser_steps.h"
+#include "frontend/plain_statement.h"
+#include "frontend/statement_scan.h"
 
-namespace qrv::parser_steps {
+namespace qrv {
 
 namespace {
 
 // Where the pass stands in the block, and the line feeds it passed.
 struct cursor {
+    const unsigned char* base;  // the start of the block
     const unsigned char* p;
     const unsigned char* end;
-    std::int64_t lines = 0;
+    std::uint32_t lines = 0;
 
     bool at_end() const { return p >= end; }
+    std::uint32_t offset_of(const char* at) const {
+        return static_cast<std::uint32_t>(reinterpret_cast<const unsigned char*>(at) - base);
+    }
 };
 
 // Skips white space; false at what may begin a comment or at the end of
@@ -98,30 +107,9 @@ bool two_dots(cursor& c) {
     return true;
 }
 
-// What the pass found, kept until everything has been checked.
-struct plain_member {
-    std::int64_t line = 0;  // of the type word, where the element is made
-    element_kind kind = ET_LINK;
-    std::string_view link;
-    std::uint32_t link_hash = 0;
-    bool constrained = false;
-    bool min_negative = false;
-    bool max_negative = false;
-    std::uint32_t min = 0;
-    std::uint32_t max = 0;
-    std::string_view name;
-    std::uint32_t name_hash = 0;
-    bool name_dash = false;
-    bool opens_body = false;  // a structure, union or combination: `{` follows
-    bool has_cardinality = false;
-    bool unbounded = false;
-    std::uint32_t cardinality_min = 0;
-    std::uint32_t cardinality_max = 0;
-};
-
 // The type word: a simple type (`constrainable` when a range may follow)
 // or a reference.
-bool read_type(cursor& c, plain_member& m, bool& constrainable) {
+bool read_type(cursor& c, plain_statement& m, bool& constrainable) {
     if (!is_letter(*c.p)) return false;
     const std::string_view type = word(c).text;
     if (c.at_end() || type.size() > token_max_chars) return false;
@@ -129,15 +117,17 @@ bool read_type(cursor& c, plain_member& m, bool& constrainable) {
     if (code == TK_WORD) {
         if (!is_reference_name(type) || type.size() > max_reference_length) return false;
         m.kind = ET_LINK;
-        m.link = type;
+        m.link_offset = c.offset_of(type.data());
+        m.link_size = static_cast<std::uint8_t>(type.size());
+        m.link_hash = text_hash(type);
         constrainable = false;
         return true;
     }
     // A float's constraint, a const's text and embedded's parentheses are
     // read step by step; other keywords are no type at all.
-    type_keyword keyword{};
+    parser_steps::type_keyword keyword{};
     if (code == TK_FLOAT || code == TK_CONST || code == TK_EMBEDDED ||
-        !find_type_keyword(code, keyword)) {
+        !parser_steps::find_type_keyword(code, keyword)) {
         return false;
     }
     m.kind = keyword.kind;
@@ -147,14 +137,18 @@ bool read_type(cursor& c, plain_member& m, bool& constrainable) {
 }
 
 // `<` lo [`..` hi] `>` with decimal bounds, the `<` read.
-bool read_range(cursor& c, plain_member& m) {
-    if (!skip_blanks(c) || !decimal(c, m.min, m.min_negative) || !skip_blanks(c)) return false;
+bool read_range(cursor& c, plain_statement& m) {
+    bool negative = false;
+    if (!skip_blanks(c) || !decimal(c, m.min, negative) || !skip_blanks(c)) return false;
+    m.min_negative = negative;
     if (*c.p == '>') {
         m.max = m.min;
         m.max_negative = m.min_negative;
-    } else if (!two_dots(c) || !skip_blanks(c) || !decimal(c, m.max, m.max_negative) ||
-               !skip_blanks(c) || *c.p != '>') {
+    } else if (!two_dots(c) || !skip_blanks(c) || !decimal(c, m.max, negative) || !skip_blanks(c) ||
+               *c.p != '>') {
         return false;
+    } else {
+        m.max_negative = negative;
     }
     ++c.p;
     m.constrained = true;
@@ -162,7 +156,7 @@ bool read_range(cursor& c, plain_member& m) {
 }
 
 // `[` ... `]`, the `[` read: `?`, `*`, `+`, n, n `..` `*` or n `..` m.
-bool read_cardinality(cursor& c, plain_member& m) {
+bool read_cardinality(cursor& c, plain_statement& m) {
     m.has_cardinality = true;
     m.unbounded = true;
     if (!skip_blanks(c)) return false;
@@ -194,18 +188,11 @@ bool read_cardinality(cursor& c, plain_member& m) {
     return true;
 }
 
-bool read_statement(cursor& c, const parse_state& ps, plain_member& m) {
+bool read_statement(cursor& c, plain_statement& m) {
     if (!skip_blanks(c)) return false;
-    m.line = ps.line + c.lines;
+    m.lines_before = c.lines;
     bool constrainable = false;
-    if (!read_type(c, m, constrainable)) return false;
-    if (m.kind == ET_LINK) {
-        // Most referenced names are not in the cache: the lookup is begun
-        // while the rest of the statement is read.
-        m.link_hash = text_hash(m.link);
-        ps.run->texts.prefetch(m.link_hash);
-    }
-    if (!skip_blanks(c)) return false;
+    if (!read_type(c, m, constrainable) || !skip_blanks(c)) return false;
     if (constrainable && *c.p == '<') {
         ++c.p;
         if (!read_range(c, m) || !skip_blanks(c)) return false;
@@ -216,10 +203,10 @@ bool read_statement(cursor& c, const parse_state& ps, plain_member& m) {
     if (!is_letter(*c.p)) return false;
     const scanned_word name = word(c);
     if (c.at_end() || name.text.size() > max_name_length || !name.name_chars) return false;
-    m.name = name.text;
+    m.name_offset = c.offset_of(name.text.data());
+    m.name_size = static_cast<std::uint8_t>(name.text.size());
     m.name_dash = name.dash;
-    m.name_hash = text_hash(m.name);
-    ps.run->texts.prefetch(m.name_hash);
+    m.name_hash = text_hash(name.text);
     if (!skip_blanks(c)) return false;
     if (m.opens_body) {
         // The body's statements are read from here on.
@@ -238,6 +225,23 @@ bool read_statement(cursor& c, const parse_state& ps, plain_member& m) {
 
 }  // namespace
 
+bool scan_plain_statement(const unsigned char* block, std::size_t size, std::size_t pos,
+                          plain_statement& out) {
+    // Offsets and line counts are 32 bits: a statement that does not end
+    // within 4 GiB is read step by step.
+    constexpr std::size_t most = UINT32_MAX;
+    if (pos >= size || pos >= most) return false;
+    cursor c{block, block + pos, block + std::min(size, most)};
+    out = plain_statement{};
+    out.start = static_cast<std::uint32_t>(pos);
+    if (!read_statement(c, out)) return false;
+    out.end = c.offset_of(reinterpret_cast<const char*>(c.p));
+    out.lines = c.lines;
+    return true;
+}
+
+namespace parser_steps {
+
 declaration read_plain_statement(parse_state& ps) {
     source_stream& s = *ps.stream;
     // Version brackets and plug bodies change what a member means; pushed
@@ -247,39 +251,65 @@ declaration read_plain_statement(parse_state& ps) {
         ps.plug_level != 0 || ps.depth >= max_body_depth) {
         return {};
     }
-    cursor c{s.data + s.pos, s.data + s.size};
-    plain_member m;
-    if (!read_statement(c, ps, m)) return {};
+    // A statement the scan ahead found where the parser stands is the one
+    // this pass would find; else the pass reads it now. A source in memory
+    // may be larger than offsets reach: it is scanned from the statement.
+    const unsigned char* block = s.data;
+    std::size_t at = s.pos;
+    plain_statement local;
+    const plain_statement* m = s.scan != nullptr ? s.scan->take(at) : nullptr;
+    if (m != nullptr) {
+        // Most links are to names not in the cache: their slots are asked
+        // for some statements ahead, and their characters, for comparing,
+        // once the slots are near.
+        const text_table& texts = ps.run->texts;
+        if (const plain_statement* far = s.scan->ahead(16); far != nullptr) {
+            if (far->kind == ET_LINK) texts.prefetch(far->link_hash);
+            texts.prefetch(far->name_hash);
+        }
+        if (const plain_statement* near = s.scan->ahead(8); near != nullptr) {
+            if (near->kind == ET_LINK) texts.prefetch_text(near->link_hash);
+        }
+    } else {
+        block += at;
+        at = 0;
+        if (!scan_plain_statement(block, s.size - s.pos, 0, local)) return {};
+        m = &local;
+        if (m->kind == ET_LINK) ps.run->texts.prefetch(m->link_hash);
+        ps.run->texts.prefetch(m->name_hash);
+    }
 
     // The same changes, in the same order, as the steps make.
     ps.in_header = false;
-    const std::int64_t line_after = ps.line + c.lines;
-    ps.line = m.line;
+    const std::int64_t line_after = ps.line + m->lines;
+    ps.line += m->lines_before;
     element* e = new_element(ps);
     ps.line = line_after;
-    s.pos = static_cast<std::size_t>(c.p - s.data);
-    e->kind = m.kind;
-    if (m.kind == ET_LINK) e->set_link(ps.run->texts.copy(m.link, m.link_hash));
-    if (m.constrained) {
-        e->min_negative = m.min_negative;
-        e->min = m.min;
-        e->max = m.max;
-        e->max_negative = m.max_negative;
+    s.pos += m->end - m->start;
+    e->kind = m->kind;
+    if (m->kind == ET_LINK) e->set_link(ps.run->texts.copy(m->link(block), m->link_hash));
+    if (m->constrained) {
+        e->min_negative = m->min_negative;
+        e->min = m->min;
+        e->max = m->max;
+        e->max_negative = m->max_negative;
         e->constrained = true;
     }
-    e->set_name(ps.run->texts.copy(m.name, m.name_hash));
+    e->set_name(ps.run->texts.copy(m->name(block), m->name_hash));
     e->set_tag(e->name());
-    e->set_c_name(!m.name_dash ? e->name() : make_text(*ps.run, to_c_name(m.name)));
-    if (m.has_cardinality) {
+    e->set_c_name(!m->name_dash ? e->name() : make_text(*ps.run, to_c_name(m->name(block))));
+    if (m->has_cardinality) {
         e->has_cardinality = true;
-        e->cardinality_min = m.cardinality_min;
-        e->cardinality_max = m.cardinality_max;
-        e->cardinality_unbounded = m.unbounded;
+        e->cardinality_min = m->cardinality_min;
+        e->cardinality_max = m->cardinality_max;
+        e->cardinality_unbounded = m->unbounded;
     }
-    if (m.opens_body) return declaration{e, nullptr, true};
+    if (m->opens_body) return declaration{e, nullptr, true};
     // The member is tagged with its name (check_member_rules).
     ps.frame->tagged_seen = true;
     return declaration{e, nullptr, false};
 }
 
-}  // namespace qrv::parser_steps
+}  // namespace parser_steps
+
+}  // namespace qrv

@@ -20,6 +20,7 @@
 
 #include "frontend/lexer.h"
 #include "frontend/parser.h"
+#include "frontend/statement_scan.h"
 #include "qrvutil/diagnostics.h"
 
 namespace qrv {
@@ -98,8 +99,8 @@ public:
                                                       : base + feed + 1;
             return true;
         }
-        for (std::size_t at = data.find(marker); at != std::string_view::npos;
-             at = data.find(marker, at + 1)) {
+        for (std::size_t at = find_marker(data, 0); at != std::string_view::npos;
+             at = find_marker(data, at + 1)) {
             std::size_t i = at;
             while (i > 0 && is_blank(data[i - 1])) --i;
             if (i == 0 ? !blank_before_ : data[i - 1] != '\n') continue;
@@ -120,6 +121,19 @@ public:
     }
 
 private:
+    // The first marker at or after `from`. Its last character, '/', is
+    // rare in a source (the first, 'p', is not): it is looked for first.
+    static std::size_t find_marker(std::string_view data, std::size_t from) {
+        constexpr std::size_t last = marker.size() - 1;
+        for (std::size_t j = from + last; j < data.size(); ++j) {
+            const void* slash = std::memchr(data.data() + j, '/', data.size() - j);
+            if (slash == nullptr) break;
+            j = static_cast<std::size_t>(static_cast<const char*>(slash) - data.data());
+            if (data.compare(j - last, marker.size(), marker) == 0) return j - last;
+        }
+        return std::string_view::npos;
+    }
+
     bool blank_before_ = true;     // only blanks since the last line feed before data[0]
     bool in_marker_line_ = false;  // a marker line was found; its end is sought
 };
@@ -246,6 +260,10 @@ std::int64_t read_source_file(run_context& run, const char* path) {
         const bool has_directives = read_directive_file(path, directives);
         const std::string_view directive_text(directives);
         stream.fd = fd;
+        // Left before the stream's block is freed, also when a fatal
+        // diagnostic unwinds through the parser.
+        statement_scan scan;
+        stream.scan = &scan;
         const std::int64_t errors =
             read_modules(run, path, stream, has_directives ? &directive_text : nullptr);
         ::close(fd);

@@ -9,11 +9,6 @@ namespace {
 
 constexpr std::size_t header_bytes = 8;  // hash and length
 
-// The slot of `hash` in a table of `mask + 1` slots.
-std::size_t slot_of(std::uint32_t hash, std::size_t mask) {
-    return (static_cast<std::size_t>(hash) * 0x9e3779b97f4a7c15ULL >> 20) & mask;
-}
-
 }  // namespace
 
 std::size_t text_table::probe(std::string_view s, std::uint32_t hash) const {
@@ -24,10 +19,6 @@ std::size_t text_table::probe(std::string_view s, std::uint32_t hash) const {
         if (t.hash == hash && text{chars_of(t)}.view() == s) break;
     }
     return i;
-}
-
-void text_table::prefetch(std::uint32_t hash) const {
-    if (!slots_.empty()) __builtin_prefetch(&slots_[slot_of(hash, slots_.size() - 1)]);
 }
 
 text text_table::find(std::string_view s) const {

@@ -144,7 +144,16 @@ public:
     text copy(std::string_view s, std::uint32_t hash) { return intern(s, hash); }
     // Asks the processor to fetch the slot a copy of text_hash `hash` will
     // look at first, so that a reader can look it up a little later.
-    void prefetch(std::uint32_t hash) const;
+    void prefetch(std::uint32_t hash) const {
+        if (!slots_.empty()) __builtin_prefetch(&slots_[slot_of(hash, slots_.size() - 1)]);
+    }
+    // Asks for the characters of the text in that slot, when its hash is
+    // `hash` (the slot itself asked for a while before).
+    void prefetch_text(std::uint32_t hash) const {
+        if (slots_.empty()) return;
+        const slot& t = slots_[slot_of(hash, slots_.size() - 1)];
+        if (t.place != 0 && t.hash == hash) __builtin_prefetch(chars_of(t));
+    }
     text concat(std::string_view a, std::string_view b);
     text concat(std::string_view a, std::string_view b, std::string_view c);
     // The text with these characters, if the run has one; else the empty
@@ -170,6 +179,10 @@ private:
     };
     const char* chars_of(const slot& t) const {
         return static_cast<const char*>(storage_.at_place(t.place)) + 8;
+    }
+    // The slot of `hash` in a table of `mask + 1` slots.
+    static std::size_t slot_of(std::uint32_t hash, std::size_t mask) {
+        return (static_cast<std::size_t>(hash) * 0x9e3779b97f4a7c15ULL >> 20) & mask;
     }
     text intern(std::string_view s, std::uint32_t hash);
     std::size_t probe(std::string_view s, std::uint32_t hash) const;
@@ -616,6 +629,9 @@ struct run_context {
 // A block of a source file as read.
 using source_block = std::vector<unsigned char, large_page_allocator<unsigned char>>;
 
+// The front end's scan ahead of the parser in the blocks of a file.
+class statement_scan;
+
 // The characters of one source file and two characters of push-back. A
 // source held in memory is all in `data`; a file is read in blocks, `data`
 // holding the current one.
@@ -628,6 +644,7 @@ struct source_stream {
     int fd = -1;          // the file the next block comes from, or -1
     bool failed = false;  // a read of the file failed
     source_block block;
+    statement_scan* scan = nullptr;  // a file's scan ahead, or null
 };
 
 struct body_frame {

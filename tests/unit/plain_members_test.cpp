@@ -6,13 +6,19 @@
 // result.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "console_capture.h"
+#include "frontend/plain_statement.h"
 #include "frontend/source.h"
+#include "frontend/statement_scan.h"
 #include "model/model.h"
 
 namespace qrv {
@@ -33,12 +39,16 @@ std::string describe(const element* chain, int depth = 0) {
     return out.str();
 }
 
-std::string read_and_describe(const std::string& source) {
+// What a source leaves, read from memory or from the file `path` that
+// holds it.
+std::string read_and_describe(const std::string& source, const char* path = "t.pvx",
+                              bool from_file = false) {
     run_context run;
     init_run_context(run);
     testing::console_capture captured;
     run.console = captured.file();
-    const int result = read_source_text(run, "t.pvx", source, nullptr);
+    const std::int64_t result =
+        from_file ? read_source_file(run, path) : read_source_text(run, path, source, nullptr);
     std::string text = "result " + std::to_string(result) + "\n" + captured.text();
     for (const module_record* m = run.modules; m != nullptr; m = m->next) {
         text += "module " + std::string(m->name.view()) + "\n" + describe(m->elements);
@@ -140,6 +150,28 @@ TEST(plain_members, one_pass_reads_what_the_steps_read) {
     EXPECT_EQ(compared, 300);
 }
 
+void write_file(const std::string& path, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+}
+
+// The first line where two long descriptions part, with its number.
+std::string first_difference(const std::string& a, const std::string& b) {
+    std::istringstream in_a(a), in_b(b);
+    std::string line_a, line_b;
+    for (int line = 1;; ++line) {
+        const bool more_a = static_cast<bool>(std::getline(in_a, line_a));
+        const bool more_b = static_cast<bool>(std::getline(in_b, line_b));
+        if (!more_a && !more_b) return "";
+        if (!more_a || !more_b || line_a != line_b) {
+            return "line " + std::to_string(line) + ":\n  " + line_a + "\n  " + line_b;
+        }
+    }
+}
+
 TEST(plain_members, a_statement_across_the_end_of_a_block_is_read_whole) {
     // Sources read from files come in blocks of 1 MiB: statements that
     // straddle a block's end are read step by step, the rest in one pass.
@@ -149,20 +181,101 @@ TEST(plain_members, a_statement_across_the_end_of_a_block_is_read_whole) {
     }
     source += "};\n";
     const auto path = std::string(QRV_TEST_TMP) + "/plain_members.pvx";
-    {
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fwrite(source.data(), 1, source.size(), f);
-        std::fclose(f);
+    write_file(path, source);
+    EXPECT_EQ(read_and_describe(source, path.c_str(), true),
+              read_and_describe(with_comments(source), path.c_str()));
+}
+
+TEST(plain_members, a_long_file_scanned_ahead_reads_as_from_memory) {
+    // A long file is scanned ahead on a second thread; the parser takes what
+    // was found only where it stands. Plain statements among those read step
+    // by step (comments holding `;`, `{` and `}`, tags, nested bodies, a
+    // statement over several lines) must leave from the file what they
+    // leave from memory, where nothing is scanned ahead.
+    const std::vector<std::string> forms = {
+        "int<0..65535> a#;",
+        "Msg# b# [0..*];",
+        "bool c# as t#;",
+        "// a comment; with { and }\n    ascii<1..3> d#;",
+        "/* ; { */ ipv4 e#;",
+        "struct Inner# { int<-5..5> x-y#; date f# [?]; };",
+        "unicode<0..200>\n      g#\n      [2..*]\n    ;",
+        "int h#;",
+    };
+    std::mt19937 rng(5);
+    std::string source = "pavex module T;\n";
+    for (int n = 0; source.size() < (std::size_t{5} << 20); ++n) {
+        source += "struct Msg" + std::to_string(n) + " {\n";
+        for (int i = 0; i < 8; ++i) {
+            std::string statement = forms[rng() % forms.size()];
+            for (std::size_t at; (at = statement.find('#')) != std::string::npos;) {
+                statement.replace(at, 1, std::to_string(n));
+            }
+            source += "    " + statement + "\n";
+        }
+        source += n % 7 == 0 ? "}; // ends; { here }\n" : "};\n";
     }
-    run_context run;
-    init_run_context(run);
-    testing::console_capture captured;
-    run.console = captured.file();
-    ASSERT_EQ(read_source_file(run, path.c_str()), 0);
-    std::string from_file = describe(run.modules->elements);
-    free_model(run);
-    EXPECT_EQ("result 0\nmodule T\n" + from_file, read_and_describe(with_comments(source)));
+    const auto path = std::string(QRV_TEST_TMP) + "/scanned_ahead.pvx";
+    write_file(path, source);
+    const std::string from_file = read_and_describe(source, path.c_str(), true);
+    const std::string from_memory = read_and_describe(source, path.c_str());
+    EXPECT_EQ(first_difference(from_file, from_memory), "");
+}
+
+// The scan's own protocol: each statement is taken where it begins, as the
+// pass finds it there; places inside a statement find nothing and do not
+// lose the statements after them; a block scanned again gives its own.
+TEST(statement_scan, takes_what_the_pass_finds_where_the_parser_stands) {
+    std::vector<std::string> blocks(2);
+    std::vector<std::vector<std::size_t>> starts(2);
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        for (int i = 0; blocks[b].size() < (std::size_t{1} << 20) - 64; ++i) {
+            starts[b].push_back(blocks[b].size());
+            blocks[b] += i % 9 == 0 ? "struct S" + std::to_string(i) + " {"
+                                    : "\n  ascii<1..3" + std::to_string(b) + "> a-" +
+                                          std::to_string(i) + " [0..*];";
+        }
+    }
+    statement_scan scan;
+    // The thread starts with the third full block.
+    for (int round = 0; round < 4; ++round) {
+        const std::size_t b = static_cast<std::size_t>(round) % 2;
+        const auto* data = reinterpret_cast<const unsigned char*>(blocks[b].data());
+        scan.begin_block(data, blocks[b].size(), true);
+        std::size_t taken = 0;
+        std::size_t passed = 0;
+        for (std::size_t k = 0; k < starts[b].size(); ++k) {
+            const std::size_t pos = starts[b][k];
+            if (round < 2 || k % 50 == 1) {
+                // Not scanned yet, or the parser stands inside the statement.
+                EXPECT_EQ(scan.take(round < 2 ? pos : pos + 2), nullptr);
+                ++passed;
+                continue;
+            }
+            const plain_statement* found = scan.take(pos);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (found == nullptr && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::yield();
+                found = scan.take(pos);
+            }
+            ASSERT_NE(found, nullptr) << "round " << round << " at " << pos;
+            plain_statement expected;
+            ASSERT_TRUE(scan_plain_statement(data, blocks[b].size(), pos, expected));
+            EXPECT_EQ(found->end, expected.end);
+            EXPECT_EQ(found->lines, expected.lines);
+            EXPECT_EQ(found->name(data), expected.name(data));
+            EXPECT_EQ(found->name_hash, expected.name_hash);
+            EXPECT_EQ(found->max, expected.max);
+            EXPECT_EQ(found->opens_body, expected.opens_body);
+            ++taken;
+        }
+        scan.end_block();
+        EXPECT_EQ(taken + passed, starts[b].size());
+        EXPECT_EQ(taken == 0, round < 2);
+    }
+    // Left in the middle of a block: the thread stops and the scan ends.
+    scan.begin_block(reinterpret_cast<const unsigned char*>(blocks[0].data()), blocks[0].size(),
+                     true);
 }
 
 }  // namespace

@@ -65,6 +65,11 @@ TEST_F(source_fixture, marked_comment_closing_at_line_start_hides_what_precedes)
     EXPECT_EQ(run->modules->elements->next(), nullptr);  // `a` was leading text
 }
 
+TEST_F(source_fixture, slashes_around_a_marker_do_not_hide_it) {
+    read("a/b //c/ x pavex*/\n/ pavex*//\n\tpavex*//*/\nint x;\n");
+    EXPECT_EQ(out(), "t.pvx(1) : error: Integer 'x' missing constraint\n");
+}
+
 TEST_F(source_fixture, long_marker_line_is_skipped_whole) {
     read("pavex*/" + std::string(600, 'x') + "\nint x;\n");
     EXPECT_EQ(out(), "t.pvx(1) : error: Integer 'x' missing constraint\n");
