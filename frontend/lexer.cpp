@@ -345,9 +345,9 @@ int read_significant_char(parse_state& ps) { return significant_char(ps); }
 
 bool next_block(source_stream& s) {
     constexpr std::size_t block_size = std::size_t{1} << 20;
+    // A long file's blocks are read ahead on a thread of their own.
+    if (s.scan != nullptr && s.scan->running()) return s.scan->next_block(s);
     if (s.block.size() != block_size) s.block.resize(block_size);
-    // The scan ahead leaves the block before it is filled again.
-    if (s.scan != nullptr) s.scan->end_block();
     for (;;) {
         const ssize_t n = ::read(s.fd, s.block.data(), block_size);
         if (n < 0 && errno == EINTR) continue;
@@ -361,7 +361,7 @@ bool next_block(source_stream& s) {
         s.data = s.block.data();
         s.size = static_cast<std::size_t>(n);
         s.pos = 0;
-        if (s.scan != nullptr) s.scan->begin_block(s.data, s.size, s.size == block_size);
+        if (s.scan != nullptr && s.size == block_size) s.scan->full_block_read(s.fd);
         return true;
     }
 }

@@ -260,12 +260,13 @@ std::int64_t read_source_file(run_context& run, const char* path) {
         const bool has_directives = read_directive_file(path, directives);
         const std::string_view directive_text(directives);
         stream.fd = fd;
-        // Left before the stream's block is freed, also when a fatal
+        // Its thread ends before the file is closed, also when a fatal
         // diagnostic unwinds through the parser.
         statement_scan scan;
         stream.scan = &scan;
         const std::int64_t errors =
             read_modules(run, path, stream, has_directives ? &directive_text : nullptr);
+        scan.stop();
         ::close(fd);
         if (stream.failed) {
             report(run, SEV_ERROR, "Unable to open file: %s", path);

@@ -1,10 +1,11 @@
-// The scan ahead: while the parser works through a block of a source file,
-// a thread of its own finds the block's plain statements (see
-// plain_statement.h) from the block's start on, and the parser takes each
-// one that begins exactly where it stands. A statement it has not found
-// yet, or found from a place where the parser never stands, the parser
-// reads as it would without the scan: the model and the messages are the
-// same either way. Internal to the front end.
+// The read ahead of a long source file: a thread of its own reads the next
+// block of the file while the parser works on the current one, and finds
+// the block's plain statements (see plain_statement.h) from its start on.
+// The parser takes a statement found there only when it begins exactly
+// where the parser stands; anything else (a statement not found yet, or
+// found from a place where the parser never stands) the parser reads as it
+// would without the thread, so the model and the messages are the same
+// either way. Internal to the front end.
 #pragma once
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "frontend/plain_statement.h"
+#include "model/model.h"
 
 namespace qrv {
 
@@ -23,18 +25,25 @@ public:
     statement_scan() = default;
     statement_scan(const statement_scan&) = delete;
     statement_scan& operator=(const statement_scan&) = delete;
-    ~statement_scan();
+    ~statement_scan() { stop(); }
 
-    // The parser begins on a block of `size` bytes. The thread starts with
-    // the third `full` block (a file of a few blocks does without it);
-    // without a thread, nothing is found.
-    void begin_block(const unsigned char* block, std::size_t size, bool full);
-    // The parser leaves the block: when this returns, the thread no longer
-    // reads it, and the block may be filled again.
-    void end_block();
+    // The stream read a full block of the file `fd` itself: the thread
+    // starts reading the file from where it stands (a file of one block or
+    // less does without it).
+    void full_block_read(int fd);
+    // Whether the thread reads the file: then the stream's blocks come
+    // from next_block below.
+    bool running() const { return started_; }
+    // Gives the stream the next block of the file, as the lexer's
+    // next_block does: false at the end of the file or when a read failed
+    // (`failed`). The block the stream held before may be filled again.
+    bool next_block(source_stream& s);
+    // Ends the thread; the file can be closed afterwards, and the stream
+    // reads no further.
+    void stop();
 
-    // The statement found at `pos` of the block, if the thread has found
-    // it; the parser stands further on afterwards.
+    // The statement found at `pos` of the stream's block, if the thread has
+    // found it; the parser stands further on afterwards.
     const plain_statement* take(std::size_t pos);
     // The statement found `k` after the one last taken, if found yet.
     const plain_statement* ahead(std::uint32_t k) const {
@@ -42,40 +51,51 @@ public:
         return next_ != 0 && i < known_ ? &found_[i] : nullptr;
     }
 
-    // At most this many statements of a block are found; the parser reads
-    // the rest of a block of more itself.
+    // The blocks' size, and the most statements found in one block; the
+    // parser reads the rest of a block of more itself.
+    static constexpr std::size_t block_size = std::size_t{1} << 20;
     static constexpr std::uint32_t capacity = std::uint32_t{1} << 16;
 
 private:
+    // A block of the file and the statements found in it. The thread fills
+    // a free slot and scans it; the parser takes a filled one and frees it
+    // when it moves on.
+    struct slot {
+        source_block block;
+        plain_statement* records = nullptr;
+        std::size_t size = 0;  // 0 at the end of the file
+        bool failed = false;   // the read failed
+        // The thread may fill the slot: it is set under the mutex (by the
+        // parser when it leaves the block), and read without it only as
+        // a hint that a scan may stop.
+        std::atomic<bool> released{true};
+        // Statements found so far: records[0, published). On a cache line
+        // of its own: the thread writes it, the parser reads it now and then.
+        alignas(64) std::atomic<std::uint32_t> published{0};
+    };
+    static constexpr int no_slot = -1;
+
     void run();
-    void scan(const unsigned char* block, std::size_t size);
+    // Reads the file's next block into `s`; false at the end of the file.
+    bool fill(slot& s);
+    // Scans `s` on from `pos`, a batch of statements at most; false when
+    // the block is done.
+    bool scan(slot& s, std::size_t& pos, std::uint32_t& found);
 
     std::mutex mutex_;
-    std::condition_variable wake_;          // the thread: a block to scan, or the end
-    std::condition_variable idle_;          // the parser: the thread left the block
-    const unsigned char* block_ = nullptr;  // under the mutex
-    std::size_t size_ = 0;                  // under the mutex
-    bool work_ = false;                     // under the mutex: a block waits
-    bool busy_ = false;                     // under the mutex: the thread reads a block
-    bool quit_ = false;                     // under the mutex
+    std::condition_variable changed_;  // a slot was filled or freed, or the thread is to end
+    std::atomic<bool> quit_{false};    // set under the mutex
+    slot slots_[2];
+    int fd_ = -1;
+    bool tried_ = false;  // the thread is tried once
+    bool started_ = false;
     std::thread thread_;
-    plain_statement* records_ = nullptr;
-    int full_blocks_ = 0;  // seen before the thread started
-    bool tried_ = false;   // the thread is tried once
 
-    // What the thread writes and the parser reads now and then, on a
-    // cache line of its own, away from what the parser writes at every
-    // statement: a line written by one core and read by the other moves
-    // between them each time.
-    alignas(64) std::atomic<bool> stop_{false};  // leave the block now
-    // Statements of the block found so far: records_[0, published_).
-    std::atomic<std::uint32_t> published_{0};
-
-    // The parser's side only.
-    alignas(64) bool active_ = false;         // a block is being scanned
+    // The parser's side only, away from what the thread writes.
+    alignas(64) int current_ = no_slot;       // the slot the stream holds
     std::uint32_t next_ = 0;                  // the first statement not passed yet
-    std::uint32_t known_ = 0;                 // published_ as last seen
-    const plain_statement* found_ = nullptr;  // records_, for the parser
+    std::uint32_t known_ = 0;                 // published as last seen
+    const plain_statement* found_ = nullptr;  // the records of the current slot
 };
 
 }  // namespace qrv

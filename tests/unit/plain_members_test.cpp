@@ -4,7 +4,9 @@
 // source is read as it is and with a comment at the start of every line,
 // and the two runs must agree on every element, every message and the
 // result.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "console_capture.h"
+#include "frontend/lexer.h"
 #include "frontend/plain_statement.h"
 #include "frontend/source.h"
 #include "frontend/statement_scan.h"
@@ -222,34 +225,46 @@ TEST(plain_members, a_long_file_scanned_ahead_reads_as_from_memory) {
     EXPECT_EQ(first_difference(from_file, from_memory), "");
 }
 
-// The scan's own protocol: each statement is taken where it begins, as the
-// pass finds it there; places inside a statement find nothing and do not
-// lose the statements after them; a block scanned again gives its own.
-TEST(statement_scan, takes_what_the_pass_finds_where_the_parser_stands) {
-    std::vector<std::string> blocks(2);
-    std::vector<std::vector<std::size_t>> starts(2);
-    for (std::size_t b = 0; b < blocks.size(); ++b) {
-        for (int i = 0; blocks[b].size() < (std::size_t{1} << 20) - 64; ++i) {
-            starts[b].push_back(blocks[b].size());
-            blocks[b] += i % 9 == 0 ? "struct S" + std::to_string(i) + " {"
-                                    : "\n  ascii<1..3" + std::to_string(b) + "> a-" +
-                                          std::to_string(i) + " [0..*];";
-        }
+// The read ahead on its own: the blocks arrive in the file's order with the
+// file's bytes, through both of the thread's buffers; each statement that
+// lies whole in a block is found where it begins, as the pass finds it
+// there; a place inside a statement finds nothing and loses nothing after
+// it; the end of the file ends the blocks.
+TEST(statement_scan, blocks_arrive_in_order_and_statements_where_they_begin) {
+    constexpr std::size_t block = statement_scan::block_size;
+    std::string file;
+    std::vector<std::size_t> starts;
+    for (int i = 0; file.size() < 7 * block + 1000; ++i) {
+        starts.push_back(file.size());
+        file += i % 9 == 0 ? "struct S" + std::to_string(i) + " {"
+                           : "\n  ascii<1.." + std::to_string(i % 70) + "> a-" + std::to_string(i) +
+                                 " [0..*];";
     }
+    const auto path = std::string(QRV_TEST_TMP) + "/read_ahead.pvx";
+    write_file(path, file);
+
+    source_stream stream;
+    stream.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(stream.fd, 0);
+    const int fd = stream.fd;
     statement_scan scan;
-    // The thread starts with the third full block.
-    for (int round = 0; round < 4; ++round) {
-        const std::size_t b = static_cast<std::size_t>(round) % 2;
-        const auto* data = reinterpret_cast<const unsigned char*>(blocks[b].data());
-        scan.begin_block(data, blocks[b].size(), true);
-        std::size_t taken = 0;
-        std::size_t passed = 0;
-        for (std::size_t k = 0; k < starts[b].size(); ++k) {
-            const std::size_t pos = starts[b][k];
-            if (round < 2 || k % 50 == 1) {
-                // Not scanned yet, or the parser stands inside the statement.
-                EXPECT_EQ(scan.take(round < 2 ? pos : pos + 2), nullptr);
-                ++passed;
+    stream.scan = &scan;
+    std::size_t base = 0;  // the file offset of the stream's block
+    std::size_t k = 0;     // the first statement not yet at or past
+    std::size_t taken = 0;
+    for (int b = 0; next_block(stream); ++b, base += stream.size) {
+        EXPECT_TRUE(scan.running()) << b;
+        ASSERT_EQ(std::string_view(reinterpret_cast<const char*>(stream.data), stream.size),
+                  std::string_view(file).substr(base, stream.size))
+            << "block " << b;
+        while (k < starts.size() && starts[k] < base) ++k;
+        for (bool first = true; k + 1 < starts.size() && starts[k + 1] <= base + stream.size;
+             ++k, first = false) {
+            // The first statement of a block may begin in the one before.
+            const std::size_t pos = starts[k] - base;
+            if (b == 0 || first) continue;
+            if (k % 50 == 1) {
+                EXPECT_EQ(scan.take(pos + 2), nullptr);  // inside the statement
                 continue;
             }
             const plain_statement* found = scan.take(pos);
@@ -258,24 +273,41 @@ TEST(statement_scan, takes_what_the_pass_finds_where_the_parser_stands) {
                 std::this_thread::yield();
                 found = scan.take(pos);
             }
-            ASSERT_NE(found, nullptr) << "round " << round << " at " << pos;
+            ASSERT_NE(found, nullptr) << "block " << b << " at " << pos;
             plain_statement expected;
-            ASSERT_TRUE(scan_plain_statement(data, blocks[b].size(), pos, expected));
+            ASSERT_TRUE(scan_plain_statement(stream.data, stream.size, pos, expected));
             EXPECT_EQ(found->end, expected.end);
             EXPECT_EQ(found->lines, expected.lines);
-            EXPECT_EQ(found->name(data), expected.name(data));
+            EXPECT_EQ(found->name(stream.data), expected.name(stream.data));
             EXPECT_EQ(found->name_hash, expected.name_hash);
             EXPECT_EQ(found->max, expected.max);
             EXPECT_EQ(found->opens_body, expected.opens_body);
             ++taken;
         }
-        scan.end_block();
-        EXPECT_EQ(taken + passed, starts[b].size());
-        EXPECT_EQ(taken == 0, round < 2);
     }
-    // Left in the middle of a block: the thread stops and the scan ends.
-    scan.begin_block(reinterpret_cast<const unsigned char*>(blocks[0].data()), blocks[0].size(),
-                     true);
+    EXPECT_EQ(base, file.size());
+    EXPECT_FALSE(stream.failed);
+    EXPECT_GT(taken, starts.size() / 2);
+    scan.stop();
+    ::close(fd);
+}
+
+// A parser that stops early (a fatal diagnostic) leaves the thread reading
+// ahead; it ends before the file is closed.
+TEST(statement_scan, stops_while_the_file_is_still_being_read) {
+    const auto path = std::string(QRV_TEST_TMP) + "/read_ahead_stop.pvx";
+    write_file(path, std::string(6 * statement_scan::block_size, ' '));
+    source_stream stream;
+    stream.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(stream.fd, 0);
+    const int fd = stream.fd;
+    {
+        statement_scan scan;
+        stream.scan = &scan;
+        for (int b = 0; b < 4; ++b) ASSERT_TRUE(next_block(stream));
+        EXPECT_TRUE(scan.running());
+    }
+    ::close(fd);
 }
 
 }  // namespace
