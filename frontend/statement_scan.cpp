@@ -25,8 +25,9 @@ constexpr std::size_t records_bytes = sizeof(plain_statement) * statement_scan::
 }  // namespace
 
 void statement_scan::full_block_read(int fd) {
-    // A file of one block or less is read without the thread.
-    if (tried_) return;
+    // A file of a few blocks is read sooner without the thread: it starts
+    // with the third.
+    if (tried_ || ++full_blocks_ < 3) return;
     tried_ = true;
     // Without the memory or the thread, the stream reads every block and
     // the parser every statement itself, as in a short file.
@@ -124,8 +125,10 @@ void statement_scan::run() {
             found = 0;
             continue;
         }
+        // Never the slot whose scan is on: the parser may leave that block
+        // just after the check above, and its scan must end first.
         slot& next = slots_[filled % 2];
-        if (!at_end && next.released.load(std::memory_order_acquire)) {
+        if (!at_end && filled < scanned + 2 && next.released.load(std::memory_order_acquire)) {
             at_end = !fill(next);
             ++filled;
             continue;

@@ -27,9 +27,9 @@ public:
     statement_scan& operator=(const statement_scan&) = delete;
     ~statement_scan() { stop(); }
 
-    // The stream read a full block of the file `fd` itself: the thread
-    // starts reading the file from where it stands (a file of one block or
-    // less does without it).
+    // The stream read a full block of the file `fd` itself: after the
+    // third, the thread reads the file on from where it stands (a file of
+    // a few blocks does without it).
     void full_block_read(int fd);
     // Whether the thread reads the file: then the stream's blocks come
     // from next_block below.
@@ -87,7 +87,8 @@ private:
     std::atomic<bool> quit_{false};    // set under the mutex
     slot slots_[2];
     int fd_ = -1;
-    bool tried_ = false;  // the thread is tried once
+    int full_blocks_ = 0;  // read by the stream before the thread starts
+    bool tried_ = false;   // the thread is tried once
     bool started_ = false;
     std::thread thread_;
 

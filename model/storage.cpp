@@ -26,7 +26,7 @@ constexpr std::size_t smallest_reserve = std::size_t{64} << 20;
 // A part this large is committed a step ahead of its front, and that
 // step's pages are asked for on the populator's thread. A small run does
 // without the thread and the step.
-constexpr std::size_t populate_from = std::size_t{2} << 20;
+constexpr std::size_t populate_from = std::size_t{16} << 20;
 
 }  // namespace
 
