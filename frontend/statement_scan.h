@@ -65,9 +65,10 @@ private:
         plain_statement* records = nullptr;
         std::size_t size = 0;  // 0 at the end of the file
         bool failed = false;   // the read failed
-        // The thread may fill the slot: it is set under the mutex (by the
-        // parser when it leaves the block), and read without it only as
-        // a hint that a scan may stop.
+        // The thread may fill the slot. It is set under the mutex: true by
+        // the parser when it leaves the block, false by the thread once the
+        // slot is filled. The thread also reads it without the mutex, to
+        // leave a scan and to fill the slot again.
         std::atomic<bool> released{true};
         // Statements found so far: records[0, published). On a cache line
         // of its own: the thread writes it, the parser reads it now and then.
