@@ -226,6 +226,36 @@ TEST(plain_members, a_long_file_scanned_ahead_reads_as_from_memory) {
     EXPECT_EQ(first_difference(from_file, from_memory), "");
 }
 
+// A file read block by block with the read ahead, as read_source_file
+// reads it. Members end in reverse: the scan stops before the file closes.
+struct read_ahead_file {
+    struct descriptor {
+        int fd;
+        ~descriptor() {
+            if (fd >= 0) ::close(fd);
+        }
+    } file;
+    source_stream stream;
+    statement_scan scan;
+
+    explicit read_ahead_file(const std::string& path)
+        : file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)} {
+        stream.fd = file.fd;
+        stream.scan = &scan;
+    }
+};
+
+// The statement at `pos`, once the thread has found it (null after 20 s).
+const plain_statement* found_in_time(statement_scan& scan, std::size_t pos) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const plain_statement* found = scan.take(pos);
+    while (found == nullptr && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+        found = scan.take(pos);
+    }
+    return found;
+}
+
 // The read ahead on its own: the blocks arrive in the file's order with the
 // file's bytes, through both of the thread's buffers; each statement that
 // lies whole in a block is found where it begins, as the pass finds it
@@ -244,12 +274,10 @@ TEST(statement_scan, blocks_arrive_in_order_and_statements_where_they_begin) {
     const auto path = std::string(QRV_TEST_TMP) + "/read_ahead.pvx";
     write_file(path, file);
 
-    source_stream stream;
-    stream.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(stream.fd, 0);
-    const int fd = stream.fd;
-    statement_scan scan;
-    stream.scan = &scan;
+    read_ahead_file read(path);
+    ASSERT_GE(read.file.fd, 0);
+    source_stream& stream = read.stream;
+    statement_scan& scan = read.scan;
     std::size_t base = 0;  // the file offset of the stream's block
     std::size_t k = 0;     // the first statement not yet at or past
     std::size_t taken = 0;
@@ -268,12 +296,7 @@ TEST(statement_scan, blocks_arrive_in_order_and_statements_where_they_begin) {
                 EXPECT_EQ(scan.take(pos + 2), nullptr);  // inside the statement
                 continue;
             }
-            const plain_statement* found = scan.take(pos);
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (found == nullptr && std::chrono::steady_clock::now() < deadline) {
-                std::this_thread::yield();
-                found = scan.take(pos);
-            }
+            const plain_statement* found = found_in_time(scan, pos);
             ASSERT_NE(found, nullptr) << "block " << b << " at " << pos;
             plain_statement expected;
             ASSERT_TRUE(scan_plain_statement(stream.data, stream.size, pos, expected));
@@ -289,8 +312,6 @@ TEST(statement_scan, blocks_arrive_in_order_and_statements_where_they_begin) {
     EXPECT_EQ(base, file.size());
     EXPECT_FALSE(stream.failed);
     EXPECT_GT(taken, starts.size() / 2);
-    scan.stop();
-    ::close(fd);
 }
 
 // A parser that leaves each block soon after it came in leaves the thread
@@ -308,12 +329,9 @@ TEST(statement_scan, blocks_left_early_are_filled_again_only_after_their_scan) {
     write_file(path, file);
     std::size_t taken = 0;
     for (int round = 0; round < 6; ++round) {
-        source_stream stream;
-        stream.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        ASSERT_GE(stream.fd, 0);
-        const int fd = stream.fd;
-        statement_scan scan;
-        stream.scan = &scan;
+        read_ahead_file read(path);
+        ASSERT_GE(read.file.fd, 0);
+        source_stream& stream = read.stream;
         for (int b = 0; next_block(stream); ++b) {
             if (b < 3) continue;  // read before the thread started
             // Statements begin after each `;` of the block.
@@ -328,19 +346,14 @@ TEST(statement_scan, blocks_left_early_are_filled_again_only_after_their_scan) {
                 // the scan is left only with the block.
                 plain_statement expected;
                 if (!scan_plain_statement(stream.data, stream.size, pos, expected)) break;
-                const plain_statement* found = scan.take(pos);
-                while (found == nullptr) {
-                    std::this_thread::yield();
-                    found = scan.take(pos);
-                }
+                const plain_statement* found = found_in_time(read.scan, pos);
+                ASSERT_NE(found, nullptr);
                 ASSERT_EQ(found->end, expected.end);
                 ASSERT_EQ(found->max, expected.max);
                 ASSERT_EQ(found->name_hash, expected.name_hash);
                 ++taken;
             }
         }
-        scan.stop();
-        ::close(fd);
     }
     EXPECT_GT(taken, 0u);
 }
@@ -350,17 +363,10 @@ TEST(statement_scan, blocks_left_early_are_filled_again_only_after_their_scan) {
 TEST(statement_scan, stops_while_the_file_is_still_being_read) {
     const auto path = std::string(QRV_TEST_TMP) + "/read_ahead_stop.pvx";
     write_file(path, std::string(6 * statement_scan::block_size, ' '));
-    source_stream stream;
-    stream.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(stream.fd, 0);
-    const int fd = stream.fd;
-    {
-        statement_scan scan;
-        stream.scan = &scan;
-        for (int b = 0; b < 4; ++b) ASSERT_TRUE(next_block(stream));
-        EXPECT_TRUE(scan.running());
-    }
-    ::close(fd);
+    read_ahead_file read(path);
+    ASSERT_GE(read.file.fd, 0);
+    for (int b = 0; b < 4; ++b) ASSERT_TRUE(next_block(read.stream));
+    EXPECT_TRUE(read.scan.running());
 }
 
 }  // namespace
