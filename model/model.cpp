@@ -183,16 +183,6 @@ const module_ref* next_of(const module_ref* r) { return r->next; }
 
 }  // namespace
 
-std::size_t name_index::home(std::uint32_t list, std::uint32_t name) const {
-    const std::uint64_t key = (std::uint64_t{list} << 32) | name;
-    return static_cast<std::size_t>((key * 0x9e3779b97f4a7c15ULL) >> 29) & mask_;
-}
-
-// The empty text is not in the storage: it has a place of its own.
-std::uint32_t name_index::key_of(text name) const {
-    return name.empty() ? UINT32_MAX : storage_.place_of(name.c_str());
-}
-
 void name_index::grow(std::size_t entries) {
     std::size_t size = slots_.empty() ? 256 : slots_.size();
     while (2 * entries > size) size *= 2;

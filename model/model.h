@@ -482,6 +482,12 @@ public:
     void take_in_chain(const element* chain);
     element* find_taken(const element* chain, text name) const;
     element* find_taken(const element* chain, std::string_view name) const;
+    // Asks for the slot where `name` in `chain` would be found; finds nothing.
+    void prefetch(const element* chain, text name) const {
+        if (chain != nullptr && !slots_.empty()) {
+            __builtin_prefetch(&slots_[home(storage_.place_of(chain), key_of(name))]);
+        }
+    }
     // The first module named `name` in the list that starts at `modules`
     // (the run's modules; they are only ever appended).
     module_record* find_module(const module_record* modules, std::string_view name);
@@ -499,7 +505,10 @@ private:
         std::uint32_t entry = 0;  // the element, module or alias entry; 0: free
         std::uint32_t name = 0;
     };
-    std::uint32_t key_of(text name) const;
+    // The empty text is not in the storage: it has a place of its own.
+    std::uint32_t key_of(text name) const {
+        return name.empty() ? UINT32_MAX : storage_.place_of(name.c_str());
+    }
     bool known_text(std::string_view name, text* known) const;
     template <class T>
     const T* find_in(const T* list, text name);
@@ -509,7 +518,10 @@ private:
     void take_in(const T* list);
     const void* probe(std::uint32_t list, std::uint32_t name) const;
     void insert(std::uint32_t list, std::uint32_t entry, std::uint32_t name);
-    std::size_t home(std::uint32_t list, std::uint32_t name) const;
+    std::size_t home(std::uint32_t list, std::uint32_t name) const {
+        const std::uint64_t key = (std::uint64_t{list} << 32) | name;
+        return static_cast<std::size_t>((key * 0x9e3779b97f4a7c15ULL) >> 29) & mask_;
+    }
     void grow(std::size_t entries);
 
     const model_storage& storage_;
@@ -523,6 +535,18 @@ private:
     const void* recent_list_ = nullptr;
     const void** recent_last_ = nullptr;
 };
+
+// Asks for what finding the definitions named by the links among
+// `definition`'s members will read: each link's characters and its slot
+// in `names` for `chain`. Nothing is found, nothing changes.
+inline void prefetch_member_links(const name_index& names, const element* chain,
+                                  const element* definition) {
+    for (const element* x = definition->children(); x != nullptr; x = x->next()) {
+        if (!x->has_link()) continue;
+        __builtin_prefetch(x->link().c_str());
+        names.prefetch(chain, x->link());
+    }
+}
 
 struct module_ref {
     text alias;  // " " when the statement had no `as`
