@@ -1,4 +1,5 @@
 #include <string>
+#include <vector>
 
 #include "tests/unit/postparse_fixture.h"
 
@@ -110,6 +111,48 @@ TEST_F(resolution, structure_target_keeps_link_and_shares_members) {
     EXPECT_EQ(p->children(), point->children());
     EXPECT_EQ(qualified_name(run, *p), "Point_2d");
     EXPECT_EQ(p->module(), geo);
+}
+
+// Definitions whose references lead megabytes away are resolved while
+// what the next ones read is asked for ahead; what is resolved is the same.
+TEST_F(resolution, far_references_resolve_as_near_ones) {
+    module_record* m = module("m");
+    constexpr int n = 6000;  // about 3.5 MB of elements
+    std::vector<element*> defs;
+    std::vector<element*> far;
+    std::vector<element*> through_alias;
+    std::vector<element*> missing;
+    for (int i = 0; i < n; ++i) {
+        element* d = top(m, ("S" + std::to_string(i)).c_str(), ET_STRUCT);
+        defs.push_back(d);
+        for (int k = 0; k < 5; ++k) member(d, ("f" + std::to_string(k)).c_str(), ET_INTEGER);
+        const std::string target = "S" + std::to_string((i + n / 2) % n);
+        far.push_back(member(d, "g", ET_LINK, target.c_str()));
+        if (i % 7 == 3) through_alias.push_back(member(d, "a", ET_LINK, "Alias"));
+        if (i % 1000 == 500) missing.push_back(member(d, "x", ET_LINK, "Missing", i));
+    }
+    element* alias = top(m, "Alias", ET_LINK, "S1");
+
+    resolve_references(run);
+    for (int i = 0; i < n; ++i) {
+        const element* target = defs[static_cast<std::size_t>((i + n / 2) % n)];
+        ASSERT_EQ(far[static_cast<std::size_t>(i)]->kind, ET_STRUCT) << i;
+        ASSERT_EQ(far[static_cast<std::size_t>(i)]->children(), target->children()) << i;
+    }
+    for (const element* a : through_alias) {
+        ASSERT_EQ(a->kind, ET_STRUCT);
+        ASSERT_EQ(a->children(), defs[1]->children());
+    }
+    EXPECT_EQ(defs[0]->reference_count, 1);
+    EXPECT_EQ(defs[1]->reference_count, 1 + static_cast<int>(through_alias.size()) + 1);
+    EXPECT_EQ(alias->kind, ET_STRUCT);
+    std::string expected;
+    for (const element* x : missing) {
+        EXPECT_EQ(x->kind, ET_LINK);
+        expected += "m.pvx(" + std::to_string(x->line()) +
+                    ") : error: Unable to expand definition of -Missing- in -x-\n\n";
+    }
+    EXPECT_EQ(console(), expected);
 }
 
 TEST_F(resolution, cycles_and_long_chains_fail_with_the_last_reference_tried) {
