@@ -536,18 +536,6 @@ private:
     const void** recent_last_ = nullptr;
 };
 
-// Asks for what finding the definitions named by the links among
-// `definition`'s members will read: each link's characters and its slot
-// in `names` for `chain`. Nothing is found, nothing changes.
-inline void prefetch_member_links(const name_index& names, const element* chain,
-                                  const element* definition) {
-    for (const element* x = definition->children(); x != nullptr; x = x->next()) {
-        if (!x->has_link()) continue;
-        __builtin_prefetch(x->link().c_str());
-        names.prefetch(chain, x->link());
-    }
-}
-
 struct module_ref {
     text alias;  // " " when the statement had no `as`
     text module_name;

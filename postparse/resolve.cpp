@@ -80,6 +80,18 @@ int resolve_reference(run_context& run, module_record* module, element* e) {
 
 namespace {
 
+// Asks for what finding the definitions named by the links among
+// `definition`'s members will read: each link's characters and its slot
+// in `names` for `chain`.
+void prefetch_member_links(const name_index& names, const element* chain,
+                           const element* definition) {
+    for (const element* x = definition->children(); x != nullptr; x = x->next()) {
+        if (!x->has_link()) continue;
+        __builtin_prefetch(x->link().c_str());
+        names.prefetch(chain, x->link());
+    }
+}
+
 // Resolving waits on memory where references lead far: a link's
 // characters, the index slot of its name and the element it names lie
 // anywhere in the storage. Then, while the walk stands at a top-level
