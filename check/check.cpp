@@ -11,75 +11,51 @@
 #include "abnf/encoding.h"
 #include "abnf/strict.h"
 #include "check/scan.h"
+#include "check/search.h"
 
 namespace qrv {
 
 namespace {
 
 enum class step : std::uint8_t {
-    open,
-    slot,
-    after_value,
-    extensions,  // a structure's extension parameters
-    ext_value,   // a union's extension parameter: its next value with its tags
-    ext_after,   // a union's extension parameter: after a value
+    open,         // a union value, or the message: its first step
+    slot,         // a structure or combination: the next member
+    value,        // a value of the current member
+    after_value,  // after a value: a comma and another, or the member's end
+    extensions,   // a structure's extension parameters
+    ext_value,    // a union's extension parameter: its next value with its tags
+    ext_after,    // a union's extension parameter: after a value
     done
 };
 
-// One body being read.
-struct frame {
-    const element* owner = nullptr;      // the structure or union; null for the message itself
-    const element* next = nullptr;       // a structure's next member to look for
+// One body being read: the message itself (no owner), a structure, a
+// union value or a combination.
+struct frame : search_frame {
+    const element* owner = nullptr;      // null for the message itself
+    const element* next = nullptr;       // the next member to look for
     const element* current = nullptr;    // the member whose values are being read
     std::uint64_t count = 0;             // the values of `current` read so far
     const element* unmatched = nullptr;  // the members passed over for extension parameters
-    std::uint64_t below = 0;             // the state of the frames below, as state_of gives it
-    std::uint64_t saved = 0;             // the choice point the frame was last saved for
     std::size_t landing = 0;             // see landing_of
     std::size_t comma_landing = 0;       // see comma_landing_of
     step at = step::open;
     bool root = false;      // the message's own structure: no braces
     bool braced = false;    // the values of `current` stand in braces
     bool extended = false;  // an extension parameter was read
-    bool below_known = false;
+    // An integer stopped short of digits that only the next member of the
+    // body may read.
+    bool glued = false;
 };
-
-// A place where the grammar lets the bytes be read in more than one way:
-// the reader as it was when the step began, and the option to take when
-// the reading fails after it.
-struct choice_point {
-    std::uint64_t serial = 0;
-    std::uint64_t state = 0;     // of the stack, as state_of gives it
-    std::size_t trail_mark = 0;  // the saved frames before it, counted from the start
-    std::size_t depth = 0;       // the frames on the stack
-    std::size_t pos = 0;
-    std::uint32_t next = 1;
-    std::uint32_t options = 2;
-};
-
-// A frame as it was before a step after a choice point changed it.
-struct saved_frame {
-    std::size_t index = 0;
-    frame value;
-};
-
-std::uint64_t mix(std::uint64_t h, std::uint64_t v) {
-    std::uint64_t z = h * 0x9E3779B97F4A7C15ULL + v + 0x632BE59BD9B4E019ULL;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-}
 
 std::uint64_t address(const element* e) {
     return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(e));
 }
 
-// What decides how the reading goes on from a frame, the frames below it
-// included (`below` must be known). Counts past the least a list needs (in
-// an unbounded list) make no difference.
+// What decides how the reading goes on from a frame (the frames below
+// aside). Counts past the least a list needs (in an unbounded list) make no
+// difference.
 std::uint64_t state_of(const frame& f) {
-    std::uint64_t h = f.below;
-    h = mix(h, address(f.owner));
+    std::uint64_t h = mix(0, address(f.owner));
     h = mix(h, address(f.next));
     h = mix(h, address(f.current));
     h = mix(h, address(f.unmatched));
@@ -88,63 +64,9 @@ std::uint64_t state_of(const frame& f) {
         h = mix(h, std::min<std::uint64_t>(f.count, occ.unbounded ? occ.min : occ.max));
     }
     return mix(h, static_cast<std::uint64_t>(f.at) | (f.root ? 0x100U : 0U) |
-                      (f.braced ? 0x200U : 0U) | (f.extended ? 0x400U : 0U));
+                      (f.braced ? 0x200U : 0U) | (f.extended ? 0x400U : 0U) |
+                      (f.glued ? 0x800U : 0U));
 }
-
-// A reading: the position and the state of the stack there, as one
-// 64-bit fingerprint (never 0).
-std::uint64_t reading_at(std::size_t pos, std::uint64_t state) { return mix(state, pos) | 1U; }
-
-// The readings that failed, as fingerprints in open addressing. Full, it
-// starts over empty: forgetting costs time, never a result.
-class reading_set {
-public:
-    bool contains(std::uint64_t key) const {
-        if (slots_.empty()) return false;
-        for (std::size_t i = key & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
-            if (slots_[i] == key) return true;
-            if (slots_[i] == 0) return false;
-        }
-    }
-
-    void insert(std::uint64_t key) {
-        if (2 * (used_ + 1) > slots_.size()) {
-            if (slots_.size() >= max_slots) {
-                std::fill(slots_.begin(), slots_.end(), 0);
-                used_ = 0;
-            } else {
-                std::vector<std::uint64_t> old = std::move(slots_);
-                slots_.assign(old.empty() ? 1024 : 2 * old.size(), 0);
-                used_ = 0;
-                for (std::uint64_t k : old) {
-                    if (k != 0) put(k);
-                }
-            }
-        }
-        put(key);
-    }
-
-private:
-    static constexpr std::size_t max_slots = std::size_t{1} << 22;
-
-    void put(std::uint64_t key) {
-        for (std::size_t i = key & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
-            if (slots_[i] == key) return;
-            if (slots_[i] == 0) {
-                slots_[i] = key;
-                ++used_;
-                return;
-            }
-        }
-    }
-
-    std::vector<std::uint64_t> slots_;
-    std::size_t used_ = 0;
-};
-
-// The choice points kept at most; past that the older half is dropped, and
-// the reading no longer goes back to them.
-constexpr std::size_t max_choice_points = std::size_t{1} << 16;
 
 std::string describe_value(const element& e) {
     if (e.kind == ET_STRUCT) return "\"{\"";
@@ -175,122 +97,74 @@ std::string describe_member(const element& owner, const element& m) {
     return describe_value(m);
 }
 
+// The first member from `m` on that may stand at all.
+const element* standing_from(const element* m) {
+    while (m != nullptr && occurrences_of(*m).never()) m = m->next();
+    return m;
+}
+
 class message_reader {
 public:
-    message_reader(const element& type, std::string_view bytes)
-        : s_(bytes), type_(type), budget_(4 * bytes.size() + (std::size_t{1} << 20)) {}
+    message_reader(const element& type, std::string_view bytes, const check_limits& limits)
+        : s_(bytes),
+          type_(type),
+          search_(
+              s_.pos,
+              {limits.steps_per_byte * (bytes.size() + 1) + limits.steps_at_least,
+               bytes.size() / limits.open_choices_per_byte + limits.open_choices_at_least,
+               bytes.size() * limits.failed_readings_per_byte + limits.failed_readings_at_least}) {}
 
-    std::optional<check_error> read() {
+    check_result read() {
         frame top;
         top.at = step::open;
-        push_frame(top);
+        search_.push(top);
+        check_result result;
         for (;;) {
-            if (stack_.empty()) return std::nullopt;  // a reading took the whole message
-            if (first_error_ && resumed_ < 0 && !first_visit()) {
-                if (!go_back()) return first_error_;
-                continue;
+            if (search_.stack.empty()) break;  // a reading took the whole message
+            if (!search_.begin_step() || (step(), s_.failure)) {
+                // The first error is the one reported: that of the
+                // preferred reading, which reads as far as any before it
+                // turns off.
+                if (s_.failure && !first_error_) {
+                    first_error_ = error_of(*s_.failure);
+                    s_.remember_extension_params();
+                }
+                s_.failure.reset();
+                if (!search_.go_back()) {
+                    result.verdict = search_.failed_end() == search_end::undecided
+                                         ? check_verdict::undecided
+                                         : check_verdict::invalid;
+                    result.error = *first_error_;
+                    break;
+                }
             }
-            step_pos_ = s_.pos;
-            save_top();
-            frame& f = stack_.back();
-            if (f.owner == nullptr) {
-                message_step(f);
-            } else if (f.owner->kind == ET_UNION) {
-                union_step(f);
-            } else {
-                struct_step(f);
-            }
-            if (!s_.failure) continue;
-            // The first error is the one reported: that of the preferred
-            // reading, which reads as far as any before it turns off.
-            if (s_.failure && !first_error_) {
-                first_error_ = error_of(*s_.failure);
-                s_.remember_extension_params();
-            }
-            s_.failure.reset();
-            if (!go_back()) return first_error_;
         }
+        result.search_steps = search_.steps();
+        return result;
     }
 
 private:
-    // ---- choices -------------------------------------------------------
-    //
-    // The reader prefers one reading; where the grammar allows others it
-    // keeps a choice point, and when the reading fails it goes back to the
-    // newest one and takes its next option, restoring the frames from the
-    // trail (each frame is saved once for each choice point, before it is
-    // first changed after it). The error reported is the preferred
-    // reading's. A reading reached again (the same position and the same
-    // state of the stack) has failed before: once the search has begun,
-    // every reading it reaches is remembered, and so is each choice point
-    // of the preferred reading that runs out of options. No non-consuming
-    // step returns to a reading, so nothing is remembered before it fails.
-    // The search stops after a number of steps linear in the message.
+    std::vector<frame>& stack() { return search_.stack; }
+    const std::vector<frame>& stack() const { return search_.stack; }
+    std::uint32_t choose(std::uint32_t options) { return search_.choose(options); }
 
-    // False when the reading at the top of the stack has been reached
-    // before in the search.
-    bool first_visit() {
-        if (++searched_ > budget_) return false;
-        const std::uint64_t key = reading_at(s_.pos, top_state());
-        if (failed_.contains(key)) return false;
-        failed_.insert(key);
-        return true;
-    }
-
-    // The option a step takes among the `options` it has, the preferred
-    // one first; with more, a choice point keeps the others.
-    int choose(std::uint32_t options) {
-        if (resumed_ >= 0) {
-            const int k = resumed_;
-            resumed_ = -1;
-            return k;
+    void step() {
+        frame& f = stack().back();
+        if (f.owner == nullptr) {
+            message_step(f);
+        } else if (f.owner->kind == ET_UNION) {
+            union_step(f);
+        } else if (f.owner->kind == ET_COMBINED) {
+            combination_step(f);
+        } else {
+            struct_step(f);
         }
-        if (options <= 1) return 0;
-        if (choices_.size() >= max_choice_points) forget_oldest_choices();
-        choice_point c;
-        c.serial = ++serials_;
-        c.state = top_state();
-        c.trail_mark = trail_base_ + trail_.size();
-        c.depth = stack_.size();
-        c.pos = step_pos_;
-        c.options = options;
-        choices_.push_back(c);
-        save_top();
-        return 0;
-    }
-
-    // Keeps the top frame as it is for the newest choice point before a
-    // step changes it (once for each choice point).
-    void save_top() {
-        if (stack_.empty() || choices_.empty()) return;
-        frame& f = stack_.back();
-        const std::uint64_t newest = choices_.back().serial;
-        if (f.saved >= newest) return;
-        trail_.push_back({stack_.size() - 1, f});
-        stack_.back().saved = newest;
-    }
-
-    // The state of the stack (state_of its top frame). The state of the
-    // frames below a frame is worked out when first asked for and kept in
-    // it: those frames do not change as long as it stands.
-    std::uint64_t top_state() {
-        std::size_t i = stack_.size() - 1;
-        while (i > 0 && !stack_[i].below_known) --i;
-        for (; i < stack_.size(); ++i) {
-            frame& f = stack_[i];
-            if (f.below_known) continue;
-            f.below = i == 0 ? 0 : state_of(stack_[i - 1]);
-            f.below_known = true;
-        }
-        return state_of(stack_.back());
     }
 
     void push_frame(frame f) {
-        f.below_known = false;
-        f.saved = choices_.empty() ? 0 : choices_.back().serial;
         f.landing = landing_of();
         f.comma_landing = comma_landing_of();
-        stack_.push_back(f);  // invalidates references into the stack
+        search_.push(f);  // invalidates references into the stack
     }
 
     // Where a value about to begin would hand on bytes it leaves unread:
@@ -299,31 +173,31 @@ private:
     // and so does its union value). Frames below the top do not change, so
     // this holds as long as the frame pushed now.
     std::size_t landing_of() const {
-        if (stack_.empty()) return 0;
-        const frame& p = stack_.back();
-        const bool passes = p.owner != nullptr && p.owner->kind == ET_UNION && !p.root &&
-                            !p.braced && p.at == step::after_value && p.current != nullptr &&
-                            p.count >= occurrences_of(*p.current).min;
-        return passes ? p.landing : stack_.size() - 1;
+        if (stack().empty()) return 0;
+        const frame& p = stack().back();
+        return passes_bytes_on(p) ? p.landing : stack().size() - 1;
     }
 
     // The same for a comma handed on: the frames it passes are those
     // unbraced union alternatives that may end but take no more values.
     std::size_t comma_landing_of() const {
-        if (stack_.empty()) return 0;
-        const frame& p = stack_.back();
-        const bool passes = p.owner != nullptr && p.owner->kind == ET_UNION && !p.root &&
-                            !p.braced && p.at == step::after_value && p.current != nullptr &&
-                            p.count >= occurrences_of(*p.current).min &&
-                            !occurrences_of(*p.current).allows(p.count);
-        return passes ? p.comma_landing : stack_.size() - 1;
+        if (stack().empty()) return 0;
+        const frame& p = stack().back();
+        const bool passes = passes_bytes_on(p) && !occurrences_of(*p.current).allows(p.count);
+        return passes ? p.comma_landing : stack().size() - 1;
+    }
+
+    static bool passes_bytes_on(const frame& p) {
+        return p.owner != nullptr && p.owner->kind == ET_UNION && !p.root && !p.braced &&
+               p.at == step::after_value && p.current != nullptr &&
+               p.count >= occurrences_of(*p.current).min;
     }
 
     // A comma that the value read by the top frame leaves unread is taken
     // by a list below: the frame it lands on may take another value.
     bool comma_taken_below() const {
-        if (stack_.size() < 2) return false;
-        const frame& f = stack_[stack_.back().comma_landing];
+        if (stack().size() < 2) return false;
+        const frame& f = stack()[stack().back().comma_landing];
         return f.current != nullptr && occurrences_of(*f.current).allows(f.count);
     }
 
@@ -335,45 +209,13 @@ private:
         return s_.fail(s_.pos, "a comma no list takes");
     }
 
-    // Back to the newest choice point, to take its next option.
-    bool go_back() {
-        if (choices_.empty() || searched_ > budget_) return false;
-        choice_point& c = choices_.back();
-        while (trail_base_ + trail_.size() > c.trail_mark) {
-            const saved_frame& t = trail_.back();
-            if (stack_.size() <= t.index) stack_.resize(t.index + 1);
-            stack_[t.index] = t.value;
-            trail_.pop_back();
-        }
-        stack_.resize(c.depth);
-        s_.pos = c.pos;
-        combination_member_ = nullptr;
-        resumed_ = static_cast<int>(c.next);
-        if (++c.next == c.options) {
-            // Its last option: once that fails too, so has the reading
-            // here, whichever way it is reached again.
-            failed_.insert(reading_at(c.pos, c.state));
-            choices_.pop_back();
-        }
-        return true;
-    }
-
-    void forget_oldest_choices() {
-        const std::size_t drop = choices_.size() / 2;
-        const std::size_t mark = choices_[drop].trail_mark;
-        trail_.erase(trail_.begin(),
-                     trail_.begin() + static_cast<std::ptrdiff_t>(mark - trail_base_));
-        trail_base_ = mark;
-        choices_.erase(choices_.begin(), choices_.begin() + static_cast<std::ptrdiff_t>(drop));
-    }
-
     // ---- the message ---------------------------------------------------
 
     void message_step(frame& f) {
         if (f.at == step::open) {
             f.at = step::done;
             s_.skip_ows();
-            begin_value(type_, true);
+            begin_value(type_, true, false);
             return;
         }
         s_.skip_ows();
@@ -381,60 +223,181 @@ private:
             s_.fail_expected(s_.pos, {"end of message"});
             return;
         }
-        stack_.pop_back();
+        stack().pop_back();
     }
 
     // ---- values --------------------------------------------------------
 
-    // Reads a value of `e`, or pushes the frame that reads it.
-    void begin_value(const element& e, bool root) {
+    // Reads a value of `e`, or pushes the frame that reads it. `split`: an
+    // integer may end before the last of its digits, for the next member.
+    void begin_value(const element& e, bool root, bool split) {
         if (e.kind == ET_COMBINED) {
-            read_combination(e);
-            return;
-        }
-        if (e.kind == ET_STRUCT || e.kind == ET_UNION) {
             frame body;
             body.owner = &e;
-            body.next = e.kind == ET_STRUCT ? e.children() : nullptr;
+            body.next = e.children();
+            body.at = step::slot;
+            push_frame(body);
+            return;
+        }
+        if (e.kind == ET_UNION) {
+            frame body;
+            body.owner = &e;
             body.root = root;
             body.at = step::open;
             push_frame(body);
             return;
         }
-        s_.read_value(simple_form(e), false);
+        if (e.kind == ET_STRUCT) {
+            begin_structure(e, root);
+            return;
+        }
+        const value_form form = simple_form(e);
+        if (form.kind == value_kind::integer) {
+            read_integer(form, false, split);
+            return;
+        }
+        s_.read_value(form, false);
     }
 
-    // A combination: its members' values one after the other, with no
-    // white space between them (only around the commas of a repetition).
-    void read_combination(const element& e) {
-        for (const element* m = e.children(); m != nullptr && !s_.failure; m = m->next()) {
-            const occurrences occ = occurrences_of(*m);
-            if (occ.never()) continue;
-            const value_form form = simple_form(*m);
-            if (occ.optional() && !s_.can_begin(form)) continue;
-            combination_member_ = m;
-            std::uint64_t count = 0;
-            for (;;) {
-                combination_count_ = count;
-                if (!s_.read_value(form, true)) return;
-                ++count;
-                if (!occ.allows(count)) break;
-                const std::size_t back = s_.pos;
-                s_.skip_ows();
-                if (s_.peek() != ',') {
-                    s_.pos = back;
-                    break;
+    // A structure in braces reads the same way wherever it stands: once
+    // every reading of it from its brace has been followed, the search goes
+    // straight to where it can end.
+    void begin_structure(const element& e, bool root) {
+        frame body;
+        body.owner = &e;
+        body.next = e.children();
+        body.root = root;
+        body.at = step::slot;
+        if (root) {
+            push_frame(body);
+            return;
+        }
+        s_.skip_ows();
+        if (s_.peek() != '{') {
+            s_.fail_expected(s_.pos, {"\"{\""});
+            return;
+        }
+        const std::size_t brace = s_.pos;
+        const void* key = e.children();
+        if (key != nullptr) {
+            if (const std::vector<std::size_t>* ends = search_.known_body(key, brace)) {
+                if (ends->empty()) {
+                    s_.fail(brace, "no reading of " + std::string(e.name().view()));
+                    return;
                 }
-                ++s_.pos;
-                s_.skip_ows();
-            }
-            if (count < occ.min) {
-                s_.fail(s_.pos, "expected \",\" and another value (" + std::to_string(occ.min) +
-                                    " at least), found " + s_.found_at(s_.pos));
-                return;
+                if (ends->size() == 1) {
+                    s_.pos = ends->front();
+                    return;
+                }
             }
         }
-        combination_member_ = nullptr;
+        ++s_.pos;
+        push_frame(body);
+        if (key != nullptr) search_.watch_body(key, brace);
+    }
+
+    // An integer: its longest form first. With `split` (or in a
+    // combination, where it never takes more than its width), every
+    // shorter count of its digits is an option too; taking one leaves
+    // digits that the next member must read.
+    void read_integer(const value_form& form, bool in_combination, bool split) {
+        const std::size_t run = s_.integer_digits();
+        const std::size_t width = form.digits == 0 ? run : std::min<std::size_t>(run, form.digits);
+        if (!split || width <= 1) {
+            s_.read_value(form, in_combination);
+            return;
+        }
+        // Options: the longest form (all the digits, or the width in a
+        // combination), then each shorter count down to one digit.
+        const bool all_first = !in_combination && run > width;
+        const std::uint32_t options =
+            static_cast<std::uint32_t>(width - 1 + (all_first ? 1 : 0) + 1);
+        const std::uint32_t k = choose(options);
+        if (k == 0) {
+            s_.read_value(form, in_combination);
+            return;
+        }
+        const std::size_t take = width - (k - (all_first ? 1 : 0));
+        if (s_.read_integer_digits(form, take)) stack().back().glued = true;
+    }
+
+    // ---- combinations --------------------------------------------------
+
+    // A combination: its members' values one after the other with nothing
+    // between them (white space only around the commas of a repetition).
+    // An optional member may stand or not, a repetition take a comma or
+    // leave it, an integer end after any of its digits where a member
+    // follows: each is a choice.
+    void combination_step(frame& f) {
+        switch (f.at) {
+            case step::slot: combination_slot(f); return;
+            case step::value: {
+                const element& m = *f.current;
+                f.at = step::after_value;
+                ++f.count;
+                const value_form form = simple_form(m);
+                f.glued = false;
+                if (form.kind == value_kind::integer) {
+                    read_integer(form, true, standing_from(m.next()) != nullptr);
+                } else {
+                    s_.read_value(form, true);
+                }
+                return;
+            }
+            case step::after_value: combination_after_value(f); return;
+            default: return;
+        }
+    }
+
+    void combination_slot(frame& f) {
+        const element* m = standing_from(f.next);
+        if (m == nullptr) {
+            if (f.glued) {
+                s_.fail(s_.pos, "digits left over after " + std::string(f.owner->name().view()));
+                return;
+            }
+            stack().pop_back();
+            return;
+        }
+        f.next = m->next();
+        const occurrences occ = occurrences_of(*m);
+        if (occ.optional()) {
+            const bool begins = s_.can_begin(simple_form(*m));
+            // Digits an integer left must be read by this member when it
+            // can read them.
+            const std::uint32_t options = begins ? (f.glued ? 1 : 2) : 1;
+            if (!begins || choose(options) == 1) return;  // it does not stand
+        }
+        f.current = m;
+        f.count = 0;
+        f.at = step::value;
+    }
+
+    void combination_after_value(frame& f) {
+        const element& m = *f.current;
+        const occurrences occ = occurrences_of(m);
+        if (!f.glued && occ.allows(f.count)) {
+            const std::size_t back = s_.pos;
+            s_.skip_ows();
+            if (s_.peek() == ',') {
+                // The comma may be the repetition's or a list's around the
+                // combination.
+                if (choose(f.count >= occ.min ? 2 : 1) == 0) {
+                    ++s_.pos;
+                    s_.skip_ows();
+                    f.at = step::value;
+                    return;
+                }
+            }
+            s_.pos = back;
+        }
+        if (f.count < occ.min) {
+            s_.fail(s_.pos, "expected \",\" and another value (" + std::to_string(occ.min) +
+                                " at least), found " + s_.found_at(s_.pos));
+            return;
+        }
+        f.current = nullptr;
+        f.at = step::slot;
     }
 
     // ---- members -------------------------------------------------------
@@ -484,12 +447,14 @@ private:
     }
 
     // Reads what stands before a member's value: its tag and "=", and the
-    // brace of a braced union alternative.
+    // brace of a braced union alternative. The value follows in the next
+    // step.
     bool enter_member(frame& f, const element& m) {
         f.current = &m;
         f.count = 1;
         f.braced = braced_in(*f.owner, m);
-        f.at = step::after_value;
+        f.glued = false;
+        f.at = step::value;
         if (tagged_in(*f.owner, m)) {
             s_.pos += m.tag().size();
             if (m.kind != ET_NULL) {
@@ -505,6 +470,20 @@ private:
             s_.skip_ows();
         }
         return true;
+    }
+
+    // The value of the current member of a structure or union. An untagged
+    // integer of a structure that the next member follows untagged may end
+    // before its last digit.
+    void member_value(frame& f) {
+        const element& m = *f.current;
+        f.at = step::after_value;
+        bool split = false;
+        if (f.owner->kind == ET_STRUCT && !tagged_in(*f.owner, m)) {
+            const element* after = standing_from(m.next());
+            split = after != nullptr && !tagged_in(*f.owner, *after);
+        }
+        begin_value(m, false, split);  // may push: `f` is not used after this
     }
 
     // Whether a comma after a value of alternative `m` of union `u` goes
@@ -532,8 +511,8 @@ private:
 
     // The member whose value the top frame reads may take another value.
     bool outer_list_goes_on() const {
-        if (stack_.size() < 2) return false;
-        const frame& outer = stack_[stack_.size() - 2];
+        if (stack().size() < 2) return false;
+        const frame& outer = stack()[stack().size() - 2];
         return outer.current != nullptr && occurrences_of(*outer.current).allows(outer.count);
     }
 
@@ -545,13 +524,24 @@ private:
     bool after_value(frame& f) {
         const element& m = *f.current;
         const occurrences occ = occurrences_of(m);
+        const std::size_t value_end = s_.pos;
+        if (f.glued) {
+            // Digits follow that only the next member may read.
+            if (f.count < occ.min) {
+                return s_.fail(s_.pos, "expected another value of " + std::string(m.name().view()) +
+                                           " (" + std::to_string(occ.min) + " at least), found " +
+                                           s_.found_at(s_.pos));
+            }
+            f.current = nullptr;
+            return true;
+        }
         s_.skip_ows();
         bool go_on = s_.peek() == ',';
         if (go_on && f.owner->kind == ET_UNION && !f.braced && !f.root) {
             const bool preferred = continues_alternative(*f.owner, m, occ, f.count);
             const bool other_possible =
                 preferred ? f.count >= occ.min && comma_taken_below() : occ.allows(f.count);
-            const int k = choose(other_possible ? 2 : 1);
+            const std::uint32_t k = choose(other_possible ? 2 : 1);
             go_on = (k == 0) == preferred;
         }
         if (go_on) {
@@ -564,7 +554,7 @@ private:
             ++s_.pos;
             s_.skip_ows();
             ++f.count;
-            begin_value(m, false);  // may push: `f` is not used after this
+            f.at = step::value;
             return false;
         }
         if (f.count < occ.min) {
@@ -578,8 +568,22 @@ private:
             if (s_.peek() != '}') return s_.fail_expected(s_.pos, {"\",\"", "\"}\""});
             ++s_.pos;
         }
+        note_value_end(f, f.braced ? s_.pos : value_end);
         f.current = nullptr;
         return true;
+    }
+
+    // Where the member that just ended stopped, when bytes follow it with
+    // no white space between: an error there, before the next member, is
+    // most likely the member's, and is reported with its path.
+    void note_value_end(const frame& f, std::size_t end) {
+        if (search_.searching() || end >= s_.size()) return;
+        const char c = s_.bytes()[end];
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',' || c == '}') return;
+        last_end_ = end;
+        last_member_ = f.current;
+        last_count_ = f.count;
+        last_depth_ = static_cast<std::size_t>(&f - stack().data());
     }
 
     // ---- structures ----------------------------------------------------
@@ -589,18 +593,8 @@ private:
 
     void struct_step(frame& f) {
         switch (f.at) {
-            case step::open:
-                f.at = step::slot;
-                if (!f.root) {
-                    s_.skip_ows();
-                    if (s_.peek() != '{') {
-                        s_.fail_expected(s_.pos, {"\"{\""});
-                        return;
-                    }
-                    ++s_.pos;
-                }
-                return;
             case step::slot: slot(f); return;
+            case step::value: member_value(f); return;
             case step::after_value:
                 if (after_value(f)) f.at = step::slot;
                 return;
@@ -613,9 +607,10 @@ private:
     // optional ones: one that fits is read (the first that fits, and on
     // the way back a later one); a required member that does not fit is
     // an error; when none fits, extension parameters follow. Bytes that
-    // fit a member are never read as an extension parameter.
+    // fit a member are never read as an extension parameter, and digits an
+    // integer left are read by a member or not at all.
     void slot(frame& f) {
-        s_.skip_ows();
+        if (!f.glued) s_.skip_ows();
         const element* blocked = nullptr;
         const element* first = nullptr;
         std::uint32_t fitting = 0;
@@ -630,14 +625,14 @@ private:
             }
         }
         if (fitting > 0) {
-            const int k = choose(fitting);
+            const std::uint32_t k = choose(fitting);
             const element* m = first;
-            for (int seen = 0; seen < k;) {
+            for (std::uint32_t seen = 0; seen < k;) {
                 m = m->next();
                 if (!occurrences_of(*m).never() && fits(*f.owner, *m)) ++seen;
             }
             f.next = m->next();
-            if (enter_member(f, *m)) begin_value(*m, false);
+            enter_member(f, *m);
             return;
         }
         if (blocked != nullptr) {
@@ -650,11 +645,26 @@ private:
                                     ", found " + s_.found_at(s_.pos));
                 return;
             }
+            // A void member's tag followed by "=": it stands alone.
+            if (tagged_in(*f.owner, *blocked) && blocked->kind == ET_NULL &&
+                s_.looks_at(blocked->tag().view())) {
+                s_.pos += blocked->tag().size();
+                s_.skip_ows();
+                s_.fail(s_.pos, "expected " + quote_text(blocked->tag().view()) +
+                                    " alone (a void member takes no value), found " +
+                                    s_.found_at(s_.pos));
+                return;
+            }
             std::vector<std::string> expected;
             for (const element* m = f.next; m != blocked->next(); m = m->next()) {
                 if (!occurrences_of(*m).never()) expected.push_back(describe_member(*f.owner, *m));
             }
             s_.fail_expected(s_.pos, expected);
+            return;
+        }
+        if (f.glued) {
+            s_.fail(s_.pos,
+                    "expected the next member after the digits, found " + s_.found_at(s_.pos));
             return;
         }
         f.unmatched = f.next;
@@ -665,8 +675,11 @@ private:
     void extensions(frame& f) {
         const bool spaced = s_.skip_ows();
         if (at_close(f)) {
-            if (!f.root) ++s_.pos;
-            stack_.pop_back();
+            if (!f.root) {
+                ++s_.pos;
+                search_.end_body(s_.pos);
+            }
+            stack().pop_back();
             return;
         }
         std::vector<std::string> expected;
@@ -694,8 +707,9 @@ private:
     // when a member of the structure its value ends into fits there.
     void union_step(frame& f) {
         switch (f.at) {
+            case step::value: member_value(f); return;
             case step::after_value:
-                if (after_value(f)) stack_.pop_back();
+                if (after_value(f)) stack().pop_back();
                 return;
             case step::ext_value:
                 if (s_.read_extension_group()) f.at = step::ext_after;
@@ -727,22 +741,22 @@ private:
             s_.fail_expected(s_.pos, expected);
             return;
         }
-        const int k = choose(options);
-        if (static_cast<std::uint32_t>(k) < fitting) {
+        const std::uint32_t k = choose(options);
+        if (k < fitting) {
             const element* m = first;
-            for (int seen = 0; seen < k;) {
+            for (std::uint32_t seen = 0; seen < k;) {
                 m = m->next();
                 if (!occurrences_of(*m).never() && fits(u, *m)) ++seen;
             }
-            if (enter_member(f, *m)) begin_value(*m, false);
+            enter_member(f, *m);
             return;
         }
-        if (extension && static_cast<std::uint32_t>(k) == fitting) {
+        if (extension && k == fitting) {
             f.at = step::ext_value;
             return;
         }
         if (comma_left_to_nobody()) return;
-        stack_.pop_back();
+        stack().pop_back();
     }
 
     // The union value `u` (the top frame) may end here, empty: the
@@ -750,7 +764,7 @@ private:
     // of its member and has a member still to come that fits here. No
     // other frame can read bytes that fit an alternative of `u`.
     bool member_fits_below(const frame& u) {
-        const frame& f = stack_[u.landing];
+        const frame& f = stack()[u.landing];
         if (f.owner == nullptr || f.owner->kind != ET_STRUCT || f.current == nullptr) return false;
         if (f.count < occurrences_of(*f.current).min) return false;
         for (const element* m = f.next; m != nullptr; m = m->next()) {
@@ -770,37 +784,35 @@ private:
         const std::size_t end = s_.pos;
         s_.skip_ows();
         if (s_.peek() == ',') {
-            const int k = choose(comma_taken_below() ? 2 : 1);
+            const std::uint32_t k = choose(comma_taken_below() ? 2 : 1);
             if (k == 0) {
                 ++s_.pos;
                 s_.skip_ows();
-                stack_.back().at = step::ext_value;
+                stack().back().at = step::ext_value;
                 return;
             }
         }
         s_.pos = end;
-        stack_.pop_back();
+        stack().pop_back();
     }
 
     // ---- the error -----------------------------------------------------
 
-    std::string path() const {
+    static void add_to_path(std::string& out, const element& m, std::uint64_t count) {
+        if (!out.empty()) out += '.';
+        out += m.name().view();
+        if (!occurrences_of(m).repeats()) return;
+        out += '[';
+        out += std::to_string(count == 0 ? 0 : count - 1);
+        out += ']';
+    }
+
+    // The members the frames from the bottom up to `depth` are reading.
+    std::string path(std::size_t depth) const {
         std::string out;
-        auto add = [&out](const element& m, bool indexed, std::uint64_t index) {
-            if (!out.empty()) out += '.';
-            out += m.name().view();
-            if (!indexed) return;
-            out += '[';
-            out += std::to_string(index);
-            out += ']';
-        };
-        for (const frame& f : stack_) {
-            if (f.current == nullptr) continue;
-            add(*f.current, occurrences_of(*f.current).repeats(), f.count - 1);
-        }
-        if (combination_member_ != nullptr) {
-            add(*combination_member_, occurrences_of(*combination_member_).repeats(),
-                combination_count_);
+        for (std::size_t i = 0; i < depth && i < stack().size(); ++i) {
+            const frame& f = stack()[i];
+            if (f.current != nullptr) add_to_path(out, *f.current, f.count);
         }
         return out;
     }
@@ -809,7 +821,14 @@ private:
         check_error e;
         e.offset = failure.offset;
         e.message = failure.message;
-        e.path = path();
+        e.path = path(stack().size());
+        if (last_member_ != nullptr && failure.offset == last_end_ &&
+            (last_depth_ >= stack().size() || stack()[last_depth_].current == nullptr)) {
+            // The bytes stuck to the value of a member that had ended.
+            e.path = path(last_depth_);
+            add_to_path(e.path, *last_member_, last_count_);
+            e.message += " directly after its value";
+        }
         const std::string_view bytes = s_.bytes();
         const std::size_t at = std::min(failure.offset, bytes.size());
         std::size_t line_start = 0;
@@ -825,27 +844,21 @@ private:
 
     scanner s_;
     const element& type_;
-    std::vector<frame> stack_;
-    const element* combination_member_ = nullptr;
-    std::uint64_t combination_count_ = 0;
-
-    // The search among readings.
+    reading_search<frame> search_;
     std::optional<check_error> first_error_;  // of the preferred reading
-    std::vector<choice_point> choices_;
-    std::vector<saved_frame> trail_;  // frames to restore on the way back, oldest first
-    std::size_t trail_base_ = 0;      // the saved frames forgotten with old choice points
-    std::uint64_t serials_ = 0;
-    reading_set failed_;
-    std::size_t step_pos_ = 0;  // where the current step began
-    int resumed_ = -1;          // the option a step taken again is to take
-    std::size_t searched_ = 0;  // steps since the first error
-    std::size_t budget_;
+    // The member that ended last with bytes right after it (see
+    // note_value_end).
+    std::size_t last_end_ = 0;
+    const element* last_member_ = nullptr;
+    std::uint64_t last_count_ = 0;
+    std::size_t last_depth_ = 0;
 };
 
 }  // namespace
 
-std::optional<check_error> check_message(const element& type, std::string_view message) {
-    message_reader reader(type, message);
+check_result check_message(const element& type, std::string_view message,
+                           const check_limits& limits) {
+    message_reader reader(type, message, limits);
     return reader.read();
 }
 

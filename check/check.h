@@ -11,25 +11,28 @@
 // identifiers.
 //
 // A message is valid when the strict grammar reads it in some way in which
-// every value read for a member is allowed, every simple value is read to
-// its longest form, and bytes that fit a member where it may stand (its
-// tag and "=", or, untagged, the start of its value) are read as that
-// member, never as an extension parameter or as an empty union value that
-// leaves them to a parameter. So the checker may reject what the grammar
-// accepts (a value out of range that could be read as a parameter), never
-// the reverse.
+// - every value read for a member is allowed;
+// - every simple value is read to its longest form, except that an integer
+//   followed at once by the next member of its combination, or by the next
+//   untagged member of its structure, may end after any of its digits when
+//   that member reads the digits that follow;
+// - bytes that fit a member where it may stand (its tag and "=", or,
+//   untagged, the start of its value) are read as that member, never as an
+//   extension parameter or as an empty union value that leaves them to a
+//   parameter.
+// So the checker may reject what the grammar accepts (a value out of range
+// that could be read as a parameter), never the reverse.
 //
 // The reader prefers one reading (a matching tag decides, values and
 // extension parameters take every comma they can) and keeps the others
 // where the grammar allows them: which list a comma belongs to, whether a
 // union value is empty, an extension parameter, or which of several
-// alternatives or members that fit. When the preferred reading fails, it
-// goes back to the latest of those choices; a reading reached again has
-// failed before and is not followed twice. The error reported is the
-// preferred reading's. It reads from an explicit stack, in time linear in
-// the message: a message that the preferred reading takes is read once,
-// and a search stops after a number of steps linear in the message (and
-// past 65536 open choices gives up the oldest).
+// alternatives or members that fit, where an integer's digits end. When the
+// preferred reading fails, the search (check/search.h) goes back to the
+// latest of those choices, and decides whether any reading succeeds. The
+// error reported is the preferred reading's. The search has a budget linear
+// in the message; a message it cannot decide within it is undecided, never
+// rejected.
 //
 // Positions count lines from 1 and columns from 1 in bytes.
 #pragma once
@@ -52,10 +55,38 @@ struct check_error {
     std::string message;
 };
 
-// The first error of `message` read as a message of `type`, or nothing when
-// the message is valid. `type` is a top-level element of a run whose
-// post-parse succeeded and whose strict checks found nothing.
-std::optional<check_error> check_message(const element& type, std::string_view message);
+enum class check_verdict : std::uint8_t { valid, invalid, undecided };
+
+struct check_result {
+    check_verdict verdict = check_verdict::valid;
+    // Invalid: the first error of the preferred reading. Undecided: the
+    // same, which may or may not be a fault of the message.
+    check_error error;
+    std::size_t search_steps = 0;  // steps of the search after the preferred reading failed
+
+    bool valid() const { return verdict == check_verdict::valid; }
+};
+
+struct check_limits {
+    // Steps of the search: per byte of the message, and in any case.
+    std::size_t steps_per_byte = 64;
+    std::size_t steps_at_least = std::size_t{1} << 22;
+    // Choice points kept open at once (about 200 bytes each): per byte of
+    // the message, and in any case. Past that the oldest are forgotten,
+    // and a search that fails after that is undecided.
+    std::size_t open_choices_per_byte = 4;
+    std::size_t open_choices_at_least = std::size_t{1} << 16;
+    // Readings that failed, remembered at once (16 bytes each): per byte of
+    // the message, and in any case. Past that they are forgotten, which
+    // costs time, never a result.
+    std::size_t failed_readings_per_byte = 2;
+    std::size_t failed_readings_at_least = std::size_t{1} << 21;
+};
+
+// `message` read as a message of `type`. `type` is a top-level element of
+// a run whose post-parse succeeded and whose strict checks found nothing.
+check_result check_message(const element& type, std::string_view message,
+                           const check_limits& limits = {});
 
 // The top-level definition named `name` ("Name" or "module::Name"), or
 // null. The first of a name in the run's chain is taken.
@@ -69,7 +100,8 @@ std::string check_error_text(const check_error& error);
 // the definitions, then each file read whole as one message of the root
 // definition or of `type_name`; each file's first error is a counted error
 // at its line and column, and a closing note counts the valid messages.
-// Returns 0 when every message is valid, else 1.
+// Returns 0 when every message is valid, 1 when any is invalid, else 2
+// (some could not be decided).
 int check_message_files(run_context& run, const std::vector<std::string>& files,
                         std::string_view type_name);
 

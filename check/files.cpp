@@ -30,22 +30,37 @@ int check_message_files(run_context& run, const std::vector<std::string>& files,
         return 1;
     }
     std::size_t valid = 0;
+    std::size_t undecided = 0;
     for (const std::string& path : files) {
         std::string bytes;
         if (!read_whole_file(path.c_str(), bytes)) {
             error_note(run, "error: Unable to read message file: %s\n", path.c_str());
             continue;
         }
-        const std::optional<check_error> error = check_message(*type, bytes);
-        if (!error) {
+        const check_result result = check_message(*type, bytes);
+        if (result.verdict == check_verdict::valid) {
             ++valid;
-            continue;
+        } else if (result.verdict == check_verdict::undecided) {
+            // Not a fault shown at a place: the search gave up.
+            ++undecided;
+            note(run,
+                 "%s: undecided: the search for a reading gave up after %zu steps; the reading "
+                 "it prefers fails at line %lld, column %lld (%s)\n",
+                 path.c_str(), result.search_steps, static_cast<long long>(result.error.line),
+                 static_cast<long long>(result.error.column),
+                 check_error_text(result.error).c_str());
+        } else {
+            report_at_column(run, path.c_str(), result.error.line, result.error.column, SEV_ERROR,
+                             check_error_text(result.error));
         }
-        report_at_column(run, path.c_str(), error->line, error->column, SEV_ERROR,
-                         check_error_text(*error));
     }
-    note(run, "%zu of %zu message(s) valid\n", valid, files.size());
-    return valid == files.size() ? 0 : 1;
+    if (undecided > 0) {
+        note(run, "%zu of %zu message(s) valid, %zu undecided\n", valid, files.size(), undecided);
+    } else {
+        note(run, "%zu of %zu message(s) valid\n", valid, files.size());
+    }
+    if (valid + undecided < files.size()) return 1;
+    return undecided > 0 ? 2 : 0;
 }
 
 }  // namespace qrv

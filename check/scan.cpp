@@ -135,6 +135,12 @@ std::size_t scanner::comment_end(std::size_t at) {
 
 bool scanner::skip_ows() {
     const std::size_t start = pos;
+    if (const int c = peek(); !is_space(c) && c != '/') return false;
+    const auto known = blank_ends_.find(start);
+    if (known != blank_ends_.end()) {
+        pos = known->second;
+        return pos != start;
+    }
     for (;;) {
         const int c = peek();
         if (is_space(c)) {
@@ -147,6 +153,8 @@ bool scanner::skip_ows() {
             break;
         }
     }
+    constexpr std::size_t worth_keeping = 16;
+    if (pos - start >= worth_keeping) blank_ends_.emplace(start, pos);
     return pos != start;
 }
 
@@ -262,19 +270,30 @@ bool scanner::read_boolean() {
     return fail_expected(pos, {"True", "False"});
 }
 
+std::size_t scanner::integer_digits() const { return digits_at(peek() == '-' ? pos + 1 : pos); }
+
+bool scanner::read_integer_digits(const value_form& f, std::size_t take) {
+    return read_integer_taking(f, std::min(take, integer_digits()));
+}
+
 bool scanner::read_integer(const value_form& f, bool in_combination) {
+    const std::size_t run = integer_digits();
+    // In a combination the next member may be digits too: a value has at
+    // most its width.
+    if (in_combination && f.digits != 0)
+        return read_integer_taking(f, std::min<std::size_t>(run, f.digits));
+    return read_integer_taking(f, run);
+}
+
+bool scanner::read_integer_taking(const value_form& f, std::size_t take) {
     const std::size_t start = pos;
     std::size_t p = pos;
     const bool negative = peek() == '-';
     if (negative) ++p;
-    const std::size_t run = digits_at(p);
+    const std::size_t run = take;
     std::string wanted = "an integer";
     if (f.ranged) wanted += " from " + std::to_string(f.low) + " to " + std::to_string(f.high);
     if (run == 0 || (negative && !f.ranged)) return fail_expected(start, {wanted});
-    std::size_t take = run;
-    // In a combination the next member may be digits too: a value has at
-    // most its width.
-    if (in_combination && f.digits != 0) take = std::min<std::size_t>(run, f.digits);
     const std::string_view text = in_.substr(start, p + take - start);
     if (negative && !f.sign)
         return fail(start, "expected " + wanted + ", found " + quote_text(text));

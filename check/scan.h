@@ -45,6 +45,10 @@ public:
 
     // The value of `form` at the position; on failure, `failure` says why.
     bool read_value(const value_form& form, bool in_combination);
+    // The digits of an integer at the position (after its sign).
+    std::size_t integer_digits() const;
+    // An integer of `form` made of the first `take` of those digits.
+    bool read_integer_digits(const value_form& form, std::size_t take);
     // The first byte at the position can begin a value of `form`.
     bool can_begin(const value_form& form) const;
 
@@ -75,6 +79,7 @@ public:
 
 private:
     bool read_integer(const value_form& f, bool in_combination);
+    bool read_integer_taking(const value_form& f, std::size_t take);
     bool read_float();
     bool read_oid();
     bool read_ascii(const value_form& f);
@@ -108,6 +113,10 @@ private:
     std::unordered_map<std::size_t, param_result> param_ends_;
     std::vector<scan_failure> param_failures_;
     std::vector<std::size_t> param_starts_;  // the values of the parameter being read
+    // Where white space that begins at a position ends, for runs long
+    // enough that reading them again costs more than looking them up: a
+    // search may skip the same blanks from many readings.
+    std::unordered_map<std::size_t, std::size_t> blank_ends_;
     // Where the last search for the end of a comment began and what it
     // found, so that many unterminated comments cost one scan.
     std::size_t c_from_ = SIZE_MAX;

@@ -31,8 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             int types = 0;
             for (const element* e = run->elements; e != nullptr && types < 4; e = e->next()) {
                 ++types;
-                const bool valid = !check_message(*e, message);
-                if (valid && check_message(*e, " \n/**/ " + message + "\t ")) std::abort();
+                const bool valid = check_message(*e, message).valid();
+                if (valid && !check_message(*e, " \n/**/ " + message + "\t ").valid()) {
+                    std::abort();
+                }
             }
         }
         free_model(*run);

@@ -58,9 +58,11 @@ struct check_fixture : ::testing::Test {
     std::string check(const std::string& message, const char* type = nullptr) {
         const element* root = type == nullptr ? run->elements : find_message_type(*run, type);
         if (root == nullptr) return "no such type";
-        const std::optional<check_error> e = check_message(*root, message);
-        if (!e) return "";
-        return std::to_string(e->line) + ":" + std::to_string(e->column) + " " + e->path + ": " +
+        const check_result r = check_message(*root, message);
+        if (r.valid()) return "";
+        const check_error* e = &r.error;
+        return std::string(r.verdict == check_verdict::undecided ? "undecided " : "") +
+               std::to_string(e->line) + ":" + std::to_string(e->column) + " " + e->path + ": " +
                e->message;
     }
 };
@@ -336,6 +338,95 @@ TEST_F(check_structure, CombinationsAndUntaggedMembers) {
     EXPECT_EQ(check("07Yab"), "1:3 c.k: expected \"X\", found \"Yab\"");
     EXPECT_EQ(check("07Xa"), "1:4 c.u: expected a text of 2 characters, found 1");
     EXPECT_EQ(check("07Xab 1000"), "1:7 n: expected an integer from 0 to 999, found \"1000\"");
+}
+
+// Digits of adjacent integers split wherever the grammar lets them, and
+// the values decide; digits an integer leaves must be read by the next
+// member, never by an extension parameter.
+TEST_F(check_structure, AdjacentIntegersSplitAnywhereTheirDigitsAllow) {
+    define(
+        "struct M { C c; S s [?]; };\n"
+        "combi C { int<0..50> a; int<0..9> b; };\n"
+        "struct S { int<0..50> a as ?; int<0..9> b as ?; };\n"
+        "struct T { combi D { int<0..99> a; int<0..9> b [?]; int<0..9> c; }; bool z [?]; };\n"
+        "struct U { int<0..50> a as ?; ascii s [?] as ?; };");
+    EXPECT_EQ(check("c=57"), "");   // only 5 and 7 read
+    EXPECT_EQ(check("c=00"), "");   // 0 and 0
+    EXPECT_EQ(check("c=507"), "");  // 50 and 7
+    EXPECT_EQ(check("c=50 s={57}"), "");
+    EXPECT_EQ(check("c=50 s={00}"), "");
+    EXPECT_EQ(check("c=50 s={5 7}"), "");
+    EXPECT_EQ(check("c=5"), "1:4 c.b: expected an integer from 0 to 9, found end of message");
+    EXPECT_EQ(check("c=5x"), "1:4 c.b: expected an integer from 0 to 9, found \"x\"");
+    // An optional member of a combination may stand aside for the next.
+    EXPECT_EQ(check("D=123", "T"), "");
+    EXPECT_EQ(check("D=1234", "T"), "");
+    // The longest form is the preferred reading and gives the error; the
+    // digits of a shorter one would be left to an extension parameter.
+    EXPECT_EQ(check("57", "U"), "1:1 a: expected an integer from 0 to 50, found \"57\"");
+    EXPECT_EQ(check("5'x'", "U"), "");
+}
+
+// Alternatives and optional members that share a tag, nested: the reading
+// preferred at every level is wrong, and only a search that knows a body's
+// readings wherever it stands stays linear. Whichever comes first, the
+// message is valid; and long blanks between values cost one reading each.
+TEST_F(check_structure, SharedTagsNestedDeepAreDecidedInLinearTime) {
+    define(
+        "struct Root { U top [?]; S list [*]; };\n"
+        "union U { S1 a as x; S2 b as x; };\n"
+        "struct S1 { U u [?]; bool p; };\n"
+        "struct S2 { U u [?]; bool q; };\n"
+        "union V { S2 b as x; S1 a as x; };\n"
+        "struct S { S1 a [?] as x; S2 b [?] as x; };");
+    const std::string blanks(2000, ' ');
+    std::string alternatives = "x=" + blanks + "{q=T}";
+    std::string members = "{x=" + blanks + "{q=T}}";
+    for (int i = 0; i < 200; ++i) {
+        alternatives = "x=" + blanks + "{u=" + alternatives + blanks + "q=T}";
+        members = "{x=" + blanks + "{u=" + members.substr(3, members.size() - 4) + blanks + "q=T}}";
+    }
+    for (const std::string& message : {"top=" + alternatives, "list=" + members + "," + members}) {
+        const check_result r = check_message(*run->elements, message);
+        EXPECT_TRUE(r.valid()) << r.error.message;
+        EXPECT_LT(r.search_steps, 100u * 200);
+        const check_result bad = check_message(*run->elements, message + " }");
+        EXPECT_EQ(bad.verdict, check_verdict::invalid);
+        EXPECT_LT(bad.search_steps, 100u * 200);
+    }
+    EXPECT_EQ(check("x={u=x={q=T} q=T}", "V"), "");
+    EXPECT_EQ(check("x={u=x={p=T} p=T}", "V"), "");
+}
+
+// A search that runs out of its budget has not shown that no reading
+// holds: the message is undecided, with the preferred reading's error.
+TEST_F(check_structure, ASearchOutOfBudgetIsUndecidedNeverInvalid) {
+    define(
+        "struct Root { U top; };\n"
+        "union U { S1 a as x; S2 b as x; };\n"
+        "struct S1 { U u [?]; bool p; };\n"
+        "struct S2 { U u [?]; bool q; };");
+    std::string m = "x={q=T}";
+    for (int i = 0; i < 30; ++i) m = "x={u=" + m + " q=T}";
+    check_limits tight;
+    tight.steps_per_byte = 0;
+    tight.steps_at_least = 20;
+    for (const std::string& message : {"top=" + m, "top=" + m + "}"}) {
+        const check_result r = check_message(*run->elements, message, tight);
+        EXPECT_EQ(r.verdict, check_verdict::undecided);
+        EXPECT_EQ(r.error.path.substr(0, 9), "top.a.u.a");
+    }
+    EXPECT_TRUE(check_message(*run->elements, "top=" + m).valid());
+}
+
+// Errors name the member they are about.
+TEST_F(check_structure, ErrorsAfterAValueAndAtAVoidTagNameTheMember) {
+    define("struct M { ipv6 v6 [?]; void marker; bool urgent [?]; };");
+    EXPECT_EQ(check("v6=::ffff:1.2.3.4 marker"),
+              "1:12 v6: expected \"marker\", found \".2.3.4\" directly after its value");
+    EXPECT_EQ(check("marker=T"),
+              "1:7 : expected \"marker\" alone (a void member takes no value), found \"=\"");
+    EXPECT_EQ(check("v6=::1 marker urgent=T"), "");
 }
 
 TEST_F(check_structure, VersionBracketMembersAndVoidTags) {

@@ -2,7 +2,7 @@
 // grammar, judged by an independent recogniser.
 //
 //   node agreement.mjs --binary BUILD/pvx2abnf [--work DIR] [--schemas N]
-//                      [--seeds K] [--mutations M] [--first S]
+//                      [--seeds K] [--mutations M] [--first S] [--show N]
 //
 // For each of N schemas of the seeded generator random_schema.mjs (from
 // schema S on) and each of K example seeds:
@@ -30,7 +30,7 @@ import { compileMessages, loadWithAbnf, readMessages } from "./validate.mjs";
 import { randomSchema } from "./random_schema.mjs";
 
 function parseArguments(argv) {
-  const options = { work: null, binary: null, schemas: 100, seeds: 2, mutations: 4, first: 0 };
+  const options = { work: null, binary: null, schemas: 100, seeds: 2, mutations: 4, first: 0, shown: 5 };
   for (let i = 0; i < argv.length; i++) {
     const next = () => {
       if (i + 1 >= argv.length) throw new Error(`${argv[i]} needs a value`);
@@ -47,6 +47,7 @@ function parseArguments(argv) {
     else if (argv[i] === "--seeds") options.seeds = count("seeds");
     else if (argv[i] === "--mutations") options.mutations = count("mutations");
     else if (argv[i] === "--first") options.first = count("first");
+    else if (argv[i] === "--show") options.shown = count("show");
     else throw new Error(`unknown argument ${argv[i]}`);
   }
   if (!options.binary) throw new Error("--binary is required");
@@ -205,7 +206,7 @@ function main() {
   runScript(path.join(work, "make.sh"), script);
 
   // The messages to judge: each example and its mutations.
-  const counts = { pairs: 0, examples: 0, bytes: 0, mutations: 0, bothReject: 0, bothAccept: 0, stricter: 0, undecided: 0 };
+  const counts = { pairs: 0, examples: 0, bytes: 0, mutations: 0, bothReject: 0, bothAccept: 0, stricter: 0, undecided: 0, checkerUndecided: 0 };
   const stricter = [];
   const judged = [];
   for (const s of schemas) {
@@ -267,7 +268,19 @@ function main() {
     }
     runScript(path.join(work, "check.sh"), check);
     for (const [dir, list] of bySchema) {
-      const rejected = rejectedFiles(fs.readFileSync(path.join(dir, "check.txt"), "latin1"));
+      const report = fs.readFileSync(path.join(dir, "check.txt"), "latin1");
+      // A run that ends without its closing count crashed or stopped.
+      if (!/^\d+ of \d+ message\(s\) valid/m.test(report)) {
+        failures.push(`${dir}: the checker ended without its report`);
+        continue;
+      }
+      for (const m of report.matchAll(/^(.*): undecided: /gm)) {
+        counts.checkerUndecided++;
+        if (list.some(j => j.example && path.basename(j.file) === m[1])) {
+          failures.push(`${dir}: the checker could not decide the example ${m[1]}`);
+        }
+      }
+      const rejected = rejectedFiles(report);
       for (const j of list) {
         const checkerOk = !rejected.has(path.basename(j.file));
         if (j.example) {
@@ -282,7 +295,7 @@ function main() {
           counts.bothAccept++;
         } else {
           counts.stricter++;
-          if (stricter.length < 5) stricter.push(j);
+          if (stricter.length < options.shown) stricter.push(j);
         }
       }
     }
@@ -306,6 +319,7 @@ function main() {
     console.log("mutations: not judged, this build has no message checker (--check)");
   }
   console.log(`undecided by the recogniser (too many readings), not judged: ${counts.undecided}`);
+  console.log(`undecided by the checker (its search gave up), not judged: ${counts.checkerUndecided}`);
   console.log(`time: ${seconds} s`);
   for (const f of failures) console.log(`FAIL ${f}`);
   const total = samples + counts.pairs + (haveChecker ? counts.mutations : 0);

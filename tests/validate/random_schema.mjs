@@ -8,10 +8,10 @@
 // form, version brackets, references within a module and across modules
 // through import aliases, references back to the root, plug statements,
 // names that clash across modules, by case, with "_" against "-" and with
-// the common rules' names, and tags holding quotes, braces and bytes above
-// 0x7E. Every schema passes the strict checks by construction: ranges and
-// cardinalities are in order, untagged members are single integers at the
-// start of a body, and a required member refers only to a definition made
+// the common rules' names, tags holding quotes, braces and bytes above
+// 0x7E, and members of one body that share a tag. Every schema passes the strict checks by construction: ranges and
+// cardinalities are in order, untagged members are integers at the start
+// of a body (one in a union, up to two in a structure), and a required member refers only to a definition made
 // later in the run's order, so no structure contains itself through
 // required members. The same seed gives the same schema on every machine.
 //
@@ -95,10 +95,14 @@ class Generator {
   constructor(seed) {
     this.rng = new Rng(seed);
     this.defs = []; // every top-level definition, in the run's order
+    this.shared = null; // the tag members of the body being written may share
   }
 
   tag(name) {
     const rng = this.rng;
+    // Members of a body that share a tag: the reader must find which one
+    // a value belongs to.
+    if (this.shared && rng.chance(40)) return ` as ${this.shared}`;
     if (rng.chance(12)) return ` as ${rng.pick(ODD_TAGS)}`;
     if (rng.chance(8)) return ` as t-${name}`;
     return "";
@@ -157,10 +161,16 @@ class Generator {
     let first = 0;
     if (rng.chance(30)) {
       // One untagged integer, standing first (in a union: in braces when
-      // constrained).
+      // constrained); in a structure sometimes two, whose digits may run
+      // together.
       lines.push(`${indent}int<0..${rng.pick([9, 999])}> u as ?;`);
       first = 1;
+      if (kind === "struct" && rng.chance(30)) {
+        lines.push(`${indent}int<${rng.pick(["0..9", "0..50", "1..999"])}> v as ?;`);
+      }
     }
+    const outerShared = this.shared;
+    this.shared = rng.chance(25) ? rng.pick(["sx", "t", "Item"]) : null;
     let bracketed = false;
     for (let i = first; i < count; i++) {
       if (kind === "struct" && !bracketed && i > first && rng.chance(12)) {
@@ -171,6 +181,7 @@ class Generator {
       this.member(from, module, name, depth, lines, indent);
     }
     if (bracketed) lines.push(`${indent}]`);
+    this.shared = outerShared;
     return count;
   }
 
