@@ -98,12 +98,8 @@ bool has_body_kind(const element& e) {
     return e.kind == ET_STRUCT || e.kind == ET_UNION || e.kind == ET_COMBINED;
 }
 
-bool tagged_in(const element& owner, const element& m) {
-    return owner.kind != ET_COMBINED && m.has_tag();
-}
+bool tagged_in(const element& owner, const element& m) { return tagged_in(owner.kind, m); }
 
-bool braced_in(const element& owner, const element& m) {
-    return owner.kind == ET_UNION && m.constrained;
-}
+bool braced_in(const element& owner, const element& m) { return braced_in(owner.kind, m); }
 
 }  // namespace qrv

@@ -89,8 +89,14 @@ occurrences occurrences_of(const element& m);
 
 bool has_body_kind(const element& e);
 // A member's tag is written before its value (never in a combination).
+inline bool tagged_in(element_kind owner, const element& m) {
+    return owner != ET_COMBINED && m.has_tag();
+}
 bool tagged_in(const element& owner, const element& m);
 // In a union, the value of a member with a range or size stands in braces.
+inline bool braced_in(element_kind owner, const element& m) {
+    return owner == ET_UNION && m.constrained;
+}
 bool braced_in(const element& owner, const element& m);
 
 // Bytes of the common rules, as the checker reads them.

@@ -137,8 +137,9 @@ std::vector<std::string> prerequisites(const run_context& run) {
 }
 
 // The example step: the strict checks (an example is a sentence of the
-// strict grammar, which exists only when they pass), the definition, then
-// the message, written whole or not at all.
+// strict grammar, which exists only when they pass), the definition, the
+// size of its shortest message, then the message, written whole or not at
+// all.
 int write_example_file(run_context& run, const run_options& options, bool* written) {
     if (check_strict_grammar(run) > 0) {
         error_note(run, "error: The definitions fail the strict checks: no example written\n");
@@ -153,19 +154,29 @@ int write_example_file(run_context& run, const run_options& options, bool* writt
             return 1;
         }
     }
+    // Both are known before the file is opened: nothing is written then.
+    const example_maker maker(*definition);
+    if (maker.status() == example_status::no_finite_message) {
+        // The strict checks find every such definition; this is the guard.
+        report(run, SEV_ERROR, "%s has no finite message", definition->name().c_str());
+        return 1;
+    }
+    if (maker.status() == example_status::too_large) {
+        error_note(run,
+                   "error: The shortest message of %s is larger than %llu bytes: no example "
+                   "written\n",
+                   definition->name().c_str(), static_cast<unsigned long long>(example_size_limit));
+        return 1;
+    }
     const char* path = options.example.c_str();
     atomic_file file;
     if (!file.open(path)) {
         error_note(run, "error: Unable to create file: %s\n", path);
         return 1;
     }
-    if (!write_example(*definition, options.seed, file.stream())) {
-        // The strict checks find every such definition; this is the guard.
+    // Writing stops at the first write that fails; the old file stays.
+    if (maker.write(options.seed, file.stream()) != example_status::ready || !file.commit()) {
         file.abandon();
-        report(run, SEV_ERROR, "%s has no finite message", definition->name().c_str());
-        return 1;
-    }
-    if (!file.commit()) {
         error_note(run, "error: Unable to write file: %s\n", path);
         return 1;
     }

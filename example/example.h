@@ -4,25 +4,76 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "model/model.h"
 
 namespace qrv {
 
-// Writes one example message of `definition`, read as the root of a message
-// (a structure's members without braces): every required member, and
-// optional members, repetitions, union alternatives and values chosen by
-// a generator seeded with `seed`. The same seed gives the same message on
-// every machine. Values keep their ranges and sizes. Where the nesting
-// grows deep, every choice takes the shortest finite message, so the
-// example is finite. One member per line, nested bodies indented.
+// An example is the shortest message of its definition and what the seed's
+// choices add to it: at most this many bytes.
+inline constexpr std::uint64_t example_extra_bytes = 64 * 1024;
+// A definition whose shortest message is larger than this gets no example.
+inline constexpr std::uint64_t example_size_limit = 16 * 1024 * 1024;
+
+enum class example_status {
+    ready,              // an example can be written, or was
+    no_finite_message,  // the definition contains itself through required members
+    too_large,          // the shortest message is larger than example_size_limit
+    write_failed,       // the output refused a write: writing stopped there
+};
+
+// The examples of `definition`, read as the root of a message (a
+// structure's members without braces).
 //
-// Returns false, and writes nothing, when the definition has no finite
-// message. The model is only read (its walk marks aside). `definition` is
-// a top-level element of a run whose post-parse succeeded and whose strict
-// checks found nothing (find_message_type gives it by name).
-bool write_example(const element& definition, std::uint64_t seed, std::FILE* out);
+// The shortest message takes every choice at its least: no optional member,
+// every count at its least, in a union the alternative with the shortest
+// value (an extension parameter where none is shorter than the limit), and
+// every value in its shortest form; laid out as every example is, one member
+// a line, nested bodies indented. Its size in bytes is known before
+// anything is written. An example adds the seed's choices (optional members,
+// counts a little above the least, other alternatives, values of other
+// lengths) as long as they fit in `extra` bytes beyond the shortest message,
+// so that it never holds more than shortest_size() + extra bytes. The same
+// seed gives the same message on every machine.
+//
+// `definition` is a top-level element of a run whose post-parse succeeded
+// and whose strict checks found nothing (find_message_type gives it by
+// name). The model is only read.
+class example_maker {
+public:
+    explicit example_maker(const element& definition);
+    ~example_maker();
+    example_maker(const example_maker&) = delete;
+    example_maker& operator=(const example_maker&) = delete;
+
+    // ready, no_finite_message or too_large.
+    example_status status() const { return status_; }
+    // The bytes of the shortest message; above example_size_limit when it is
+    // too large (the exact figure is not worked out then).
+    std::uint64_t shortest_size() const { return shortest_size_; }
+
+    // Writes the example of `seed`; `extra` 0 writes the shortest message.
+    // Nothing is written unless the status is ready. Returns write_failed
+    // at the first write the stream refuses, after which nothing more is
+    // written.
+    example_status write(std::uint64_t seed, std::FILE* out,
+                         std::uint64_t extra = example_extra_bytes) const;
+    example_status write(std::uint64_t seed, std::string& out,
+                         std::uint64_t extra = example_extra_bytes) const;
+
+    class sizes;
+
+private:
+    const element& definition_;
+    std::unique_ptr<sizes> sizes_;
+    example_status status_ = example_status::ready;
+    std::uint64_t shortest_size_ = 0;
+};
+
+// The example of `seed` appended to `out`; false, and nothing written, when
+// the definition has no example.
 bool write_example(const element& definition, std::uint64_t seed, std::string& out);
 
 }  // namespace qrv

@@ -10,6 +10,7 @@ import difflib
 import json
 import os
 import re
+import resource
 import shlex
 import shutil
 import subprocess
@@ -17,7 +18,7 @@ import sys
 import tempfile
 
 CONTROL_FILES = {"cmd", "stdout", "stderr", "status", "env", "absent", "README", "mkfifo",
-                 "stdout-to"}
+                 "stdout-to", "fsize"}
 DEFAULT_EPOCH = "1700000000"
 
 # The usage text shows the build date and time; mask them.
@@ -148,16 +149,25 @@ def run_case(binary, case, rebase):
         if os.path.exists(stdout_file):
             with open(stdout_file, encoding="utf-8") as f:
                 stdout_to = f.read().strip()
+        # `fsize`: the most bytes a file the run writes may hold (ulimit -f);
+        # the run starts with the signal of that limit at its default.
+        limits = {}
+        fsize_file = os.path.join(case, "fsize")
+        if os.path.exists(fsize_file):
+            with open(fsize_file, encoding="utf-8") as f:
+                fsize = int(f.read().strip())
+            limits["preexec_fn"] = lambda: resource.setrlimit(resource.RLIMIT_FSIZE,
+                                                              (fsize, fsize))
         if stdout_to is None:
             proc = subprocess.run([binary] + args, cwd=work, env=env, stdout=subprocess.PIPE,
-                                  stderr=subprocess.PIPE, timeout=120)
+                                  stderr=subprocess.PIPE, timeout=120, **limits)
         elif stdout_to == "closed":
             proc = subprocess.run(["sh", "-c", 'exec "$@" >&-', "sh", binary] + args, cwd=work,
-                                  env=env, stderr=subprocess.PIPE, timeout=120)
+                                  env=env, stderr=subprocess.PIPE, timeout=120, **limits)
         else:
             with open(stdout_to, "wb") as out:
                 proc = subprocess.run([binary] + args, cwd=work, env=env, stdout=out,
-                                      stderr=subprocess.PIPE, timeout=120)
+                                      stderr=subprocess.PIPE, timeout=120, **limits)
         actual_stdout = mask(proc.stdout) if proc.stdout is not None else b""
         actual_stderr = proc.stderr
         actual_status = proc.returncode
