@@ -206,10 +206,11 @@ struct defined {
 };
 
 std::string invalid(const element& root, const std::string& text) {
-    const std::optional<check_error> e = check_message(root, text);
-    return e ? std::to_string(e->line) + ":" + std::to_string(e->column) + " " + e->path + ": " +
-                   e->message + "\n" + text.substr(0, 2000)
-             : "";
+    const check_result r = check_message(root, text);
+    const check_error* e = &r.error;
+    return !r.valid() ? std::to_string(e->line) + ":" + std::to_string(e->column) + " " + e->path +
+                            ": " + e->message + "\n" + text.substr(0, 2000)
+                      : "";
 }
 
 struct bounded_case {
