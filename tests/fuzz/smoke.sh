@@ -4,13 +4,13 @@
 # tests/fuzz/regressions/. Any finding fails the run; it is kept in
 # build-fuzz/found-<target>/.
 # Usage: tests/fuzz/smoke.sh [seconds per target] [target...]
-#   targets: run directives lexer files check (all by default)
+#   targets: run directives lexer files check example (all by default)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-if ((${#targets[@]} == 0)); then targets=(run directives lexer files check); fi
+if ((${#targets[@]} == 0)); then targets=(run directives lexer files check example); fi
 build="$root/build-fuzz"
 CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQRV_FUZZ=ON \
   -DQRV_TESTS=OFF "-DQRV_SANITIZE=address;undefined" >/dev/null
@@ -18,11 +18,12 @@ cmake --build "$build" -j2 --target $(printf 'fuzz_%s ' "${targets[@]}")
 
 corpus="$build/corpus"
 rm -rf "$corpus"
-mkdir -p "$corpus/run" "$corpus/directives" "$corpus/lexer" "$corpus/files" "$corpus/check"
+mkdir -p "$corpus/run" "$corpus/directives" "$corpus/lexer" "$corpus/files" "$corpus/check" "$corpus/example"
 i=0
 while IFS= read -r -d '' f; do
   i=$((i + 1))
   cp "$f" "$corpus/run/seed$i"
+  cp "$f" "$corpus/example/seed$i"
   { printf 'A'; cat "$f"; } >"$corpus/lexer/seed$i"
   # The first byte chooses the output: every kind, with and without a library.
   { printf "\\$(printf '%03o' $((i % 256)))"; cat "$f"; } >"$corpus/files/seed$i"
@@ -42,7 +43,7 @@ while IFS= read -r -d '' f; do
   done
 done < <(find "$root/tests/golden/check" -type f -name '*.txt' -print0)
 # Inputs that once failed: run first, as part of the corpus.
-for t in run directives lexer files check; do
+for t in run directives lexer files check example; do
   if [ -d "$root/tests/fuzz/regressions/$t" ]; then
     find "$root/tests/fuzz/regressions/$t" -type f ! -name 'README*' -exec cp {} "$corpus/$t/" \;
   fi
