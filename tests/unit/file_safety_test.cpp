@@ -298,6 +298,16 @@ TEST_F(file_safety, identities_follow_links_and_resolve_paths_that_do_not_exist_
     // A dangling link names the file it would create.
     fs::create_symlink("a.pvxcfg", dir / "later.abnf");
     EXPECT_TRUE(same_file(absent, identify_file((dir / "later.abnf").c_str())));
+
+    // A relative name is the same file as its spellings through folders,
+    // also where no folder of it exists.
+    const fs::path here = fs::current_path();
+    fs::current_path(dir);
+    EXPECT_TRUE(same_file(identify_file("a.pvxcfg"), identify_file("./a.pvxcfg")));
+    EXPECT_TRUE(same_file(identify_file("a.pvxcfg"), identify_file("sub/../a.pvxcfg")));
+    EXPECT_TRUE(same_file(absent, identify_file("a.pvxcfg")));
+    EXPECT_FALSE(same_file(identify_file("a.pvxcfg"), identify_file("sub/a.pvxcfg")));
+    fs::current_path(here);
 }
 
 }  // namespace
