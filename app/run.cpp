@@ -136,6 +136,18 @@ std::vector<std::string> prerequisites(const run_context& run) {
     return files;
 }
 
+// The dependency file may be written: it is none of the inputs, not the
+// output (the rule would take the grammar's place), and every name of the
+// rule can be written in it. Checked before anything is read or written.
+bool depfile_is_safe(run_context& run, const char* depfile, const char* output) {
+    if (!output_is_safe(run, depfile)) return false;
+    if (same_file(identify_file(depfile), identify_file(output))) {
+        note(run, "error: The dependency file is the output file: %s\n", depfile);
+        return false;
+    }
+    return depfile_names_writable(run, output, prerequisites(run));
+}
+
 // The example step: the strict checks (an example is a sentence of the
 // strict grammar, which exists only when they pass), the definition, then
 // the message, written whole or not at all.
@@ -207,7 +219,7 @@ int run(run_context& run, const run_options& options, int remaining, char** curs
     if (example) output = options.example.c_str();
     if (output != nullptr && !output_is_safe(run, output)) return 1;
     if (output != nullptr && !options.depfile.empty() &&
-        !output_is_safe(run, options.depfile.c_str())) {
+        !depfile_is_safe(run, options.depfile.c_str(), output)) {
         return 1;
     }
 
