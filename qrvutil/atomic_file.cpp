@@ -223,21 +223,11 @@ bool atomic_file::open(const char* path) {
             }
         }
     }
-    if (fd < 0) {
-        // A folder that takes no new file while its file may be written (a
-        // shared file in a locked folder): the file is written in place, as
-        // nothing else can be done; its old content is not kept then.
-        const int reason = errno;
-        if (exists && (reason == EACCES || reason == EPERM)) {
-            fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-            if (fd < 0) return false;
-            stream_ = stream_on(fd);
-            final_path_ = target;
-            return stream_ != nullptr;
-        }
-        errno = reason;
-        return false;
-    }
+    // No temporary, no file: a folder that takes no new file is not got
+    // round by writing its file in place (a shared file in a locked folder
+    // may be writable), since a failed or interrupted write would leave it
+    // cut short.
+    if (fd < 0) return false;
     replaces_ = exists;
     if (exists) {
         // The new file keeps the old one's owner where that is allowed and

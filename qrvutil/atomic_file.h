@@ -29,7 +29,9 @@ public:
     ~atomic_file();
 
     // Opens `path` for writing. False when the file cannot be created: the
-    // folder refuses a new file, or an existing file may not be written.
+    // folder refuses a new file (also when the file in it may be written:
+    // there is no place for the temporary), or an existing file may not be
+    // written.
     bool open(const char* path);
     // The stream to write to while the file is open.
     std::FILE* stream() const { return stream_; }

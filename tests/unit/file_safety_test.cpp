@@ -2,6 +2,7 @@
 // failed write or a signal, concurrent runs on one output, and a console
 // that cannot be written. Runs that must fail or be killed run in a child
 // process, so that limits and signals stay there.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -125,6 +126,45 @@ TEST_F(file_safety, an_abandoned_or_failed_file_leaves_the_old_one_and_no_tempor
     atomic_file none;
     EXPECT_FALSE(none.open((dir / "no-such-folder" / "out.abnf").c_str()));
     EXPECT_FALSE(none.commit());
+}
+
+TEST_F(file_safety, an_output_in_a_folder_that_takes_no_new_file_is_refused_not_cut_short) {
+    // A writable file in a folder its writer may not add to: there is no
+    // place for a temporary, and writing the file in place would leave it
+    // cut short by a failure. The run is refused and the file stays.
+    const fs::path locked = dir / "locked";
+    fs::create_directories(locked);
+    write_file(locked / "out.abnf", "the old grammar\n");
+    write_file(dir / "in.pvx", "struct A { bool b; };\n");
+    ::chmod((locked / "out.abnf").c_str(), 0666);
+    ::chmod(locked.c_str(), 0555);
+    const int status = in_child([&] {
+        // root passes every permission check: the run is made as nobody.
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            return 10;
+        }
+        if (::access(locked.c_str(), W_OK) == 0) return 11;
+        if (::access((locked / "out.abnf").c_str(), W_OK) != 0) return 12;
+        atomic_file f;
+        if (f.open((locked / "out.abnf").c_str())) return 2;
+        const std::string out = (locked / "out.abnf").string();
+        const cli_result r = run_cli({(dir / "in.pvx").string(), out});
+        if (r.status != 1) return 3;
+        return r.out.find("error: Unable to create output file: " + out + "\n") != std::string::npos
+                   ? 0
+                   : 4;
+    });
+    ::chmod(locked.c_str(), 0755);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) >= 10) {
+        GTEST_SKIP() << "no user here is refused new files by a folder (check "
+                     << WEXITSTATUS(status) << ")";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "the file was opened, or the run did not fail as it should";
+    EXPECT_EQ(read_file(locked / "out.abnf"), "the old grammar\n");
+    EXPECT_TRUE(temporaries(locked, "out.abnf").empty());
 }
 
 TEST_F(file_safety, a_failed_write_keeps_the_old_output) {
