@@ -18,6 +18,9 @@ int main(int argc, char** argv) {
     // output fail, which the run reports at its end, instead of killing the
     // process in the middle of writing the grammar.
     std::signal(SIGPIPE, SIG_IGN);
+    // Likewise a file size limit (ulimit -f): the write that reaches it
+    // fails, and the run reports it and removes its temporary.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     // A standard stream that was closed gets /dev/null, so that no file the
     // run opens takes its number; a closed standard output still counts as

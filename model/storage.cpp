@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "qrvutil/signals.h"
+
 namespace qrv {
 
 namespace {
@@ -41,7 +43,7 @@ struct model_storage::populator {
     bool stop = false;                                  // under the mutex
     std::thread thread;
 
-    populator() : thread([this] { work(); }) {}
+    populator() : thread(helper_thread([this] { work(); })) {}
     ~populator() {
         {
             std::lock_guard lock(mutex);

@@ -20,6 +20,7 @@
 #include "cli_support.h"
 #include "qrvutil/atomic_file.h"
 #include "qrvutil/file_identity.h"
+#include "qrvutil/signals.h"
 
 namespace qrv::testing {
 namespace {
@@ -198,6 +199,8 @@ int run_until_killed(const fs::path& dir, int sig) {
     if (pid == 0) {
         const struct rlimit limit = {1u << 30, 1u << 30};  // a gigabyte at most
         ::setrlimit(RLIMIT_FSIZE, &limit);
+        const struct rlimit no_core = {0, 0};  // SIGQUIT, SIGXCPU ... would dump one
+        ::setrlimit(RLIMIT_CORE, &no_core);
         ::_exit(translate(dir / "in.pvx", dir / "out.abnf"));
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -226,6 +229,56 @@ TEST_F(file_safety,
         EXPECT_EQ(read_file(dir / "out.abnf"), "the old grammar\n");
         EXPECT_TRUE(temporaries(dir, "out.abnf").empty()) << "signal " << sig;
     }
+}
+
+TEST_F(file_safety, every_termination_signal_removes_the_temporary_and_ends_the_run) {
+    // The library leaves the dispositions as it finds them: SIGPIPE and
+    // SIGXFSZ have their default here (pvx2abnf's main ignores them).
+    std::vector<int> sigs = {SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM,
+                             SIGXCPU, SIGXFSZ, SIGPROF, SIGIO,   SIGPWR,  SIGSTKFLT};
+    sigs.push_back(SIGVTALRM);
+    sigs.push_back(SIGRTMIN);
+    sigs.push_back(SIGRTMAX);
+    for (int sig : sigs) {
+        EXPECT_EQ(sigismember(&termination_signals(), sig), 1) << "signal " << sig;
+        write_file(dir / "out.abnf", "the old grammar\n");
+        const int status = run_until_killed(dir, sig);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "signal " << sig;
+        EXPECT_EQ(WTERMSIG(status), sig);
+        EXPECT_EQ(read_file(dir / "out.abnf"), "the old grammar\n") << "signal " << sig;
+        EXPECT_TRUE(temporaries(dir, "out.abnf").empty()) << "signal " << sig;
+    }
+}
+
+TEST_F(file_safety,
+       helper_threads_never_take_a_termination_signal_and_handlers_of_the_process_stay) {
+    // A helper starts with them blocked, so that the thread that makes and
+    // removes the temporaries takes them.
+    sigset_t helper_mask;
+    sigemptyset(&helper_mask);
+    helper_thread([&] { ::pthread_sigmask(SIG_BLOCK, nullptr, &helper_mask); }).join();
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ, SIGUSR1}) {
+        EXPECT_EQ(sigismember(&helper_mask, sig), 1) << "signal " << sig;
+    }
+    sigset_t mine;
+    ::pthread_sigmask(SIG_BLOCK, nullptr, &mine);
+    EXPECT_EQ(sigismember(&mine, SIGTERM), 0) << "the starting thread keeps its mask";
+
+    // A signal the process handles itself is left to its handler: the
+    // temporary stays, and the file is written.
+    const int status = in_child([&] {
+        static volatile sig_atomic_t taken = 0;
+        ::signal(SIGUSR1, [](int) { taken = 1; });
+        atomic_file f;
+        if (!f.open((dir / "handled.abnf").c_str())) return 2;
+        ::raise(SIGUSR1);
+        if (taken != 1) return 3;
+        std::fputs("written\n", f.stream());
+        return f.commit() ? 0 : 4;
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(read_file(dir / "handled.abnf"), "written\n");
 }
 
 TEST_F(file_safety,
