@@ -192,11 +192,24 @@ std::vector<std::string_view> split_words(std::string_view line) {
 
 namespace {
 
+// The last module of the run's list: where the last file read left it
+// while the list is the same, else found by a walk.
+module_record* last_module(run_context& run) {
+    if (run.modules == nullptr) return nullptr;
+    module_record* last = run.modules;
+    if (run.last_module != nullptr && run.last_module_of == run.modules) last = run.last_module;
+    while (last->next != nullptr) last = last->next;
+    return last;
+}
+
+void apply_directives(run_context& run, module_record* first, const char* source_path,
+                      const char* directive_path, std::string_view text);
+
 std::int64_t read_modules(run_context& run, const char* path, source_stream& stream,
                           const std::string_view* directives) {
     const text path_text = make_text(run, path);
-    module_record** tail = &run.modules;
-    while (*tail != nullptr) tail = &(*tail)->next;
+    module_record* last = last_module(run);
+    module_record* first_read = nullptr;  // the first module of this file
 
     std::int64_t last_errors = 0;
     bool more = true;
@@ -215,8 +228,11 @@ std::int64_t read_modules(run_context& run, const char* path, source_stream& str
 
         // A module that yields no element leaves no trace.
         if (module->elements != nullptr) {
-            *tail = module;
-            tail = &module->next;
+            (last == nullptr ? run.modules : last->next) = module;
+            last = module;
+            run.last_module = last;
+            run.last_module_of = run.modules;
+            if (first_read == nullptr) first_read = module;
         }
         last_errors = ps.error_count;
         more = !ps.last_module;
@@ -224,7 +240,7 @@ std::int64_t read_modules(run_context& run, const char* path, source_stream& str
 
     if (directives != nullptr) {
         const std::string directive_path = std::string(path) + "cfg";
-        read_directives_text(run, path, directive_path.c_str(), *directives);
+        apply_directives(run, first_read, path, directive_path.c_str(), *directives);
     }
     return last_errors;
 }
@@ -291,11 +307,21 @@ std::int64_t read_source_file(run_context& run, const char* path) {
 
 void read_directives_text(run_context& run, const char* source_path, const char* directive_path,
                           std::string_view text) {
+    apply_directives(run, run.modules, source_path, directive_path, text);
+}
+
+namespace {
+
+// The directives of `text` for the modules of `source_path` from `first`
+// on: those of the file just read start there (not at the start of the
+// run's list, so that reading many files stays linear).
+void apply_directives(run_context& run, module_record* first, const char* source_path,
+                      const char* directive_path, std::string_view text) {
     // The modules of this source file by name, the first of each name.
     const std::string_view path(source_path);
     std::unordered_map<std::string_view, module_record*> modules;
     module_record* current = nullptr;
-    for (module_record* m = run.modules; m != nullptr; m = m->next) {
+    for (module_record* m = first; m != nullptr; m = m->next) {
         if (m->path.view() != path) continue;
         if (current == nullptr) current = m;
         modules.try_emplace(m->name.view(), m);
@@ -354,5 +380,7 @@ void read_directives_text(run_context& run, const char* source_path, const char*
         }
     }
 }
+
+}  // namespace
 
 }  // namespace qrv

@@ -58,15 +58,16 @@ bool follow_links(const std::string& path, std::string& target, bool* special) {
 input_file identify_file(const char* path) {
     input_file f;
     f.path = path;
-    std::string target;
-    if (!follow_links(f.path, target)) target = f.path;
     struct stat info {};
     if (::stat(path, &info) == 0) {
         f.exists = true;
         f.regular = S_ISREG(info.st_mode);
         f.device = static_cast<std::uint64_t>(info.st_dev);
         f.inode = static_cast<std::uint64_t>(info.st_ino);
+        return f;  // known by device and inode; the path is not compared
     }
+    std::string target;
+    if (!follow_links(f.path, target)) target = f.path;
     // The folders that exist are resolved through their links; the rest of
     // the path is taken as written, with "." and ".." applied. The path is
     // made absolute first: a relative name none of whose folders exists
