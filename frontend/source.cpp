@@ -149,12 +149,15 @@ std::size_t skip_leading_text(std::string_view data) {
     return static_cast<std::size_t>(start);
 }
 
-// The same for a regular file, read block by block into `buffer` (the
-// stream's, used again for the blocks the parser reads); false when a read
-// fails.
-bool find_definitions_start(int fd, source_block& buffer, std::uint64_t* start) {
-    constexpr std::size_t block_size = std::size_t{1} << 20;
+// The same for a regular file of `file_size` bytes, read block by block
+// into `buffer` (the stream's, used again for the blocks the parser reads);
+// false when a read fails. The blocks of a small file are its size, so that
+// a run of many small files does not clear a megabyte for each.
+bool find_definitions_start(int fd, std::uint64_t file_size, source_block& buffer,
+                            std::uint64_t* start) {
     constexpr std::size_t carry_max = marker_search::carry_max;
+    const std::size_t block_size =
+        static_cast<std::size_t>(std::clamp<std::uint64_t>(file_size + 1, 4096, 1 << 20));
     buffer.resize(carry_max + block_size);
     marker_search search;
     std::size_t carry = 0;   // bytes of the previous block at the front
@@ -269,7 +272,8 @@ std::int64_t read_source_file(run_context& run, const char* path) {
     std::uint64_t start = 0;
     source_stream stream;
     if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        find_definitions_start(fd, stream.block, &start) &&
+        find_definitions_start(fd, static_cast<std::uint64_t>(info.st_size), stream.block,
+                               &start) &&
         ::lseek(fd, static_cast<off_t>(start), SEEK_SET) == static_cast<off_t>(start)) {
         // A regular file is read block by block as the parser goes.
         std::string directives;

@@ -269,6 +269,12 @@ TEST(source_blocks, a_file_reads_as_the_same_text_in_memory) {
         filler(block - 2) + "\t\tpavex*/ the rest",  // at the end, no line feed
         filler(2 * block - 12) + "pavex*/\n" + filler(block - 30) + decls,  // a token across
         decls + filler(block + 5) + "  pavex*/",
+        // Small files are read in blocks of their own size (at least 4 KB).
+        "",
+        "bool a;",
+        filler(4090) + decls,
+        filler(4095),
+        "pavex*/\n" + filler(5000) + decls,
     };
     const auto dir = std::filesystem::path(QRV_TEST_TMP) / "source_blocks";
     std::filesystem::create_directories(dir);
