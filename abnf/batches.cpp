@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "abnf/generator.h"
+#include "qrvutil/signals.h"
 #include "qrvutil/writer.h"
 
 namespace qrv {
@@ -86,7 +87,7 @@ public:
         start_ = start;
         std::thread helper;
         try {
-            helper = std::thread([this] { work(); });
+            helper = helper_thread([this] { work(); });
         } catch (const std::system_error&) {
             // No second thread: this one writes every batch.
         }

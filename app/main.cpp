@@ -18,9 +18,8 @@ int main(int argc, char** argv) {
     // output fail, which the run reports at its end, instead of killing the
     // process in the middle of writing the grammar.
     std::signal(SIGPIPE, SIG_IGN);
-    // Likewise a file-size limit (ulimit -f) makes a write fail, which the
-    // run reports and after which it removes its temporary and keeps the old
-    // file, instead of ending the process and leaving the temporary behind.
+    // Likewise a file size limit (ulimit -f): the write that reaches it
+    // fails, and the run reports it and removes its temporary.
     std::signal(SIGXFSZ, SIG_IGN);
 
     // A standard stream that was closed gets /dev/null, so that no file the

@@ -2,10 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "abnf/abnf.h"
@@ -81,6 +84,19 @@ bool refuse_definition_file(run_context& run, const char* path) {
     return true;
 }
 
+// A file that exists, by device and inode.
+struct file_key {
+    std::uint64_t device;
+    std::uint64_t inode;
+    bool operator==(const file_key&) const = default;
+};
+
+struct file_key_hash {
+    std::size_t operator()(const file_key& k) const {
+        return std::hash<std::uint64_t>()(k.inode * 0x9e3779b97f4a7c15ULL ^ k.device);
+    }
+};
+
 // Lists the files the run will read in run.inputs: each source file with
 // its directive file, in command-line order. A source file named again
 // (the same file, by device and inode) is not listed again; its entry in
@@ -88,13 +104,14 @@ bool refuse_definition_file(run_context& run, const char* path) {
 const char* list_inputs(run_context& run, int remaining, char** cursor, std::vector<bool>& again) {
     run.inputs.clear();
     again.clear();
-    auto add_source = [&run, &again](const char* path) {
+    // The sources listed so far that exist: a long list of libraries is
+    // checked in one pass, not each against all before it.
+    std::unordered_set<file_key, file_key_hash> sources;
+    auto add_source = [&run, &again, &sources](const char* path) {
         input_file source = identify_file(path);
-        for (const input_file& earlier : run.inputs) {
-            if (source.exists && !earlier.is_directive_file && same_file(earlier, source)) {
-                again.push_back(true);
-                return;
-            }
+        if (source.exists && !sources.insert(file_key{source.device, source.inode}).second) {
+            again.push_back(true);
+            return;
         }
         again.push_back(false);
         const std::string directives = std::string(path) + "cfg";
@@ -134,6 +151,18 @@ std::vector<std::string> prerequisites(const run_context& run) {
         if (!in.is_directive_file || (in.exists && in.regular)) files.push_back(in.path);
     }
     return files;
+}
+
+// The dependency file may be written: it is none of the inputs, not the
+// output (the rule would take the grammar's place), and every name of the
+// rule can be written in it. Checked before anything is read or written.
+bool depfile_is_safe(run_context& run, const char* depfile, const char* output) {
+    if (!output_is_safe(run, depfile)) return false;
+    if (same_file(identify_file(depfile), identify_file(output))) {
+        note(run, "error: The dependency file is the output file: %s\n", depfile);
+        return false;
+    }
+    return depfile_names_writable(run, output, prerequisites(run));
 }
 
 // The example step: the strict checks (an example is a sentence of the
@@ -218,7 +247,7 @@ int run(run_context& run, const run_options& options, int remaining, char** curs
     if (example) output = options.example.c_str();
     if (output != nullptr && !output_is_safe(run, output)) return 1;
     if (output != nullptr && !options.depfile.empty() &&
-        !output_is_safe(run, options.depfile.c_str())) {
+        !depfile_is_safe(run, options.depfile.c_str(), output)) {
         return 1;
     }
 

@@ -344,9 +344,12 @@ bool rest_is_value_text(std::string_view s) {
 int read_significant_char(parse_state& ps) { return significant_char(ps); }
 
 bool next_block(source_stream& s) {
-    constexpr std::size_t block_size = std::size_t{1} << 20;
+    constexpr std::size_t full_block = std::size_t{1} << 20;
     // A long file's blocks are read ahead on a thread of their own.
     if (s.scan != nullptr && s.scan->running()) return s.scan->next_block(s);
+    // A small file's block was made its size when the file was opened.
+    const std::size_t block_size =
+        s.block.empty() ? full_block : std::min(full_block, s.block.size());
     if (s.block.size() != block_size) s.block.resize(block_size);
     for (;;) {
         const ssize_t n = ::read(s.fd, s.block.data(), block_size);
@@ -361,7 +364,7 @@ bool next_block(source_stream& s) {
         s.data = s.block.data();
         s.size = static_cast<std::size_t>(n);
         s.pos = 0;
-        if (s.scan != nullptr && s.size == block_size) s.scan->full_block_read(s.fd);
+        if (s.scan != nullptr && s.size == full_block) s.scan->full_block_read(s.fd);
         return true;
     }
 }

@@ -149,12 +149,15 @@ std::size_t skip_leading_text(std::string_view data) {
     return static_cast<std::size_t>(start);
 }
 
-// The same for a regular file, read block by block into `buffer` (the
-// stream's, used again for the blocks the parser reads); false when a read
-// fails.
-bool find_definitions_start(int fd, source_block& buffer, std::uint64_t* start) {
-    constexpr std::size_t block_size = std::size_t{1} << 20;
+// The same for a regular file of `file_size` bytes, read block by block
+// into `buffer` (the stream's, used again for the blocks the parser reads);
+// false when a read fails. The blocks of a small file are its size, so that
+// a run of many small files does not clear a megabyte for each.
+bool find_definitions_start(int fd, std::uint64_t file_size, source_block& buffer,
+                            std::uint64_t* start) {
     constexpr std::size_t carry_max = marker_search::carry_max;
+    const std::size_t block_size =
+        static_cast<std::size_t>(std::clamp<std::uint64_t>(file_size + 1, 4096, 1 << 20));
     buffer.resize(carry_max + block_size);
     marker_search search;
     std::size_t carry = 0;   // bytes of the previous block at the front
@@ -192,11 +195,24 @@ std::vector<std::string_view> split_words(std::string_view line) {
 
 namespace {
 
+// The last module of the run's list: where the last file read left it
+// while the list is the same, else found by a walk.
+module_record* last_module(run_context& run) {
+    if (run.modules == nullptr) return nullptr;
+    module_record* last = run.modules;
+    if (run.last_module != nullptr && run.last_module_of == run.modules) last = run.last_module;
+    while (last->next != nullptr) last = last->next;
+    return last;
+}
+
+void apply_directives(run_context& run, module_record* first, const char* source_path,
+                      const char* directive_path, std::string_view text);
+
 std::int64_t read_modules(run_context& run, const char* path, source_stream& stream,
                           const std::string_view* directives) {
     const text path_text = make_text(run, path);
-    module_record** tail = &run.modules;
-    while (*tail != nullptr) tail = &(*tail)->next;
+    module_record* last = last_module(run);
+    module_record* first_read = nullptr;  // the first module of this file
 
     std::int64_t last_errors = 0;
     bool more = true;
@@ -215,8 +231,11 @@ std::int64_t read_modules(run_context& run, const char* path, source_stream& str
 
         // A module that yields no element leaves no trace.
         if (module->elements != nullptr) {
-            *tail = module;
-            tail = &module->next;
+            (last == nullptr ? run.modules : last->next) = module;
+            last = module;
+            run.last_module = last;
+            run.last_module_of = run.modules;
+            if (first_read == nullptr) first_read = module;
         }
         last_errors = ps.error_count;
         more = !ps.last_module;
@@ -224,7 +243,7 @@ std::int64_t read_modules(run_context& run, const char* path, source_stream& str
 
     if (directives != nullptr) {
         const std::string directive_path = std::string(path) + "cfg";
-        read_directives_text(run, path, directive_path.c_str(), *directives);
+        apply_directives(run, first_read, path, directive_path.c_str(), *directives);
     }
     return last_errors;
 }
@@ -253,7 +272,8 @@ std::int64_t read_source_file(run_context& run, const char* path) {
     std::uint64_t start = 0;
     source_stream stream;
     if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        find_definitions_start(fd, stream.block, &start) &&
+        find_definitions_start(fd, static_cast<std::uint64_t>(info.st_size), stream.block,
+                               &start) &&
         ::lseek(fd, static_cast<off_t>(start), SEEK_SET) == static_cast<off_t>(start)) {
         // A regular file is read block by block as the parser goes.
         std::string directives;
@@ -291,11 +311,21 @@ std::int64_t read_source_file(run_context& run, const char* path) {
 
 void read_directives_text(run_context& run, const char* source_path, const char* directive_path,
                           std::string_view text) {
+    apply_directives(run, run.modules, source_path, directive_path, text);
+}
+
+namespace {
+
+// The directives of `text` for the modules of `source_path` from `first`
+// on: those of the file just read start there (not at the start of the
+// run's list, so that reading many files stays linear).
+void apply_directives(run_context& run, module_record* first, const char* source_path,
+                      const char* directive_path, std::string_view text) {
     // The modules of this source file by name, the first of each name.
     const std::string_view path(source_path);
     std::unordered_map<std::string_view, module_record*> modules;
     module_record* current = nullptr;
-    for (module_record* m = run.modules; m != nullptr; m = m->next) {
+    for (module_record* m = first; m != nullptr; m = m->next) {
         if (m->path.view() != path) continue;
         if (current == nullptr) current = m;
         modules.try_emplace(m->name.view(), m);
@@ -354,5 +384,7 @@ void read_directives_text(run_context& run, const char* source_path, const char*
         }
     }
 }
+
+}  // namespace
 
 }  // namespace qrv

@@ -6,6 +6,8 @@
 #include <new>
 #include <system_error>
 
+#include "qrvutil/signals.h"
+
 namespace qrv {
 
 namespace {
@@ -37,7 +39,7 @@ void statement_scan::full_block_read(int fd) {
             s.records = static_cast<plain_statement*>(::operator new(records_bytes));
         }
         fd_ = fd;
-        thread_ = std::thread([this] { run(); });
+        thread_ = helper_thread([this] { run(); });
     } catch (const std::bad_alloc&) {
         return;
     } catch (const std::system_error&) {

@@ -78,6 +78,8 @@ void text_table::clear() {
 
 void init_run_context(run_context& run) {
     run.modules = nullptr;
+    run.last_module = nullptr;
+    run.last_module_of = nullptr;
     run.elements = nullptr;
     run.union_members.clear();
     run.plugin_ordinal_base = 1000000000;
@@ -323,6 +325,8 @@ element* find_element(run_context& run, const module_record* module, std::string
 void free_model(run_context& run) {
     run.elements = nullptr;
     run.modules = nullptr;
+    run.last_module = nullptr;
+    run.last_module_of = nullptr;
     run.union_members.clear();
     run.names.clear();
     run.element_count = 0;

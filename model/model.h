@@ -576,7 +576,7 @@ struct input_file {
     bool exists = false;   // something was there when the run began
     bool regular = false;  // and it was a regular file
     // The identity of the file behind the path's symbolic links while it
-    // exists, and its absolute path with the links followed.
+    // exists, else its absolute path with the links followed.
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::string resolved;
@@ -592,6 +592,11 @@ enum class diagnostic_format : std::uint8_t { msvc, gcc, json };
 
 struct run_context {
     module_record* modules = nullptr;
+    // The last module of `modules` when a source file was last read, and
+    // the first one then: the next file's modules are appended after it
+    // without a walk of the list, unless the list was replaced since.
+    module_record* last_module = nullptr;
+    const module_record* last_module_of = nullptr;
     element* elements = nullptr;
     // The union members of the run with distinct c_names (post-parse).
     std::vector<element*> union_members;

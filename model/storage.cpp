@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "qrvutil/signals.h"
+
 namespace qrv {
 
 namespace {
@@ -19,9 +21,19 @@ namespace {
 // so that the system may back a step with one large page).
 constexpr std::size_t commit_step = std::size_t{4} << 20;
 
-// Reservations tried, largest first: a system that limits the address
-// space of a process (ulimit -v) still gets the largest range it allows.
-constexpr std::size_t smallest_reserve = std::size_t{64} << 20;
+// The smallest range reserved: one step of pages, enough for a small schema.
+constexpr std::size_t smallest_reserve = commit_step;
+
+void* map_range(std::size_t size) {
+    void* p = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+bool range_fits(std::size_t size) {
+    void* p = map_range(size);
+    if (p != nullptr) ::munmap(p, size);
+    return p != nullptr;
+}
 
 // A part this large is committed a step ahead of its front, and that
 // step's pages are asked for on the populator's thread. A small run does
@@ -41,7 +53,7 @@ struct model_storage::populator {
     bool stop = false;                                  // under the mutex
     std::thread thread;
 
-    populator() : thread([this] { work(); }) {}
+    populator() : thread(helper_thread([this] { work(); })) {}
     ~populator() {
         {
             std::lock_guard lock(mutex);
@@ -85,16 +97,29 @@ model_storage::model_storage() = default;
 model_storage::~model_storage() { release(); }
 
 void model_storage::reserve() {
-    for (std::size_t size = max_reserve; size >= smallest_reserve; size /= 4) {
-        void* p =
-            ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (p != MAP_FAILED) {
-            base_ = static_cast<char*>(p);
-            reserved_ = size;
-            break;
+    std::size_t size = max_reserve;
+    void* p = map_range(size);
+    if (p == nullptr) {
+        // The address space is limited (ulimit -v): the largest range that
+        // fits is found to a step, and three quarters of it are taken. The
+        // rest is for what the run needs besides the model (its tables and
+        // buffers, the stacks of its threads), about a quarter as much; a
+        // range of a fixed size or a power of two would leave that part
+        // nothing under some limits, and a run could fail under a larger
+        // limit where it succeeded under a smaller one.
+        std::size_t fits = max_reserve / 2;
+        while (fits >= smallest_reserve && !range_fits(fits)) fits /= 2;
+        if (fits < smallest_reserve) throw std::bad_alloc();
+        for (std::size_t too_large = fits * 2; too_large - fits > commit_step;) {
+            const std::size_t middle = (fits + too_large) / 2 / commit_step * commit_step;
+            (range_fits(middle) ? fits : too_large) = middle;
         }
+        size = std::max(smallest_reserve, (fits - fits / 4) / commit_step * commit_step);
+        p = map_range(size);
+        if (p == nullptr) throw std::bad_alloc();
     }
-    if (base_ == nullptr) throw std::bad_alloc();
+    base_ = static_cast<char*>(p);
+    reserved_ = size;
     // Texts are at most a few times the size of the elements that name
     // them: a quarter of the range is theirs.
     records_ = part{0, reserved_ - reserved_ / 4, 0, 0};

@@ -1,7 +1,6 @@
 #include "qrvutil/atomic_file.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -16,115 +15,124 @@
 #include <mutex>
 
 #include "qrvutil/file_identity.h"
+#include "qrvutil/signals.h"
 
 namespace qrv {
 
 namespace {
 
 // ---------------------------------------------------------------------------
-// The temporaries that SIGINT and SIGTERM remove. The handler may only do
-// what is safe in a signal handler: it reads paths from static storage,
-// unlinks them and hands the signal on.
+// The temporaries that a termination signal (qrvutil/signals.h) removes. The
+// handler may only do what is safe in a signal handler: it reads paths from
+// static storage, unlinks them and lets the signal take its default course.
+//
+// A slot is armed with a name before the file of that name is created, and
+// the handlers are in place before that: whichever thread takes a signal,
+// from the moment the temporary exists until it is renamed or removed its
+// name is known. The thread that arms, renames and removes holds the
+// signals back meanwhile, and the run's helper threads never take them, so
+// the handler runs between those steps, not in the middle of one.
 
 constexpr int guard_slot_count = 16;
-constexpr int guarded_signals[] = {SIGINT, SIGTERM};
-constexpr int guarded_count = 2;
 
 struct guard_slot {
-    std::atomic<bool> armed{false};
+    std::atomic<bool> armed{false};  // the handler removes `path`
+    bool taken = false;              // by an atomic_file, under the mutex
     char path[PATH_MAX];
 };
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 guard_slot guard_slots[guard_slot_count];
 std::mutex guard_mutex;
-int guard_users = 0;  // armed slots
-struct sigaction previous_actions[guarded_count];
-bool handler_installed[guarded_count];
+int guard_users = 0;  // slots in use, under the mutex
+bool handler_installed[NSIG];
 
 extern "C" void remove_temporaries(int sig) {
     const int saved_errno = errno;
     for (guard_slot& slot : guard_slots) {
         if (slot.armed.load(std::memory_order_acquire)) ::unlink(slot.path);
     }
-    // The disposition from before takes the signal again when this returns:
-    // by default the process ends with it.
-    for (int i = 0; i < guarded_count; ++i) {
-        if (guarded_signals[i] == sig) ::sigaction(sig, &previous_actions[i], nullptr);
-    }
+    // The default action takes the signal again when this returns: the
+    // process ends with it as it would have without the handler.
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    ::sigaction(sig, &default_action, nullptr);
     ::raise(sig);
     errno = saved_errno;
 }
 
+bool is_ours(const struct sigaction& action) {
+    return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == remove_temporaries;
+}
+
+// Only a signal that would end the process as it stands is taken over: one
+// the process ignores (a background job's SIGINT, SIGPIPE in pvx2abnf) or
+// handles itself stays as it is.
 void install_handlers() {
-    for (int i = 0; i < guarded_count; ++i) {
-        handler_installed[i] = false;
+    const sigset_t& signals = termination_signals();
+    for (int sig = 1; sig < NSIG; ++sig) {
+        handler_installed[sig] = false;
+        if (sigismember(&signals, sig) != 1) continue;
         struct sigaction current {};
-        if (::sigaction(guarded_signals[i], nullptr, &current) != 0) continue;
-        // A signal the process ignores (a background job's SIGINT) stays ignored.
-        if ((current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN) continue;
+        if (::sigaction(sig, nullptr, &current) != 0) continue;
+        if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) continue;
         struct sigaction ours {};
         ours.sa_handler = remove_temporaries;
-        sigemptyset(&ours.sa_mask);
-        for (int s : guarded_signals) sigaddset(&ours.sa_mask, s);
+        ours.sa_mask = signals;
         ours.sa_flags = SA_RESTART;
-        if (::sigaction(guarded_signals[i], &ours, &previous_actions[i]) == 0) {
-            handler_installed[i] = true;
-        }
+        handler_installed[sig] = ::sigaction(sig, &ours, nullptr) == 0;
     }
 }
 
 void restore_handlers() {
-    for (int i = 0; i < guarded_count; ++i) {
-        if (!handler_installed[i]) continue;
-        handler_installed[i] = false;
+    for (int sig = 1; sig < NSIG; ++sig) {
+        if (!handler_installed[sig]) continue;
+        handler_installed[sig] = false;
         // A handler set by someone else meanwhile stays theirs.
         struct sigaction current {};
-        if (::sigaction(guarded_signals[i], nullptr, &current) == 0 &&
-            (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == remove_temporaries) {
-            ::sigaction(guarded_signals[i], &previous_actions[i], nullptr);
+        if (::sigaction(sig, nullptr, &current) == 0 && is_ours(current)) {
+            struct sigaction default_action {};
+            default_action.sa_handler = SIG_DFL;
+            sigemptyset(&default_action.sa_mask);
+            ::sigaction(sig, &default_action, nullptr);
         }
     }
 }
 
-// The guarded signals held back in this thread while a temporary comes into
-// being or goes, so that none arrives between the file and its record.
-class signals_held {
-public:
-    signals_held() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (int s : guarded_signals) sigaddset(&held, s);
-        ::pthread_sigmask(SIG_BLOCK, &held, &previous_);
-    }
-    ~signals_held() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    signals_held(const signals_held&) = delete;
-    signals_held& operator=(const signals_held&) = delete;
-
-private:
-    sigset_t previous_;
-};
-
-// Records a temporary for the handler; -1 when no record can be kept (the
-// file is written all the same, only a signal would leave it behind).
-int arm_guard(const std::string& path) {
-    if (path.size() >= PATH_MAX) return -1;
+// Takes a slot for a temporary about to be made, installing the handlers
+// with the first; -1 when every slot is taken (the file is written all the
+// same, only a signal would leave it behind). Called with the signals held.
+int claim_guard() {
     std::lock_guard<std::mutex> lock(guard_mutex);
     for (int i = 0; i < guard_slot_count; ++i) {
         guard_slot& slot = guard_slots[i];
-        if (slot.armed.load(std::memory_order_relaxed)) continue;
-        std::memcpy(slot.path, path.c_str(), path.size() + 1);
+        if (slot.taken) continue;
+        slot.taken = true;
         if (guard_users++ == 0) install_handlers();
-        slot.armed.store(true, std::memory_order_release);
         return i;
     }
     return -1;
 }
 
-void disarm_guard(int& index) {
+// Arms the slot with the name of the file about to be created; false when
+// the name is too long to be kept.
+bool arm_guard(int index, const std::string& path) {
+    if (index < 0) return false;
+    guard_slot& slot = guard_slots[index];
+    slot.armed.store(false, std::memory_order_release);
+    if (path.size() >= PATH_MAX) return false;
+    std::memcpy(slot.path, path.c_str(), path.size() + 1);
+    slot.armed.store(true, std::memory_order_release);
+    return true;
+}
+
+void release_guard(int& index) {
     if (index < 0) return;
     std::lock_guard<std::mutex> lock(guard_mutex);
-    guard_slots[index].armed.store(false, std::memory_order_release);
+    guard_slot& slot = guard_slots[index];
+    slot.armed.store(false, std::memory_order_release);
+    slot.taken = false;
     if (--guard_users == 0) restore_handlers();
     index = -1;
 }
@@ -210,34 +218,30 @@ bool atomic_file::open(const char* path) {
     const std::string stem = folder_of(target) + "/." + name + ".";
     int fd = -1;
     {
-        const signals_held held;
+        const termination_signals_held held;
+        guard_slot_ = claim_guard();
         for (int attempt = 0; attempt < max_name_attempts && fd < 0; ++attempt) {
             std::string candidate = stem + std::string(random_letters, 'X');
             fill_random(candidate.data() + stem.size(), random_letters);
+            arm_guard(guard_slot_, candidate);
             fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd >= 0) {
                 temp_path_ = candidate;
-                guard_slot_ = arm_guard(temp_path_);
             } else if (errno != EEXIST) {
                 break;
             }
         }
-    }
-    if (fd < 0) {
-        // A folder that takes no new file while its file may be written (a
-        // shared file in a locked folder): the file is written in place, as
-        // nothing else can be done; its old content is not kept then.
-        const int reason = errno;
-        if (exists && (reason == EACCES || reason == EPERM)) {
-            fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-            if (fd < 0) return false;
-            stream_ = stream_on(fd);
-            final_path_ = target;
-            return stream_ != nullptr;
+        if (fd < 0) {
+            const int reason = errno;
+            release_guard(guard_slot_);
+            errno = reason;
         }
-        errno = reason;
-        return false;
     }
+    // No temporary, no file: a folder that takes no new file is not got
+    // round by writing its file in place (a shared file in a locked folder
+    // may be writable), since a failed or interrupted write would leave it
+    // cut short.
+    if (fd < 0) return false;
     replaces_ = exists;
     if (exists) {
         // The new file keeps the old one's owner where that is allowed and
@@ -267,10 +271,10 @@ bool atomic_file::commit() {
     stream_ = nullptr;
     if (temp_path_.empty()) return ok;
     if (ok) {
-        const signals_held held;
+        const termination_signals_held held;
         ok = ::rename(temp_path_.c_str(), final_path_.c_str()) == 0;
         if (ok) {
-            disarm_guard(guard_slot_);
+            release_guard(guard_slot_);
             temp_path_.clear();
             replaces_ = false;
         }
@@ -285,13 +289,13 @@ void atomic_file::abandon() {
         stream_ = nullptr;
     }
     if (!temp_path_.empty()) {
-        const signals_held held;
+        const termination_signals_held held;
         ::unlink(temp_path_.c_str());
-        disarm_guard(guard_slot_);
+        release_guard(guard_slot_);
         temp_path_.clear();
     }
     replaces_ = false;
-    disarm_guard(guard_slot_);
+    release_guard(guard_slot_);
 }
 
 }  // namespace qrv

@@ -5,9 +5,10 @@
 // digits, which takes the old file's permission bits and is renamed over
 // the final path only once every byte is written and the file is closed.
 // Until then the old file is untouched: a failed write, an exception or a
-// signal leave it as it was. While a temporary exists, SIGINT and SIGTERM
-// first remove it and then take their previous course. Only SIGKILL (or a
-// crash) can leave a temporary behind.
+// signal leave it as it was. While a temporary exists, every termination
+// signal (qrvutil/signals.h) that would end the process first removes it,
+// on whichever thread it lands. Only SIGKILL (or a crash) can leave a
+// temporary behind.
 //
 // A symbolic link is followed: its target is replaced and the link stays.
 // Anything that is not a regular file (a device such as /dev/null or
@@ -29,7 +30,9 @@ public:
     ~atomic_file();
 
     // Opens `path` for writing. False when the file cannot be created: the
-    // folder refuses a new file, or an existing file may not be written.
+    // folder refuses a new file (also when the file in it may be written:
+    // there is no place for the temporary), or an existing file may not be
+    // written.
     bool open(const char* path);
     // The stream to write to while the file is open.
     std::FILE* stream() const { return stream_; }

@@ -58,20 +58,25 @@ bool follow_links(const std::string& path, std::string& target, bool* special) {
 input_file identify_file(const char* path) {
     input_file f;
     f.path = path;
-    std::string target;
-    if (!follow_links(f.path, target)) target = f.path;
     struct stat info {};
     if (::stat(path, &info) == 0) {
         f.exists = true;
         f.regular = S_ISREG(info.st_mode);
         f.device = static_cast<std::uint64_t>(info.st_dev);
         f.inode = static_cast<std::uint64_t>(info.st_ino);
+        return f;  // known by device and inode; the path is not compared
     }
+    std::string target;
+    if (!follow_links(f.path, target)) target = f.path;
     // The folders that exist are resolved through their links; the rest of
-    // the path is taken as written, with "." and ".." applied.
+    // the path is taken as written, with "." and ".." applied. The path is
+    // made absolute first: a relative name none of whose folders exists
+    // would otherwise stay relative ("out.d" and "./out.d" would differ).
     std::error_code error;
-    std::filesystem::path resolved = std::filesystem::weakly_canonical(target, error);
-    if (error) resolved = std::filesystem::absolute(target, error).lexically_normal();
+    std::filesystem::path full = std::filesystem::absolute(target, error);
+    if (error) full = target;  // no current folder to start from
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(full, error);
+    if (error) resolved = full.lexically_normal();
     f.resolved = resolved.string();
     return f;
 }

@@ -2,6 +2,7 @@
 // failed write or a signal, concurrent runs on one output, and a console
 // that cannot be written. Runs that must fail or be killed run in a child
 // process, so that limits and signals stay there.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -19,6 +20,7 @@
 #include "cli_support.h"
 #include "qrvutil/atomic_file.h"
 #include "qrvutil/file_identity.h"
+#include "qrvutil/signals.h"
 
 namespace qrv::testing {
 namespace {
@@ -127,6 +129,45 @@ TEST_F(file_safety, an_abandoned_or_failed_file_leaves_the_old_one_and_no_tempor
     EXPECT_FALSE(none.commit());
 }
 
+TEST_F(file_safety, an_output_in_a_folder_that_takes_no_new_file_is_refused_not_cut_short) {
+    // A writable file in a folder its writer may not add to: there is no
+    // place for a temporary, and writing the file in place would leave it
+    // cut short by a failure. The run is refused and the file stays.
+    const fs::path locked = dir / "locked";
+    fs::create_directories(locked);
+    write_file(locked / "out.abnf", "the old grammar\n");
+    write_file(dir / "in.pvx", "struct A { bool b; };\n");
+    ::chmod((locked / "out.abnf").c_str(), 0666);
+    ::chmod(locked.c_str(), 0555);
+    const int status = in_child([&] {
+        // root passes every permission check: the run is made as nobody.
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            return 10;
+        }
+        if (::access(locked.c_str(), W_OK) == 0) return 11;
+        if (::access((locked / "out.abnf").c_str(), W_OK) != 0) return 12;
+        atomic_file f;
+        if (f.open((locked / "out.abnf").c_str())) return 2;
+        const std::string out = (locked / "out.abnf").string();
+        const cli_result r = run_cli({(dir / "in.pvx").string(), out});
+        if (r.status != 1) return 3;
+        return r.out.find("error: Unable to create output file: " + out + "\n") != std::string::npos
+                   ? 0
+                   : 4;
+    });
+    ::chmod(locked.c_str(), 0755);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) >= 10) {
+        GTEST_SKIP() << "no user here is refused new files by a folder (check "
+                     << WEXITSTATUS(status) << ")";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "the file was opened, or the run did not fail as it should";
+    EXPECT_EQ(read_file(locked / "out.abnf"), "the old grammar\n");
+    EXPECT_TRUE(temporaries(locked, "out.abnf").empty());
+}
+
 TEST_F(file_safety, a_failed_write_keeps_the_old_output) {
     // The file size limit makes the write of a large grammar fail, as a full
     // disk would; the old grammar stays and no temporary is left.
@@ -158,6 +199,8 @@ int run_until_killed(const fs::path& dir, int sig) {
     if (pid == 0) {
         const struct rlimit limit = {1u << 30, 1u << 30};  // a gigabyte at most
         ::setrlimit(RLIMIT_FSIZE, &limit);
+        const struct rlimit no_core = {0, 0};  // SIGQUIT, SIGXCPU ... would dump one
+        ::setrlimit(RLIMIT_CORE, &no_core);
         ::_exit(translate(dir / "in.pvx", dir / "out.abnf"));
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -186,6 +229,56 @@ TEST_F(file_safety,
         EXPECT_EQ(read_file(dir / "out.abnf"), "the old grammar\n");
         EXPECT_TRUE(temporaries(dir, "out.abnf").empty()) << "signal " << sig;
     }
+}
+
+TEST_F(file_safety, every_termination_signal_removes_the_temporary_and_ends_the_run) {
+    // The library leaves the dispositions as it finds them: SIGPIPE and
+    // SIGXFSZ have their default here (pvx2abnf's main ignores them).
+    std::vector<int> sigs = {SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM,
+                             SIGXCPU, SIGXFSZ, SIGPROF, SIGIO,   SIGPWR,  SIGSTKFLT};
+    sigs.push_back(SIGVTALRM);
+    sigs.push_back(SIGRTMIN);
+    sigs.push_back(SIGRTMAX);
+    for (int sig : sigs) {
+        EXPECT_EQ(sigismember(&termination_signals(), sig), 1) << "signal " << sig;
+        write_file(dir / "out.abnf", "the old grammar\n");
+        const int status = run_until_killed(dir, sig);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "signal " << sig;
+        EXPECT_EQ(WTERMSIG(status), sig);
+        EXPECT_EQ(read_file(dir / "out.abnf"), "the old grammar\n") << "signal " << sig;
+        EXPECT_TRUE(temporaries(dir, "out.abnf").empty()) << "signal " << sig;
+    }
+}
+
+TEST_F(file_safety,
+       helper_threads_never_take_a_termination_signal_and_handlers_of_the_process_stay) {
+    // A helper starts with them blocked, so that the thread that makes and
+    // removes the temporaries takes them.
+    sigset_t helper_mask;
+    sigemptyset(&helper_mask);
+    helper_thread([&] { ::pthread_sigmask(SIG_BLOCK, nullptr, &helper_mask); }).join();
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ, SIGUSR1}) {
+        EXPECT_EQ(sigismember(&helper_mask, sig), 1) << "signal " << sig;
+    }
+    sigset_t mine;
+    ::pthread_sigmask(SIG_BLOCK, nullptr, &mine);
+    EXPECT_EQ(sigismember(&mine, SIGTERM), 0) << "the starting thread keeps its mask";
+
+    // A signal the process handles itself is left to its handler: the
+    // temporary stays, and the file is written.
+    const int status = in_child([&] {
+        static volatile sig_atomic_t taken = 0;
+        ::signal(SIGUSR1, [](int) { taken = 1; });
+        atomic_file f;
+        if (!f.open((dir / "handled.abnf").c_str())) return 2;
+        ::raise(SIGUSR1);
+        if (taken != 1) return 3;
+        std::fputs("written\n", f.stream());
+        return f.commit() ? 0 : 4;
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(read_file(dir / "handled.abnf"), "written\n");
 }
 
 TEST_F(file_safety,
@@ -298,6 +391,16 @@ TEST_F(file_safety, identities_follow_links_and_resolve_paths_that_do_not_exist_
     // A dangling link names the file it would create.
     fs::create_symlink("a.pvxcfg", dir / "later.abnf");
     EXPECT_TRUE(same_file(absent, identify_file((dir / "later.abnf").c_str())));
+
+    // A relative name is the same file as its spellings through folders,
+    // also where no folder of it exists.
+    const fs::path here = fs::current_path();
+    fs::current_path(dir);
+    EXPECT_TRUE(same_file(identify_file("a.pvxcfg"), identify_file("./a.pvxcfg")));
+    EXPECT_TRUE(same_file(identify_file("a.pvxcfg"), identify_file("sub/../a.pvxcfg")));
+    EXPECT_TRUE(same_file(absent, identify_file("a.pvxcfg")));
+    EXPECT_FALSE(same_file(identify_file("a.pvxcfg"), identify_file("sub/a.pvxcfg")));
+    fs::current_path(here);
 }
 
 }  // namespace

@@ -137,6 +137,47 @@ TEST_F(source_fixture, module_lines_choose_the_current_module) {
     EXPECT_FALSE(a->has_prefix);
 }
 
+TEST_F(source_fixture, many_files_keep_their_order_and_their_own_directives) {
+    // Every file has modules of the same names; its directive file reaches
+    // its own. The modules are appended where the last file left the list,
+    // and a list replaced in between is appended to as it now stands.
+    constexpr int files = 300;
+    for (int i = 0; i < files; ++i) {
+        const std::string path = "f" + std::to_string(i) + ".pvx";
+        const std::string directives = "module B\n-prefix p" + std::to_string(i) + "\nb list\n";
+        const std::string_view d(directives);
+        read_source_text(*run, path.c_str(),
+                         "pavex module A; bool a; endmodule; pavex module B; bool b;",
+                         i % 3 == 0 ? &d : nullptr);
+    }
+    EXPECT_EQ(out(), "");
+    ASSERT_EQ(module_count(), 2 * files);
+    int i = 0;
+    for (module_record* m = run->modules; m != nullptr; m = m->next->next, ++i) {
+        module_record* b = m->next;
+        EXPECT_EQ(m->name, "A");
+        EXPECT_EQ(b->name, "B");
+        EXPECT_EQ(b->path.view(), "f" + std::to_string(i) + ".pvx");
+        EXPECT_FALSE(m->has_prefix);
+        EXPECT_EQ(b->has_prefix, i % 3 == 0) << "file " << i;
+        if (b->has_prefix) {
+            EXPECT_EQ(b->prefix.view(), "p" + std::to_string(i));
+        }
+        EXPECT_EQ(b->elements->listed, i % 3 == 0) << "file " << i;
+    }
+
+    module_record* kept = run->modules->next;  // a list of its own from here
+    kept->next = nullptr;
+    run->modules = kept;
+    read_source_text(*run, "late.pvx", "pavex module L; bool l;", nullptr);
+    ASSERT_EQ(module_count(), 2);
+    EXPECT_EQ(run->modules->next->name, "L");
+    run->modules = nullptr;
+    read_source_text(*run, "alone.pvx", "pavex module Z; bool z;", nullptr);
+    ASSERT_EQ(module_count(), 1);
+    EXPECT_EQ(run->modules->name, "Z");
+}
+
 TEST_F(source_fixture, unknown_module_stops_the_directive_file) {
     read_source_text(*run, "other.pvx", "pavex module B; bool z;", nullptr);
     read("pavex module A; bool a;", "module B\na list\n");
@@ -228,6 +269,12 @@ TEST(source_blocks, a_file_reads_as_the_same_text_in_memory) {
         filler(block - 2) + "\t\tpavex*/ the rest",  // at the end, no line feed
         filler(2 * block - 12) + "pavex*/\n" + filler(block - 30) + decls,  // a token across
         decls + filler(block + 5) + "  pavex*/",
+        // Small files are read in blocks of their own size (at least 4 KB).
+        "",
+        "bool a;",
+        filler(4090) + decls,
+        filler(4095),
+        "pavex*/\n" + filler(5000) + decls,
     };
     const auto dir = std::filesystem::path(QRV_TEST_TMP) / "source_blocks";
     std::filesystem::create_directories(dir);
