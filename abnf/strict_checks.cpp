@@ -23,8 +23,8 @@
 #include <utility>
 #include <vector>
 
-#include "abnf/strict.h"
-#include "qrvutil/diagnostics.h"
+#include "abnf/strict_grammar.h"
+#include "support/diagnostics.h"
 
 namespace qrv {
 

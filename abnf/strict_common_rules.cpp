@@ -3,7 +3,7 @@
 // text encoding are defined. Every rule the generated rules use is defined
 // here; no two names differ only by case; no prose values. Terminals are
 // the bytes of the message, which is UTF-8 text.
-#include "abnf/strict.h"
+#include "abnf/strict_grammar.h"
 
 namespace qrv {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "qrvutil/read_file.h"
+#include "support/read_file.h"
 
 namespace qrv {
 

@@ -11,18 +11,18 @@
 #include <unordered_set>
 #include <vector>
 
-#include "abnf/abnf.h"
-#include "abnf/strict.h"
+#include "abnf/default_grammar.h"
+#include "abnf/strict_grammar.h"
 #include "app/options.h"
 #include "app/run_steps.h"
-#include "check/check.h"
 #include "depfile/depfile.h"
-#include "example/example.h"
 #include "frontend/source.h"
+#include "messages/checker.h"
+#include "messages/example_writer.h"
 #include "postparse/post_parse.h"
-#include "qrvutil/atomic_file.h"
-#include "qrvutil/diagnostics.h"
-#include "qrvutil/file_identity.h"
+#include "support/atomic_file.h"
+#include "support/diagnostics.h"
+#include "support/file_identity.h"
 
 namespace qrv {
 

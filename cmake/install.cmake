@@ -38,16 +38,16 @@ endif()
 # Debian wants the manual page and the changelog compressed with gzip -9n
 # (no name and no time stamp in the header, so builds are reproducible).
 set(qrv_docs_dir ${PROJECT_BINARY_DIR}/docs)
-configure_file(${PROJECT_SOURCE_DIR}/doc/changelog ${qrv_docs_dir}/changelog @ONLY)
-configure_file(${PROJECT_SOURCE_DIR}/doc/copyright ${qrv_docs_dir}/copyright @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/docs/changelog ${qrv_docs_dir}/changelog @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/docs/copyright ${qrv_docs_dir}/copyright @ONLY)
 find_program(QRV_GZIP gzip)
 if(QRV_GZIP)
   set(qrv_manpage ${qrv_docs_dir}/pvx2abnf.1.gz)
   set(qrv_changelog ${qrv_docs_dir}/changelog.gz)
   add_custom_command(OUTPUT ${qrv_manpage}
-    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/doc/pvx2abnf.1 ${qrv_docs_dir}/pvx2abnf.1
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/pvx2abnf.1 ${qrv_docs_dir}/pvx2abnf.1
     COMMAND ${QRV_GZIP} -9nf ${qrv_docs_dir}/pvx2abnf.1
-    DEPENDS ${PROJECT_SOURCE_DIR}/doc/pvx2abnf.1
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/pvx2abnf.1
     COMMENT "Compressing the manual page" VERBATIM)
   add_custom_command(OUTPUT ${qrv_changelog}
     COMMAND ${CMAKE_COMMAND} -E copy ${qrv_docs_dir}/changelog ${qrv_docs_dir}/changelog.tmp
@@ -58,7 +58,7 @@ if(QRV_GZIP)
   add_custom_target(pvx2abnf_docs ALL DEPENDS ${qrv_manpage} ${qrv_changelog})
 else()
   message(STATUS "gzip not found: the manual page and the changelog are installed uncompressed")
-  set(qrv_manpage ${PROJECT_SOURCE_DIR}/doc/pvx2abnf.1)
+  set(qrv_manpage ${PROJECT_SOURCE_DIR}/docs/pvx2abnf.1)
   set(qrv_changelog ${qrv_docs_dir}/changelog)
 endif()
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <unordered_set>
 
-#include "qrvutil/atomic_file.h"
-#include "qrvutil/diagnostics.h"
+#include "support/atomic_file.h"
+#include "support/diagnostics.h"
 
 namespace qrv {
 

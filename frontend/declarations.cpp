@@ -7,7 +7,7 @@
 
 #include "frontend/lexer.h"
 #include "frontend/parser_steps.h"
-#include "qrvutil/diagnostics.h"
+#include "support/diagnostics.h"
 
 namespace qrv::parser_steps {
 

@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "frontend/statement_scan.h"
-#include "qrvutil/diagnostics.h"
+#include "support/diagnostics.h"
 
 namespace qrv {
 namespace {

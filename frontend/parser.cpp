@@ -1,14 +1,14 @@
 // The body loop of the parser and the statements it handles itself: the
 // module header, import and extends, plug ... into, version brackets,
 // endmodule and the end of a body. Declarations are started here and
-// continued by the steps of declarations.cpp and suffixes.cpp.
+// continued by the steps of declarations.cpp and declaration_suffix.cpp.
 #include "frontend/parser.h"
 
 #include <deque>
 
 #include "frontend/lexer.h"
 #include "frontend/parser_steps.h"
-#include "qrvutil/diagnostics.h"
+#include "support/diagnostics.h"
 
 namespace qrv {
 

@@ -1,7 +1,7 @@
 // The steps of the parser's step machine, shared by the three parts of the
 // parser: statements and bodies (parser.cpp), declarations and constraints
 // (declarations.cpp), and declaration suffixes with the member rules
-// (suffixes.cpp). Internal to the front end.
+// (declaration_suffix.cpp). Internal to the front end.
 #pragma once
 
 #include "frontend/lexer.h"

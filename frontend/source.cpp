@@ -21,7 +21,7 @@
 #include "frontend/lexer.h"
 #include "frontend/parser.h"
 #include "frontend/statement_scan.h"
-#include "qrvutil/diagnostics.h"
+#include "support/diagnostics.h"
 
 namespace qrv {
 

@@ -6,7 +6,7 @@
 #include <new>
 #include <system_error>
 
-#include "qrvutil/signals.h"
+#include "support/signals.h"
 
 namespace qrv {
 

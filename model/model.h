@@ -582,10 +582,10 @@ struct input_file {
     std::string resolved;
 };
 
-// The output writer (qrvutil/writer.h): its owner opens it on the run.
+// The output writer (support/output_writer.h): its owner opens it on the run.
 struct output_writer;
 
-// How counted diagnostics are written (qrvutil/diagnostics.h): msvc is
+// How counted diagnostics are written (support/diagnostics.h): msvc is
 // "file(line) : label: message", gcc "file:line: label: message", json one
 // object per line.
 enum class diagnostic_format : std::uint8_t { msvc, gcc, json };

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "qrvutil/signals.h"
+#include "support/signals.h"
 
 namespace qrv {
 

@@ -3,7 +3,7 @@
 #include <unordered_map>
 
 #include "postparse/post_parse.h"
-#include "qrvutil/diagnostics.h"
+#include "support/diagnostics.h"
 
 namespace qrv {
 

@@ -20,7 +20,7 @@
 #include "frontend/lexer.h"
 #include "model/chain_walker.h"
 #include "postparse/post_parse.h"
-#include "qrvutil/diagnostics.h"
+#include "support/diagnostics.h"
 
 namespace qrv {
 

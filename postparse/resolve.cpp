@@ -5,7 +5,7 @@
 
 #include "model/chain_walker.h"
 #include "postparse/post_parse.h"
-#include "qrvutil/diagnostics.h"
+#include "support/diagnostics.h"
 
 namespace qrv {
 

@@ -10,10 +10,10 @@
 #include <new>
 #include <string>
 
-#include "abnf/strict.h"
-#include "check/check.h"
+#include "abnf/strict_grammar.h"
 #include "frontend/source.h"
 #include "fuzz_common.h"
+#include "messages/checker.h"
 #include "postparse/post_parse.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

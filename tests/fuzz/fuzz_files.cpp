@@ -23,7 +23,7 @@
 #include <map>
 #include <string>
 
-#include "abnf/abnf.h"
+#include "abnf/default_grammar.h"
 #include "app/run.h"
 #include "fuzz_common.h"
 

@@ -4,12 +4,12 @@
 #include <new>
 #include <string>
 
-#include "abnf/abnf.h"
-#include "abnf/strict.h"
+#include "abnf/default_grammar.h"
+#include "abnf/strict_grammar.h"
 #include "frontend/source.h"
 #include "fuzz_common.h"
 #include "postparse/post_parse.h"
-#include "qrvutil/writer.h"
+#include "support/output_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace qrv;

@@ -1,5 +1,3 @@
-#include "abnf/abnf.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "abnf/generator.h"
+#include "abnf/default_grammar.h"
+#include "abnf/rule_writer.h"
 #include "console_capture.h"
-#include "qrvutil/writer.h"
+#include "support/output_writer.h"
 
 namespace qrv {
 namespace {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "abnf/abnf.h"
-#include "abnf/generator.h"
+#include "abnf/default_grammar.h"
+#include "abnf/rule_writer.h"
 #include "frontend/source.h"
 #include "postparse/post_parse.h"
-#include "qrvutil/writer.h"
+#include "support/output_writer.h"
 #include "tests/unit/console_capture.h"
 
 namespace qrv {

@@ -1,18 +1,17 @@
 // The message checker on definitions read from source text: each form of
 // value with its checks, the structure of bodies, positions and paths,
 // hostile bytes, and deep and long messages on a small stack.
-#include "check/check.h"
-
 #include <gtest/gtest.h>
 #include <pthread.h>
 
 #include <memory>
 #include <string>
 
-#include "abnf/encoding.h"
-#include "abnf/strict.h"
+#include "abnf/strict_grammar.h"
 #include "console_capture.h"
+#include "encoding/encoding.h"
 #include "frontend/source.h"
+#include "messages/checker.h"
 #include "postparse/post_parse.h"
 
 namespace qrv {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "model/model.h"
-#include "qrvutil/atomic_file.h"
-#include "qrvutil/writer.h"
+#include "support/atomic_file.h"
+#include "support/output_writer.h"
 
 namespace qrv {
 namespace {

@@ -5,8 +5,6 @@
 // of the shortest message is exact, no example exceeds it by more than its
 // budget, schemas whose shortest message is too large are refused before
 // anything is written, and writing stops at the first failed write.
-#include "example/example.h"
-
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -14,10 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "abnf/strict.h"
-#include "check/check.h"
+#include "abnf/strict_grammar.h"
 #include "console_capture.h"
 #include "frontend/source.h"
+#include "messages/checker.h"
+#include "messages/example_writer.h"
 #include "postparse/post_parse.h"
 
 namespace qrv {

@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "cli_support.h"
-#include "qrvutil/atomic_file.h"
-#include "qrvutil/file_identity.h"
-#include "qrvutil/signals.h"
+#include "support/atomic_file.h"
+#include "support/file_identity.h"
+#include "support/signals.h"
 
 namespace qrv::testing {
 namespace {

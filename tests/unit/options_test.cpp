@@ -11,7 +11,7 @@
 #include "app/run_steps.h"
 #include "cli_support.h"
 #include "console_capture.h"
-#include "qrvutil/diagnostics.h"
+#include "support/diagnostics.h"
 
 namespace qrv {
 namespace {

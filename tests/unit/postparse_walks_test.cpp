@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "qrvutil/diagnostics.h"
+#include "support/diagnostics.h"
 #include "tests/unit/postparse_fixture.h"
 
 namespace qrv {

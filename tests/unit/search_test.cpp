@@ -9,7 +9,7 @@
 // both could be read: the preferred option is always the wrong one in the
 // messages below, so that every level of nesting doubles the readings a
 // search without memos would follow.
-#include "check/search.h"
+#include "messages/search.h"
 
 #include <gtest/gtest.h>
 

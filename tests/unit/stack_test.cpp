@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "abnf/abnf.h"
+#include "abnf/default_grammar.h"
 #include "cli_support.h"
 #include "frontend/source.h"
 #include "postparse/post_parse.h"

@@ -1,15 +1,14 @@
 // The strict grammar mode on models built by hand and through the command
 // line: escaping, the modules of definitions, checks and writer on deep and
 // cyclic models, on a small stack and in linear size.
-#include "abnf/strict.h"
-
 #include <gtest/gtest.h>
 #include <pthread.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "abnf/abnf.h"
+#include "abnf/default_grammar.h"
+#include "abnf/strict_grammar.h"
 #include "cli_support.h"
 #include "console_capture.h"
 

@@ -10,7 +10,7 @@
 #include "app/run_steps.h"
 #include "console_capture.h"
 #include "frontend/parser.h"
-#include "qrvutil/diagnostics.h"
+#include "support/diagnostics.h"
 
 namespace qrv::testing {
 namespace {

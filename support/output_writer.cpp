@@ -1,4 +1,4 @@
-#include "qrvutil/writer.h"
+#include "support/output_writer.h"
 
 #include <fcntl.h>
 

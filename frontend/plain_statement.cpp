@@ -14,13 +14,14 @@
 // the end of the block) leaves the source as it was, and the step machine
 // reads the statement token by token. Taken or not, the model, the line
 // count and the position afterwards are those of the step machine.
+#include "frontend/plain_statement.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
 
 #include "frontend/lexer.h"
 #include "frontend/parser_steps.h"
-#include "frontend/plain_statement.h"
 #include "frontend/statement_scan.h"
 
 namespace qrv {

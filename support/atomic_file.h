@@ -6,7 +6,7 @@
 // the final path only once every byte is written and the file is closed.
 // Until then the old file is untouched: a failed write, an exception or a
 // signal leave it as it was. While a temporary exists, every termination
-// signal (qrvutil/signals.h) that would end the process first removes it,
+// signal (support/signals.h) that would end the process first removes it,
 // on whichever thread it lands. Only SIGKILL (or a crash) can leave a
 // temporary behind.
 //

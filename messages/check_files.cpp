@@ -2,10 +2,10 @@
 // another, their errors reported as counted diagnostics.
 #include <string>
 
-#include "abnf/strict.h"
-#include "check/check.h"
-#include "qrvutil/diagnostics.h"
-#include "qrvutil/read_file.h"
+#include "abnf/strict_grammar.h"
+#include "messages/checker.h"
+#include "support/diagnostics.h"
+#include "support/read_file.h"
 
 namespace qrv {
 

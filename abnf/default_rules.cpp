@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "abnf/abnf.h"
-#include "abnf/generator.h"
-#include "qrvutil/diagnostics.h"
-#include "qrvutil/writer.h"
+#include "abnf/default_grammar.h"
+#include "abnf/rule_writer.h"
+#include "support/diagnostics.h"
+#include "support/output_writer.h"
 
 namespace qrv {
 

@@ -1,4 +1,4 @@
-#include "qrvutil/atomic_file.h"
+#include "support/atomic_file.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -14,15 +14,15 @@
 #include <cstring>
 #include <mutex>
 
-#include "qrvutil/file_identity.h"
-#include "qrvutil/signals.h"
+#include "support/file_identity.h"
+#include "support/signals.h"
 
 namespace qrv {
 
 namespace {
 
 // ---------------------------------------------------------------------------
-// The temporaries that a termination signal (qrvutil/signals.h) removes. The
+// The temporaries that a termination signal (support/signals.h) removes. The
 // handler may only do what is safe in a signal handler: it reads paths from
 // static storage, unlinks them and lets the signal take its default course.
 //

@@ -1,4 +1,4 @@
-#include "qrvutil/writer.h"
+#include "support/output_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 
 #include "console_capture.h"
-#include "qrvutil/atomic_file.h"
+#include "support/atomic_file.h"
 
 namespace qrv {
 namespace {

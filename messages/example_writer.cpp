@@ -31,7 +31,7 @@
 // between members, integers of a combination at their full width,
 // embedded texts without ")" and without blanks at their ends. The
 // shortest form of a value is one of the forms the seed may give it.
-#include "example/example.h"
+#include "messages/example_writer.h"
 
 #include <algorithm>
 #include <array>
@@ -39,7 +39,7 @@
 #include <utility>
 #include <vector>
 
-#include "abnf/encoding.h"
+#include "encoding/encoding.h"
 
 namespace qrv {
 

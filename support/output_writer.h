@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "model/model.h"
-#include "qrvutil/diagnostics.h"
+#include "support/diagnostics.h"
 
 namespace qrv {
 

@@ -1,7 +1,7 @@
 // The fixed block of common rules that closes every ABNF file: white space,
 // comments, tags, basic values and Base64 lines. Written byte for byte,
 // trailing blanks and the one tab included.
-#include "abnf/abnf.h"
+#include "abnf/default_grammar.h"
 
 namespace qrv {
 

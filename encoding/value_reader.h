@@ -1,6 +1,6 @@
 // The byte-level reading of a message: white space and comments, the
 // simple values of each form, extension parameters. The structure of
-// bodies is read in check.cpp on top of this.
+// bodies is read by the checker (messages/checker.cpp) on top of this.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "abnf/encoding.h"
+#include "encoding/encoding.h"
 
 namespace qrv {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "model/model.h"
-#include "qrvutil/diagnostics.h"
+#include "support/diagnostics.h"
 
 namespace qrv {
 

@@ -22,9 +22,9 @@
 #include <thread>
 #include <vector>
 
-#include "abnf/generator.h"
-#include "qrvutil/signals.h"
-#include "qrvutil/writer.h"
+#include "abnf/rule_writer.h"
+#include "support/output_writer.h"
+#include "support/signals.h"
 
 namespace qrv {
 

@@ -4,6 +4,8 @@
 // source is read as it is and with a comment at the start of every line,
 // and the two runs must agree on every element, every message and the
 // result.
+#include "frontend/plain_statement.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -20,7 +22,6 @@
 
 #include "console_capture.h"
 #include "frontend/lexer.h"
-#include "frontend/plain_statement.h"
 #include "frontend/source.h"
 #include "frontend/statement_scan.h"
 #include "model/model.h"
@@ -137,7 +138,7 @@ private:
     int counter_ = 0;
 };
 
-TEST(plain_members, one_pass_reads_what_the_steps_read) {
+TEST(plain_statement, one_pass_reads_what_the_steps_read) {
     int compared = 0;
     for (unsigned seed = 1; seed <= 300; ++seed) {
         statement_maker make(seed);
@@ -176,7 +177,7 @@ std::string first_difference(const std::string& a, const std::string& b) {
     }
 }
 
-TEST(plain_members, a_statement_across_the_end_of_a_block_is_read_whole) {
+TEST(plain_statement, a_statement_across_the_end_of_a_block_is_read_whole) {
     // Sources read from files come in blocks of 1 MiB: statements that
     // straddle a block's end are read step by step, the rest in one pass.
     std::string source = "pavex module T;\nstruct S {\n";
@@ -184,13 +185,13 @@ TEST(plain_members, a_statement_across_the_end_of_a_block_is_read_whole) {
         source += "    int<0..65535> f" + std::to_string(i) + " [0..*];\n";
     }
     source += "};\n";
-    const auto path = std::string(QRV_TEST_TMP) + "/plain_members.pvx";
+    const auto path = std::string(QRV_TEST_TMP) + "/plain_statement.pvx";
     write_file(path, source);
     EXPECT_EQ(read_and_describe(source, path.c_str(), true),
               read_and_describe(with_comments(source), path.c_str()));
 }
 
-TEST(plain_members, a_long_file_scanned_ahead_reads_as_from_memory) {
+TEST(plain_statement, a_long_file_scanned_ahead_reads_as_from_memory) {
     // A long file is scanned ahead on a second thread; the parser takes what
     // was found only where it stands. Plain statements among those read step
     // by step (comments holding `;`, `{` and `}`, tags, nested bodies, a

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "model/model.h"
-#include "qrvutil/diagnostics.h"
-#include "qrvutil/writer.h"
+#include "support/diagnostics.h"
+#include "support/output_writer.h"
 
 namespace qrv {
 

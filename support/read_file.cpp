@@ -1,4 +1,4 @@
-#include "qrvutil/read_file.h"
+#include "support/read_file.h"
 
 #include <cstdio>
 

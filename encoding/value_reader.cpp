@@ -1,9 +1,9 @@
-#include "check/scan.h"
+#include "encoding/value_reader.h"
 
 #include <algorithm>
 #include <cstdint>
 
-#include "qrvutil/utf8.h"
+#include "support/utf8.h"
 
 namespace qrv {
 

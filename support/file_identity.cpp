@@ -1,4 +1,4 @@
-#include "qrvutil/file_identity.h"
+#include "support/file_identity.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

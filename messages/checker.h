@@ -28,7 +28,7 @@
 // where the grammar allows them: which list a comma belongs to, whether a
 // union value is empty, an extension parameter, or which of several
 // alternatives or members that fit, where an integer's digits end. When the
-// preferred reading fails, the search (check/search.h) goes back to the
+// preferred reading fails, the search (messages/search.h) goes back to the
 // latest of those choices, and decides whether any reading succeeds. The
 // error reported is the preferred reading's. The search has a budget linear
 // in the message; a message it cannot decide within it is undecided, never

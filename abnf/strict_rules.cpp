@@ -20,8 +20,6 @@
 //
 // Bodies are written from an explicit stack, not by recursion, so nesting
 // as deep as the parser accepts needs no more than a small stack.
-#include "abnf/strict.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <deque>
@@ -29,9 +27,10 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "abnf/abnf.h"
-#include "abnf/generator.h"
-#include "qrvutil/writer.h"
+#include "abnf/default_grammar.h"
+#include "abnf/rule_writer.h"
+#include "abnf/strict_grammar.h"
+#include "support/output_writer.h"
 
 namespace qrv {
 

@@ -1,4 +1,4 @@
-#include "check/search.h"
+#include "messages/search.h"
 
 namespace qrv {
 

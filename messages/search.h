@@ -2,7 +2,7 @@
 // reading and, where the grammar lets bytes be read in more than one way,
 // keeps the other options so that it can go back to them when its reading
 // fails. This header knows nothing of the encoding; the message reader
-// (check.cpp) drives it, and tests drive it with small grammars of their
+// (messages/checker.cpp) drives it, and tests drive it with small grammars of their
 // own.
 //
 // The reader keeps its state in a stack of frames and a position. A step

@@ -2,16 +2,16 @@
 // repetitions, read from an explicit stack of frames (one per body being
 // read), so nesting costs heap, not stack. Simple values and extension
 // parameters are read by the scanner.
-#include "check/check.h"
+#include "messages/checker.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "abnf/encoding.h"
-#include "abnf/strict.h"
-#include "check/scan.h"
-#include "check/search.h"
+#include "abnf/strict_grammar.h"
+#include "encoding/encoding.h"
+#include "encoding/value_reader.h"
+#include "messages/search.h"
 
 namespace qrv {
 

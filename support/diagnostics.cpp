@@ -1,9 +1,9 @@
-#include "qrvutil/diagnostics.h"
+#include "support/diagnostics.h"
 
 #include <cstdio>
 #include <string>
 
-#include "qrvutil/utf8.h"
+#include "support/utf8.h"
 
 namespace qrv {
 

@@ -1,4 +1,4 @@
-#include "qrvutil/signals.h"
+#include "support/signals.h"
 
 #include <pthread.h>
 

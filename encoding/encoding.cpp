@@ -1,4 +1,4 @@
-#include "abnf/encoding.h"
+#include "encoding/encoding.h"
 
 #include <algorithm>
 

@@ -6,12 +6,12 @@
 #include <limits>
 #include <thread>
 
-#include "abnf/abnf.h"
-#include "abnf/generator.h"
-#include "abnf/strict.h"
-#include "qrvutil/atomic_file.h"
-#include "qrvutil/diagnostics.h"
-#include "qrvutil/writer.h"
+#include "abnf/default_grammar.h"
+#include "abnf/rule_writer.h"
+#include "abnf/strict_grammar.h"
+#include "support/atomic_file.h"
+#include "support/diagnostics.h"
+#include "support/output_writer.h"
 
 namespace qrv {
 
