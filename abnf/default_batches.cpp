@@ -70,7 +70,8 @@ struct batch {
 
 class batch_writer {
 public:
-    batch_writer(run_context& run, std::size_t batch_size) : run_(run) {
+    batch_writer(run_context& run, output_writer& out, diagnostics& diag, std::size_t batch_size)
+        : run_(run), out_(out), diag_(diag) {
         std::size_t n = 0;
         for (element* e = run.elements; e != nullptr; e = next_ahead(e), ++n) {
             if (n % batch_size == 0) {
@@ -139,13 +140,13 @@ private:
 
     // The rules of `b`, from the state every rule normally begins in.
     void write_in_memory(batch& b, chain_states& open_chains) {
-        run_context context;
-        init_run_context(context);
-        context.error_format = run_.error_format;
+        // The batch's own notes and counts, handed on with its text.
+        diagnostics kept;
+        kept.format = diag_.format;
         char* notes = nullptr;
         std::size_t notes_size = 0;
-        context.console = ::open_memstream(&notes, &notes_size);
-        if (context.console == nullptr) throw std::bad_alloc();
+        kept.console = ::open_memstream(&notes, &notes_size);
+        if (kept.console == nullptr) throw std::bad_alloc();
         struct closer {
             std::FILE*& f;
             char*& text;
@@ -153,16 +154,17 @@ private:
                 if (f != nullptr) std::fclose(f);
                 std::free(text);
             }
-        } close_notes{context.console, notes};
+        } close_notes{kept.console, notes};
 
         b.text = spare_text();
         output_writer writer;
+        writer.diag = &kept;
         writer.memory_limit = batch_text_limit;
-        sink_open_memory(context, writer, &b.text);
+        sink_open_memory(writer, &b.text);
         writer.depth = start_.depth;
         writer.column = start_.column;
         writer.tab_count = start_.tab_count;
-        rule_writer w(context, run_);
+        rule_writer w(run_, writer, kept);
         std::swap(w.open_chains, open_chains);
         struct give_back {
             chain_states& from;
@@ -180,11 +182,11 @@ private:
         }
         flush_pending(w);
         b.end = layout_state{writer.depth, writer.column, writer.tab_count, w.last};
-        sink_close(context);
-        std::fflush(context.console);
+        sink_close(writer);
+        std::fflush(kept.console);
         b.notes.assign(notes, notes_size);
-        b.error_count = context.error_count;
-        b.error_note_count = context.error_note_count;
+        b.error_count = kept.error_count;
+        b.error_note_count = kept.error_note_count;
     }
 
     // Hands the batches on in order, writing batches itself while the one
@@ -212,11 +214,11 @@ private:
                 write_in_place(k, state);
                 return;
             }
-            sink_write(run_, b.text);
+            sink_write(out_, b.text);
             for (element* e : b.counted) ++e->reference_count;
-            std::fputs(b.notes.c_str(), run_.console);
-            run_.error_count += b.error_count;
-            run_.error_note_count += b.error_note_count;
+            std::fputs(b.notes.c_str(), diag_.console);
+            diag_.error_count += b.error_count;
+            diag_.error_note_count += b.error_note_count;
             state = b.end;
             // What was handed on is not kept; its room is used again.
             b.notes = std::string();
@@ -238,7 +240,7 @@ private:
             changed_.notify_all();
         }
         set_state(state);
-        rule_writer w(run_);
+        rule_writer w(run_, out_, diag_);
         w.last = state.last;
         write_rules_from(w, batches_[k].first);
     }
@@ -254,10 +256,9 @@ private:
     }
 
     void set_state(const layout_state& state) {
-        if (run_.output == nullptr) return;
-        run_.output->depth = state.depth;
-        run_.output->column = state.column;
-        run_.output->tab_count = state.tab_count;
+        out_.depth = state.depth;
+        out_.column = state.column;
+        out_.tab_count = state.tab_count;
     }
 
     void finish(std::thread& helper) {
@@ -272,6 +273,8 @@ private:
     static constexpr std::size_t none = static_cast<std::size_t>(-1);
 
     run_context& run_;
+    output_writer& out_;
+    diagnostics& diag_;
     std::vector<batch> batches_;
     layout_state start_;
     std::mutex mutex_;
@@ -285,17 +288,17 @@ private:
 
 }  // namespace
 
-void write_rules(run_context& run, std::size_t batch_size, unsigned threads) {
+void write_rules(run_context& run, output_writer& out, diagnostics& diag, std::size_t batch_size,
+                 unsigned threads) {
     run.names.take_in_chain(run.elements);
-    if (threads > 1 && batch_size > 0 && run.output != nullptr) {
-        batch_writer batches(run, batch_size);
+    if (threads > 1 && batch_size > 0 && out.open) {
+        batch_writer batches(run, out, diag, batch_size);
         if (batches.batch_count() > 1) {
-            batches.write(
-                layout_state{run.output->depth, run.output->column, run.output->tab_count, '\n'});
+            batches.write(layout_state{out.depth, out.column, out.tab_count, '\n'});
             return;
         }
     }
-    rule_writer w(run);
+    rule_writer w(run, out, diag);
     write_rules_from(w, run.elements);
 }
 

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
-#include <thread>
 
 #include "abnf/default_grammar.h"
 #include "abnf/rule_writer.h"
@@ -60,67 +59,70 @@ void reset_reference_counts(run_context& run) {
     for (element* e = run.elements; e != nullptr; e = next_ahead(e)) e->reference_count = 0;
 }
 
-void write_header(run_context& run, const std::tm& tm, const char* path) {
-    emit_text(run, "; Created by pavex2abnf\n");
-    emit(run, "; From: %s\n", path);
-    emit(run, "; On: %s\n", date_line_text(tm).c_str());
-    emit(run, "; Generated in %04d. The notice below applies to the whole file.\n",
+void write_header(output_writer& out, const std::tm& tm, const char* path) {
+    emit_text(out, "; Created by pavex2abnf\n");
+    emit(out, "; From: %s\n", path);
+    emit(out, "; On: %s\n", date_line_text(tm).c_str());
+    emit(out, "; Generated in %04d. The notice below applies to the whole file.\n",
          tm.tm_year + 1900);
-    emit_text(run, notice_block);
+    emit_text(out, notice_block);
 }
 
-void write_text(run_context& run, const std::tm& tm) {
+void write_text(run_context& run, output_writer& out, diagnostics& diag,
+                const grammar_settings& settings) {
+    const std::tm& tm = settings.header_time;
     reset_reference_counts(run);
     const char* path = run.input_path != nullptr ? run.input_path : "";
-    if (run.strict_abnf) {
+    if (settings.strict) {
         // Lines end in CR LF, as RFC 5234 has them; no byte of the path may
         // end its comment line or move the layout.
-        run.output->crlf = true;
-        write_header(run, tm, comment_text(path).c_str());
-        write_strict_rules(run);
-        sink_write_lines(run, "\n\n");
-        sink_write_lines(run, strict_common_rules());
-        run.output->crlf = false;
+        out.crlf = true;
+        write_header(out, tm, comment_text(path).c_str());
+        write_strict_rules(run, out, diag);
+        sink_write_lines(out, "\n\n");
+        sink_write_lines(out, strict_common_rules());
+        out.crlf = false;
         return;
     }
-    write_header(run, tm, path);
+    write_header(out, tm, path);
     // The rules of 64 top-level definitions make a batch of about 40 KB.
-    write_rules(run, 64, std::thread::hardware_concurrency() > 1 ? 2 : 1);
-    sink_write(run, "\n\n");
-    sink_write(run, common_rules());
+    write_rules(run, out, diag, 64, settings.threads);
+    sink_write(out, "\n\n");
+    sink_write(out, common_rules());
 }
 
 // The file is written whole or not at all: an existing one stays as it was
 // when anything fails on the way (see atomic_file).
-file_result write_file(run_context& run, const char* path) {
-    const std::tm tm = header_time(std::getenv("SOURCE_DATE_EPOCH"));
+file_result write_file(run_context& run, diagnostics& diag, const grammar_settings& settings,
+                       const char* path) {
     atomic_file file;
     if (!file.open(path)) {
-        error_note(run, "error: Unable to create output file: %s\n", path);
+        error_note(diag, "error: Unable to create output file: %s\n", path);
         return file_result::not_created;
     }
     output_writer writer;
+    writer.diag = &diag;
     // A file that replaces another one goes to the disk as it is written:
     // a file system may write it whole in the rename over the old one, and
     // the run would wait for that at the end.
     if (file.replaces()) writer.write_back_step = std::size_t{8} << 20;
-    sink_open_stream(run, writer, file.stream());
+    sink_open_stream(writer, file.stream());
     try {
-        write_text(run, tm);
+        write_text(run, writer, diag, settings);
     } catch (const output_write_failed&) {
-        sink_close(run);
+        sink_close(writer);
         file.abandon();
-        error_note(run, "error: Unable to write output file: %s\n", path);
+        error_note(diag, "error: Unable to write output file: %s\n", path);
         return file_result::stopped;
     } catch (...) {
-        sink_close(run);
+        sink_close(writer);
         file.abandon();
         throw;
     }
-    const bool written = sink_close(run);
+    const bool written = sink_close(writer);
     if (!written || !file.commit()) {
         file.abandon();
-        error_note(run, "error: Unable to write output file: %s\n", path);
+        error_note(diag, "error: Unable to write output file: %s\n", path);
         return file_result::not_written;
     }
     return file_result::written;
@@ -152,46 +154,49 @@ std::string date_line_text(const std::tm& tm) {
     return line;
 }
 
-void report_unreferenced(run_context& run) {
+void report_unreferenced(run_context& run, diagnostics& diag) {
     for (const element* e = run.elements; e != nullptr; e = next_ahead(e)) {
         if (e != run.elements && e->reference_count == 0) {
-            note(run, "%-15s : has not been referenced\n", e->name().c_str());
+            note(diag, "%-15s : has not been referenced\n", e->name().c_str());
         }
     }
 }
 
-void write_abnf_to_memory(run_context& run, std::string& out) {
+void write_abnf_to_memory(run_context& run, diagnostics& diag, const grammar_settings& settings,
+                          std::string& out) {
     output_writer writer;
-    write_abnf_to_memory(run, writer, out);
+    write_abnf_to_memory(run, diag, settings, writer, out);
 }
 
-void write_abnf_to_memory(run_context& run, output_writer& writer, std::string& out) {
-    const std::tm tm = header_time(std::getenv("SOURCE_DATE_EPOCH"));
+void write_abnf_to_memory(run_context& run, diagnostics& diag, const grammar_settings& settings,
+                          output_writer& writer, std::string& out) {
     out.clear();
-    sink_open_memory(run, writer, &out);
+    if (writer.diag == nullptr) writer.diag = &diag;
+    sink_open_memory(writer, &out);
     try {
-        write_text(run, tm);
+        write_text(run, writer, diag, settings);
     } catch (...) {
-        sink_close(run);
+        sink_close(writer);
         throw;
     }
-    sink_close(run);
+    sink_close(writer);
 }
 
-int write_output(run_context& run, int remaining, char** cursor, bool* written) {
+int write_output(run_context& run, diagnostics& diag, const char* output,
+                 const grammar_settings& settings, bool* written) {
     if (written != nullptr) *written = false;
-    if (remaining < 1 || cursor == nullptr || cursor[0] == nullptr) {
-        error_note(run, "error: Output file not specified\n");
+    if (output == nullptr) {
+        error_note(diag, "error: Output file not specified\n");
         return 0;
     }
     reset_reference_counts(run);
     // The strict grammar is written only when it passes its checks.
-    if (run.strict_abnf && check_strict_grammar(run) > 0) return 0;
-    const file_result result = write_file(run, cursor[0]);
+    if (settings.strict && check_strict_grammar(run, diag) > 0) return 0;
+    const file_result result = write_file(run, diag, settings, output);
     if (result == file_result::not_created) return 1;
     // After a stopped write the reference counts cover only part of the
     // grammar: the definitions it did not reach are not reported.
-    if (result != file_result::stopped) report_unreferenced(run);
+    if (result != file_result::stopped) report_unreferenced(run, diag);
     if (written != nullptr) *written = result == file_result::written;
     return result == file_result::written ? 0 : 1;
 }

@@ -7,31 +7,42 @@
 
 #include "model/model.h"
 #include "support/diagnostics.h"
+#include "support/output_writer.h"
 
 namespace qrv {
 
-// The output step: takes the output file name at the argument cursor,
-// writes the file and lists the definitions nothing refers to. Returns the
-// exit status (0, or 1 when the file could not be created or written);
+// How a grammar is written: which one, on how many threads (the default
+// grammar; the text is the same for any number), and the time its header
+// shows.
+struct grammar_settings {
+    bool strict = false;
+    unsigned threads = 1;
+    std::tm header_time{};
+};
+
+// The output step: writes the grammar (the strict one after its checks)
+// into `output` and lists the definitions nothing refers to; without an
+// output file name, only the note that there is none. Returns the exit
+// status (0, or 1 when the file could not be created or written);
 // `written`, when given, tells whether the file was written.
-int write_output(run_context& run, int remaining, char** cursor, bool* written = nullptr);
+int write_output(run_context& run, diagnostics& diag, const char* output,
+                 const grammar_settings& settings, bool* written = nullptr);
 
 // The same text into memory (tests, fuzzing); `out` is replaced. With a
 // writer of the caller's, its memory_limit holds and its layout state
 // stays readable afterwards.
-void write_abnf_to_memory(run_context& run, std::string& out);
-void write_abnf_to_memory(run_context& run, output_writer& writer, std::string& out);
+void write_abnf_to_memory(run_context& run, diagnostics& diag, const grammar_settings& settings,
+                          std::string& out);
+void write_abnf_to_memory(run_context& run, diagnostics& diag, const grammar_settings& settings,
+                          output_writer& writer, std::string& out);
 
 // Lists every top-level element other than the first whose reference count
 // is 0, one "name : has not been referenced" line each.
-void report_unreferenced(run_context& run);
-
-// The right-hand side of one element's rule.
-void write_value(run_context& run, element* e);
+void report_unreferenced(run_context& run, diagnostics& diag);
 
 // Pieces of the rules, also used on their own.
 std::string digit_count(const element& e);
-void check_untagged(run_context& run, const element& body);
+void check_untagged(diagnostics& diag, const element& body);
 
 // The rule name a link stands for: the text after "::" up to the next ":",
 // or the whole link when it has no ":".

@@ -70,8 +70,7 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 
 // Whether a word written next would run into the last one on this line.
 bool needs_blank(const rule_writer& w) {
-    return w.run.output != nullptr && line_column(w) > 0 && w.last != ' ' && w.last != '\t' &&
-           w.last != '\n';
+    return w.out.open && line_column(w) > 0 && w.last != ' ' && w.last != '\t' && w.last != '\n';
 }
 
 bool has_layout_char(std::string_view s) {
@@ -166,7 +165,7 @@ void write_line_count(rule_writer& w, const element& e) {
             break;
         default:
             put(w, "TYPE??? ");
-            error_note(w.run, "ERROR: Encountered unexpected type (%u) at line: %lld\n",
+            error_note(w.diag, "ERROR: Encountered unexpected type (%u) at line: %lld\n",
                        static_cast<unsigned>(e->kind), static_cast<long long>(e->line()));
             break;
     }
@@ -248,12 +247,12 @@ bool repeats(const element* e) {
 // it is reported and left out, as is a body nested too deeply to write.
 [[gnu::noinline]] bool enter_body(rule_writer& w, const element* e) {
     if (w.nesting >= max_write_nesting) {
-        error_note(w.run, "ERROR: Members nested too deeply to be written: %s (line: %lld)\n",
+        error_note(w.diag, "ERROR: Members nested too deeply to be written: %s (line: %lld)\n",
                    e->name().c_str(), static_cast<long long>(e->line()));
         return false;
     }
     if (e->children() != nullptr && w.open_chains.get(e->children()) != 0) {
-        error_note(w.run,
+        error_note(w.diag,
                    "ERROR: Members contain themselves and can not be written: %s (line: %lld)\n",
                    e->name().c_str(), static_cast<long long>(e->line()));
         return false;
@@ -272,13 +271,12 @@ using step = rule_step;
 using task = rule_task;
 
 void begin_body(rule_writer& w, std::vector<task>& tasks, element* e) {
-    run_context& run = w.run;
     if (!enter_body(w, e)) return;
-    indent_more(run);
+    indent_more(w.out);
     const bool is_union = e->kind == ET_UNION;
     const bool several = e->children() != nullptr && e->children()->next() != nullptr;
     const bool root = e == w.model.elements;
-    check_untagged(run, *e);
+    check_untagged(w.diag, *e);
     if (!is_union && e->children() == nullptr) {
         // A structure without members: the empty text as the root, else an
         // empty pair of braces that still admits extensions.
@@ -287,7 +285,7 @@ void begin_body(rule_writer& w, std::vector<task>& tasks, element* e) {
         } else {
             put(w, "LBRCE extension-params RBRCE");
         }
-        indent_less(run);
+        indent_less(w.out);
         leave_body(w, e);
         return;
     }
@@ -311,7 +309,7 @@ void end_body(rule_writer& w, element* e) {
     } else if (several && !root) {
         put_text(w, "extension-params\nRBRCE ");
     }
-    indent_less(w.run);
+    indent_less(w.out);
     leave_body(w, e);
 }
 
@@ -320,7 +318,7 @@ void end_body(rule_writer& w, element* e) {
 bool open_member(rule_writer& w, element* m, const member_frame& f) {
     if (m->has_link()) mark_reference(w, *m);
     if (m->kind == ET_NULL && !f.tagged) {
-        error_note(w.run, "ERROR: void types can not be untagged (Line: %lld)\n",
+        error_note(w.diag, "ERROR: void types can not be untagged (Line: %lld)\n",
                    static_cast<long long>(m->line()));
     }
     put_plain(w, f.open);
@@ -448,14 +446,14 @@ void put_text(rule_writer& w, std::string_view s) {
         return;
     }
     flush_pending(w);
-    emit_text(w.run, s);
+    emit_text(w.out, s);
     w.last = s.back();
 }
 
 [[gnu::noinline]] void put_plain_long(rule_writer& w, std::string_view s) {
     flush_pending(w);
     if (s.size() > w.pending.size()) {
-        emit_plain(w.run, s);
+        emit_plain(w.out, s);
         w.last = s.back();
         return;
     }
@@ -466,12 +464,12 @@ void put_text(rule_writer& w, std::string_view s) {
 
 void flush_pending(rule_writer& w) {
     if (w.pending_size == 0) return;
-    emit_plain(w.run, std::string_view(w.pending.data(), w.pending_size));
+    emit_plain(w.out, std::string_view(w.pending.data(), w.pending_size));
     w.pending_size = 0;
 }
 
 std::int32_t line_column(const rule_writer& w) {
-    const std::int32_t written = w.run.output != nullptr ? w.run.output->column : 0;
+    const std::int32_t written = w.out.open ? w.out.column : 0;
     return written + static_cast<std::int32_t>(w.pending_size);
 }
 
@@ -489,17 +487,17 @@ std::string digit_count(const element& e) {
     return "1*" + std::to_string(digit_width(e));
 }
 
-[[gnu::noinline]] void check_untagged(run_context& run, const element& body) {
+[[gnu::noinline]] void check_untagged(diagnostics& diag, const element& body) {
     if (body.kind == ET_UNION) {
         bool integer_seen = false;
         for (const element* m = body.children(); m != nullptr; m = m->next()) {
             if (m->has_tag()) continue;
             if (m->kind != ET_INTEGER) {
-                error_note(run,
+                error_note(diag,
                            "ERROR: Only an integer can be untagged in a union: %s (line: %lld)\n",
                            m->name().c_str(), static_cast<long long>(m->line()));
             } else if (integer_seen) {
-                error_note(run,
+                error_note(diag,
                            "ERROR: Only one INTEGER can be untagged in a CHOICE: %s (line: %lld)\n",
                            m->name().c_str(), static_cast<long long>(m->line()));
             } else {
@@ -512,7 +510,7 @@ std::string digit_count(const element& e) {
     for (const element* m = body.children(); m != nullptr; m = m->next()) {
         if (!m->has_tag() && m->has_cardinality) optional_untagged = true;
         if (optional_untagged && !m->has_cardinality) {
-            error_note(run,
+            error_note(diag,
                        "ERROR: All parameters following untagged optional parameter must also be "
                        "OPTIONAL: %s (line: %lld)\n",
                        m->name().c_str(), static_cast<long long>(m->line()));
@@ -536,7 +534,7 @@ element* referenced_definition(const run_context& run, const element& m) {
             ++found->reference_count;
         }
     } else {
-        note(w.run, "WARNING: Unable to find definition for: %s (line: %lld)\n", m.link().c_str(),
+        note(w.diag, "WARNING: Unable to find definition for: %s (line: %lld)\n", m.link().c_str(),
              static_cast<long long>(m.line()));
     }
 }
@@ -546,17 +544,17 @@ void write_value(rule_writer& w, element* e) { write_value_steps(w, e); }
 void write_rule(rule_writer& w, element* e) {
     put_plain(w, e->name().view());
     put(w, " = ");
-    indent_more(w.run);
+    indent_more(w.out);
     // A definition that stands for another one refers to it.
     if (e->has_link()) mark_reference(w, *e);
     write_value(w, e);
-    indent_less(w.run);
+    indent_less(w.out);
     end_line(w);
     end_line(w);
 }
 
 [[gnu::noinline]] void end_line(rule_writer& w) {
-    if (!w.comment.empty() && w.run.output != nullptr) {
+    if (!w.comment.empty() && w.out.open) {
         if (line_column(w) >= comment_column) new_line(w);
         const std::int32_t column = line_column(w);
         if (column < comment_column) {
@@ -566,7 +564,7 @@ void write_rule(rule_writer& w, element* e) {
             put_plain(w, blanks.substr(0, static_cast<std::size_t>(comment_column - column)));
         }
         flush_pending(w);
-        emit_tab(w.run);
+        emit_tab(w.out);
         put(w, "; ");
         if (w.comment_has_layout) {
             put_text(w, w.comment);
@@ -581,15 +579,8 @@ void write_rule(rule_writer& w, element* e) {
 
 void new_line(rule_writer& w) {
     flush_pending(w);
-    emit_newline(w.run);
+    emit_newline(w.out);
     w.last = '\n';
-}
-
-void write_value(run_context& run, element* e) {
-    run.names.take_in_chain(run.elements);
-    rule_writer w(run);
-    write_value(w, e);
-    flush_pending(w);
 }
 
 void add_comment(rule_writer& w, const char* format, ...) {

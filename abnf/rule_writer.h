@@ -36,13 +36,12 @@ struct rule_task {
 };
 
 struct rule_writer {
-    explicit rule_writer(run_context& r) : run(r), model(r), open_chains(r.storage) {}
-    // Writing for `m` into the output and console of `r` (a batch of rules
-    // written on another thread).
-    rule_writer(run_context& r, run_context& m) : run(r), model(m), open_chains(m.storage) {}
+    rule_writer(run_context& m, output_writer& o, diagnostics& d)
+        : out(o), diag(d), model(m), open_chains(m.storage) {}
 
-    // Where the text, the notes and their counts go.
-    run_context& run;
+    // Where the text goes, and the notes and their counts.
+    output_writer& out;
+    diagnostics& diag;
     // Whose elements are written: the top chain and the name index (only
     // read, with the top chain taken into the index before writing).
     run_context& model;
@@ -127,7 +126,8 @@ void write_rule(rule_writer& w, element* e);
 // The rules of every top-level element: in batches on `threads` threads
 // when there are several batches of `batch_size` elements, with the text,
 // notes and counts of writing them one after another.
-void write_rules(run_context& run, std::size_t batch_size, unsigned threads);
+void write_rules(run_context& run, output_writer& out, diagnostics& diag, std::size_t batch_size,
+                 unsigned threads);
 void end_line(rule_writer& w);
 // A line feed, without the line comment (end_line writes that first).
 void new_line(rule_writer& w);

@@ -123,10 +123,10 @@ std::vector<bool> on_cycle(std::size_t nodes, edge_list& edges) {
 
 class strict_checker {
 public:
-    explicit strict_checker(run_context& run) : run_(run) {}
+    strict_checker(run_context& run, diagnostics& diag) : run_(run), diag_(diag) {}
 
     int check() {
-        const int before = run_.error_count;
+        const std::int64_t before = diag_.error_count;
         const std::vector<module_record*> modules = declaring_modules(run_);
         std::size_t i = 0;
         for (element* p = run_.elements; p != nullptr; p = p->next(), ++i) {
@@ -140,7 +140,7 @@ public:
         report_cycles(left_,
                       "%s can begin with itself through untagged union alternatives "
                       "(left recursion)");
-        return run_.error_count - before;
+        return static_cast<int>(diag_.error_count - before);
     }
 
 private:
@@ -176,7 +176,7 @@ private:
     void error(const char* file, const element& e, const char* format, ...) QRV_PRINTF(4, 5) {
         std::va_list args;
         va_start(args, format);
-        vreport_at(run_, file, e.line(), SEV_ERROR, format, args);
+        vreport_at(diag_, file, e.line(), SEV_ERROR, format, args);
         va_end(args);
     }
 
@@ -186,17 +186,17 @@ private:
         const char* name = e.name().c_str();
         if (e.has_cardinality && !e.cardinality_unbounded &&
             e.cardinality_min > e.cardinality_max) {
-            report_at(run_, file, e.line(), SEV_ERROR, "Reversed cardinality [%u..%u] of %s",
+            report_at(diag_, file, e.line(), SEV_ERROR, "Reversed cardinality [%u..%u] of %s",
                       e.cardinality_min, e.cardinality_max, name);
         }
         if (e.constrained && (e.kind == ET_INTEGER || is_size_kind(e.kind))) {
             const char* lo_sign = e.min_negative ? "-" : "";
             const char* hi_sign = e.max_negative ? "-" : "";
             if (is_size_kind(e.kind) && (e.min_negative || e.max_negative)) {
-                report_at(run_, file, e.line(), SEV_ERROR, "Negative size <%s%u..%s%u> of %s",
+                report_at(diag_, file, e.line(), SEV_ERROR, "Negative size <%s%u..%s%u> of %s",
                           lo_sign, e.min, hi_sign, e.max, name);
             } else if (signed_bound(e.min, e.min_negative) > signed_bound(e.max, e.max_negative)) {
-                report_at(run_, file, e.line(), SEV_ERROR, "Reversed range <%s%u..%s%u> of %s",
+                report_at(diag_, file, e.line(), SEV_ERROR, "Reversed range <%s%u..%s%u> of %s",
                           lo_sign, e.min, hi_sign, e.max, name);
             }
         }
@@ -204,7 +204,7 @@ private:
             error(file, e, "Unable to find definition for: %s",
                   !e.has_link() ? name : e.link().c_str());
         } else if (e.kind > ET_LINK) {
-            report_at(run_, file, e.line(), SEV_ERROR, "Encountered unexpected type (%u): %s",
+            report_at(diag_, file, e.line(), SEV_ERROR, "Encountered unexpected type (%u): %s",
                       static_cast<unsigned>(e.kind), name);
         }
     }
@@ -273,6 +273,7 @@ private:
     }
 
     run_context& run_;
+    diagnostics& diag_;
     chain_marks chains_;
     std::vector<chain_node> nodes_;
     std::vector<node_id> walk_order_;
@@ -282,8 +283,8 @@ private:
 
 }  // namespace
 
-int check_strict_grammar(run_context& run) {
-    strict_checker checker(run);
+int check_strict_grammar(run_context& run, diagnostics& diag) {
+    strict_checker checker(run, diag);
     return checker.check();
 }
 

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "model/model.h"
+#include "support/diagnostics.h"
+#include "support/output_writer.h"
 
 namespace qrv {
 
@@ -15,12 +17,12 @@ namespace qrv {
 // reversed cardinalities and ranges, definitions without a finite message,
 // left recursion, untagged members the encoding cannot tell apart, kinds
 // and references without a form. Returns the number of errors reported.
-int check_strict_grammar(run_context& run);
+int check_strict_grammar(run_context& run, diagnostics& diag);
 
 // The rules of the strict grammar, one per top-level definition and one per
-// body that needs its own, through the run's writer. Counts the references
-// it writes in the referenced top-level elements.
-void write_strict_rules(run_context& run);
+// body that needs its own, through `out`. Counts the references it writes
+// in the referenced top-level elements.
+void write_strict_rules(run_context& run, output_writer& out, diagnostics& diag);
 
 // The fixed common rules that close a strict grammar.
 std::string_view strict_common_rules();

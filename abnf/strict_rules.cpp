@@ -148,7 +148,8 @@ struct chain_info {
 
 class strict_writer {
 public:
-    explicit strict_writer(run_context& run) : run_(run), w_(run) {
+    strict_writer(run_context& run, output_writer& out, diagnostics& diag)
+        : run_(run), w_(run, out, diag) {
         const std::vector<module_record*> modules = declaring_modules(run);
         for (element* e = run.elements; e != nullptr; e = e->next()) top_.push_back(e);
         name_definitions(modules);
@@ -159,9 +160,9 @@ public:
         for (std::size_t i = 0; i < top_.size(); ++i) {
             put(top_names_[i]);
             put(" = ");
-            indent_more(run_);
+            indent_more(w_.out);
             write_definition(top_[i], i == 0);
-            indent_less(run_);
+            indent_less(w_.out);
             end_line(w_);
             end_line(w_);
             if (i == 0 && !root_braced_.empty()) {
@@ -317,16 +318,16 @@ private:
             pending_.pop_front();
             put(info_of(m->children()).rule);
             put(" = ");
-            indent_more(run_);
+            indent_more(w_.out);
             write_body(m, false, rule_name_of(m->name().view()));
-            indent_less(run_);
+            indent_less(w_.out);
             end_line(w_);
             end_line(w_);
         }
     }
 
     void open_body(std::vector<frame>& stack, element* owner, bool root, std::string label) {
-        indent_more(run_);
+        indent_more(w_.out);
         const bool several = owner->children()->next() != nullptr;
         if (owner->kind == ET_UNION || owner->kind == ET_COMBINED) {
             put("( ");
@@ -348,7 +349,7 @@ private:
             if (f.several) end_line(w_);
             if (!f.root) put("RBRCE ");
         }
-        indent_less(run_);
+        indent_less(w_.out);
     }
 
     // Writes the members of `outer` and of every body declared in place
@@ -638,9 +639,9 @@ std::vector<module_record*> declaring_modules(const run_context& run) {
     return out;
 }
 
-void write_strict_rules(run_context& run) {
+void write_strict_rules(run_context& run, output_writer& out, diagnostics& diag) {
     run.names.take_in_chain(run.elements);
-    strict_writer writer(run);
+    strict_writer writer(run, out, diag);
     writer.write_rules();
 }
 

@@ -73,18 +73,18 @@ std::optional<std::string> depfile_text(std::string_view target,
     return text;
 }
 
-bool depfile_names_writable(run_context& run, std::string_view target,
+bool depfile_names_writable(diagnostics& diag, std::string_view target,
                             const std::vector<std::string>& prerequisites) {
-    const auto check = [&run](std::string_view name) {
+    const auto check = [&diag](std::string_view name) {
         switch (depfile_name_check(name)) {
             case depfile_name::writable: return true;
             case depfile_name::line_break:
-                error_note(run,
+                error_note(diag,
                            "error: A file name with a line break cannot stand in a dependency "
                            "file\n");
                 return false;
             case depfile_name::unreadable:
-                error_note(run,
+                error_note(diag,
                            "error: make and Ninja cannot both read this file name in a "
                            "dependency file: %s\n",
                            std::string(name).c_str());
@@ -99,9 +99,9 @@ bool depfile_names_writable(run_context& run, std::string_view target,
     return true;
 }
 
-bool write_depfile(run_context& run, const char* path, std::string_view target,
+bool write_depfile(diagnostics& diag, const char* path, std::string_view target,
                    const std::vector<std::string>& prerequisites) {
-    if (!depfile_names_writable(run, target, prerequisites)) return false;
+    if (!depfile_names_writable(diag, target, prerequisites)) return false;
     const std::optional<std::string> text = depfile_text(target, prerequisites);
     // Replaced whole or not at all, like the grammar.
     atomic_file file;
@@ -109,7 +109,7 @@ bool write_depfile(run_context& run, const char* path, std::string_view target,
               std::fwrite(text->data(), 1, text->size(), file.stream()) == text->size();
     ok = ok && file.commit();
     if (!ok) {
-        error_note(run, "error: Unable to write dependency file: %s\n", path);
+        error_note(diag, "error: Unable to write dependency file: %s\n", path);
     }
     return ok;
 }

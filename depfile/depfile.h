@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/model.h"
+#include "support/diagnostics.h"
 
 namespace qrv {
 
@@ -35,13 +35,13 @@ std::optional<std::string> depfile_text(std::string_view target,
 
 // Whether the target and every prerequisite can be written; otherwise it
 // prints an error note about the first that cannot and returns false.
-bool depfile_names_writable(run_context& run, std::string_view target,
+bool depfile_names_writable(diagnostics& diag, std::string_view target,
                             const std::vector<std::string>& prerequisites);
 
 // Writes the dependency file of `target` at `path`, replacing any older
 // one only when the new one is complete. On failure it prints an error note
 // and returns false.
-bool write_depfile(run_context& run, const char* path, std::string_view target,
+bool write_depfile(diagnostics& diag, const char* path, std::string_view target,
                    const std::vector<std::string>& prerequisites);
 
 }  // namespace qrv

@@ -125,7 +125,7 @@ void parse_cardinality(parse_state& ps, element& e) {
         parse_report(ps, SEV_ERROR, negative_cardinality);
         return;
     }
-    const std::uint32_t n = number_value(*ps.run, tok.s);
+    const std::uint32_t n = number_value(*ps.diag, tok.s);
     e.cardinality_min = extension ? 0 : n;
 
     switch (next_token(ps, tok.s)) {
@@ -154,7 +154,7 @@ void parse_cardinality(parse_state& ps, element& e) {
                 parse_report(ps, SEV_ERROR, negative_cardinality);
                 return;
             }
-            e.cardinality_max = number_value(*ps.run, tok.s);
+            e.cardinality_max = number_value(*ps.diag, tok.s);
             e.cardinality_unbounded = false;
             if (next_token(ps, tok.s) == TK_RBRACKET) {
                 ps.step = STEP_AFTER_CARDINALITY;

@@ -15,9 +15,6 @@ namespace {
 
 const char invalid_constraint[] = "Invalid type constraint";
 
-// Only this much of a pattern is kept; the rest is read and dropped.
-constexpr std::size_t max_pattern_length = 255;
-
 // `<` text `>` after `const`. Comments are not recognised inside the text.
 void parse_const_text(parse_state& ps, element& e) {
     int c = read_significant_char(ps);
@@ -88,7 +85,7 @@ void parse_range(parse_state& ps, element& e) {
         return;
     }
     e.min_negative = tok.s[0] == '-';
-    e.min = number_value(*ps.run, tok.s);
+    e.min = number_value(*ps.diag, tok.s);
     const int code = next_token(ps, tok.s);
     if (code == TK_RANGLE) {
         e.max = e.min;
@@ -99,7 +96,7 @@ void parse_range(parse_state& ps, element& e) {
     }
     if (code == TK_DOTDOT && next_token(ps, tok.s) == TK_NUMBER) {
         e.max_negative = tok.s[0] == '-';
-        e.max = number_value(*ps.run, tok.s);
+        e.max = number_value(*ps.diag, tok.s);
         e.constrained = true;
         return;
     }
@@ -125,23 +122,17 @@ bool parse_float_constraint(parse_state& ps, element& e) {
     return true;
 }
 
-// The text between slashes, after the opening one. A backslash escapes the
-// character after it (both are kept); a `/` inside a bracket class does not
-// end the pattern.
-void parse_pattern(parse_state& ps, element& e) {
-    std::string kept;
-    auto keep = [&kept](int c) {
-        if (kept.size() < max_pattern_length) kept.push_back(static_cast<char>(c));
-    };
+// Up to and including the slash that ends a pattern, after the opening
+// one; the pattern is not kept (nothing enforces it). A backslash escapes
+// the character after it; a `/` inside a bracket class does not end the
+// pattern.
+void skip_pattern(parse_state& ps) {
     bool in_class = false;
     for (;;) {
         int c = read_significant_char(ps);
         if (c == end_of_file) break;
         if (c == '\\') {
-            keep(c);
-            c = read_significant_char(ps);
-            if (c == end_of_file) break;
-            keep(c);
+            if (read_significant_char(ps) == end_of_file) break;
             continue;
         }
         if (c == '/' && !in_class) break;
@@ -150,9 +141,7 @@ void parse_pattern(parse_state& ps, element& e) {
         } else if (c == ']') {
             in_class = false;
         }
-        keep(c);
     }
-    ps.run->patterns.insert_or_assign(e.id, make_text(*ps.run, kept));
 }
 
 // Up to and including the next `)`; the text is not kept.
@@ -251,7 +240,7 @@ void parse_constraint(parse_state& ps, element& e) {
         }
     }
     if (is_string_kind(e.kind) && c == '/') {
-        parse_pattern(ps, e);
+        skip_pattern(ps);
         c = read_significant_char(ps);
     } else if (e.kind == ET_EMBEDDED && c == '(') {
         skip_parenthesised(ps);

@@ -405,7 +405,7 @@ const char* token_name(int code) {
     return keyword_texts[static_cast<std::size_t>(code)].data();
 }
 
-std::uint32_t number_value(run_context& run, const char* text) {
+std::uint32_t number_value(diagnostics& diag, const char* text) {
     constexpr std::uint64_t max_value = 4294967295u;
     const char* p = text;
     if (*p == '-') ++p;
@@ -419,7 +419,7 @@ std::uint32_t number_value(run_context& run, const char* text) {
             if (count > 32) break;
         }
         if (count > 32) {
-            error_note(run, "ERROR: Unable to convert %s to numerical value\n", text);
+            error_note(diag, "ERROR: Unable to convert %s to numerical value\n", text);
             return 0;
         }
         return static_cast<std::uint32_t>((std::uint64_t{1} << count) - 1);

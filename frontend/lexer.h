@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "model/model.h"
+#include "frontend/parse_state.h"
 
 namespace qrv {
 
@@ -140,7 +140,7 @@ const char* token_name(int code);
 
 // The value of a number token; a bad bit count prints a plain note on the
 // run's console and gives 0.
-std::uint32_t number_value(run_context& run, const char* text);
+std::uint32_t number_value(diagnostics& diag, const char* text);
 
 // Replaces every '-', '.' and ':' by '_'.
 void to_c_name(char* text);

@@ -3,7 +3,7 @@
 // tags, member bodies and member rules.
 #pragma once
 
-#include "model/model.h"
+#include "frontend/parse_state.h"
 
 namespace qrv {
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "frontend/lexer.h"
-#include "model/model.h"
+#include "frontend/parse_state.h"
 
 namespace qrv::parser_steps {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "model/model.h"
+#include "frontend/parse_state.h"
 
 namespace qrv {
 

@@ -205,11 +205,11 @@ module_record* last_module(run_context& run) {
     return last;
 }
 
-void apply_directives(run_context& run, module_record* first, const char* source_path,
-                      const char* directive_path, std::string_view text);
+void apply_directives(run_context& run, diagnostics& diag, module_record* first,
+                      const char* source_path, const char* directive_path, std::string_view text);
 
-std::int64_t read_modules(run_context& run, const char* path, source_stream& stream,
-                          const std::string_view* directives) {
+std::int64_t read_modules(run_context& run, diagnostics& diag, const char* path,
+                          source_stream& stream, const std::string_view* directives) {
     const text path_text = make_text(run, path);
     module_record* last = last_module(run);
     module_record* first_read = nullptr;  // the first module of this file
@@ -226,6 +226,7 @@ std::int64_t read_modules(run_context& run, const char* path, source_stream& str
         ps.line = 1;
         ps.stream = &stream;
         ps.run = &run;
+        ps.diag = &diag;
         ps.module = module;
         parse_body(ps, &module->elements);
 
@@ -243,7 +244,7 @@ std::int64_t read_modules(run_context& run, const char* path, source_stream& str
 
     if (directives != nullptr) {
         const std::string directive_path = std::string(path) + "cfg";
-        apply_directives(run, first_read, path, directive_path.c_str(), *directives);
+        apply_directives(run, diag, first_read, path, directive_path.c_str(), *directives);
     }
     return last_errors;
 }
@@ -257,16 +258,16 @@ bool read_directive_file(const char* path, std::string& text) {
 
 }  // namespace
 
-std::int64_t read_source_text(run_context& run, const char* path, std::string_view source,
-                              const std::string_view* directives) {
+std::int64_t read_source_text(run_context& run, diagnostics& diag, const char* path,
+                              std::string_view source, const std::string_view* directives) {
     source_stream stream;
     stream.data = reinterpret_cast<const unsigned char*>(source.data());
     stream.size = source.size();
     stream.pos = skip_leading_text(source);
-    return read_modules(run, path, stream, directives);
+    return read_modules(run, diag, path, stream, directives);
 }
 
-std::int64_t read_source_file(run_context& run, const char* path) {
+std::int64_t read_source_file(run_context& run, diagnostics& diag, const char* path) {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     struct stat info {};
     std::uint64_t start = 0;
@@ -285,11 +286,11 @@ std::int64_t read_source_file(run_context& run, const char* path) {
         statement_scan scan;
         stream.scan = &scan;
         const std::int64_t errors =
-            read_modules(run, path, stream, has_directives ? &directive_text : nullptr);
+            read_modules(run, diag, path, stream, has_directives ? &directive_text : nullptr);
         scan.stop();
         ::close(fd);
         if (stream.failed) {
-            report(run, SEV_ERROR, "Unable to open file: %s", path);
+            report(diag, SEV_ERROR, "Unable to open file: %s", path);
             return 1;
         }
         return errors;
@@ -298,20 +299,20 @@ std::int64_t read_source_file(run_context& run, const char* path) {
 
     std::string source;
     if (!read_whole_file(path, source, false)) {
-        report(run, SEV_ERROR, "Unable to open file: %s", path);
+        report(diag, SEV_ERROR, "Unable to open file: %s", path);
         return 1;
     }
     std::string directives;
     if (read_directive_file(path, directives)) {
         const std::string_view text(directives);
-        return read_source_text(run, path, source, &text);
+        return read_source_text(run, diag, path, source, &text);
     }
-    return read_source_text(run, path, source, nullptr);
+    return read_source_text(run, diag, path, source, nullptr);
 }
 
-void read_directives_text(run_context& run, const char* source_path, const char* directive_path,
-                          std::string_view text) {
-    apply_directives(run, run.modules, source_path, directive_path, text);
+void read_directives_text(run_context& run, diagnostics& diag, const char* source_path,
+                          const char* directive_path, std::string_view text) {
+    apply_directives(run, diag, run.modules, source_path, directive_path, text);
 }
 
 namespace {
@@ -319,8 +320,8 @@ namespace {
 // The directives of `text` for the modules of `source_path` from `first`
 // on: those of the file just read start there (not at the start of the
 // run's list, so that reading many files stays linear).
-void apply_directives(run_context& run, module_record* first, const char* source_path,
-                      const char* directive_path, std::string_view text) {
+void apply_directives(run_context& run, diagnostics& diag, module_record* first,
+                      const char* source_path, const char* directive_path, std::string_view text) {
     // The modules of this source file by name, the first of each name.
     const std::string_view path(source_path);
     std::unordered_map<std::string_view, module_record*> modules;
@@ -349,7 +350,7 @@ void apply_directives(run_context& run, module_record* first, const char* source
             const std::string name = words.size() > 1 ? std::string(words[1]) : std::string();
             auto found = words.size() > 1 ? modules.find(name) : modules.end();
             if (found == modules.end()) {
-                report_at(run, directive_path, line, SEV_ERROR, "Unable to locate module: %s",
+                report_at(diag, directive_path, line, SEV_ERROR, "Unable to locate module: %s",
                           name.c_str());
                 return;
             }
@@ -362,7 +363,7 @@ void apply_directives(run_context& run, module_record* first, const char* source
             }
         } else if (is_letter(static_cast<unsigned char>(first[0]))) {
             if (words.size() == 1) {
-                report_at(run, directive_path, line, SEV_WARNING,
+                report_at(diag, directive_path, line, SEV_WARNING,
                           "Incomplete directive specification: %s", first.c_str());
                 continue;
             }
@@ -370,14 +371,14 @@ void apply_directives(run_context& run, module_record* first, const char* source
             for (std::size_t i = 1; i < words.size(); ++i) {
                 const std::string word(words[i]);
                 if (item == nullptr) {
-                    report_at(run, directive_path, line, SEV_WARNING, "Unable to locate item: %s",
+                    report_at(diag, directive_path, line, SEV_WARNING, "Unable to locate item: %s",
                               first.c_str());
                 } else if (word == "list") {
                     item->listed = true;
                 } else if (word == "dynamic") {
                     item->dynamic = true;
                 } else {
-                    report_at(run, directive_path, line, SEV_WARNING,
+                    report_at(diag, directive_path, line, SEV_WARNING,
                               "Unrecognised configuration directive: %s", word.c_str());
                 }
             }

@@ -15,8 +15,8 @@
 #include <mutex>
 #include <thread>
 
+#include "frontend/parse_state.h"
 #include "frontend/plain_statement.h"
-#include "model/model.h"
 
 namespace qrv {
 

@@ -9,12 +9,12 @@
 
 namespace qrv {
 
-int check_message_files(run_context& run, const std::vector<std::string>& files,
+int check_message_files(run_context& run, diagnostics& diag, const std::vector<std::string>& files,
                         std::string_view type_name) {
     // Messages are read in the language of the strict grammar, which
     // exists only for definitions that pass its checks.
-    if (check_strict_grammar(run) > 0) {
-        error_note(run, "error: The definitions fail the strict checks: no message checked\n");
+    if (check_strict_grammar(run, diag) > 0) {
+        error_note(diag, "error: The definitions fail the strict checks: no message checked\n");
         return 1;
     }
     const element* type = run.elements;
@@ -22,11 +22,11 @@ int check_message_files(run_context& run, const std::vector<std::string>& files,
         type = find_message_type(run, type_name);
         if (type == nullptr) {
             const std::string name(type_name);
-            error_note(run, "error: No top-level definition named %s\n", name.c_str());
+            error_note(diag, "error: No top-level definition named %s\n", name.c_str());
             return 1;
         }
     } else if (type == nullptr) {
-        error_note(run, "error: No definition to check messages against\n");
+        error_note(diag, "error: No definition to check messages against\n");
         return 1;
     }
     std::size_t valid = 0;
@@ -34,7 +34,7 @@ int check_message_files(run_context& run, const std::vector<std::string>& files,
     for (const std::string& path : files) {
         std::string bytes;
         if (!read_whole_file(path.c_str(), bytes)) {
-            error_note(run, "error: Unable to read message file: %s\n", path.c_str());
+            error_note(diag, "error: Unable to read message file: %s\n", path.c_str());
             continue;
         }
         const check_result result = check_message(*type, bytes);
@@ -43,21 +43,21 @@ int check_message_files(run_context& run, const std::vector<std::string>& files,
         } else if (result.verdict == check_verdict::undecided) {
             // Not a fault shown at a place: the search gave up.
             ++undecided;
-            note(run,
+            note(diag,
                  "%s: undecided: the search for a reading gave up after %zu steps; the reading "
                  "it prefers fails at line %lld, column %lld (%s)\n",
                  path.c_str(), result.search_steps, static_cast<long long>(result.error.line),
                  static_cast<long long>(result.error.column),
                  check_error_text(result.error).c_str());
         } else {
-            report_at_column(run, path.c_str(), result.error.line, result.error.column, SEV_ERROR,
+            report_at_column(diag, path.c_str(), result.error.line, result.error.column, SEV_ERROR,
                              check_error_text(result.error));
         }
     }
     if (undecided > 0) {
-        note(run, "%zu of %zu message(s) valid, %zu undecided\n", valid, files.size(), undecided);
+        note(diag, "%zu of %zu message(s) valid, %zu undecided\n", valid, files.size(), undecided);
     } else {
-        note(run, "%zu of %zu message(s) valid\n", valid, files.size());
+        note(diag, "%zu of %zu message(s) valid\n", valid, files.size());
     }
     if (valid + undecided < files.size()) return 1;
     return undecided > 0 ? 2 : 0;

@@ -85,13 +85,7 @@ void init_run_context(run_context& run) {
     run.plugin_ordinal_base = 1000000000;
     run.element_count = 0;
     run.input_path = nullptr;
-    run.error_count = 0;
-    run.warning_count = 0;
-    run.output = nullptr;
-    run.strict_abnf = false;
 }
-
-namespace {
 
 element* allocate_element(run_context& run) {
     // Ids are 32 bits: more elements than that do not fit in memory anyway.
@@ -101,16 +95,9 @@ element* allocate_element(run_context& run) {
     return e;
 }
 
-}  // namespace
-
 text marker_text(run_context& run) {
     if (run.marker.empty()) run.marker = run.texts.copy(text{uninitialised_marker}.view());
     return run.marker;
-}
-
-text pattern_of(const run_context& run, const element& e) {
-    const auto found = run.patterns.find(e.id);
-    return found == run.patterns.end() ? text{} : found->second;
 }
 
 element* copy_element(run_context& run, const element& original) {
@@ -145,27 +132,7 @@ element* copy_element(run_context& run, const element& original) {
     c->dynamic = original.dynamic;
     c->is_copy = original.is_copy;
     c->recursive = original.recursive;
-    const auto pattern = run.patterns.find(original.id);
-    if (pattern != run.patterns.end()) run.patterns.emplace(c->id, pattern->second);
     return c;
-}
-
-element* new_element(parse_state& ps) {
-    element* e = allocate_element(*ps.run);
-    const text marker = marker_text(*ps.run);
-    e->set_name(marker);
-    e->set_c_name(marker);
-    e->set_tag(marker);
-    e->set_line(ps.line);
-    e->set_module(ps.module);
-    if (ps.frame != nullptr && ps.frame->brackets_seen) {
-        // Declared after version brackets in its body: an optional extension.
-        e->has_cardinality = true;
-        e->cardinality_min = 0;
-        e->cardinality_max = 1;
-        e->cardinality_unbounded = false;
-    }
-    return e;
 }
 
 module_record* new_module_record(run_context& run) { return run.storage.make<module_record>(); }
@@ -330,7 +297,6 @@ void free_model(run_context& run) {
     run.union_members.clear();
     run.names.clear();
     run.element_count = 0;
-    run.patterns.clear();
     run.ordinals_due = false;
     run.qualified_names_due = false;
     run.ordinals = std::vector<std::int32_t>();

@@ -24,14 +24,14 @@ void append_members(plug_state& state, element* target, element* copies) {
 
 // References in the copies that name no module are qualified with the
 // plugging module's name, so that they resolve where they were written.
-void qualify_references(run_context& run, const module_record* m, const into_entry* t,
-                        element* copies) {
+void qualify_references(run_context& run, diagnostics& diag, const module_record* m,
+                        const into_entry* t, element* copies) {
     bool refused = false;
     for (element* c = copies; c != nullptr; c = c->next()) {
         if (c->kind != ET_LINK || c->link().view().find(':') != std::string_view::npos) continue;
         if (m->name.empty()) {
             if (!refused) {
-                report_at(run, m->path.c_str(), t->line, SEV_ERROR,
+                report_at(diag, m->path.c_str(), t->line, SEV_ERROR,
                           "Module name must be included to plug '%s'\n", t->target.c_str());
                 refused = true;
             }
@@ -39,7 +39,7 @@ void qualify_references(run_context& run, const module_record* m, const into_ent
         }
         if (m->name.size() + 2 + c->link().size() > max_reference_length) {
             text whole = run.texts.concat(m->name.view(), "::", c->link().view());
-            report_at(run, m->path.c_str(), t->line, SEV_ERROR,
+            report_at(diag, m->path.c_str(), t->line, SEV_ERROR,
                       "Reference name exceeds %d characters: %s\n",
                       static_cast<int>(max_reference_length), whole.c_str());
             continue;
@@ -48,7 +48,7 @@ void qualify_references(run_context& run, const module_record* m, const into_ent
     }
 }
 
-void plug_with(plug_state& state, run_context& run, module_record* m) {
+void plug_with(plug_state& state, run_context& run, diagnostics& diag, module_record* m) {
     for (plug_record* s = m->plugs; s != nullptr; s = s->next) {
         for (into_entry* t = s->into; t != nullptr; t = t->next) {
             module_record* target_module = nullptr;
@@ -58,17 +58,17 @@ void plug_with(plug_state& state, run_context& run, module_record* m) {
                 target = find_element(run, target_module, path);
             }
             if (target == nullptr) {
-                report_at(run, m->path.c_str(), t->line, SEV_ERROR,
+                report_at(diag, m->path.c_str(), t->line, SEV_ERROR,
                           "Unable to locate definition -%s-\n", t->target.c_str());
                 continue;
             }
             if (target->children() == nullptr) {
-                report_at(run, m->path.c_str(), t->line, SEV_ERROR,
+                report_at(diag, m->path.c_str(), t->line, SEV_ERROR,
                           "Can not plug -%s-.  It is not struct or union.\n", t->target.c_str());
                 continue;
             }
             element* copies = copy_chain(run, s->elements);
-            qualify_references(run, m, t, copies);
+            qualify_references(run, diag, m, t, copies);
             append_members(state, target, copies);
         }
     }
@@ -88,10 +88,10 @@ element* copy_chain(run_context& run, const element* first) {
     return head;
 }
 
-void plug_extensions(run_context& run) {
+void plug_extensions(run_context& run, diagnostics& diag) {
     plug_state state;
     for (module_record* m = run.modules; m != nullptr; m = m->next) {
-        if (m->plugs != nullptr) plug_with(state, run, m);
+        if (m->plugs != nullptr) plug_with(state, run, diag, m);
     }
 }
 

@@ -4,20 +4,20 @@
 
 namespace qrv {
 
-int post_parse(run_context& run) {
+int post_parse(run_context& run, diagnostics& diag) {
     if (run.modules == nullptr || run.modules->elements == nullptr) return 0;
-    if (run.error_count == 0) mark_main_module(run.modules->elements);
-    if (run.error_count == 0) derive_prefixes(run);
-    if (run.error_count == 0) plug_extensions(run);
-    if (run.error_count == 0) resolve_references(run);
-    if (run.error_count == 0) join_modules(run);
+    if (diag.error_count == 0) mark_main_module(run.modules->elements);
+    if (diag.error_count == 0) derive_prefixes(run, diag);
+    if (diag.error_count == 0) plug_extensions(run, diag);
+    if (diag.error_count == 0) resolve_references(run, diag);
+    if (diag.error_count == 0) join_modules(run);
     // The walk of steps 7 and 8 tells whether step 6 has anything to do;
     // step 6 prints nothing, so the order of what is printed stays.
-    if (run.error_count == 0 && mark_recursive_and_rename(run, run.elements)) {
+    if (diag.error_count == 0 && mark_recursive_and_rename(run, diag, run.elements)) {
         collect_union_members(run);
     }
-    if (run.error_count == 0) build_qualified_names(run);
-    return run.error_count == 0 ? 1 : 0;
+    if (diag.error_count == 0) build_qualified_names(run, diag);
+    return diag.error_count == 0 ? 1 : 0;
 }
 
 }  // namespace qrv

@@ -5,21 +5,22 @@
 #include <string_view>
 
 #include "model/model.h"
+#include "support/diagnostics.h"
 
 namespace qrv {
 
 // Runs the steps in order, each only while no error was counted. Returns 1
 // when output may follow, 0 otherwise.
-int post_parse(run_context& run);
+int post_parse(run_context& run, diagnostics& diag);
 
 // Step 1: marks the top-level elements of the first module.
 void mark_main_module(element* first);
 // Step 2: a prefix for every module that has none.
-void derive_prefixes(run_context& run);
+void derive_prefixes(run_context& run, diagnostics& diag);
 // Step 3: copies plug bodies into their targets.
-void plug_extensions(run_context& run);
+void plug_extensions(run_context& run, diagnostics& diag);
 // Step 4: resolves every reference element.
-void resolve_references(run_context& run);
+void resolve_references(run_context& run, diagnostics& diag);
 // Step 5: joins the module chains into run.elements.
 void join_modules(run_context& run);
 // Step 6: chains the distinct members of all unions.
@@ -30,14 +31,14 @@ void collect_union_members(run_context& run);
 // met a union with members, so that step 6 can be left out when there is
 // none (it has no other effect). The ordinals are given when one is first
 // asked for.
-bool mark_recursive_and_rename(run_context& run, element* top);
+bool mark_recursive_and_rename(run_context& run, diagnostics& diag, element* top);
 // The ordinal step 8 gives an element (-1 for one it does not reach).
 std::int32_t ordinal_of(run_context& run, const element& e);
 // Gives every element its ordinal (ordinal_of does this when first asked).
 void give_ordinals(run_context& run);
 // Step 9: qualified names; a name beyond 255 characters ends the run. The
 // names of members are made when one is first asked for.
-void build_qualified_names(run_context& run);
+void build_qualified_names(run_context& run, diagnostics& diag);
 // The qualified name of an element after step 9.
 std::string qualified_name(run_context& run, const element& e);
 // Phase 3 of step 9: gives every member the parent that names it
@@ -59,7 +60,7 @@ bool prefix_from_first_element(const module_record& module, std::string& base);
 
 // Resolves one reference element found in the tree of `module`: 1 when it
 // now stands for its target, 0 when the reference could not be followed.
-int resolve_reference(run_context& run, module_record* module, element* e);
+int resolve_reference(run_context& run, diagnostics& diag, module_record* module, element* e);
 
 // Copies of the elements of a chain (top level only; members are shared).
 element* copy_chain(run_context& run, const element* first);
@@ -69,7 +70,7 @@ element* copy_chain(run_context& run, const element* first);
 void collect_union_members(run_context& run, element* chain);
 
 // Appends "_" to a c_name that equals a reserved word, with a note.
-void rename_reserved(run_context& run, element* e);
+void rename_reserved(run_context& run, diagnostics& diag, element* e);
 // Whether any text of the run is a reserved word: when none is, no c_name
 // needs renaming.
 bool has_reserved_text(const run_context& run);

@@ -84,7 +84,7 @@ bool prefix_from_first_element(const module_record& module, std::string& base) {
     return true;
 }
 
-void derive_prefixes(run_context& run) {
+void derive_prefixes(run_context& run, diagnostics& diag) {
     prefix_counts earlier;
     std::string base;
     for (module_record* m = run.modules; m != nullptr; m = m->next) {
@@ -96,7 +96,7 @@ void derive_prefixes(run_context& run) {
                 m->prefix = make_text(run, base);
                 m->has_prefix = true;
             } else {
-                report(run, SEV_ERROR,
+                report(diag, SEV_ERROR,
                        "Error: Unable to derive prefix for module contained in: %s\n",
                        m->path.c_str());
             }

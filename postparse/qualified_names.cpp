@@ -96,7 +96,7 @@ private:
 
 // Phase 2: from a parent whose names overflow somewhere below, follow the
 // first overflowing member in source order and stop the run there.
-[[noreturn]] void stop_at_first_overflow(run_context& run, depth_table& depths, std::string parent,
+[[noreturn]] void stop_at_first_overflow(diagnostics& diag, depth_table& depths, std::string parent,
                                          const element* chain) {
     const int limit = static_cast<int>(max_reference_length);
     for (;;) {
@@ -105,7 +105,7 @@ private:
             if (!names_members(q)) continue;
             int length = static_cast<int>(parent.size()) + added_length(q);
             if (length > limit) {
-                note(run, "FATAL: Constructed type name is too long: %s_%s\n", parent.c_str(),
+                note(diag, "FATAL: Constructed type name is too long: %s_%s\n", parent.c_str(),
                      q->c_name().c_str());
                 throw fatal_stop{1};
             }
@@ -150,7 +150,7 @@ void name_members(run_context& run, chain_marks& named, const element* parent, e
 
 }  // namespace
 
-void build_qualified_names(run_context& run) {
+void build_qualified_names(run_context& run, diagnostics& diag) {
     depth_table depths(run.element_count);
     for (element* p = run.elements; p != nullptr; p = next_ahead(p)) {
         p->set_qualified_form(element::QUALIFIED_OWN);
@@ -160,7 +160,7 @@ void build_qualified_names(run_context& run) {
         if (p->children() == nullptr || !names_members(p)) continue;
         if (static_cast<int>(p->c_name().size()) + depths.of(p->children()) >
             static_cast<int>(max_reference_length)) {
-            stop_at_first_overflow(run, depths, std::string(p->c_name().view()), p->children());
+            stop_at_first_overflow(diag, depths, std::string(p->c_name().view()), p->children());
         }
     }
     run.qualified_names_due = true;

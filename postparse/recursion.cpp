@@ -24,7 +24,7 @@
 
 namespace qrv {
 
-bool mark_recursive_and_rename(run_context& run, element* top) {
+bool mark_recursive_and_rename(run_context& run, diagnostics& diag, element* top) {
     constexpr unsigned on_path = 1;
     constexpr unsigned left = 2;
     chain_states walked(run.storage);
@@ -42,7 +42,7 @@ bool mark_recursive_and_rename(run_context& run, element* top) {
             if (!walk.empty()) walked.set(done, left);
             continue;
         }
-        if (renaming) rename_reserved(run, p);
+        if (renaming) rename_reserved(run, diag, p);
 
         element* members = p->children();
         if (members == nullptr) continue;

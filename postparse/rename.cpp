@@ -59,9 +59,10 @@ bool is_reserved(std::string_view word) {
 
 }  // namespace
 
-void rename_reserved(run_context& run, element* e) {
+void rename_reserved(run_context& run, diagnostics& diag, element* e) {
     if (!is_reserved(e->c_name().view())) return;
-    note(run, "Warning (Line:%lld): Changed name '%s' to '%s_' to avoid C/C++ keyword name clash\n",
+    note(diag,
+         "Warning (Line:%lld): Changed name '%s' to '%s_' to avoid C/C++ keyword name clash\n",
          static_cast<long long>(e->line()), e->c_name().c_str(), e->c_name().c_str());
     e->set_c_name(run.texts.concat(e->c_name().view(), "_"));
 }

@@ -16,14 +16,14 @@ constexpr int max_lookups = 10;
 bool is_constructed(element_kind k) { return k == ET_STRUCT || k == ET_UNION || k == ET_COMBINED; }
 
 // The cardinality of `t` goes to `e` unless `e` has one of its own.
-void merge_cardinality(run_context& run, const element* t, element* e) {
+void merge_cardinality(diagnostics& diag, const element* t, element* e) {
     if (!e->has_cardinality) {
         e->has_cardinality = t->has_cardinality;
         e->cardinality_min = t->cardinality_min;
         e->cardinality_max = t->cardinality_max;
         e->cardinality_unbounded = t->cardinality_unbounded;
     } else if (t->has_cardinality) {
-        report(run, SEV_ERROR,
+        report(diag, SEV_ERROR,
                "Illegal duplicate cardinality in original and target definitions of linked type "
                "%s from %s\n",
                t->name().c_str(), e->name().c_str());
@@ -32,7 +32,7 @@ void merge_cardinality(run_context& run, const element* t, element* e) {
 
 }  // namespace
 
-int resolve_reference(run_context& run, module_record* module, element* e) {
+int resolve_reference(run_context& run, diagnostics& diag, module_record* module, element* e) {
     module_record* current = module;
     for (int attempt = 0; attempt < max_lookups; ++attempt) {
         module_record* found = nullptr;
@@ -50,7 +50,7 @@ int resolve_reference(run_context& run, module_record* module, element* e) {
             // Follow the chain: the next attempt resolves t's reference
             // relative to t's module.
             e->set_link(t->link());
-            merge_cardinality(run, t, e);
+            merge_cardinality(diag, t, e);
             continue;
         }
         e->kind = t->kind;
@@ -64,7 +64,7 @@ int resolve_reference(run_context& run, module_record* module, element* e) {
         e->set_const_value(t->const_value());
         e->set_children(t->children());
         e->set_module(t->module());
-        merge_cardinality(run, t, e);
+        merge_cardinality(diag, t, e);
         if (is_constructed(t->kind)) {
             // Its qualified name is the target's C name, made from the
             // name its link ends in when asked for.
@@ -147,7 +147,7 @@ struct chain_state {
 // not enter, and no chain outside that walk was met on the path. A reference
 // that could not be resolved is reported and then left alone, so walking the
 // chain again would resolve, report and enter nothing new.
-void resolve_references(run_context& run) {
+void resolve_references(run_context& run, diagnostics& diag) {
     // Per chain: its depth while on the path, else left or settled.
     constexpr std::int32_t left = -1;
     constexpr std::int32_t settled = -2;
@@ -195,7 +195,7 @@ void resolve_references(run_context& run) {
                 // An element that failed once is reported once: met again
                 // through a chain shared by plug copies, it is passed over.
                 if (failed.find(e) != nullptr) continue;
-                if (resolve_reference(run, m, e) == 1) {
+                if (resolve_reference(run, diag, m, e) == 1) {
                     reach.resolved(e);
                     // Now a structure or union, it is descended into when
                     // its chain is walked again: its members were not
@@ -205,7 +205,7 @@ void resolve_references(run_context& run) {
                     }
                 } else {
                     failed.insert(e, 1);
-                    report_at(run, e->module() != nullptr ? e->module()->path.c_str() : nullptr,
+                    report_at(diag, e->module() != nullptr ? e->module()->path.c_str() : nullptr,
                               e->line(), SEV_ERROR, "Unable to expand definition of -%s- in -%s-\n",
                               e->link().c_str(), e->c_name().c_str());
                 }

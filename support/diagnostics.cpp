@@ -118,18 +118,18 @@ void write_diagnostic(std::FILE* out, diagnostic_format form, const char* file, 
 }
 
 // Counts a diagnostic just written; a fatal one unwinds to the entry.
-void count_diagnostic(run_context& run, int sev) {
+void count_diagnostic(diagnostics& diag, int sev) {
     if (sev == SEV_ERROR) {
-        ++run.error_count;
+        ++diag.error_count;
     } else {
-        ++run.warning_count;
+        ++diag.warning_count;
     }
     if (sev == SEV_FATAL) throw fatal_stop{1};
 }
 
 }  // namespace
 
-void vreport_at(run_context& run, const char* file, std::int64_t line, int sev, const char* format,
+void vreport_at(diagnostics& diag, const char* file, std::int64_t line, int sev, const char* format,
                 std::va_list args) {
     // Most messages fit the small buffer, so the fatal out-of-memory report
     // needs no allocation.
@@ -154,62 +154,49 @@ void vreport_at(run_context& run, const char* file, std::int64_t line, int sev, 
         message = std::string_view(large.data(), static_cast<std::size_t>(length));
     }
     va_end(again);
-    write_diagnostic(run.console, run.error_format, file, line, 0, sev, message);
-    count_diagnostic(run, sev);
+    write_diagnostic(diag.console, diag.format, file, line, 0, sev, message);
+    count_diagnostic(diag, sev);
 }
 
-void report_at_column(run_context& run, const char* file, std::int64_t line, std::int64_t column,
+void report_at_column(diagnostics& diag, const char* file, std::int64_t line, std::int64_t column,
                       int sev, std::string_view message) {
-    write_diagnostic(run.console, run.error_format, file, line, column, sev, message);
-    count_diagnostic(run, sev);
+    write_diagnostic(diag.console, diag.format, file, line, column, sev, message);
+    count_diagnostic(diag, sev);
 }
 
-void report(run_context& run, int sev, const char* format, ...) {
+void report(diagnostics& diag, int sev, const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    vreport_at(run, nullptr, 0, sev, format, args);
+    vreport_at(diag, nullptr, 0, sev, format, args);
     va_end(args);
 }
 
-void report_at(run_context& run, const char* file, std::int64_t line, int sev, const char* format,
+void report_at(diagnostics& diag, const char* file, std::int64_t line, int sev, const char* format,
                ...) {
     std::va_list args;
     va_start(args, format);
-    vreport_at(run, file, line, sev, format, args);
+    vreport_at(diag, file, line, sev, format, args);
     va_end(args);
 }
 
-void report_no_memory(run_context& run) {
-    report(run, SEV_FATAL, "Unable to allocate memory");
+void report_no_memory(diagnostics& diag) {
+    report(diag, SEV_FATAL, "Unable to allocate memory");
     throw fatal_stop{1};  // not reached: a fatal report unwinds
 }
 
-void parse_report(parse_state& ps, int sev, const char* format, ...) {
+void note(diagnostics& diag, const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    try {
-        vreport_at(*ps.run, ps.path, ps.line, sev, format, args);
-    } catch (...) {
-        va_end(args);
-        throw;
-    }
-    va_end(args);
-    if (sev == SEV_ERROR) ++ps.error_count;
-}
-
-void note(run_context& run, const char* format, ...) {
-    std::va_list args;
-    va_start(args, format);
-    std::vfprintf(run.console, format, args);
+    std::vfprintf(diag.console, format, args);
     va_end(args);
 }
 
-void error_note(run_context& run, const char* format, ...) {
+void error_note(diagnostics& diag, const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    std::vfprintf(run.console, format, args);
+    std::vfprintf(diag.console, format, args);
     va_end(args);
-    ++run.error_note_count;
+    ++diag.error_note_count;
 }
 
 }  // namespace qrv

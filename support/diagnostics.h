@@ -1,13 +1,12 @@
 // Counted diagnostics: one line "file(line) : label: message" on the run's
-// console (or the gcc or json form the run context asks for), counted in the
-// run context. Plain notes (not counted, no prefix) go through `note`.
+// console (or the gcc or json form asked for), counted in the sink they go
+// to. Plain notes (not counted, no prefix) go through `note`.
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <string_view>
-
-#include "model/model.h"
 
 #define QRV_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
 
@@ -19,34 +18,54 @@ enum severity : int {
     SEV_WARNING = 2,
 };
 
+// How counted diagnostics are written: msvc is "file(line) : label:
+// message", gcc "file:line: label: message", json one object per line.
+enum class diagnostic_format : std::uint8_t { msvc, gcc, json };
+
+// Where the diagnostics and plain notes of a run (or of a part of it done
+// aside, such as a batch of rules) go, and their counts. Counts are 64 bits,
+// so that no count returns to 0.
+struct diagnostics {
+    std::FILE* console = stdout;
+    diagnostic_format format = diagnostic_format::msvc;
+    std::int64_t error_count = 0;
+    std::int64_t warning_count = 0;
+    // Plain notes that tell of a failure (the generator's "ERROR:" notes,
+    // "error: Output file not specified" ...): not in error_count, but a
+    // build asking for a failing status on errors counts them.
+    std::int32_t error_note_count = 0;
+};
+
+// Thrown to end the run early with an exit status (the fatal diagnostic,
+// the too-long qualified name); the entry catches it.
+struct fatal_stop {
+    int status;
+};
+
 // A diagnostic without a position.
-void report(run_context& run, int sev, const char* format, ...) QRV_PRINTF(3, 4);
+void report(diagnostics& diag, int sev, const char* format, ...) QRV_PRINTF(3, 4);
 
 // A diagnostic at a position; `file` may be null or empty, `line` is shown
 // only when greater than 0.
-void report_at(run_context& run, const char* file, std::int64_t line, int sev, const char* format,
+void report_at(diagnostics& diag, const char* file, std::int64_t line, int sev, const char* format,
                ...) QRV_PRINTF(5, 6);
-void vreport_at(run_context& run, const char* file, std::int64_t line, int sev, const char* format,
+void vreport_at(diagnostics& diag, const char* file, std::int64_t line, int sev, const char* format,
                 std::va_list args);
 // A diagnostic at a line and column of a file (the message checker's):
 // "file(line,col) : label: message", "file:line:col: label: message", or
 // the json object with a "column".
-void report_at_column(run_context& run, const char* file, std::int64_t line, std::int64_t column,
+void report_at_column(diagnostics& diag, const char* file, std::int64_t line, std::int64_t column,
                       int sev, std::string_view message);
 
 // The fatal "Unable to allocate memory"; unwinds to the entry with status 1.
-[[noreturn]] void report_no_memory(run_context& run);
-
-// The parser's entry: reports at the parse state's path and line and counts
-// an error in the parse state as well.
-void parse_report(parse_state& ps, int sev, const char* format, ...) QRV_PRINTF(3, 4);
+[[noreturn]] void report_no_memory(diagnostics& diag);
 
 // A plain note on the console: not counted, no prefix.
-void note(run_context& run, const char* format, ...) QRV_PRINTF(2, 3);
+void note(diagnostics& diag, const char* format, ...) QRV_PRINTF(2, 3);
 
 // A plain note that tells of a failure ("ERROR: ...", "error: ..."): printed
-// like `note` and not counted as an error, but remembered in the run
-// context's `error_note_count`.
-void error_note(run_context& run, const char* format, ...) QRV_PRINTF(2, 3);
+// like `note` and not counted as an error, but remembered in
+// `error_note_count`.
+void error_note(diagnostics& diag, const char* format, ...) QRV_PRINTF(2, 3);
 
 }  // namespace qrv

@@ -55,8 +55,8 @@ bool follow_links(const std::string& path, std::string& target, bool* special) {
     return false;
 }
 
-input_file identify_file(const char* path) {
-    input_file f;
+file_identity identify_file(const char* path) {
+    file_identity f;
     f.path = path;
     struct stat info {};
     if (::stat(path, &info) == 0) {
@@ -81,7 +81,7 @@ input_file identify_file(const char* path) {
     return f;
 }
 
-bool same_file(const input_file& a, const input_file& b) {
+bool same_file(const file_identity& a, const file_identity& b) {
     if (a.exists != b.exists) return false;
     if (a.exists) return a.device == b.device && a.inode == b.inode;
     return a.resolved == b.resolved;

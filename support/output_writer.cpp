@@ -103,8 +103,8 @@ constexpr auto blank_line = [] {
     return b;
 }();
 
-void write_blanks(run_context& run, std::size_t n) {
-    output_writer& sink = *run.output;
+void write_blanks(output_writer& out, std::size_t n) {
+    output_writer& sink = out;
     if (!sink.buffer) return;  // nothing open: the bytes go nowhere
     // A few blanks, the common case: 64 of them where the buffer has room
     // for them to run over, one copy of a fixed size that takes a few wide
@@ -126,51 +126,52 @@ void write_blanks(run_context& run, std::size_t n) {
     }
 }
 
-void check_depth(run_context& run) {
-    if (run.output->depth < 0) {
-        note(run, "Problem with brace nesting depth encountered\n");
-        ++run.error_count;
-        run.output->depth = 0;
+void check_depth(output_writer& out) {
+    if (out.depth < 0) {
+        if (out.diag != nullptr) {
+            note(*out.diag, "Problem with brace nesting depth encountered\n");
+            ++out.diag->error_count;
+        }
+        out.depth = 0;
     }
 }
 
 // One tab: at least one blank, then on to the next multiple of 20 columns
 // counted in tabs met on this line.
-void write_tab(run_context& run) {
-    std::int64_t column = static_cast<std::int64_t>(run.output->column) + 1;
-    ++run.output->tab_count;
-    const std::int64_t stop = tab_width * run.output->tab_count;
+void write_tab(output_writer& out) {
+    std::int64_t column = static_cast<std::int64_t>(out.column) + 1;
+    ++out.tab_count;
+    const std::int64_t stop = tab_width * out.tab_count;
     if (column < stop) column = stop;
-    write_blanks(run, static_cast<std::size_t>(column - run.output->column));
-    run.output->column = static_cast<std::int32_t>(column);
+    write_blanks(out, static_cast<std::size_t>(column - out.column));
+    out.column = static_cast<std::int32_t>(column);
 }
 
-void write_newline(run_context& run) {
-    output_writer& sink = *run.output;
+void write_newline(output_writer& out) {
+    output_writer& sink = out;
     if (!sink.crlf && sink.used < sink.capacity) {
         sink.buffer[sink.used++] = '\n';
     } else {
-        sink_write(run, sink.crlf ? std::string_view("\r\n") : std::string_view("\n"));
+        sink_write(out, sink.crlf ? std::string_view("\r\n") : std::string_view("\n"));
     }
-    if (run.output->depth > 0)
-        write_blanks(run, indent_unit.size() * static_cast<std::size_t>(run.output->depth));
-    run.output->column = 0;
-    run.output->tab_count = 0;
+    if (out.depth > 0) write_blanks(out, indent_unit.size() * static_cast<std::size_t>(out.depth));
+    out.column = 0;
+    out.tab_count = 0;
 }
 
 }  // namespace
 
-void emit_newline(run_context& run) {
-    if (run.output != nullptr) write_newline(run);
+void emit_newline(output_writer& out) {
+    if (out.open) write_newline(out);
 }
 
-void emit_tab(run_context& run) {
-    if (run.output != nullptr) write_tab(run);
+void emit_tab(output_writer& out) {
+    if (out.open) write_tab(out);
 }
 
-void sink_write(run_context& run, std::string_view s) {
-    if (run.output == nullptr) return;  // nothing open: the bytes go nowhere
-    output_writer& sink = *run.output;
+void sink_write(output_writer& out, std::string_view s) {
+    if (!out.open) return;  // nothing open: the bytes go nowhere
+    output_writer& sink = out;
     if (!sink.buffer) return;
     check_limit(sink, s.size());
     if (!make_room(sink, s.size())) {
@@ -181,23 +182,22 @@ void sink_write(run_context& run, std::string_view s) {
     sink.used += s.size();
 }
 
-void sink_write_lines(run_context& run, std::string_view s) {
-    if (run.output == nullptr) return;
-    if (!run.output->crlf) {
-        sink_write(run, s);
+void sink_write_lines(output_writer& out, std::string_view s) {
+    if (!out.open) return;
+    if (!out.crlf) {
+        sink_write(out, s);
         return;
     }
     std::size_t start = 0;
     for (std::size_t lf = s.find('\n'); lf != std::string_view::npos; lf = s.find('\n', start)) {
-        sink_write(run, s.substr(start, lf - start));
-        sink_write(run, "\r\n");
+        sink_write(out, s.substr(start, lf - start));
+        sink_write(out, "\r\n");
         start = lf + 1;
     }
-    sink_write(run, s.substr(start));
+    sink_write(out, s.substr(start));
 }
 
-void sink_open_stream(run_context& run, output_writer& sink, std::FILE* stream) {
-    run.output = &sink;
+void sink_open_stream(output_writer& sink, std::FILE* stream) {
     sink.memory = nullptr;
     sink.used = 0;
     sink.failed = false;
@@ -213,8 +213,7 @@ void sink_open_stream(run_context& run, output_writer& sink, std::FILE* stream) 
     sink.open = true;
 }
 
-void sink_open_memory(run_context& run, output_writer& sink, std::string* memory) {
-    run.output = &sink;
+void sink_open_memory(output_writer& sink, std::string* memory) {
     sink.file = nullptr;
     sink.memory = memory;
     sink.used = 0;
@@ -226,10 +225,8 @@ void sink_open_memory(run_context& run, output_writer& sink, std::string* memory
     sink.open = true;
 }
 
-bool sink_close(run_context& run) {
-    if (run.output == nullptr) return true;
-    output_writer& sink = *run.output;
-    run.output = nullptr;
+bool sink_close(output_writer& sink) {
+    if (!sink.open) return true;
     sink.closing = true;
     // In memory mode the buffer holds only text within the limit.
     if (sink.buffer) flush_buffer(sink);
@@ -246,10 +243,10 @@ bool sink_close(run_context& run) {
     return !sink.failed;
 }
 
-void emit_text(run_context& run, std::string_view s) {
-    if (run.output == nullptr) return;
-    const auto& classes = run.output->brace_indent ? classes_with_braces : classes_without_braces;
-    output_writer& sink = *run.output;
+void emit_text(output_writer& out, std::string_view s) {
+    if (!out.open) return;
+    const auto& classes = out.brace_indent ? classes_with_braces : classes_without_braces;
+    output_writer& sink = out;
     std::size_t i = 0;
     const std::size_t n = s.size();
     while (i < n) {
@@ -262,29 +259,29 @@ void emit_text(run_context& run, std::string_view s) {
             sink.used += j - i;
         } else {
             while (j < n && classes[static_cast<unsigned char>(s[j])] == PLAIN) ++j;
-            sink_write(run, s.substr(i, j - i));
+            sink_write(out, s.substr(i, j - i));
         }
         if (j > i) {
-            run.output->column += static_cast<std::int32_t>(j - i);
+            out.column += static_cast<std::int32_t>(j - i);
             i = j;
             if (i == n) break;
         }
         switch (classes[static_cast<unsigned char>(s[i])]) {
-            case NEWLINE: write_newline(run); break;
-            case TAB: write_tab(run); break;
+            case NEWLINE: write_newline(out); break;
+            case TAB: write_tab(out); break;
             case OPEN_BRACE:
                 // Four blanks outside the column count, one level deeper,
                 // then the brace itself.
-                sink_write(run, indent_unit);
-                ++run.output->depth;
-                sink_write(run, "{");
-                ++run.output->column;
+                sink_write(out, indent_unit);
+                ++out.depth;
+                sink_write(out, "{");
+                ++out.column;
                 break;
             case CLOSE_BRACE:
-                --run.output->depth;
-                check_depth(run);
-                sink_write(run, "}");
-                ++run.output->column;
+                --out.depth;
+                check_depth(out);
+                sink_write(out, "}");
+                ++out.column;
                 break;
             default: break;
         }
@@ -292,19 +289,19 @@ void emit_text(run_context& run, std::string_view s) {
     }
 }
 
-void emit_plain(run_context& run, std::string_view s) {
-    if (run.output == nullptr) return;
-    output_writer& sink = *run.output;
+void emit_plain(output_writer& out, std::string_view s) {
+    if (!out.open) return;
+    output_writer& sink = out;
     if (sink.buffer && s.size() <= sink.capacity - sink.used) {
         std::memcpy(sink.buffer.get() + sink.used, s.data(), s.size());
         sink.used += s.size();
     } else {
-        sink_write(run, s);
+        sink_write(out, s);
     }
     sink.column += static_cast<std::int32_t>(s.size());
 }
 
-void emit(run_context& run, const char* format, ...) {
+void emit(output_writer& out, const char* format, ...) {
     char small[512];
     std::va_list args;
     va_start(args, format);
@@ -318,7 +315,7 @@ void emit(run_context& run, const char* format, ...) {
     }
     if (static_cast<std::size_t>(n) < sizeof small) {
         va_end(again);
-        emit_text(run, std::string_view(small, static_cast<std::size_t>(n)));
+        emit_text(out, std::string_view(small, static_cast<std::size_t>(n)));
         return;
     }
     // Longer than the first buffer: format again into one that fits.
@@ -326,17 +323,17 @@ void emit(run_context& run, const char* format, ...) {
     std::vsnprintf(large.data(), large.size(), format, again);
     va_end(again);
     large.resize(static_cast<std::size_t>(n));
-    emit_text(run, large);
+    emit_text(out, large);
 }
 
-void indent_more(run_context& run) {
-    if (run.output != nullptr) ++run.output->depth;
+void indent_more(output_writer& out) {
+    if (out.open) ++out.depth;
 }
 
-void indent_less(run_context& run) {
-    if (run.output == nullptr) return;
-    --run.output->depth;
-    check_depth(run);
+void indent_less(output_writer& out) {
+    if (!out.open) return;
+    --out.depth;
+    check_depth(out);
 }
 
 }  // namespace qrv

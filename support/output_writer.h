@@ -9,15 +9,17 @@
 #include <string>
 #include <string_view>
 
-#include "model/model.h"
 #include "support/diagnostics.h"
 
 namespace qrv {
 
 // Where the text goes while it is written (a file, or memory) and the
-// layout state of the line being written. Its owner opens it on the run
-// with sink_open_stream or sink_open_memory; sink_close lets go of it.
+// layout state of the line being written. Its owner opens it with
+// sink_open_stream or sink_open_memory; sink_close lets go of it.
 struct output_writer {
+    // Where the note of a brace that closes more than was opened goes,
+    // counted as an error; none when null.
+    diagnostics* diag = nullptr;
     std::FILE* file = nullptr;
     std::string* memory = nullptr;  // when set, text is appended here instead
     // In memory mode, the most text that may be written: a write that would
@@ -59,31 +61,31 @@ struct output_write_failed {};
 // tab, and the braces (when brace_indent is set; always counted here).
 constexpr bool is_layout_char(char c) { return c == '\n' || c == '\t' || c == '{' || c == '}'; }
 
-void emit(run_context& run, const char* format, ...) QRV_PRINTF(2, 3);
+void emit(output_writer& out, const char* format, ...) QRV_PRINTF(2, 3);
 // Writes a text through the same layout rules, without formatting.
-void emit_text(run_context& run, std::string_view s);
+void emit_text(output_writer& out, std::string_view s);
 // The same for a text that holds no line feed, tab or brace.
-void emit_plain(run_context& run, std::string_view s);
+void emit_plain(output_writer& out, std::string_view s);
 // A line feed and a tab through the layout rules, as emit_text writes them.
-void emit_newline(run_context& run);
-void emit_tab(run_context& run);
-void indent_more(run_context& run);
-void indent_less(run_context& run);
+void emit_newline(output_writer& out);
+void emit_tab(output_writer& out);
+void indent_more(output_writer& out);
+void indent_less(output_writer& out);
 
 // Raw bytes to the sink, bypassing the layout rules.
-void sink_write(run_context& run, std::string_view s);
+void sink_write(output_writer& out, std::string_view s);
 // The same, with every line feed written as the sink's line end (CR LF when
 // the sink's crlf is set).
-void sink_write_lines(run_context& run, std::string_view s);
+void sink_write_lines(output_writer& out, std::string_view s);
 // Opens `writer` on a stream that its owner opened and closes (the writer
 // buffers by itself and makes the stream unbuffered), or on memory (set the
-// memory_limit first), and makes it the run's output. Text written while no
-// writer is open goes nowhere. In both modes the text reaches its place
+// memory_limit first). Text written while the writer is not open goes
+// nowhere. In both modes the text reaches its place
 // when the buffer is full and at sink_close.
-void sink_open_stream(run_context& run, output_writer& writer, std::FILE* stream);
-void sink_open_memory(run_context& run, output_writer& writer, std::string* memory);
+void sink_open_stream(output_writer& writer, std::FILE* stream);
+void sink_open_memory(output_writer& writer, std::string* memory);
 // Hands the buffered text to the stream and flushes it, then lets go of the
 // writer (its layout state stays readable); false when any write failed.
-bool sink_close(run_context& run);
+bool sink_close(output_writer& writer);
 
 }  // namespace qrv

@@ -21,11 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string_view> parts = fuzz::split_input(data, size);
     if (parts.size() < 2) return 0;
     auto run = std::make_unique<run_context>();
+    diagnostics diag;
     init_run_context(*run);
-    run->console = fuzz::null_console();
+    diag.console = fuzz::null_console();
     try {
-        if (read_source_text(*run, "main.pvx", parts[0], nullptr) == 0 && post_parse(*run) == 1 &&
-            check_strict_grammar(*run) == 0) {
+        if (read_source_text(*run, diag, "main.pvx", parts[0], nullptr) == 0 &&
+            post_parse(*run, diag) == 1 && check_strict_grammar(*run, diag) == 0) {
             // The message is copied so that a read past its end is seen.
             const std::string message(parts[1]);
             int types = 0;

@@ -17,11 +17,12 @@ const char source[] =
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace qrv;
     auto run = std::make_unique<run_context>();
+    diagnostics diag;
     init_run_context(*run);
-    run->console = fuzz::null_console();
+    diag.console = fuzz::null_console();
     try {
-        (void)read_source_text(*run, "in.pvx", source, nullptr);
-        read_directives_text(*run, "in.pvx", "in.pvxcfg",
+        (void)read_source_text(*run, diag, "in.pvx", source, nullptr);
+        read_directives_text(*run, diag, "in.pvx", "in.pvxcfg",
                              std::string_view(reinterpret_cast<const char*>(data), size));
         free_model(*run);
     } catch (const fatal_stop&) {

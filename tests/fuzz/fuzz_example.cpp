@@ -22,11 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (char c : parts[1].substr(0, 8)) seed = seed << 8 | static_cast<unsigned char>(c);
     }
     auto run = std::make_unique<run_context>();
+    diagnostics diag;
     init_run_context(*run);
-    run->console = fuzz::null_console();
+    diag.console = fuzz::null_console();
     try {
-        if (read_source_text(*run, "main.pvx", parts[0], nullptr) == 0 && post_parse(*run) == 1 &&
-            check_strict_grammar(*run) == 0) {
+        if (read_source_text(*run, diag, "main.pvx", parts[0], nullptr) == 0 &&
+            post_parse(*run, diag) == 1 && check_strict_grammar(*run, diag) == 0) {
             int types = 0;
             for (const element* e = run->elements; e != nullptr && types < 4; e = e->next()) {
                 ++types;

@@ -8,14 +8,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace qrv;
     if (size == 0) return 0;
     run_context run;
+    diagnostics diag;
     init_run_context(run);
-    run.console = fuzz::null_console();
+    diag.console = fuzz::null_console();
     source_stream stream;
     stream.data = data + 1;
     stream.size = size - 1;
     parse_state ps;
     ps.stream = &stream;
     ps.run = &run;
+    ps.diag = &diag;
 
     unsigned selector = data[0];
     char text[token_text_capacity];

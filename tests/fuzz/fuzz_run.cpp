@@ -15,33 +15,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace qrv;
     std::vector<std::string_view> parts = fuzz::split_input(data, size);
     auto run = std::make_unique<run_context>();
+    diagnostics diag;
     init_run_context(*run);
-    run->console = fuzz::null_console();
+    diag.console = fuzz::null_console();
     try {
         const std::string_view* directives = parts.size() > 2 ? &parts[2] : nullptr;
-        bool failed = read_source_text(*run, "main.pvx", parts[0], directives) != 0;
-        if (parts.size() > 1 && read_source_text(*run, "lib.pvx", parts[1], nullptr) != 0) {
+        bool failed = read_source_text(*run, diag, "main.pvx", parts[0], directives) != 0;
+        if (parts.size() > 1 && read_source_text(*run, diag, "lib.pvx", parts[1], nullptr) != 0) {
             failed = true;
         }
         run->input_path = "main.pvx";
-        if (!failed && post_parse(*run) == 1) {
+        if (!failed && post_parse(*run, diag) == 1) {
             // Nested repeated bodies are written once per repetition, so a
             // small input may ask for gigabytes of output: stop at 16 MB.
             output_writer bounded;
             bounded.memory_limit = 16 << 20;
             std::string out;
             try {
-                write_abnf_to_memory(*run, bounded, out);
+                write_abnf_to_memory(*run, diag, bounded, out);
             } catch (const output_limit_reached&) {
             }
             // The strict grammar: its checks, then its writer, which must
             // hold up even on what the checks refuse.
             run->strict_abnf = true;
-            check_strict_grammar(*run);
+            check_strict_grammar(*run, diag);
             output_writer bounded_strict;
             bounded_strict.memory_limit = 16 << 20;
             try {
-                write_abnf_to_memory(*run, bounded_strict, out);
+                write_abnf_to_memory(*run, diag, bounded_strict, out);
             } catch (const output_limit_reached&) {
             }
         }

@@ -12,6 +12,7 @@
 #include "abnf/rule_writer.h"
 #include "console_capture.h"
 #include "support/output_writer.h"
+#include "test_model.h"
 
 namespace qrv {
 namespace {
@@ -19,6 +20,7 @@ namespace {
 // Models built by hand: elements from new_element, texts from the arena.
 struct abnf_fixture : ::testing::Test {
     run_context run;
+    diagnostics diag;
     parse_state ps;
     std::string out;
     output_writer writer;  // the layout state of the last text written
@@ -26,13 +28,20 @@ struct abnf_fixture : ::testing::Test {
 
     void SetUp() override {
         init_run_context(run);
-        run.console = captured.file();
+        diag.console = captured.file();
         ps.run = &run;
+        ps.diag = &diag;
         ps.module = new_module_record(run);
         run.input_path = "in.pvx";
         setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
     }
     std::string console() { return captured.text(); }
+    // The default grammar, its header at the time the golden cases show.
+    static grammar_settings settings() {
+        grammar_settings s;
+        s.header_time = header_time("1700000000");
+        return s;
+    }
 
     text t(const char* s) { return make_text(run, s); }
 
@@ -78,9 +87,12 @@ struct abnf_fixture : ::testing::Test {
     std::string value_of(element* e) {
         out.clear();
         writer = output_writer{};
-        sink_open_memory(run, writer, &out);
-        write_value(run, e);
-        sink_close(run);
+        sink_open_memory(writer, &out);
+        run.names.take_in_chain(run.elements);
+        rule_writer w(run, writer, diag);
+        write_value(w, e);
+        flush_pending(w);
+        sink_close(writer);
         return out;
     }
 
@@ -88,7 +100,7 @@ struct abnf_fixture : ::testing::Test {
     std::string rules() {
         std::string file;
         writer = output_writer{};
-        write_abnf_to_memory(run, writer, file);
+        write_abnf_to_memory(run, diag, settings(), writer, file);
         const std::size_t start = file.find(";\n\n");
         const std::string tail = "\n\n" + std::string(common_rules());
         EXPECT_NE(start, std::string::npos);
@@ -166,7 +178,7 @@ TEST_F(abnf_fixture, request_example_is_written_byte_for_byte) {
     EXPECT_EQ(writer.depth, 0);
     EXPECT_EQ(console(), "");
 
-    report_unreferenced(run);
+    report_unreferenced(run, diag);
     EXPECT_EQ(console(),
               "Point           : has not been referenced\n"
               "Wrapper         : has not been referenced\n"
@@ -321,12 +333,12 @@ TEST_F(abnf_fixture, comments_collect_and_move_to_their_own_line_beyond_column_s
     // add_comment joins notes with ", " and end_line writes them at 60.
     out.clear();
     writer = output_writer{};
-    sink_open_memory(run, writer, &out);
-    rule_writer w(run);
+    sink_open_memory(writer, &out);
+    rule_writer w(run, writer, diag);
     add_comment(w, "%s ", "x");
     add_comment(w, "Range = %s%lu to %s%lu ", "-", 5ul, "", 7ul);
     end_line(w);
-    sink_close(run);
+    sink_close(writer);
     EXPECT_EQ(out, blanks(61) + "; x , Range = -5 to 7 \n");
 }
 
@@ -395,7 +407,7 @@ TEST_F(abnf_fixture, a_top_level_reference_counts_for_its_target) {
     const std::string r = rules();
     EXPECT_NE(r.find("Alias = Target \n\n"), std::string::npos) << r;
     EXPECT_EQ(target->reference_count, 1);
-    report_unreferenced(run);
+    report_unreferenced(run, diag);
     EXPECT_EQ(console(), "Alias           : has not been referenced\n");
 }
 
@@ -434,7 +446,7 @@ TEST_F(abnf_fixture, members_after_an_untagged_optional_one_must_be_optional) {
     member(s, ET_BOOLEAN, "third", 4);
     times(member(s, ET_BOOLEAN, "fourth", 5), 0, 1);
     member(s, ET_DATE, "fifth", 6)->set_tag(text{});
-    check_untagged(run, *s);
+    check_untagged(diag, *s);
     EXPECT_EQ(console(),
               "ERROR: All parameters following untagged optional parameter must also be "
               "OPTIONAL: third (line: 4)\n"
@@ -622,7 +634,7 @@ TEST(abnf_header_time, source_date_epoch_gives_utc_and_bad_values_are_ignored) {
 TEST_F(abnf_fixture, header_layout) {
     run.input_path = "dir/in.pvx";
     std::string file;
-    write_abnf_to_memory(run, file);
+    write_abnf_to_memory(run, diag, settings(), file);
     const std::string head = file.substr(0, file.find(";\n\n") + 3);
     std::vector<std::string> lines;
     std::istringstream in(head);
@@ -652,10 +664,7 @@ struct output_fixture : abnf_fixture {
         top(ET_DATE, "A_name_of_fifteen_or_more");
     }
     int output_to(const std::string& path) {
-        std::vector<char> name(path.begin(), path.end());
-        name.push_back('\0');
-        char* args[] = {name.data(), nullptr};
-        return write_output(run, 1, args);
+        return write_output(run, diag, path.c_str(), settings());
     }
 };
 
@@ -669,12 +678,12 @@ TEST_F(output_fixture, writes_the_file_and_reports_unreferenced_definitions) {
     std::ostringstream s;
     s << f.rdbuf();
     std::string memory;
-    write_abnf_to_memory(run, memory);
+    write_abnf_to_memory(run, diag, settings(), memory);
     EXPECT_EQ(s.str(), memory);
 }
 
 TEST_F(output_fixture, no_output_name_is_a_note_with_status_zero) {
-    EXPECT_EQ(write_output(run, 0, nullptr), 0);
+    EXPECT_EQ(write_output(run, diag, nullptr, settings()), 0);
     EXPECT_EQ(console(), "error: Output file not specified\n");
 }
 

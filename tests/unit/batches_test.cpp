@@ -13,6 +13,7 @@
 #include "frontend/source.h"
 #include "postparse/post_parse.h"
 #include "support/output_writer.h"
+#include "test_model.h"
 #include "tests/unit/console_capture.h"
 
 namespace qrv {
@@ -60,23 +61,26 @@ struct written {
 
 written write_in_batches(const std::string& schema, std::size_t batch_size, unsigned threads) {
     auto run = std::make_unique<run_context>();
+    diagnostics diag;
     init_run_context(*run);
     testing::console_capture console;
-    run->console = console.file();
+    diag.console = console.file();
     written out;
-    if (read_source_text(*run, "t.pvx", schema, nullptr) != 0 || post_parse(*run) != 1) {
+    if (read_source_text(*run, diag, "t.pvx", schema, nullptr) != 0 ||
+        post_parse(*run, diag) != 1) {
         out.console = console.text();
         return out;
     }
     console.take();
     output_writer writer;
-    sink_open_memory(*run, writer, &out.text);
-    write_rules(*run, batch_size, threads);
-    sink_close(*run);
-    report_unreferenced(*run);
+    writer.diag = &diag;
+    sink_open_memory(writer, &out.text);
+    write_rules(*run, writer, diag, batch_size, threads);
+    sink_close(writer);
+    report_unreferenced(*run, diag);
     out.console = console.text();
-    out.error_count = run->error_count;
-    out.error_note_count = run->error_note_count;
+    out.error_count = diag.error_count;
+    out.error_note_count = diag.error_note_count;
     for (const element* e = run->elements; e != nullptr; e = e->next()) {
         out.counts.push_back(e->reference_count);
     }

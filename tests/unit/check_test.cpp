@@ -13,6 +13,7 @@
 #include "frontend/source.h"
 #include "messages/checker.h"
 #include "postparse/post_parse.h"
+#include "test_model.h"
 
 namespace qrv {
 namespace {
@@ -38,19 +39,20 @@ void on_small_stack(F f) {
 
 struct check_fixture : ::testing::Test {
     std::unique_ptr<run_context> run = std::make_unique<run_context>();
+    diagnostics diag;
     testing::console_capture captured;
 
     void SetUp() override {
         init_run_context(*run);
-        run->console = captured.file();
+        diag.console = captured.file();
     }
     void TearDown() override { free_model(*run); }
 
     // Reads the definitions; the first is the message's root.
     void define(const std::string& source) {
-        ASSERT_EQ(read_source_text(*run, "t.pvx", "pavex module t;\n" + source, nullptr), 0);
-        ASSERT_EQ(post_parse(*run), 1);
-        ASSERT_EQ(check_strict_grammar(*run), 0);
+        ASSERT_EQ(read_source_text(*run, diag, "t.pvx", "pavex module t;\n" + source, nullptr), 0);
+        ASSERT_EQ(post_parse(*run, diag), 1);
+        ASSERT_EQ(check_strict_grammar(*run, diag), 0);
     }
 
     // "" for a valid message, else "line:col path: message".
@@ -440,9 +442,9 @@ TEST_F(check_structure, VersionBracketMembersAndVoidTags) {
 }
 
 TEST_F(check_structure, TypeNamesAMessageOfAnotherDefinition) {
-    read_source_text(*run, "t.pvx", "pavex module a;\nstruct R { int<0..9> r; };\n", nullptr);
-    read_source_text(*run, "u.pvx", "pavex module b;\nstruct S { bool s; };\n", nullptr);
-    ASSERT_EQ(post_parse(*run), 1);
+    read_source_text(*run, diag, "t.pvx", "pavex module a;\nstruct R { int<0..9> r; };\n", nullptr);
+    read_source_text(*run, diag, "u.pvx", "pavex module b;\nstruct S { bool s; };\n", nullptr);
+    ASSERT_EQ(post_parse(*run, diag), 1);
     EXPECT_EQ(check("r=1"), "");
     EXPECT_EQ(check("s=T", "S"), "");
     EXPECT_EQ(check("s=T", "b::S"), "");

@@ -12,18 +12,21 @@
 #include "model/model.h"
 #include "support/atomic_file.h"
 #include "support/output_writer.h"
+#include "test_model.h"
 
 namespace qrv {
 namespace {
 
 struct records : ::testing::Test {
     run_context run;
+    diagnostics diag;
     parse_state ps;
     std::vector<element*> chain;
 
     void SetUp() override {
         init_run_context(run);
         ps.run = &run;
+        ps.diag = &diag;
     }
 
     // A chain of elements with these names, in order.
@@ -277,27 +280,23 @@ TEST(writer_buffer, file_and_memory_output_agree_across_block_boundaries) {
     }
     pieces.push_back(std::string(200000, 'L') + "\n\t}end");  // longer than a block
 
-    run_context in_memory;
-    init_run_context(in_memory);
     std::string expected;
     output_writer memory_writer;
-    sink_open_memory(in_memory, memory_writer, &expected);
-    for (const std::string& p : pieces) emit_text(in_memory, p);
-    sink_close(in_memory);
+    sink_open_memory(memory_writer, &expected);
+    for (const std::string& p : pieces) emit_text(memory_writer, p);
+    sink_close(memory_writer);
 
-    run_context to_file;
-    init_run_context(to_file);
     const auto folder = std::filesystem::path(QRV_TEST_TMP) / "writer_buffer";
     std::filesystem::create_directories(folder);
     const auto path = folder / "out.txt";
     atomic_file file;
     ASSERT_TRUE(file.open(path.c_str()));
     output_writer file_writer;
-    sink_open_stream(to_file, file_writer, file.stream());
-    for (const std::string& p : pieces) emit_text(to_file, p);
+    sink_open_stream(file_writer, file.stream());
+    for (const std::string& p : pieces) emit_text(file_writer, p);
     EXPECT_EQ(file_writer.column, memory_writer.column);
     EXPECT_EQ(file_writer.depth, memory_writer.depth);
-    ASSERT_TRUE(sink_close(to_file));
+    ASSERT_TRUE(sink_close(file_writer));
     ASSERT_TRUE(file.commit());
 
     EXPECT_GT(expected.size(), 4u * 64 * 1024);

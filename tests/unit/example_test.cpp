@@ -18,24 +18,26 @@
 #include "messages/checker.h"
 #include "messages/example_writer.h"
 #include "postparse/post_parse.h"
+#include "test_model.h"
 
 namespace qrv {
 namespace {
 
 struct example_fixture : ::testing::Test {
     std::unique_ptr<run_context> run = std::make_unique<run_context>();
+    diagnostics diag;
     testing::console_capture captured;
 
     void SetUp() override {
         init_run_context(*run);
-        run->console = captured.file();
+        diag.console = captured.file();
     }
     void TearDown() override { free_model(*run); }
 
     void define(const std::string& source) {
-        ASSERT_EQ(read_source_text(*run, "t.pvx", "pavex module t;\n" + source, nullptr), 0);
-        ASSERT_EQ(post_parse(*run), 1);
-        ASSERT_EQ(check_strict_grammar(*run), 0);
+        ASSERT_EQ(read_source_text(*run, diag, "t.pvx", "pavex module t;\n" + source, nullptr), 0);
+        ASSERT_EQ(post_parse(*run, diag), 1);
+        ASSERT_EQ(check_strict_grammar(*run, diag), 0);
     }
 
     std::string example(std::uint64_t seed, const char* type = nullptr) {
@@ -128,10 +130,10 @@ TEST_F(examples, UnionsWithoutUsableAlternativesStandForAnExtensionParameter) {
 
 TEST_F(examples, ADefinitionWithoutAFiniteMessageWritesNothing) {
     ASSERT_EQ(
-        read_source_text(*run, "t.pvx",
+        read_source_text(*run, diag, "t.pvx",
                          "pavex module t;\nstruct Loop { int<0..9> v; Loop again; };", nullptr),
         0);
-    ASSERT_EQ(post_parse(*run), 1);
+    ASSERT_EQ(post_parse(*run, diag), 1);
     std::string out = "kept";
     EXPECT_FALSE(write_example(*run->elements, 0, out));
     EXPECT_EQ(out, "kept");
@@ -188,14 +190,15 @@ TEST_F(examples, TwentyThousandRequiredReferencesOnASmallStack) {
 // A run of its own for each schema of a test.
 struct defined {
     std::unique_ptr<run_context> run = std::make_unique<run_context>();
+    diagnostics diag;
     testing::console_capture console;
     bool ok = false;
 
     explicit defined(const std::string& source) {
         init_run_context(*run);
-        run->console = console.file();
-        ok = read_source_text(*run, "t.pvx", "pavex module t;\n" + source, nullptr) == 0 &&
-             post_parse(*run) == 1 && check_strict_grammar(*run) == 0;
+        diag.console = console.file();
+        ok = read_source_text(*run, diag, "t.pvx", "pavex module t;\n" + source, nullptr) == 0 &&
+             post_parse(*run, diag) == 1 && check_strict_grammar(*run, diag) == 0;
     }
     ~defined() { free_model(*run); }
     defined(const defined&) = delete;

@@ -378,13 +378,13 @@ TEST_F(file_safety, identities_follow_links_and_resolve_paths_that_do_not_exist_
     fs::create_hard_link(dir / "a.pvx", dir / "hard.pvx");
     fs::create_symlink("a.pvx", dir / "soft.pvx");
     fs::create_directories(dir / "sub");
-    const input_file a = identify_file((dir / "a.pvx").c_str());
+    const file_identity a = identify_file((dir / "a.pvx").c_str());
     EXPECT_TRUE(a.exists && a.regular);
     EXPECT_TRUE(same_file(a, identify_file((dir / "hard.pvx").c_str())));
     EXPECT_TRUE(same_file(a, identify_file((dir / "soft.pvx").c_str())));
     EXPECT_TRUE(same_file(a, identify_file((dir / "sub" / ".." / "a.pvx").c_str())));
 
-    const input_file absent = identify_file((dir / "a.pvxcfg").c_str());
+    const file_identity absent = identify_file((dir / "a.pvxcfg").c_str());
     EXPECT_FALSE(absent.exists);
     EXPECT_FALSE(same_file(a, absent));
     EXPECT_TRUE(same_file(absent, identify_file((dir / "sub" / ".." / "a.pvxcfg").c_str())));

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli_support.h"
+#include "test_model.h"
 
 namespace qrv::testing {
 namespace {

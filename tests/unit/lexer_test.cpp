@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "test_model.h"
+
 namespace qrv {
 namespace {
 
@@ -24,6 +26,7 @@ std::ostream& operator<<(std::ostream& os, const token& t) {
 
 struct lexer_fixture : ::testing::Test {
     run_context run;
+    diagnostics diag;
     std::string source;
     source_stream stream;
     parse_state ps;
@@ -32,6 +35,7 @@ struct lexer_fixture : ::testing::Test {
     void SetUp() override {
         init_run_context(run);
         ps.run = &run;
+        ps.diag = &diag;
     }
 
     void load(std::string s) {
@@ -230,25 +234,25 @@ TEST_F(lexer_fixture, raw_word_stops_at_separators_and_never_classifies) {
 TEST_F(lexer_fixture, number_value_reads_decimal_hex_and_bit_counts) {
     char* captured = nullptr;
     std::size_t size = 0;
-    run.console = open_memstream(&captured, &size);
-    EXPECT_EQ(number_value(run, "65535"), 65535u);
-    EXPECT_EQ(number_value(run, "-12"), 12u);
-    EXPECT_EQ(number_value(run, "0xffFF"), 65535u);
-    EXPECT_EQ(number_value(run, "4294967295"), 4294967295u);
-    EXPECT_EQ(number_value(run, "4294967296"), 4294967295u);
-    EXPECT_EQ(number_value(run, "0x100000000"), 4294967295u);
-    EXPECT_EQ(number_value(run, std::string(128, '9').c_str()), 4294967295u);
-    EXPECT_EQ(number_value(run, "0b"), 0u);
-    EXPECT_EQ(number_value(run, "8b"), 255u);
-    EXPECT_EQ(number_value(run, "-16B"), 65535u);
-    EXPECT_EQ(number_value(run, "32b"), 4294967295u);
-    EXPECT_EQ(number_value(run, "0x1b"), 0u);
-    std::fflush(run.console);
+    diag.console = open_memstream(&captured, &size);
+    EXPECT_EQ(number_value(diag, "65535"), 65535u);
+    EXPECT_EQ(number_value(diag, "-12"), 12u);
+    EXPECT_EQ(number_value(diag, "0xffFF"), 65535u);
+    EXPECT_EQ(number_value(diag, "4294967295"), 4294967295u);
+    EXPECT_EQ(number_value(diag, "4294967296"), 4294967295u);
+    EXPECT_EQ(number_value(diag, "0x100000000"), 4294967295u);
+    EXPECT_EQ(number_value(diag, std::string(128, '9').c_str()), 4294967295u);
+    EXPECT_EQ(number_value(diag, "0b"), 0u);
+    EXPECT_EQ(number_value(diag, "8b"), 255u);
+    EXPECT_EQ(number_value(diag, "-16B"), 65535u);
+    EXPECT_EQ(number_value(diag, "32b"), 4294967295u);
+    EXPECT_EQ(number_value(diag, "0x1b"), 0u);
+    std::fflush(diag.console);
     EXPECT_EQ(size, 0u);
-    EXPECT_EQ(number_value(run, "33b"), 0u);
-    EXPECT_EQ(number_value(run, "4294967304b"), 0u);  // wraps to 8 if unchecked
-    std::fclose(run.console);
-    run.console = stdout;
+    EXPECT_EQ(number_value(diag, "33b"), 0u);
+    EXPECT_EQ(number_value(diag, "4294967304b"), 0u);  // wraps to 8 if unchecked
+    std::fclose(diag.console);
+    diag.console = stdout;
     EXPECT_EQ(std::string(captured),
               "ERROR: Unable to convert 33b to numerical value\n"
               "ERROR: Unable to convert 4294967304b to numerical value\n");

@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "test_model.h"
+
 namespace qrv {
 namespace {
 
 struct model_fixture : ::testing::Test {
     run_context run;
+    diagnostics diag;
     module_record* module = nullptr;
     parse_state ps;
 
@@ -18,6 +21,7 @@ struct model_fixture : ::testing::Test {
         init_run_context(run);
         module = new_module_record(run);
         ps.run = &run;
+        ps.diag = &diag;
         ps.module = module;
     }
 

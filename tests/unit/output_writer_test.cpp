@@ -11,6 +11,7 @@
 
 #include "console_capture.h"
 #include "support/atomic_file.h"
+#include "test_model.h"
 
 namespace qrv {
 namespace {
@@ -18,39 +19,41 @@ namespace {
 // A run whose output goes to memory and whose console is captured.
 struct writer_fixture : ::testing::Test {
     run_context run;
+    diagnostics diag;
     std::string out;
     output_writer writer;
     testing::console_capture captured;
 
     void SetUp() override {
         init_run_context(run);
-        run.console = captured.file();
-        sink_open_memory(run, writer, &out);
+        diag.console = captured.file();
+        writer.diag = &diag;
+        sink_open_memory(writer, &out);
     }
     std::string console() { return captured.text(); }
     // The text so far: closing hands the buffer on; the writer is opened
     // again on the same text with its layout state kept.
     const std::string& text() {
-        sink_close(run);
-        sink_open_memory(run, writer, &out);
+        sink_close(writer);
+        sink_open_memory(writer, &out);
         return out;
     }
     void clear() {
-        sink_close(run);
+        sink_close(writer);
         out.clear();
-        sink_open_memory(run, writer, &out);
+        sink_open_memory(writer, &out);
     }
 };
 
 std::string blanks(std::size_t n) { return std::string(n, ' '); }
 
 TEST_F(writer_fixture, tabs_stop_at_multiples_of_twenty_after_the_indentation) {
-    emit(run, "a\tb");
+    emit(writer, "a\tb");
     EXPECT_EQ(text(), "a" + blanks(19) + "b");
 
     clear();
     writer.depth = 2;
-    emit(run, "\n\tc");
+    emit(writer, "\n\tc");
     EXPECT_EQ(text(), "\n" + blanks(8) + blanks(20) + "c");
     EXPECT_EQ(writer.column, 21);
     EXPECT_EQ(writer.tab_count, 1);
@@ -59,75 +62,76 @@ TEST_F(writer_fixture, tabs_stop_at_multiples_of_twenty_after_the_indentation) {
 TEST_F(writer_fixture, a_tab_writes_at_least_one_blank_and_counts_tabs_not_columns) {
     // First tab at column 45: one blank. The second tab aims at column 40,
     // which is behind, so it too writes one blank.
-    emit(run, "%s\t\tx", std::string(45, 'a').c_str());
+    emit(writer, "%s\t\tx", std::string(45, 'a').c_str());
     EXPECT_EQ(text(), std::string(45, 'a') + "  x");
 
     clear();
-    emit(run, "\n%s\t", std::string(20, 'b').c_str());
+    emit(writer, "\n%s\t", std::string(20, 'b').c_str());
     EXPECT_EQ(text(), "\n" + std::string(20, 'b') + " ");
 
     clear();
-    emit(run, "\nab\tcd\te");
+    emit(writer, "\nab\tcd\te");
     EXPECT_EQ(text(), "\nab" + blanks(18) + "cd" + blanks(18) + "e");
 }
 
 TEST_F(writer_fixture, braces_change_the_depth_and_indent_every_new_line) {
-    emit(run, "x{");
+    emit(writer, "x{");
     EXPECT_EQ(text(), "x    {");
     EXPECT_EQ(writer.column, 2);  // the four blanks do not count
     EXPECT_EQ(writer.depth, 1);
-    emit(run, "\n\n}y");
+    emit(writer, "\n\n}y");
     EXPECT_EQ(text(), "x    {\n    \n    }y");
     EXPECT_EQ(writer.depth, 0);
-    EXPECT_EQ(run.error_count, 0);
+    EXPECT_EQ(diag.error_count, 0);
 }
 
 TEST_F(writer_fixture, braces_are_plain_when_brace_indent_is_off) {
     writer.brace_indent = false;
-    emit(run, "{\n}");
+    emit(writer, "{\n}");
     EXPECT_EQ(text(), "{\n}");
     EXPECT_EQ(writer.depth, 0);
     EXPECT_EQ(console(), "");
 }
 
 TEST_F(writer_fixture, a_closing_brace_below_depth_zero_is_noted_and_counted) {
-    emit(run, "}");
+    emit(writer, "}");
     EXPECT_EQ(text(), "}");
     EXPECT_EQ(writer.depth, 0);
-    EXPECT_EQ(run.error_count, 1);
+    EXPECT_EQ(diag.error_count, 1);
     EXPECT_EQ(console(), "Problem with brace nesting depth encountered\n");
 
-    indent_less(run);
+    indent_less(writer);
     EXPECT_EQ(writer.depth, 0);
-    EXPECT_EQ(run.error_count, 2);
+    EXPECT_EQ(diag.error_count, 2);
 }
 
 TEST_F(writer_fixture, indent_more_and_less_write_nothing_but_shape_new_lines) {
-    indent_more(run);
-    indent_more(run);
+    indent_more(writer);
+    indent_more(writer);
     EXPECT_EQ(text(), "");
-    emit(run, "a\nb");
+    emit(writer, "a\nb");
     EXPECT_EQ(text(), "a\n        b");
-    indent_less(run);
-    emit(run, "\n");
+    indent_less(writer);
+    emit(writer, "\n");
     EXPECT_EQ(text(), "a\n        b\n    ");
     EXPECT_EQ(writer.column, 0);
 }
 
 TEST_F(writer_fixture, long_texts_are_written_whole) {
     const std::string path(5000, 'p');
-    emit(run, "; From: %s\n", path.c_str());
+    emit(writer, "; From: %s\n", path.c_str());
     EXPECT_EQ(text(), "; From: " + path + "\n");
 }
 
 TEST_F(writer_fixture, emit_text_takes_percent_signs_literally) {
-    emit_text(run, "*(%x20-7E) ");
+    emit_text(writer, "*(%x20-7E) ");
     EXPECT_EQ(text(), "*(%x20-7E) ");
     EXPECT_EQ(writer.column, 11);
 }
 
 struct sink_fixture : ::testing::Test {
     run_context run;
+    diagnostics diag;
     output_writer writer;
     std::filesystem::path folder;
 
@@ -153,25 +157,25 @@ TEST_F(sink_fixture, file_output_survives_many_block_writes_intact) {
         atomic_file file;
         ASSERT_TRUE(file.open(path.c_str()));
         writer.write_back_step = step;
-        sink_open_stream(run, writer, file.stream());
+        sink_open_stream(writer, file.stream());
         std::string expected;
         for (int i = 0; i < 20000; ++i) {
             const std::string line = "line " + std::to_string(i) + "\n";
-            emit_text(run, line);
+            emit_text(writer, line);
             expected += line;
         }
-        sink_write(run, "raw {\t}\n");
+        sink_write(writer, "raw {\t}\n");
         expected += "raw {\t}\n";
-        ASSERT_TRUE(sink_close(run));
+        ASSERT_TRUE(sink_close(writer));
         ASSERT_TRUE(file.commit());
         EXPECT_GT(expected.size(), 3u * 64 * 1024);
         EXPECT_EQ(read_file(path), expected);
     }
     atomic_file device;
     ASSERT_TRUE(device.open("/dev/null"));
-    sink_open_stream(run, writer, device.stream());
-    for (int i = 0; i < 20000; ++i) emit_text(run, "to nowhere\n");
-    EXPECT_TRUE(sink_close(run));
+    sink_open_stream(writer, device.stream());
+    for (int i = 0; i < 20000; ++i) emit_text(writer, "to nowhere\n");
+    EXPECT_TRUE(sink_close(writer));
     EXPECT_TRUE(device.commit());
 }
 
@@ -179,20 +183,20 @@ TEST_F(sink_fixture, a_full_device_fails_at_the_latest_on_close) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     atomic_file file;
     ASSERT_TRUE(file.open("/dev/full"));
-    sink_open_stream(run, writer, file.stream());
-    emit_text(run, "small text that stays in the buffer until the close\n");
-    EXPECT_FALSE(sink_close(run));
+    sink_open_stream(writer, file.stream());
+    emit_text(writer, "small text that stays in the buffer until the close\n");
+    EXPECT_FALSE(sink_close(writer));
 
     // A block write that fails well before the close stops the writing at
     // once: nothing after it could reach the file.
     ASSERT_TRUE(file.open("/dev/full"));
-    sink_open_stream(run, writer, file.stream());
+    sink_open_stream(writer, file.stream());
     int lines = 0;
-    EXPECT_THROW(for (; lines < 10000; ++lines) emit_text(run, "0123456789abcdef\n"),
+    EXPECT_THROW(for (; lines < 10000; ++lines) emit_text(writer, "0123456789abcdef\n"),
                  output_write_failed);
     EXPECT_LT(lines, 4000);  // about one 64 KB block
     EXPECT_TRUE(writer.failed);
-    EXPECT_FALSE(sink_close(run));
+    EXPECT_FALSE(sink_close(writer));
 }
 
 }  // namespace
@@ -203,17 +207,18 @@ namespace {
 
 TEST(writer_memory_limit, writing_stops_at_the_limit_and_keeps_what_fit) {
     run_context run;
+    diagnostics diag;
     init_run_context(run);
     std::string out;
     output_writer writer;
     writer.memory_limit = 10;
-    sink_open_memory(run, writer, &out);
-    emit_text(run, "abcdef");
-    EXPECT_THROW(emit_text(run, "\tx"), output_limit_reached);  // the tab needs 14 blanks
-    EXPECT_THROW(emit_text(run, "ghijk"), output_limit_reached);
-    emit_text(run, "ghij");
-    EXPECT_THROW(sink_write(run, "k"), output_limit_reached);
-    sink_close(run);
+    sink_open_memory(writer, &out);
+    emit_text(writer, "abcdef");
+    EXPECT_THROW(emit_text(writer, "\tx"), output_limit_reached);  // the tab needs 14 blanks
+    EXPECT_THROW(emit_text(writer, "ghijk"), output_limit_reached);
+    emit_text(writer, "ghij");
+    EXPECT_THROW(sink_write(writer, "k"), output_limit_reached);
+    sink_close(writer);
     EXPECT_EQ(out, "abcdefghij");
 }
 

@@ -25,6 +25,7 @@
 #include "frontend/source.h"
 #include "frontend/statement_scan.h"
 #include "model/model.h"
+#include "test_model.h"
 
 namespace qrv {
 namespace {
@@ -49,11 +50,12 @@ std::string describe(const element* chain, int depth = 0) {
 std::string read_and_describe(const std::string& source, const char* path = "t.pvx",
                               bool from_file = false) {
     run_context run;
+    diagnostics diag;
     init_run_context(run);
     testing::console_capture captured;
-    run.console = captured.file();
-    const std::int64_t result =
-        from_file ? read_source_file(run, path) : read_source_text(run, path, source, nullptr);
+    diag.console = captured.file();
+    const std::int64_t result = from_file ? read_source_file(run, diag, path)
+                                          : read_source_text(run, diag, path, source, nullptr);
     std::string text = "result " + std::to_string(result) + "\n" + captured.text();
     for (const module_record* m = run.modules; m != nullptr; m = m->next) {
         text += "module " + std::string(m->name.view()) + "\n" + describe(m->elements);

@@ -9,11 +9,13 @@
 
 #include "model/model.h"
 #include "postparse/post_parse.h"
+#include "test_model.h"
 
 namespace qrv {
 
 struct postparse_fixture : ::testing::Test {
     run_context run;
+    diagnostics diag;
     parse_state ps;
     char* captured = nullptr;
     std::size_t captured_size = 0;
@@ -22,8 +24,9 @@ struct postparse_fixture : ::testing::Test {
     void SetUp() override {
         init_run_context(run);
         out = open_memstream(&captured, &captured_size);
-        run.console = out;
+        diag.console = out;
         ps.run = &run;
+        ps.diag = &diag;
     }
     void TearDown() override {
         std::fclose(out);

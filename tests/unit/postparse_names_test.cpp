@@ -1,5 +1,6 @@
 #include <string>
 
+#include "test_model.h"
 #include "tests/unit/postparse_fixture.h"
 
 namespace qrv {
@@ -23,7 +24,7 @@ TEST_F(naming, plain_and_plugin_ordinals_per_chain) {
     again->set_children(s->children());
     again->set_link(make_text(run, "S"));
 
-    ASSERT_EQ(post_parse(run), 1);
+    ASSERT_EQ(post_parse(run, diag), 1);
     EXPECT_EQ(ordinal_of(run, *s), 0);
     EXPECT_EQ(ordinal_of(run, *t), 1);
     EXPECT_EQ(ordinal_of(run, *again), 2);
@@ -44,7 +45,7 @@ TEST_F(naming, reserved_words_get_an_underscore_and_a_plain_note) {
     element* dashed = member(s, "my-class", ET_INTEGER, "", 11);
     element* last = member(s, "virtual", ET_INTEGER, "", 12);
 
-    ASSERT_EQ(post_parse(run), 1);
+    ASSERT_EQ(post_parse(run, diag), 1);
     EXPECT_EQ(cls->c_name(), "class_");
     EXPECT_EQ(cls->name(), "class");
     EXPECT_EQ(in->c_name(), "int_");
@@ -59,7 +60,7 @@ TEST_F(naming, reserved_words_get_an_underscore_and_a_plain_note) {
               "Warning (Line:8): Changed name 'int' to 'int_' to avoid C/C++ keyword name clash\n"
               "Warning (Line:12): Changed name 'virtual' to 'virtual_' to avoid C/C++ keyword name "
               "clash\n");
-    EXPECT_EQ(run.warning_count, 0);
+    EXPECT_EQ(diag.warning_count, 0);
 }
 
 TEST_F(naming, qualified_names_of_members_and_references) {
@@ -72,7 +73,7 @@ TEST_F(naming, qualified_names_of_members_and_references) {
     element* text = member(body_def, "text", ET_ASCII);
     element* alias = top(m, "Alias", ET_LINK, "Body");
 
-    ASSERT_EQ(post_parse(run), 1);
+    ASSERT_EQ(post_parse(run, diag), 1);
     EXPECT_EQ(qualified_name(run, *msg), "Msg");
     EXPECT_EQ(qualified_name(run, *hdr), "Msg_hdr");
     EXPECT_EQ(qualified_name(run, *id), "Msg_hdr_id");
@@ -84,10 +85,12 @@ TEST_F(naming, qualified_names_of_members_and_references) {
 TEST_F(naming, qualified_name_of_255_characters_passes_and_256_stops) {
     for (int length : {255, 256}) {
         run_context local;
+        diagnostics local_diag;
         init_run_context(local);
-        local.console = out;
+        local_diag.console = out;
         parse_state lps;
         lps.run = &local;
+        lps.diag = &local_diag;
         module_record* m = new_module_record(local);
         m->name = make_text(local, "m");
         local.modules = m;
@@ -109,11 +112,11 @@ TEST_F(naming, qualified_name_of_255_characters_passes_and_256_stops) {
                           ET_INTEGER);
         make(chain_head::members_of(*p), "after", ET_INTEGER);
         if (length == 255) {
-            EXPECT_EQ(post_parse(local), 1);
+            EXPECT_EQ(post_parse(local, local_diag), 1);
             EXPECT_EQ(qualified_name(local, *d).size(), 255u);
             EXPECT_EQ(console(), "");
         } else {
-            EXPECT_THROW(post_parse(local), fatal_stop);
+            EXPECT_THROW(post_parse(local, local_diag), fatal_stop);
             std::string parent = "P_" + std::string(a->c_name().view()) + "_" +
                                  std::string(b->c_name().view()) + "_" +
                                  std::string(c->c_name().view());
@@ -139,7 +142,7 @@ TEST_F(naming, union_members_distinct_by_c_name_in_first_seen_order) {
     member(hidden, "h", ET_INTEGER);
     top(m, "R", ET_LINK, "U1");
 
-    ASSERT_EQ(post_parse(run), 1);
+    ASSERT_EQ(post_parse(run, diag), 1);
     std::string order;
     for (const element* u : run.union_members) order += std::string(u->name().view()) + " ";
     EXPECT_EQ(order, "a inner c b-x ");
@@ -149,13 +152,13 @@ TEST_F(naming, union_members_distinct_by_c_name_in_first_seen_order) {
 }
 
 TEST_F(naming, post_parse_needs_modules_and_stops_after_errors) {
-    EXPECT_EQ(post_parse(run), 0);
+    EXPECT_EQ(post_parse(run, diag), 0);
     module_record* m = module("m");
-    EXPECT_EQ(post_parse(run), 0);  // a first module without elements
+    EXPECT_EQ(post_parse(run, diag), 0);  // a first module without elements
     element* s = top(m, "S", ET_STRUCT);
     member(s, "x", ET_INTEGER);
-    run.error_count = 1;  // an error counted before the pass
-    EXPECT_EQ(post_parse(run), 0);
+    diag.error_count = 1;  // an error counted before the pass
+    EXPECT_EQ(post_parse(run, diag), 0);
     EXPECT_FALSE(s->in_main_module);
     EXPECT_EQ(run.elements, nullptr);
     EXPECT_EQ(console(), "");

@@ -17,7 +17,7 @@ TEST_F(plugging, into_list_is_handled_newest_first_each_with_own_copies) {
     element* body = add(&s->elements, m, "extra", ET_BOOLEAN);
     body->plugin = true;
 
-    plug_extensions(run);
+    plug_extensions(run, diag);
     EXPECT_EQ(console(),
               "ext.pvx(12) : error: Unable to locate definition -Missing2-\n\n"
               "ext.pvx(12) : error: Unable to locate definition -Missing1-\n\n");
@@ -47,7 +47,7 @@ TEST_F(plugging, dotted_and_module_targets) {
     plug_record* s = plug(m, {"b::Msg.hdr", "base.msgs::Msg", "b::", "i::Msg", "b:Msg"}, 3);
     add(&s->elements, m, "x", ET_BOOLEAN);
 
-    plug_extensions(run);
+    plug_extensions(run, diag);
     EXPECT_EQ(console(),
               "ext.pvx(3) : error: Unable to locate definition -b:Msg-\n\n"
               "ext.pvx(3) : error: Unable to locate definition -i::Msg-\n\n");
@@ -68,7 +68,7 @@ TEST_F(plugging, targets_without_members_are_refused) {
     plug_record* s = plug(m, {"Simple", "Empty", "Ref", "Combi"}, 5);
     element* r = add(&s->elements, m, "r", ET_LINK, "Nowhere");
 
-    EXPECT_EQ(post_parse(run), 0);
+    EXPECT_EQ(post_parse(run, diag), 0);
     EXPECT_EQ(console(),
               "m.pvx(5) : error: Can not plug -Ref-.  It is not struct or union.\n\n"
               "m.pvx(5) : error: Can not plug -Empty-.  It is not struct or union.\n\n"
@@ -94,7 +94,7 @@ TEST_F(plugging, references_in_copies_are_qualified_with_the_plugging_module) {
     element* inner = add(&s->elements, ext, "inner", ET_STRUCT);
     element* deep = member(inner, "deep", ET_LINK, "Id");
 
-    ASSERT_EQ(post_parse(run), 1) << console();
+    ASSERT_EQ(post_parse(run, diag), 1) << console();
     element* c = msg->children()->next();
     EXPECT_EQ(c->name(), "own");
     EXPECT_EQ(c->link(), "");
@@ -118,7 +118,7 @@ TEST_F(plugging, unnamed_module_cannot_plug_plain_references_but_still_appends) 
     add(&s->elements, m, "x", ET_LINK, "Id");
     add(&s->elements, m, "y", ET_LINK, "Id");
 
-    plug_extensions(run);
+    plug_extensions(run, diag);
     EXPECT_EQ(console(),
               "m.pvx(7) : error: Module name must be included to plug 'T2'\n\n"
               "m.pvx(7) : error: Module name must be included to plug 'T1'\n\n");
@@ -137,7 +137,7 @@ TEST_F(plugging, qualified_reference_longer_than_255_is_refused) {
     add(&s->elements, m, "ok", ET_LINK, fits.c_str());
     add(&s->elements, m, "bad", ET_LINK, too_long.c_str());
 
-    plug_extensions(run);
+    plug_extensions(run, diag);
     element* ok = t->children()->next();
     EXPECT_EQ(ok->link(), name + "::" + fits);
     EXPECT_EQ(ok->next()->link(), too_long);
@@ -159,7 +159,7 @@ TEST_F(plugging, shared_copies_of_a_self_referring_structure_end) {
     element* ext = add(&s->elements, m, "Ext", ET_STRUCT);
     element* n = member(ext, "n", ET_LINK, "Node");
 
-    ASSERT_EQ(post_parse(run), 1) << console();
+    ASSERT_EQ(post_parse(run, diag), 1) << console();
     EXPECT_EQ(n->kind, ET_STRUCT);
     EXPECT_EQ(n->children(), node->children());
     EXPECT_TRUE(next->recursive);
@@ -176,7 +176,7 @@ TEST_F(plugging, body_plugged_into_itself_stops_at_the_name_limit) {
     element* body = add(&s->elements, m, "S", ET_STRUCT);
     member(body, "v", ET_INTEGER);
 
-    EXPECT_THROW(post_parse(run), fatal_stop);
+    EXPECT_THROW(post_parse(run, diag), fatal_stop);
     std::string parent = "M";
     for (int i = 0; i < 127; ++i) parent += "_S";
     EXPECT_EQ(console(), "FATAL: Constructed type name is too long: " + parent + "_v\n");
@@ -199,7 +199,7 @@ TEST_F(plugging, shared_chain_walked_again_reports_a_missing_type_once) {
     element* ext = add(&s->elements, m, "Ext", ET_STRUCT);
     member(ext, "d", ET_LINK, "D0");
 
-    EXPECT_EQ(post_parse(run), 0);
+    EXPECT_EQ(post_parse(run, diag), 0);
     const std::string error =
         "m.pvx(4) : error: Unable to expand definition of -Missing- in -m-\n\n";
     EXPECT_EQ(console(), error);

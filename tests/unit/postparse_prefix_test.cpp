@@ -14,7 +14,7 @@ TEST_F(prefixes, derived_from_module_names_and_numbered_in_order) {
         ms[i] = module(names[i]);
         top(ms[i], "E", ET_INTEGER);
     }
-    derive_prefixes(run);
+    derive_prefixes(run, diag);
     const char* expected[] = {"nc_", "nc2_", "ncr2_", "a_", "a2_", "a12_", "_x_"};
     for (int i = 0; i < 7; ++i) EXPECT_EQ(ms[i]->prefix, expected[i]) << names[i];
     EXPECT_EQ(console(), "");
@@ -27,7 +27,7 @@ TEST_F(prefixes, trailing_digits_of_earlier_prefixes_count_for_shorter_bases) {
     module_record* a1 = module("a1");
     module_record* a = module("a");
     for (module_record* m : {a12, ab, a1, a}) top(m, "E", ET_INTEGER);
-    derive_prefixes(run);
+    derive_prefixes(run, diag);
     EXPECT_EQ(a12->prefix, "a12_");
     EXPECT_EQ(ab->prefix, "ab_");
     EXPECT_EQ(a1->prefix, "a12_");
@@ -44,7 +44,7 @@ TEST_F(prefixes, directive_prefixes_count_as_they_stand_and_only_before) {
     later->has_prefix = true;
     module_record* x = module("xylophone");
     for (module_record* m : {set, core, later, x}) top(m, "E", ET_INTEGER);
-    derive_prefixes(run);
+    derive_prefixes(run, diag);
     EXPECT_EQ(set->prefix, "nc_");
     EXPECT_EQ(core->prefix, "nc2_");
     EXPECT_EQ(later->prefix, "x_");
@@ -58,7 +58,7 @@ TEST_F(prefixes, derived_from_first_element_without_module_name) {
     top(user, "user_id", ET_INTEGER);
     module_record* upper = module("");
     top(upper, "Aeyaeb", ET_INTEGER);  // upper-case vowels and "y" are kept
-    derive_prefixes(run);
+    derive_prefixes(run, diag);
     EXPECT_EQ(hdr->prefix, "mssg_");
     EXPECT_EQ(user->prefix, "usri_");
     EXPECT_EQ(upper->prefix, "Ayb_");
@@ -73,10 +73,10 @@ TEST_F(prefixes, module_without_name_or_elements_is_an_error) {
     module_record* empty = module("", "lib.pvx");
     module_record* next = module("abc");
     top(next, "E", ET_INTEGER);
-    derive_prefixes(run);
+    derive_prefixes(run, diag);
     EXPECT_FALSE(empty->has_prefix);
     EXPECT_EQ(next->prefix, "a_");
-    EXPECT_EQ(run.error_count, 1);
+    EXPECT_EQ(diag.error_count, 1);
     EXPECT_EQ(console(),
               "error: Error: Unable to derive prefix for module contained in: lib.pvx\n\n");
 }

@@ -51,7 +51,7 @@ TEST_F(resolution, aliases_newest_first_and_modules_by_first_name) {
     element* by_name = member(s, "g", ET_LINK, "lib.b::Id");
     element* by_extends = member(s, "h", ET_LINK, "x::Id", 4);
 
-    resolve_references(run);
+    resolve_references(run, diag);
     EXPECT_EQ(by_alias->kind, ET_INTEGER);
     EXPECT_EQ(by_alias->max, 2u);
     EXPECT_TRUE(by_alias->link().empty());
@@ -68,7 +68,7 @@ TEST_F(resolution, plain_names_find_only_top_level_of_the_walked_module) {
     member(s, "inner", ET_INTEGER);
     element* a = member(s, "a", ET_LINK, "Id", 3);
     element* b = member(s, "b", ET_LINK, "inner", 4);
-    resolve_references(run);
+    resolve_references(run, diag);
     EXPECT_EQ(a->kind, ET_LINK);
     EXPECT_EQ(b->kind, ET_LINK);
     EXPECT_EQ(console(),
@@ -87,7 +87,7 @@ TEST_F(resolution, chain_of_three_takes_over_the_final_definition) {
     c->min = 5;
     c->max = 9;
     c->min_negative = true;
-    resolve_references(run);
+    resolve_references(run, diag);
     EXPECT_EQ(x->kind, ET_INTEGER);
     EXPECT_TRUE(x->link().empty());
     EXPECT_TRUE(x->constrained);
@@ -95,7 +95,7 @@ TEST_F(resolution, chain_of_three_takes_over_the_final_definition) {
     EXPECT_EQ(x->max, 9u);
     EXPECT_TRUE(x->min_negative);
     EXPECT_EQ(c->reference_count, 3);  // x, A and B each reach C
-    EXPECT_EQ(run.error_count, 0);
+    EXPECT_EQ(diag.error_count, 0);
 }
 
 TEST_F(resolution, structure_target_keeps_link_and_shares_members) {
@@ -105,7 +105,7 @@ TEST_F(resolution, structure_target_keeps_link_and_shares_members) {
     member(point, "x", ET_INTEGER);
     element* s = top(m, "S", ET_STRUCT);
     element* p = member(s, "p", ET_LINK, "geo::Point-2d");
-    resolve_references(run);
+    resolve_references(run, diag);
     EXPECT_EQ(p->kind, ET_STRUCT);
     EXPECT_EQ(p->link(), "geo::Point-2d");
     EXPECT_EQ(p->children(), point->children());
@@ -133,7 +133,7 @@ TEST_F(resolution, far_references_resolve_as_near_ones) {
     }
     element* alias = top(m, "Alias", ET_LINK, "S1");
 
-    resolve_references(run);
+    resolve_references(run, diag);
     for (int i = 0; i < n; ++i) {
         const element* target = defs[static_cast<std::size_t>((i + n / 2) % n)];
         ASSERT_EQ(far[static_cast<std::size_t>(i)]->kind, ET_STRUCT) << i;
@@ -171,7 +171,7 @@ TEST_F(resolution, cycles_and_long_chains_fail_with_the_last_reference_tried) {
     top(m, "B", ET_LINK, "A", 21);
     element* in_cycle = member(s, "c", ET_LINK, "A", 3);
 
-    resolve_references(run);
+    resolve_references(run, diag);
     EXPECT_EQ(far->kind, ET_LINK);
     EXPECT_EQ(far->link(), "I");
     // R1 needs ten lookups (R2 ... R10, I) and succeeds.
@@ -201,7 +201,7 @@ TEST_F(resolution, duplicate_cardinality_at_every_step) {
     b->has_cardinality = true;
     b->cardinality_max = 7;
     b->cardinality_unbounded = false;
-    resolve_references(run);
+    resolve_references(run, diag);
     EXPECT_EQ(x->kind, ET_BOOLEAN);
     EXPECT_EQ(x->cardinality_min, 2u);
     EXPECT_EQ(x->cardinality_max, 5u);
@@ -226,11 +226,11 @@ TEST_F(resolution, combination_members_are_not_visited) {
     element* u = top(m, "U", ET_UNION);
     element* inner = member(u, "inner", ET_STRUCT);
     element* deep = member(inner, "deep", ET_LINK, "C");
-    resolve_references(run);
+    resolve_references(run, diag);
     EXPECT_EQ(r->kind, ET_LINK);
     EXPECT_EQ(deep->kind, ET_COMBINED);
     EXPECT_EQ(qualified_name(run, *deep), "C");
-    EXPECT_EQ(run.error_count, 0);
+    EXPECT_EQ(diag.error_count, 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/diagnostics.h"
+#include "test_model.h"
 #include "tests/unit/postparse_fixture.h"
 
 namespace qrv {
@@ -39,7 +40,8 @@ void plain_mark(element* first) {
 }
 
 // Every path, so an element met again takes its ordinal as the counter.
-void plain_number(run_context& run, element* chain, std::map<const element*, int>& ordinals) {
+void plain_number(run_context& run, diagnostics& diag, element* chain,
+                  std::map<const element*, int>& ordinals) {
     std::int32_t plain = 0;
     std::int32_t plugin = run.plugin_ordinal_base;
     for (element* p = chain; p != nullptr; p = p->next()) {
@@ -47,8 +49,9 @@ void plain_number(run_context& run, element* chain, std::map<const element*, int
         const auto [at, fresh] = ordinals.try_emplace(p, counter);
         if (!fresh) counter = at->second;
         ++counter;
-        rename_reserved(run, p);
-        if (p->children() != nullptr && !p->recursive) plain_number(run, p->children(), ordinals);
+        rename_reserved(run, diag, p);
+        if (p->children() != nullptr && !p->recursive)
+            plain_number(run, diag, p->children(), ordinals);
     }
 }
 
@@ -75,26 +78,26 @@ void plain_collect(std::vector<element*>& members, element* chain, std::vector<e
 
 using name_table = std::map<const element*, std::string>;
 
-void plain_name_members(run_context& run, name_table& names, const std::string& parent,
-                        element* chain) {
+void plain_name_members(run_context& run, diagnostics& diag, name_table& names,
+                        const std::string& parent, element* chain) {
     for (element* q = chain; q != nullptr; q = q->next()) {
         if (!q->link().empty()) continue;
         if (parent.size() + 1 + q->c_name().size() > 255) {
-            note(run, "FATAL: Constructed type name is too long: %s_%s\n", parent.c_str(),
+            note(diag, "FATAL: Constructed type name is too long: %s_%s\n", parent.c_str(),
                  q->c_name().c_str());
             throw fatal_stop{1};
         }
         std::string name = parent + "_" + std::string(q->c_name().view());
         names[q] = name;
-        if (q->children() != nullptr) plain_name_members(run, names, name, q->children());
+        if (q->children() != nullptr) plain_name_members(run, diag, names, name, q->children());
     }
 }
 
-void plain_qualify(run_context& run, name_table& names, element* first) {
+void plain_qualify(run_context& run, diagnostics& diag, name_table& names, element* first) {
     for (element* p = first; p != nullptr; p = p->next()) {
         names[p] = p->c_name().view();
         if (p->children() != nullptr && p->link().empty()) {
-            plain_name_members(run, names, std::string(p->c_name().view()), p->children());
+            plain_name_members(run, diag, names, std::string(p->c_name().view()), p->children());
         }
     }
 }
@@ -207,13 +210,13 @@ TEST_F(walks, fast_walks_match_the_plain_walks_on_random_graphs) {
         std::size_t at = console().size();
         plain_mark(first);
         std::map<const element*, int> plain_ordinals;
-        plain_number(run, first, plain_ordinals);
+        plain_number(run, diag, first, plain_ordinals);
         std::string plain_notes = since(at);
         std::vector<saved_state> expected = save();
         restore(initial);
         at = console().size();
         run.elements = first;
-        mark_recursive_and_rename(run, first);
+        mark_recursive_and_rename(run, diag, first);
         ASSERT_EQ(since(at), plain_notes) << "round " << round;
         for (std::size_t i = 0; i < all.size(); ++i) {
             const auto plain = plain_ordinals.find(all[i]);
@@ -251,7 +254,7 @@ TEST_F(walks, fast_qualified_names_match_the_plain_walk_on_random_graphs) {
         bool plain_stop = false;
         name_table expected;
         try {
-            plain_qualify(run, expected, first);
+            plain_qualify(run, diag, expected, first);
         } catch (const fatal_stop&) {
             plain_stop = true;
         }
@@ -261,7 +264,7 @@ TEST_F(walks, fast_qualified_names_match_the_plain_walk_on_random_graphs) {
         run.elements = first;
         bool fast_stop = false;
         try {
-            build_qualified_names(run);
+            build_qualified_names(run, diag);
         } catch (const fatal_stop& stop) {
             fast_stop = true;
             EXPECT_EQ(stop.status, 1);
@@ -285,7 +288,7 @@ TEST_F(walks, fast_qualified_names_match_the_plain_walk_on_random_graphs) {
 
 // Every path walked, each element that cannot be resolved reported the
 // first time only (and not tried again).
-void plain_resolve_walk(run_context& run, module_record* m, element* chain,
+void plain_resolve_walk(run_context& run, diagnostics& diag, module_record* m, element* chain,
                         std::vector<element*>& path, std::set<element*>& failed) {
     for (element* e = chain; e != nullptr; e = e->next()) {
         element_kind kind = e->kind;
@@ -295,11 +298,12 @@ void plain_resolve_walk(run_context& run, module_record* m, element* chain,
                 continue;
             }
             path.push_back(e->children());
-            plain_resolve_walk(run, m, e->children(), path, failed);
+            plain_resolve_walk(run, diag, m, e->children(), path, failed);
             path.pop_back();
-        } else if (kind == ET_LINK && !failed.contains(e) && resolve_reference(run, m, e) == 0) {
+        } else if (kind == ET_LINK && !failed.contains(e) &&
+                   resolve_reference(run, diag, m, e) == 0) {
             failed.insert(e);
-            report_at(run, e->module()->path.c_str(), e->line(), SEV_ERROR,
+            report_at(diag, e->module()->path.c_str(), e->line(), SEV_ERROR,
                       "Unable to expand definition of -%s- in -%s-\n", e->link().c_str(),
                       e->c_name().c_str());
         }
@@ -308,11 +312,12 @@ void plain_resolve_walk(run_context& run, module_record* m, element* chain,
 
 // A random module of structures and references, with copies that share
 // member chains the way plugged copies do (cycles included).
-std::vector<element*> random_references(run_context& run, std::uint32_t seed) {
+std::vector<element*> random_references(run_context& run, diagnostics& diag, std::uint32_t seed) {
     std::mt19937 rng(seed);
     auto roll = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     parse_state ps;
     ps.run = &run;
+    ps.diag = &diag;
     module_record* m = new_module_record(run);
     m->name = make_text(run, "m");
     m->path = make_text(run, "m.pvx");
@@ -381,19 +386,20 @@ TEST(resolution_walk, fast_walk_matches_the_plain_walk_on_random_models) {
         std::vector<element*> models[2];
         for (int fast = 0; fast < 2; ++fast) {
             run_context run;
+            diagnostics diag;
             init_run_context(run);
             char* buffer = nullptr;
             std::size_t size = 0;
-            run.console = open_memstream(&buffer, &size);
-            models[fast] = random_references(run, seed);
+            diag.console = open_memstream(&buffer, &size);
+            models[fast] = random_references(run, diag, seed);
             if (fast == 1) {
-                resolve_references(run);
+                resolve_references(run, diag);
             } else {
                 std::vector<element*> path{run.modules->elements};
                 std::set<element*> failed;
-                plain_resolve_walk(run, run.modules, run.modules->elements, path, failed);
+                plain_resolve_walk(run, diag, run.modules, run.modules->elements, path, failed);
             }
-            std::fclose(run.console);
+            std::fclose(diag.console);
             texts[fast] = std::string(buffer, size);
             std::free(buffer);
             std::vector<element*>& all = models[fast];
@@ -451,7 +457,7 @@ struct big_shapes : postparse_fixture {
 
 TEST_F(big_shapes, chain_of_100000_structures) {
     std::vector<element*> tops = build(100000, 1, false);
-    ASSERT_EQ(post_parse(run), 1) << console().substr(0, 500);
+    ASSERT_EQ(post_parse(run, diag), 1) << console().substr(0, 500);
     for (int i : {0, 1, 50000, 99998}) {
         element* member = tops[i]->children();
         EXPECT_EQ(member->kind, ET_STRUCT);
@@ -467,11 +473,12 @@ TEST_F(big_shapes, chain_of_100000_structures) {
 TEST_F(big_shapes, doubling_dag_of_depth_40) {
     for (bool self : {false, true}) {
         run_context fresh_run;
+        diagnostics fresh_run_diag;
         init_run_context(fresh_run);
-        fresh_run.console = out;
+        fresh_run_diag.console = out;
         std::swap(run.modules, fresh_run.modules);
         std::vector<element*> tops = build(40, 2, self);
-        ASSERT_EQ(post_parse(run), 1) << console().substr(0, 500);
+        ASSERT_EQ(post_parse(run, diag), 1) << console().substr(0, 500);
         int marked = 0;
         for (element* d : tops) {
             for (element* q = d->children(); q != nullptr; q = q->next()) marked += q->recursive;
@@ -503,7 +510,7 @@ TEST_F(big_shapes, doubling_dag_plugged_twice_resolves_and_names_once) {
     plug_record* s = plug(m, {"T1", "T2"});
     element* ext = add(&s->elements, m, "Ext", ET_STRUCT);
     element* d = member(ext, "d", ET_LINK, "D0");
-    ASSERT_EQ(post_parse(run), 1) << console().substr(0, 500);
+    ASSERT_EQ(post_parse(run, diag), 1) << console().substr(0, 500);
     EXPECT_EQ(d->children(), tops[0]->children());
     EXPECT_EQ(qualified_name(run, *t2->children()->next()), "T2_Ext");
     EXPECT_EQ(qualified_name(run, *d), "D0");

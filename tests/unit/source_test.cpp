@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/model.h"
+#include "test_model.h"
 
 namespace qrv {
 namespace {
@@ -17,29 +18,30 @@ namespace {
 // A run whose console is kept in memory.
 struct source_fixture : ::testing::Test {
     std::unique_ptr<run_context> run = std::make_unique<run_context>();
+    diagnostics diag;
     char* buffer = nullptr;
     std::size_t size = 0;
 
     void SetUp() override {
         init_run_context(*run);
-        run->console = open_memstream(&buffer, &size);
+        diag.console = open_memstream(&buffer, &size);
     }
     void TearDown() override {
-        std::fclose(run->console);
+        std::fclose(diag.console);
         std::free(buffer);
     }
     std::string out() {
-        std::fflush(run->console);
+        std::fflush(diag.console);
         return std::string(buffer, size);
     }
     int read(std::string_view source, const char* directives = nullptr,
              const char* path = "t.pvx") {
-        if (directives == nullptr) return read_source_text(*run, path, source, nullptr);
+        if (directives == nullptr) return read_source_text(*run, diag, path, source, nullptr);
         const std::string_view d(directives);
-        return read_source_text(*run, path, source, &d);
+        return read_source_text(*run, diag, path, source, &d);
     }
     void read_with(std::string_view source, std::string_view directives) {
-        read_source_text(*run, "t.pvx", source, &directives);
+        read_source_text(*run, diag, "t.pvx", source, &directives);
     }
     int module_count() {
         int n = 0;
@@ -118,12 +120,12 @@ TEST_F(source_fixture, directive_flags_and_warnings) {
     EXPECT_TRUE(id->listed);
     EXPECT_TRUE(id->dynamic);
     EXPECT_FALSE(find_element(*run, run->modules, "Msg")->listed);
-    EXPECT_EQ(run->warning_count, 5);
-    EXPECT_EQ(run->error_count, 0);
+    EXPECT_EQ(diag.warning_count, 5);
+    EXPECT_EQ(diag.error_count, 0);
 }
 
 TEST_F(source_fixture, module_lines_choose_the_current_module) {
-    read_source_text(*run, "other.pvx", "pavex module B; bool z;", nullptr);
+    read_source_text(*run, diag, "other.pvx", "pavex module B; bool z;", nullptr);
     read("pavex module A; bool a; endmodule; pavex module B; bool b;",
          "b list\nmodule B\nb list\n-prefix pB\n-prefix pB2\nmodule A\n-prefix 9x\n"
          "-prefix _y\n-prefix\n");
@@ -146,7 +148,7 @@ TEST_F(source_fixture, many_files_keep_their_order_and_their_own_directives) {
         const std::string path = "f" + std::to_string(i) + ".pvx";
         const std::string directives = "module B\n-prefix p" + std::to_string(i) + "\nb list\n";
         const std::string_view d(directives);
-        read_source_text(*run, path.c_str(),
+        read_source_text(*run, diag, path.c_str(),
                          "pavex module A; bool a; endmodule; pavex module B; bool b;",
                          i % 3 == 0 ? &d : nullptr);
     }
@@ -169,17 +171,17 @@ TEST_F(source_fixture, many_files_keep_their_order_and_their_own_directives) {
     module_record* kept = run->modules->next;  // a list of its own from here
     kept->next = nullptr;
     run->modules = kept;
-    read_source_text(*run, "late.pvx", "pavex module L; bool l;", nullptr);
+    read_source_text(*run, diag, "late.pvx", "pavex module L; bool l;", nullptr);
     ASSERT_EQ(module_count(), 2);
     EXPECT_EQ(run->modules->next->name, "L");
     run->modules = nullptr;
-    read_source_text(*run, "alone.pvx", "pavex module Z; bool z;", nullptr);
+    read_source_text(*run, diag, "alone.pvx", "pavex module Z; bool z;", nullptr);
     ASSERT_EQ(module_count(), 1);
     EXPECT_EQ(run->modules->name, "Z");
 }
 
 TEST_F(source_fixture, unknown_module_stops_the_directive_file) {
-    read_source_text(*run, "other.pvx", "pavex module B; bool z;", nullptr);
+    read_source_text(*run, diag, "other.pvx", "pavex module B; bool z;", nullptr);
     read("pavex module A; bool a;", "module B\na list\n");
     EXPECT_EQ(out(), "t.pvxcfg(1) : error: Unable to locate module: B\n");
     EXPECT_FALSE(find_element(*run, run->modules->next, "a")->listed);
@@ -227,23 +229,23 @@ TEST_F(source_fixture, unreadable_sources_and_directive_files) {
     std::filesystem::create_directories(dir / "folder.pvx");
     const std::string missing = (dir / "missing.pvx").string();
     const std::string folder = (dir / "folder.pvx").string();
-    EXPECT_EQ(read_source_file(*run, missing.c_str()), 1);
-    EXPECT_EQ(read_source_file(*run, folder.c_str()), 1);
+    EXPECT_EQ(read_source_file(*run, diag, missing.c_str()), 1);
+    EXPECT_EQ(read_source_file(*run, diag, folder.c_str()), 1);
     EXPECT_EQ(out(), "error: Unable to open file: " + missing +
                          "\nerror: Unable to open file: " + folder + "\n");
-    EXPECT_EQ(run->error_count, 2);
+    EXPECT_EQ(diag.error_count, 2);
 
     // A directive file beside a readable source is applied; a folder is absent.
     const std::string good = (dir / "good.pvx").string();
     std::ofstream(good) << "bool a;\n";
     std::ofstream(good + "cfg") << "a list\n";
-    EXPECT_EQ(read_source_file(*run, good.c_str()), 0);
+    EXPECT_EQ(read_source_file(*run, diag, good.c_str()), 0);
     EXPECT_TRUE(run->modules->elements->listed);
     const std::string plain = (dir / "plain.pvx").string();
     std::ofstream(plain) << "bool b;\n";
     std::filesystem::create_directories(plain + "cfg");
-    EXPECT_EQ(read_source_file(*run, plain.c_str()), 0);
-    EXPECT_EQ(run->warning_count, 0);
+    EXPECT_EQ(read_source_file(*run, diag, plain.c_str()), 0);
+    EXPECT_EQ(diag.warning_count, 0);
 }
 
 // A file is read in blocks of 1 MiB; what it holds must read as it does
@@ -284,14 +286,15 @@ TEST(source_blocks, a_file_reads_as_the_same_text_in_memory) {
         std::string from_file, from_memory;
         for (bool file : {true, false}) {
             run_context run;
+            diagnostics diag;
             init_run_context(run);
             char* buffer = nullptr;
             std::size_t size = 0;
-            run.console = open_memstream(&buffer, &size);
+            diag.console = open_memstream(&buffer, &size);
             const std::int64_t result =
-                file ? read_source_file(run, path.c_str())
-                     : read_source_text(run, path.c_str(), sources[i], nullptr);
-            std::fclose(run.console);
+                file ? read_source_file(run, diag, path.c_str())
+                     : read_source_text(run, diag, path.c_str(), sources[i], nullptr);
+            std::fclose(diag.console);
             std::string seen = std::string(buffer, size) + std::to_string(result);
             std::free(buffer);
             for (const element* e = run.modules != nullptr ? run.modules->elements : nullptr;

@@ -15,6 +15,7 @@
 #include "cli_support.h"
 #include "frontend/source.h"
 #include "postparse/post_parse.h"
+#include "test_model.h"
 
 namespace qrv::testing {
 namespace {
@@ -101,33 +102,35 @@ TEST(small_stack, the_deepest_nesting_runs_through_the_whole_program) {
 TEST(small_stack, each_pass_on_the_deepest_nesting) {
     const std::string source = nested_bodies(deepest);
     auto run = std::make_unique<run_context>();
+    diagnostics diag;
     init_run_context(*run);
     console_capture console;
-    run->console = console.file();
+    diag.console = console.file();
 
     std::size_t used = run_on_small_stack(
-        [&] { EXPECT_EQ(read_source_text(*run, "deep.pvx", source, nullptr), 0); });
+        [&] { EXPECT_EQ(read_source_text(*run, diag, "deep.pvx", source, nullptr), 0); });
     show("parser", used);
     EXPECT_LT(used, stack_size);
 
     // The post-parse steps up to the qualified names, which would stop the run.
     used = run_on_small_stack([&] {
         mark_main_module(run->modules->elements);
-        derive_prefixes(*run);
-        plug_extensions(*run);
-        resolve_references(*run);
+        derive_prefixes(*run, diag);
+        plug_extensions(*run, diag);
+        resolve_references(*run, diag);
         join_modules(*run);
         collect_union_members(*run);
-        mark_recursive_and_rename(*run, run->elements);
+        mark_recursive_and_rename(*run, diag, run->elements);
         give_ordinals(*run);
     });
     show("post-parse", used);
     EXPECT_LT(used, stack_size);
-    EXPECT_EQ(run->error_count, 0);
+    EXPECT_EQ(diag.error_count, 0);
 
     // The rule writer on all 999 bodies, written one inside the other.
     std::string grammar;
-    used = run_on_small_stack([&] { write_abnf_to_memory(*run, grammar); });
+    used =
+        run_on_small_stack([&] { write_abnf_to_memory(*run, diag, grammar_settings{}, grammar); });
     show("rule writer", used);
     EXPECT_LT(used, stack_size);
     EXPECT_NE(grammar.find("\"leaf\" EQUAL bool"), std::string::npos);
@@ -138,13 +141,15 @@ TEST(small_stack, each_pass_on_the_deepest_nesting) {
 TEST(small_stack, the_rule_writer_needs_the_same_stack_at_any_depth) {
     auto written = [](int levels) {
         auto run = std::make_unique<run_context>();
+        diagnostics diag;
         init_run_context(*run);
         console_capture console;
-        run->console = console.file();
-        EXPECT_EQ(read_source_text(*run, "n.pvx", nested_bodies(levels), nullptr), 0);
+        diag.console = console.file();
+        EXPECT_EQ(read_source_text(*run, diag, "n.pvx", nested_bodies(levels), nullptr), 0);
         join_modules(*run);
         std::string grammar;
-        const std::size_t used = run_on_small_stack([&] { write_abnf_to_memory(*run, grammar); });
+        const std::size_t used = run_on_small_stack(
+            [&] { write_abnf_to_memory(*run, diag, grammar_settings{}, grammar); });
         EXPECT_NE(grammar.find("\"leaf\" EQUAL bool"), std::string::npos);
         return used;
     };

@@ -11,6 +11,7 @@
 #include "abnf/strict_grammar.h"
 #include "cli_support.h"
 #include "console_capture.h"
+#include "test_model.h"
 
 namespace qrv {
 namespace {
@@ -45,15 +46,22 @@ void on_small_stack(F f) {
 
 struct strict_fixture : ::testing::Test {
     run_context run;
+    diagnostics diag;
     parse_state ps;
     testing::console_capture captured;
 
+    static grammar_settings strict() {
+        grammar_settings s;
+        s.strict = true;
+        return s;
+    }
+
     void SetUp() override {
         init_run_context(run);
-        run.console = captured.file();
-        run.strict_abnf = true;
+        diag.console = captured.file();
         run.input_path = "in.pvx";
         ps.run = &run;
+        ps.diag = &diag;
         ps.module = new_module_record(run);
         ps.module->path = make_text(run, "in.pvx");
         run.modules = ps.module;
@@ -138,8 +146,8 @@ TEST_F(strict_fixture, a_hundred_thousand_nested_bodies_on_a_small_stack_in_line
     int errors = -1;
     std::string out;
     on_small_stack([&] {
-        errors = check_strict_grammar(run);
-        write_abnf_to_memory(run, out);
+        errors = check_strict_grammar(run, diag);
+        write_abnf_to_memory(run, diag, strict(), out);
     });
     EXPECT_EQ(errors, 0);
     EXPECT_EQ(captured.text(), "");
@@ -164,7 +172,7 @@ TEST_F(strict_fixture, a_cycle_through_twenty_thousand_required_references_is_re
         ref->set_children(next->children());
     }
     int errors = -1;
-    on_small_stack([&] { errors = check_strict_grammar(run); });
+    on_small_stack([&] { errors = check_strict_grammar(run, diag); });
     EXPECT_EQ(errors, length);
     const std::string console = captured.text();
     EXPECT_EQ(count_of(console, "no finite message exists"), static_cast<std::size_t>(length));
@@ -176,7 +184,7 @@ TEST_F(strict_fixture, a_cycle_through_twenty_thousand_required_references_is_re
     last->has_cardinality = true;
     last->cardinality_min = 0;
     last->cardinality_max = 1;
-    EXPECT_EQ(check_strict_grammar(run), 0);
+    EXPECT_EQ(check_strict_grammar(run, diag), 0);
 }
 
 TEST(strict_command_line, only_the_exact_option_selects_the_strict_grammar) {

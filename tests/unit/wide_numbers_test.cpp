@@ -6,22 +6,25 @@
 #include <filesystem>
 #include <string>
 
+#include "app/job.h"
 #include "app/run.h"
 #include "app/run_steps.h"
 #include "console_capture.h"
 #include "frontend/parser.h"
 #include "support/diagnostics.h"
+#include "test_model.h"
 
 namespace qrv::testing {
 namespace {
 
 struct wide_numbers : ::testing::Test {
     std::unique_ptr<run_context> run = std::make_unique<run_context>();
+    diagnostics diag;
     console_capture console;
 
     void SetUp() override {
         init_run_context(*run);
-        run->console = console.file();
+        diag.console = console.file();
     }
 
     // Parses `text` as if its first line were line `first_line` of a file.
@@ -36,6 +39,7 @@ struct wide_numbers : ::testing::Test {
         ps.line = first_line;
         ps.stream = &stream;
         ps.run = run.get();
+        ps.diag = &diag;
         ps.module = m;
         parse_body(ps, &m->elements);
         return m;
@@ -54,24 +58,25 @@ TEST_F(wide_numbers, lines_past_2_31_and_2_32_are_counted_and_reported_as_they_a
     EXPECT_EQ(console.take(), "big.pvx(4294967297) : error: Integer 'y' missing constraint\n");
 
     // Diagnostics raised later, at an element's line, show it the same way.
-    report_at(*run, "big.pvx", m->elements->next()->next()->line(), SEV_ERROR, "late");
+    report_at(diag, "big.pvx", m->elements->next()->next()->line(), SEV_ERROR, "late");
     EXPECT_EQ(console.take(), "big.pvx(2147483650) : error: late\n");
 }
 
 TEST_F(wide_numbers, the_counters_pass_2_32_and_the_summary_shows_them) {
-    run->error_count = 4294967295;  // one error more and 32 bits would read 0
-    run->warning_count = 2147483647;
-    report(*run, SEV_WARNING, "one more");
-    EXPECT_EQ(run->warning_count, 2147483648);
+    diag.error_count = 4294967295;  // one error more and 32 bits would read 0
+    diag.warning_count = 2147483647;
+    report(diag, SEV_WARNING, "one more");
+    EXPECT_EQ(diag.warning_count, 2147483648);
 
     // The summary after one more error; the read failed, nothing is written.
     const auto dir = std::filesystem::path(QRV_TEST_TMP) / "wide-counters";
     std::filesystem::create_directories(dir);
     std::string in = (dir / "missing.pvx").string();
     std::string out = (dir / "out.abnf").string();
-    char* args[] = {in.data(), out.data()};
+    char* args[] = {const_cast<char*>("pvx2abnf"), in.data(), out.data(), nullptr};
+    const job j = parse_command_line(3, args);
     console.take();
-    EXPECT_EQ(qrv::run(*run, run_options{}, 2, args), 0);
+    EXPECT_EQ(qrv::run(*run, diag, j), 0);
     EXPECT_EQ(console.take(), "error: Unable to open file: " + in +
                                   "\n4294967296 error(s), 2147483648 warning(s)\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "out.abnf"));

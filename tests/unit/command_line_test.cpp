@@ -1,24 +1,24 @@
 // The command line scan (argument files, long options) and the forms of
 // counted diagnostics.
-#include "app/options.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "app/job.h"
 #include "app/run.h"
 #include "app/run_steps.h"
 #include "cli_support.h"
 #include "console_capture.h"
 #include "support/diagnostics.h"
+#include "test_model.h"
 
 namespace qrv {
 namespace {
 
 struct scanned {
-    command_line cl;
-    // The arguments from the cursor on.
+    job cl;
+    // The arguments after the options.
     std::vector<std::string> rest;
 };
 
@@ -28,8 +28,8 @@ scanned scan(std::vector<std::string> args) {
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     scanned s;
-    scan_command_line(static_cast<int>(args.size()), argv.data(), s.cl);
-    for (int i = 0; i < s.cl.remaining; ++i) s.rest.emplace_back(s.cl.cursor[i]);
+    s.cl = parse_command_line(static_cast<int>(args.size()), argv.data());
+    s.rest = s.cl.arguments;
     return s;
 }
 
@@ -59,7 +59,7 @@ TEST(command_line, options_count_only_before_the_input_file) {
     // -? ends the scan and takes the next argument as its file.
     s = scan({"-x", "--", "--unknown=1", "-?", "--version"});
     EXPECT_EQ(s.cl.action, run_action::usage);
-    EXPECT_STREQ(s.cl.help_file, "--version");
+    EXPECT_EQ(s.cl.help_file, "--version");
 
     s = scan({"--version", "--error-format=bad"});
     EXPECT_EQ(s.cl.action, run_action::version);
@@ -100,61 +100,77 @@ TEST(command_line, argument_files_give_one_argument_per_line) {
 TEST(command_line, the_program_name_is_never_an_argument_file) {
     std::string name = "@nosuch";
     char* argv[] = {name.data(), nullptr};
-    command_line cl;
-    scan_command_line(1, argv, cl);
+    const job cl = parse_command_line(1, argv);
     EXPECT_TRUE(cl.problems.empty());
-    EXPECT_EQ(cl.remaining, 0);
+    EXPECT_TRUE(cl.arguments.empty());
 
-    command_line none;
-    scan_command_line(0, argv + 1, none);
+    const job none = parse_command_line(0, argv + 1);
     EXPECT_EQ(none.action, run_action::translate);
-    EXPECT_LT(none.remaining, 2);
+    EXPECT_TRUE(none.arguments.empty());
+}
+
+TEST(command_line, sources_and_the_output_follow_the_options) {
+    scanned s = scan({"in.pvx", "+", "a.pvx", "+lib", "b.pvx", "out.abnf", "extra"});
+    EXPECT_EQ(s.cl.sources, (strings{"in.pvx", "a.pvx", "b.pvx"}));
+    EXPECT_EQ(s.cl.output, "out.abnf");
+    // A "+" with nothing after it is the output; without any, no output.
+    s = scan({"in.pvx", "+"});
+    EXPECT_EQ(s.cl.sources, (strings{"in.pvx"}));
+    EXPECT_EQ(s.cl.output, "+");
+    s = scan({"in.pvx", "+", "a.pvx"});
+    EXPECT_EQ(s.cl.sources, (strings{"in.pvx", "a.pvx"}));
+    EXPECT_FALSE(s.cl.output.has_value());
+    s = scan({"--threads=1", "in.pvx", "out.abnf"});
+    EXPECT_EQ(s.cl.options.threads, 1u);
+    s = scan({"--threads=3", "in.pvx", "out.abnf"});
+    EXPECT_EQ(s.cl.problems, (strings{"Threads are 1 or 2: 3"}));
 }
 
 // Counted diagnostics in each form.
 struct diagnostics_fixture : ::testing::Test {
     run_context run;
+    diagnostics diag;
     testing::console_capture captured;
     void SetUp() override {
         init_run_context(run);
-        run.console = captured.file();
+        diag.console = captured.file();
     }
     std::string take() { return captured.take(); }
 };
 
 TEST_F(diagnostics_fixture, gcc_form_leaves_out_what_is_missing_as_msvc_does) {
-    run.error_format = diagnostic_format::gcc;
-    report_at(run, "a.pvx", 12, SEV_ERROR, "Bad %s", "thing");
-    report_at(run, "a.pvx", 0, SEV_WARNING, "No line");
-    report_at(run, "", 5, SEV_ERROR, "No file");
-    report(run, SEV_ERROR, "Ends in a newline\n");
+    diag.format = diagnostic_format::gcc;
+    report_at(diag, "a.pvx", 12, SEV_ERROR, "Bad %s", "thing");
+    report_at(diag, "a.pvx", 0, SEV_WARNING, "No line");
+    report_at(diag, "", 5, SEV_ERROR, "No file");
+    report(diag, SEV_ERROR, "Ends in a newline\n");
     EXPECT_EQ(take(),
               "a.pvx:12: error: Bad thing\n"
               "a.pvx: warning: No line\n"
               "error: No file\n"
               "error: Ends in a newline\n\n");
-    EXPECT_EQ(run.error_count, 3);
-    EXPECT_EQ(run.warning_count, 1);
+    EXPECT_EQ(diag.error_count, 3);
+    EXPECT_EQ(diag.warning_count, 1);
 }
 
 TEST_F(diagnostics_fixture, json_form_is_one_object_per_line) {
-    run.error_format = diagnostic_format::json;
-    report_at(run, "a.pvx", 3, SEV_ERROR, "Unable to expand -%s-\n", "X");
-    report_at(run, "a.pvx", 0, SEV_WARNING, "w");
-    report_at(run, nullptr, 7, SEV_ERROR, "no file");
+    diag.format = diagnostic_format::json;
+    report_at(diag, "a.pvx", 3, SEV_ERROR, "Unable to expand -%s-\n", "X");
+    report_at(diag, "a.pvx", 0, SEV_WARNING, "w");
+    report_at(diag, nullptr, 7, SEV_ERROR, "no file");
     EXPECT_EQ(take(),
               "{\"file\":\"a.pvx\",\"line\":3,\"severity\":\"error\","
               "\"message\":\"Unable to expand -X-\"}\n"
               "{\"file\":\"a.pvx\",\"line\":null,\"severity\":\"warning\",\"message\":\"w\"}\n"
               "{\"file\":null,\"line\":null,\"severity\":\"error\",\"message\":\"no file\"}\n");
-    EXPECT_THROW(report(run, SEV_FATAL, "Unable to allocate memory"), fatal_stop);
+    EXPECT_THROW(report(diag, SEV_FATAL, "Unable to allocate memory"), fatal_stop);
     EXPECT_EQ(take(),
               "{\"file\":null,\"line\":null,\"severity\":\"fatal\","
               "\"message\":\"Unable to allocate memory\"}\n");
 }
 
 TEST_F(diagnostics_fixture, json_strings_escape_every_byte_that_is_not_valid_text) {
-    run.error_format = diagnostic_format::json;
+    diag.format = diagnostic_format::json;
     struct example {
         const char* in;
         const char* out;
@@ -171,7 +187,7 @@ TEST_F(diagnostics_fixture, json_strings_escape_every_byte_that_is_not_valid_tex
         {"\xe2\x82x", "\\u00e2\\u0082x"},  // cut short before a letter
     };
     for (const example& e : examples) {
-        report_at(run, e.in, 1, SEV_ERROR, "%s", e.in);
+        report_at(diag, e.in, 1, SEV_ERROR, "%s", e.in);
         const std::string s = std::string("\"") + e.out + "\"";
         EXPECT_EQ(take(),
                   "{\"file\":" + s + ",\"line\":1,\"severity\":\"error\",\"message\":" + s + "}\n")
@@ -181,31 +197,31 @@ TEST_F(diagnostics_fixture, json_strings_escape_every_byte_that_is_not_valid_tex
 
 TEST_F(diagnostics_fixture, long_messages_are_written_whole) {
     const std::string name(5000, 'n');
-    report_at(run, "a.pvx", 1, SEV_ERROR, "Name %s is long", name.c_str());
+    report_at(diag, "a.pvx", 1, SEV_ERROR, "Name %s is long", name.c_str());
     EXPECT_EQ(take(), "a.pvx(1) : error: Name " + name + " is long\n");
 }
 
 TEST(final_status, options_add_failures_to_the_status_of_the_run) {
-    run_context run;
+    diagnostics diag;
     run_options plain, exit_code, strict;
     exit_code.exit_code = true;
     strict.warnings_as_errors = true;
 
-    run.error_count = 2;
-    EXPECT_EQ(final_status(run, plain, 0), 0);
-    EXPECT_EQ(final_status(run, exit_code, 0), 1);
-    EXPECT_EQ(final_status(run, strict, 0), 0);
+    diag.error_count = 2;
+    EXPECT_EQ(final_status(diag, plain, 0), 0);
+    EXPECT_EQ(final_status(diag, exit_code, 0), 1);
+    EXPECT_EQ(final_status(diag, strict, 0), 0);
 
-    run.error_count = 0;
-    run.error_note_count = 1;
-    EXPECT_EQ(final_status(run, exit_code, 0), 1);
-    EXPECT_EQ(final_status(run, plain, 0), 0);
+    diag.error_count = 0;
+    diag.error_note_count = 1;
+    EXPECT_EQ(final_status(diag, exit_code, 0), 1);
+    EXPECT_EQ(final_status(diag, plain, 0), 0);
 
-    run.error_note_count = 0;
-    run.warning_count = 1;
-    EXPECT_EQ(final_status(run, exit_code, 0), 0);
-    EXPECT_EQ(final_status(run, strict, 0), 1);
-    EXPECT_EQ(final_status(run, plain, 1), 1);
+    diag.error_note_count = 0;
+    diag.warning_count = 1;
+    EXPECT_EQ(final_status(diag, exit_code, 0), 0);
+    EXPECT_EQ(final_status(diag, strict, 0), 1);
+    EXPECT_EQ(final_status(diag, plain, 1), 1);
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
-#include "app/options.h"
-
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include "app/job.h"
 #include "support/read_file.h"
 
 namespace qrv {
@@ -17,10 +16,10 @@ struct long_option {
     const char* value_name;  // shown in the help text; null for a flag without value
     const char* help;
     // Applies the option; a bad value adds a text to `problems`.
-    void (*apply)(command_line& cl, std::string_view value);
+    void (*apply)(job& cl, std::string_view value);
 };
 
-void set_error_format(command_line& cl, std::string_view value) {
+void set_error_format(job& cl, std::string_view value) {
     if (value == "msvc") {
         cl.options.error_format = diagnostic_format::msvc;
     } else if (value == "gcc") {
@@ -34,7 +33,7 @@ void set_error_format(command_line& cl, std::string_view value) {
 }
 
 // A seed is a decimal number of at most 64 bits.
-void set_seed(command_line& cl, std::string_view value) {
+void set_seed(job& cl, std::string_view value) {
     std::uint64_t seed = 0;
     bool ok = !value.empty() && value.size() <= 20;
     for (char c : value) {
@@ -53,29 +52,40 @@ void set_seed(command_line& cl, std::string_view value) {
     cl.options.seed = seed;
 }
 
+// The threads that write the default grammar: 1 or 2.
+void set_threads(job& cl, std::string_view value) {
+    if (value == "1" || value == "2") {
+        cl.options.threads = value == "1" ? 1 : 2;
+    } else {
+        cl.problems.push_back("Threads are 1 or 2: " + std::string(value));
+    }
+}
+
 const long_option long_options[] = {
     {"help", nullptr, "Print out this help information with the long options.",
-     [](command_line& cl, std::string_view) { cl.action = run_action::help; }},
+     [](job& cl, std::string_view) { cl.action = run_action::help; }},
     {"version", nullptr, "Print out the version line only.",
-     [](command_line& cl, std::string_view) { cl.action = run_action::version; }},
+     [](job& cl, std::string_view) { cl.action = run_action::version; }},
     {"strict-abnf", nullptr, "Check the definitions, then write a strict RFC 5234 grammar.",
-     [](command_line& cl, std::string_view) { cl.options.strict_abnf = true; }},
+     [](job& cl, std::string_view) { cl.options.strict_abnf = true; }},
     {"exit-code", nullptr, "End with status 1 after any error or ERROR: note.",
-     [](command_line& cl, std::string_view) { cl.options.exit_code = true; }},
+     [](job& cl, std::string_view) { cl.options.exit_code = true; }},
     {"warnings-as-errors", nullptr, "Treat warnings as errors: no output file, status 1.",
-     [](command_line& cl, std::string_view) { cl.options.warnings_as_errors = true; }},
+     [](job& cl, std::string_view) { cl.options.warnings_as_errors = true; }},
     {"depfile", "file", "Write a make rule naming the files the output was made from.",
-     [](command_line& cl, std::string_view v) { cl.options.depfile = v; }},
+     [](job& cl, std::string_view v) { cl.options.depfile = v; }},
     {"error-format", "form", "Write diagnostics as msvc (the default), gcc or json.",
      set_error_format},
     {"check", "file", "Check the message in <file> instead of writing a grammar (repeatable).",
-     [](command_line& cl, std::string_view v) { cl.options.check_files.emplace_back(v); }},
+     [](job& cl, std::string_view v) { cl.options.check_files.emplace_back(v); }},
     {"type", "name", "The definition checked or example messages are of: Name or module::Name.",
-     [](command_line& cl, std::string_view v) { cl.options.message_type = v; }},
+     [](job& cl, std::string_view v) { cl.options.message_type = v; }},
     {"example", "file", "Write an example message into <file> instead of a grammar.",
-     [](command_line& cl, std::string_view v) { cl.options.example = v; }},
+     [](job& cl, std::string_view v) { cl.options.example = v; }},
     {"seed", "n", "Seed of the example generator (0 by default); the same seed, the same message.",
      set_seed},
+    {"threads", "n", "Threads that write the grammar: 1 or 2 (2 with two cores or more).",
+     set_threads},
 };
 
 const long_option* find_long_option(std::string_view name) {
@@ -90,11 +100,11 @@ const long_option* find_long_option(std::string_view name) {
 // return before the line feed is dropped and empty lines are skipped. Lines
 // read from a file are not expanded again, so files cannot loop; "@" alone
 // is an ordinary argument.
-void expand_argument_files(int argc, char** argv, command_line& cl) {
+void expand_argument_files(int argc, char** argv, job& cl, std::vector<std::string>& args) {
     for (int i = 0; i < argc; ++i) {
         const char* a = argv[i];
         if (i == 0 || a[0] != '@' || a[1] == '\0') {
-            cl.args.emplace_back(a);
+            args.emplace_back(a);
             continue;
         }
         std::string data;
@@ -108,15 +118,24 @@ void expand_argument_files(int argc, char** argv, command_line& cl) {
             std::string_view line = rest.substr(0, feed);
             rest.remove_prefix(feed == std::string_view::npos ? rest.size() : feed + 1);
             if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-            if (!line.empty()) cl.args.emplace_back(line);
+            if (!line.empty()) args.emplace_back(line);
         }
     }
 }
 
+// Where the reading of the arguments stands: the argument at `at`, and how
+// many remain, that one included.
+struct cursor {
+    const std::vector<std::string>& args;
+    std::size_t at = 0;
+    std::size_t remaining() const { return args.size() - at; }
+    const std::string& here() const { return args[at]; }
+};
+
 // A long option at the cursor; the cursor moves past a value taken from the
 // next argument.
-void scan_long_option(command_line& cl) {
-    const std::string_view arg(cl.cursor[0]);
+void read_long_option(job& cl, cursor& c) {
+    const std::string_view arg(c.here());
     const std::string_view body = arg.substr(2);
     const std::size_t equals = body.find('=');
     const std::string_view name = body.substr(0, equals);
@@ -131,11 +150,10 @@ void scan_long_option(command_line& cl) {
         }
     } else if (equals != std::string_view::npos) {
         value = body.substr(equals + 1);
-    } else if (cl.remaining >= 2) {
+    } else if (c.remaining() >= 2) {
         // The next argument, whatever it looks like, as with -?.
-        ++cl.cursor;
-        --cl.remaining;
-        value = cl.cursor[0];
+        ++c.at;
+        value = c.here();
     }
     if (o->value_name != nullptr && value.empty()) {
         cl.problems.push_back("Option needs a value: --" + std::string(name));
@@ -144,34 +162,55 @@ void scan_long_option(command_line& cl) {
     o->apply(cl, value);
 }
 
+// The sources and the output after the options: the input file, then a
+// library after each "+" (only the first character counts: "+lib" is a
+// marker too), then the output file; a "+" with nothing after it is the
+// output. Later arguments are left alone.
+void read_sources(job& cl) {
+    const std::vector<std::string>& a = cl.arguments;
+    if (a.empty()) return;
+    cl.sources.push_back(a[0]);
+    std::size_t at = 1;
+    while (a.size() - at >= 2 && a[at][0] == '+') {
+        cl.sources.push_back(a[at + 1]);
+        at += 2;
+    }
+    if (at < a.size()) cl.output = a[at];
+}
+
 }  // namespace
 
-void scan_command_line(int argc, char** argv, command_line& cl) {
-    expand_argument_files(argc, argv, cl);
-    for (std::string& a : cl.args) cl.argv.push_back(a.data());
-    cl.argv.push_back(nullptr);
+output_kind job::output_made() const {
+    if (!options.check_files.empty()) return output_kind::check;
+    if (!options.example.empty()) return output_kind::example;
+    return output_kind::grammar;
+}
 
-    // Drop the program name or the argument just handled; stop at the
-    // first argument that does not begin with '-'. Only the first character
-    // after a single '-' counts.
-    cl.remaining = static_cast<int>(cl.args.size());
-    cl.cursor = cl.argv.data();
-    for (;;) {
-        --cl.remaining;
-        if (cl.remaining <= 0) break;
-        ++cl.cursor;
-        const char* a = cl.cursor[0];
+job parse_command_line(int argc, char** argv) {
+    job cl;
+    std::vector<std::string> args;
+    expand_argument_files(argc, argv, cl, args);
+
+    // The program name is not an argument; the options end at the first
+    // argument that does not begin with '-'. Only the first character after
+    // a single '-' counts.
+    cursor c{args, args.empty() ? std::size_t{0} : std::size_t{1}};
+    for (; c.remaining() > 0; ++c.at) {
+        const std::string& a = c.here();
         if (a[0] != '-') break;
         if (a[1] == '?') {
             cl.action = run_action::usage;
-            cl.help_file = cl.remaining >= 2 ? cl.cursor[1] : nullptr;
-            return;
+            if (c.remaining() >= 2) cl.help_file = args[c.at + 1];
+            return cl;
         }
         if (a[1] == '-' && a[2] != '\0') {
-            scan_long_option(cl);
-            if (cl.action != run_action::translate) return;
+            read_long_option(cl, c);
+            if (cl.action != run_action::translate) return cl;
         }
     }
+    cl.arguments.assign(args.begin() + static_cast<std::ptrdiff_t>(c.at), args.end());
+    read_sources(cl);
+    return cl;
 }
 
 void write_long_options_help(std::FILE* out) {

@@ -1,0 +1,97 @@
+#include "app/back_ends.h"
+
+#include "abnf/default_grammar.h"
+#include "abnf/strict_grammar.h"
+#include "messages/checker.h"
+#include "messages/example_writer.h"
+#include "support/atomic_file.h"
+
+namespace qrv {
+
+namespace {
+
+int write_grammar(const job& j, run_context& model, diagnostics& diag, bool* written) {
+    const char* output = j.output ? j.output->c_str() : nullptr;
+    grammar_settings settings;
+    settings.strict = j.options.strict_abnf;
+    settings.threads = j.options.threads;
+    settings.header_time = j.header_time;
+    return write_output(model, diag, output, settings, written);
+}
+
+int check_messages(const job& j, run_context& model, diagnostics& diag, bool*) {
+    return check_message_files(model, diag, j.options.check_files, j.options.message_type);
+}
+
+// The strict checks (an example is a sentence of the strict grammar, which
+// exists only when they pass), the definition, the size of its shortest
+// message, then the message, written whole or not at all.
+int write_example_file(const job& j, run_context& model, diagnostics& diag, bool* written) {
+    if (check_strict_grammar(model, diag) > 0) {
+        error_note(diag, "error: The definitions fail the strict checks: no example written\n");
+        return 1;
+    }
+    const element* definition = model.elements;
+    if (!j.options.message_type.empty()) {
+        definition = find_message_type(model, j.options.message_type);
+        if (definition == nullptr) {
+            error_note(diag, "error: No top-level definition named %s\n",
+                       j.options.message_type.c_str());
+            return 1;
+        }
+    }
+    // Both are known before the file is opened: nothing is written then.
+    const example_maker maker(*definition);
+    if (maker.status() == example_status::no_finite_message) {
+        // The strict checks find every such definition; this is the guard.
+        report(diag, SEV_ERROR, "%s has no finite message", definition->name().c_str());
+        return 1;
+    }
+    if (maker.status() == example_status::too_large) {
+        error_note(diag,
+                   "error: The shortest message of %s is larger than %llu bytes: no example "
+                   "written\n",
+                   definition->name().c_str(), static_cast<unsigned long long>(example_size_limit));
+        return 1;
+    }
+    const char* path = j.options.example.c_str();
+    atomic_file file;
+    if (!file.open(path)) {
+        error_note(diag, "error: Unable to create file: %s\n", path);
+        return 1;
+    }
+    // Writing stops at the first write that fails; the old file stays.
+    if (maker.write(j.options.seed, file.stream()) != example_status::ready || !file.commit()) {
+        file.abandon();
+        error_note(diag, "error: Unable to write file: %s\n", path);
+        return 1;
+    }
+    *written = true;
+    return 0;
+}
+
+const back_end back_ends[] = {
+    {output_kind::grammar, nullptr, true, write_grammar},
+    {output_kind::check, "check", false, check_messages},
+    {output_kind::example, "example", true, write_example_file},
+};
+
+}  // namespace
+
+const back_end& back_end_for(output_kind kind) {
+    for (const back_end& b : back_ends) {
+        if (b.kind == kind) return b;
+    }
+    return back_ends[0];
+}
+
+std::optional<std::string> output_file(const job& j) {
+    switch (j.output_made()) {
+        case output_kind::grammar: return j.output;
+        case output_kind::example: return j.options.example;
+        case output_kind::check: return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+}  // namespace qrv

@@ -1,0 +1,84 @@
+// What one run of the program is to do, as the command line says it: the
+// command line is read once, into a job, before anything else happens.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/diagnostics.h"
+
+namespace qrv {
+
+// The settings of one run, given by the long options.
+struct run_options {
+    bool exit_code = false;           // status 1 after any error or error note
+    bool warnings_as_errors = false;  // a counted warning fails the run
+    std::string depfile;              // the dependency file to write, or empty
+    diagnostic_format error_format = diagnostic_format::msvc;
+    bool strict_abnf = false;  // the strict grammar and its checks
+    // Message files to check instead of writing a grammar, in order.
+    std::vector<std::string> check_files;
+    std::string message_type;  // the definition they are messages of; empty: the root
+    // The file to write an example message of message_type into instead of
+    // a grammar, and the generator's seed.
+    std::string example;
+    std::uint64_t seed = 0;
+    // Threads that write the default grammar: 1 or 2, 0 until the driver
+    // decides (2 where the machine has two cores or more).
+    unsigned threads = 0;
+};
+
+// What the command line asks for.
+enum class run_action {
+    translate,  // the run sequence (or "Insufficient arguments")
+    usage,      // -? [file]
+    help,       // --help
+    version,    // --version
+};
+
+// The output a run makes from the definitions, each made by one back end
+// (app/back_ends.cpp).
+enum class output_kind {
+    grammar,  // the ABNF grammar (the default one, or the strict one)
+    check,    // --check: the verdicts on message files
+    example,  // --example: an example message
+};
+
+struct job {
+    run_action action = run_action::translate;
+    std::optional<std::string> help_file;  // the file named after -?
+    run_options options;
+
+    // The arguments after the options as they stand (the input file first).
+    std::vector<std::string> arguments;
+    // From them: the main source and each library source (the argument
+    // after a "+"), in command-line order, a file named twice listed
+    // twice; and the output file, when an argument follows them.
+    std::vector<std::string> sources;
+    std::optional<std::string> output;
+
+    // Texts of the errors in the command line (an unreadable argument file,
+    // a missing or bad option value). When there is any, the run reports
+    // them and ends with status 1 without reading anything.
+    std::vector<std::string> problems;
+
+    // The time the grammar's header shows (SOURCE_DATE_EPOCH, or now).
+    std::tm header_time{};
+
+    output_kind output_made() const;
+};
+
+// Expands the argument files, then reads the options (only before the input
+// file name; "-?" ends them; "--name=value" or "--name value" for a long
+// option that takes a value; unknown options are ignored) and the sources
+// and output after them.
+job parse_command_line(int argc, char** argv);
+
+// The section of the help text that lists the long options.
+void write_long_options_help(std::FILE* out);
+
+}  // namespace qrv

@@ -1,0 +1,84 @@
+// The state the front end keeps while it reads one module: the characters
+// of the source with their push-back, the open bodies, the step of the
+// parser's step machine. Internal to the front end.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "model/model.h"
+#include "support/diagnostics.h"
+
+namespace qrv {
+
+// A block of a source file as read.
+using source_block = std::vector<unsigned char, large_page_allocator<unsigned char>>;
+
+// The front end's scan ahead of the parser in the blocks of a file.
+class statement_scan;
+
+// The characters of one source file and two characters of push-back. A
+// source held in memory is all in `data`; a file is read in blocks, `data`
+// holding the current one.
+struct source_stream {
+    const unsigned char* data = nullptr;
+    std::size_t size = 0;
+    std::size_t pos = 0;
+    int pushed[2] = {0, 0};
+    int pushed_count = 0;
+    int fd = -1;          // the file the next block comes from, or -1
+    bool failed = false;  // a read of the file failed
+    source_block block;
+    statement_scan* scan = nullptr;  // a file's scan ahead, or null
+};
+
+struct body_frame {
+    bool in_brackets = false;
+    bool brackets_seen = false;
+    bool tagged_seen = false;
+};
+
+// The parse steps of the parser's step machine.
+enum parse_step : int {
+    STEP_STATEMENT = 0,
+    STEP_CONSTRAINT_OR_NAME = 1,
+    STEP_CONSTRAINT = 2,
+    STEP_NAME = 3,
+    STEP_AFTER_NAME = 4,
+    STEP_CARDINALITY = 5,
+    STEP_AFTER_CARDINALITY = 6,
+    STEP_TAG = 7,
+    STEP_AFTER_TAG = 8,
+    STEP_SKIP = 9,
+    STEP_END_BODY = 10,
+};
+
+struct parse_state {
+    const char* path = "";
+    std::int64_t line = 1;  // 64 bits: every real line of any file
+    source_stream* stream = nullptr;
+    run_context* run = nullptr;
+    diagnostics* diag = nullptr;
+    module_record* module = nullptr;
+    bool in_header = true;
+    int step = STEP_STATEMENT;
+    std::int64_t error_count = 0;
+    std::int32_t depth = 0;
+    std::int32_t plug_level = 0;
+    plug_record* plug = nullptr;
+    body_frame* frame = nullptr;
+    bool last_module = true;
+};
+
+// A new element with its allocation defaults: the uninitialised marker as
+// its name and tag, the current line and module, and optional when it
+// follows version brackets in its body. Never null (out of memory unwinds
+// as std::bad_alloc).
+element* new_element(parse_state& ps);
+
+// The parser's entry: reports at the parse state's path and line and counts
+// an error in the parse state as well.
+void parse_report(parse_state& ps, int sev, const char* format, ...) QRV_PRINTF(3, 4);
+
+}  // namespace qrv
