@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (code == TK_END) break;
         if (std::strlen(text) > token_max_chars + 1) __builtin_trap();
-        if (code == TK_NUMBER) (void)number_value(run, text);
+        if (code == TK_NUMBER) (void)number_value(diag, text);
         (void)is_identifier(text);
         (void)is_tag_text(text);
         (void)is_const_text(text);

@@ -31,18 +31,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             output_writer bounded;
             bounded.memory_limit = 16 << 20;
             std::string out;
+            grammar_settings settings;
             try {
-                write_abnf_to_memory(*run, diag, bounded, out);
+                write_abnf_to_memory(*run, diag, settings, bounded, out);
             } catch (const output_limit_reached&) {
             }
             // The strict grammar: its checks, then its writer, which must
             // hold up even on what the checks refuse.
-            run->strict_abnf = true;
+            settings.strict = true;
             check_strict_grammar(*run, diag);
             output_writer bounded_strict;
             bounded_strict.memory_limit = 16 << 20;
             try {
-                write_abnf_to_memory(*run, diag, bounded_strict, out);
+                write_abnf_to_memory(*run, diag, settings, bounded_strict, out);
             } catch (const output_limit_reached&) {
             }
         }
