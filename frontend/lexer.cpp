@@ -399,12 +399,6 @@ int next_raw_word(parse_state& ps, char* text) {
 
 int classify_token(std::string_view text) { return classify(text); }
 
-const char* token_name(int code) {
-    if (code < 0 || code >= static_cast<int>(keyword_texts.size())) return "";
-    // Every entry is a string literal, so it is terminated.
-    return keyword_texts[static_cast<std::size_t>(code)].data();
-}
-
 std::uint32_t number_value(diagnostics& diag, const char* text) {
     constexpr std::uint64_t max_value = 4294967295u;
     const char* p = text;

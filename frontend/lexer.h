@@ -135,9 +135,6 @@ int next_raw_word(parse_state& ps, char* text);
 // The code of a token text: TK_NUMBER, a keyword's code or TK_WORD.
 int classify_token(std::string_view text);
 
-// The keyword or punctuation text of a code 0 to 46 (for messages and tests).
-const char* token_name(int code);
-
 // The value of a number token; a bad bit count prints a plain note on the
 // run's console and gives 0.
 std::uint32_t number_value(diagnostics& diag, const char* text);

@@ -102,7 +102,9 @@ text marker_text(run_context& run) {
 
 element* copy_element(run_context& run, const element& original) {
     element* c = allocate_element(run);
-    // Field by field: the references are distances from where they are kept.
+    static_cast<element_values&>(*c) = original;
+    // The references are distances from where they are kept: each is set
+    // anew.
     c->set_name(original.name());
     c->set_c_name(original.c_name());
     c->set_tag(original.tag());
@@ -111,27 +113,6 @@ element* copy_element(run_context& run, const element& original) {
     c->set_children(original.children());
     c->set_next(original.next());
     c->set_module(original.module());
-    c->qualified_form_ = original.qualified_form_;
-    c->line_low_ = original.line_low_;
-    c->line_high_ = original.line_high_;
-    c->min = original.min;
-    c->max = original.max;
-    c->cardinality_min = original.cardinality_min;
-    c->cardinality_max = original.cardinality_max;
-    c->reference_count = original.reference_count;
-    c->kind = original.kind;
-    c->constrained = original.constrained;
-    c->min_negative = original.min_negative;
-    c->max_negative = original.max_negative;
-    c->has_cardinality = original.has_cardinality;
-    c->cardinality_unbounded = original.cardinality_unbounded;
-    c->z_suffix = original.z_suffix;
-    c->plugin = original.plugin;
-    c->in_main_module = original.in_main_module;
-    c->listed = original.listed;
-    c->dynamic = original.dynamic;
-    c->is_copy = original.is_copy;
-    c->recursive = original.recursive;
     return c;
 }
 
@@ -297,10 +278,6 @@ void free_model(run_context& run) {
     run.union_members.clear();
     run.names.clear();
     run.element_count = 0;
-    run.ordinals_due = false;
-    run.qualified_names_due = false;
-    run.ordinals = std::vector<std::int32_t>();
-    run.naming_parents = std::vector<const element*>();
     run.marker = text{};
     run.texts.clear();
     run.storage.release();

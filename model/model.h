@@ -31,14 +31,6 @@ struct run_context {
     // Elements allocated so far; the next one's id.
     std::uint32_t element_count = 0;
     const char* input_path = nullptr;
-    // Ordinals and qualified names are names for generated code that no
-    // output of the run reads: post-parse checks what can fail (the length
-    // of qualified names) and makes them when one is first asked for (see
-    // postparse), into these side tables by element id.
-    bool ordinals_due = false;
-    bool qualified_names_due = false;
-    std::vector<std::int32_t> ordinals;
-    std::vector<const element*> naming_parents;
 
     // Storage of the run.
     model_storage storage;

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "model/storage.h"
 #include "model/text.h"
@@ -50,7 +51,54 @@ enum element_kind : std::uint8_t {
 struct module_record;
 struct run_context;
 
-struct alignas(64) element {
+// The plain values of an element: everything but its number and the
+// references to its texts, members, sibling and module. Trivially copyable,
+// so that a copy takes them in one assignment and no field added here can
+// be forgotten.
+struct element_values {
+    std::uint32_t min = 0;
+    std::uint32_t max = 0;
+    // Occurrences: cardinality_min to cardinality_max, or to no limit at all
+    // when cardinality_unbounded is set (`*`); every count up to 4294967295
+    // is a count.
+    std::uint32_t cardinality_min = 0;
+    std::uint32_t cardinality_max = 0;
+    std::int32_t reference_count = 0;
+
+    // The source line (40 bits: every line of any file).
+    std::int64_t line() const { return static_cast<std::int64_t>(line_high_) << 32 | line_low_; }
+    void set_line(std::int64_t line) {
+        const auto l = static_cast<std::uint64_t>(line < 0 ? 0 : line);
+        line_low_ = static_cast<std::uint32_t>(l);
+        line_high_ = static_cast<std::uint8_t>(l > 0xffffffffffULL ? 0xff : l >> 32);
+    }
+
+private:
+    std::uint32_t line_low_ = 0;
+
+public:
+    element_kind kind = ET_LINK;
+
+private:
+    std::uint8_t line_high_ = 0;
+
+public:
+    bool constrained : 1 = false;
+    bool min_negative : 1 = false;
+    bool max_negative : 1 = false;
+    bool has_cardinality : 1 = false;
+    bool cardinality_unbounded : 1 = true;
+    bool z_suffix : 1 = false;
+    bool plugin : 1 = false;
+    bool in_main_module : 1 = false;
+    bool listed : 1 = false;
+    bool dynamic : 1 = false;
+    bool is_copy : 1 = false;
+    bool recursive : 1 = false;
+};
+static_assert(std::is_trivially_copyable_v<element_values>);
+
+struct alignas(64) element : element_values {
     // The texts: `c_name` is the same text as the name when they are equal,
     // `tag` the same text as the name unless the element has its own.
     text name() const { return name_.get(); }
@@ -75,43 +123,13 @@ struct alignas(64) element {
     void set_next(element* e) { next_.set(e); }
     void set_module(module_record* m) { module_.set(m); }
 
-    // The source line (40 bits: every line of any file).
-    std::int64_t line() const { return static_cast<std::int64_t>(line_high_) << 32 | line_low_; }
-    void set_line(std::int64_t line) {
-        const auto l = static_cast<std::uint64_t>(line < 0 ? 0 : line);
-        line_low_ = static_cast<std::uint32_t>(l);
-        line_high_ = static_cast<std::uint8_t>(l > 0xffffffffffULL ? 0xff : l >> 32);
-    }
-
-    // How post-parse makes the qualified name, which it makes when asked
-    // for (postparse's qualified_name): the uninitialised marker, the
-    // element's own c_name, the qualified name of the parent that named the
-    // member followed by "_" and the c_name, or the C name of the definition
-    // a reference to a structure, union or combination names.
-    enum qualified_form_kind : std::uint8_t {
-        QUALIFIED_UNSET = 0,
-        QUALIFIED_OWN = 1,
-        QUALIFIED_MEMBER = 2,
-        QUALIFIED_REFERENCE = 3,
-    };
-    qualified_form_kind qualified_form() const {
-        return static_cast<qualified_form_kind>(qualified_form_);
-    }
-    void set_qualified_form(qualified_form_kind form) { qualified_form_ = form; }
-
     // The element's number in its run, from 0 in allocation order: the key
     // of the side tables that walks keep (see chain_marks).
     std::uint32_t id = 0;
-    std::uint32_t min = 0;
-    std::uint32_t max = 0;
-    // Occurrences: cardinality_min to cardinality_max, or to no limit at all
-    // when cardinality_unbounded is set (`*`); every count up to 4294967295
-    // is a count.
-    std::uint32_t cardinality_min = 0;
-    std::uint32_t cardinality_max = 0;
-    std::int32_t reference_count = 0;
 
 private:
+    // Distances from where each is kept (rel_ptr): a copy must set them
+    // anew, through the setters.
     rel_text name_;
     rel_text c_name_;
     rel_text tag_;
@@ -120,33 +138,8 @@ private:
     rel_ptr<element> children_;
     rel_ptr<element> next_;
     rel_ptr<module_record> module_;
-    std::uint32_t line_low_ = 0;
-
-public:
-    element_kind kind = ET_LINK;
-
-private:
-    std::uint8_t line_high_ = 0;
-
-public:
-    bool constrained : 1 = false;
-    bool min_negative : 1 = false;
-    bool max_negative : 1 = false;
-    bool has_cardinality : 1 = false;
-    bool cardinality_unbounded : 1 = true;
-    bool z_suffix : 1 = false;
-    bool plugin : 1 = false;
-    bool in_main_module : 1 = false;
-    bool listed : 1 = false;
-    bool dynamic : 1 = false;
-    bool is_copy : 1 = false;
-    bool recursive : 1 = false;
-
-private:
-    std::uint8_t qualified_form_ : 2 = QUALIFIED_UNSET;
-
-    friend element* copy_element(run_context& run, const element& original);
 };
+static_assert(sizeof(element) == 64, "an element fills one cache line");
 
 // The next element of a chain, asking for the line of an element some steps
 // further on. The elements of a chain mostly lie at even distances in the

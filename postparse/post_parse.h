@@ -29,21 +29,10 @@ void collect_union_members(run_context& run);
 // is marked recursive before): marks members whose member list encloses
 // them and appends "_" to names that are reserved words. Returns whether it
 // met a union with members, so that step 6 can be left out when there is
-// none (it has no other effect). The ordinals are given when one is first
-// asked for.
+// none (it has no other effect).
 bool mark_recursive_and_rename(run_context& run, diagnostics& diag, element* top);
-// The ordinal step 8 gives an element (-1 for one it does not reach).
-std::int32_t ordinal_of(run_context& run, const element& e);
-// Gives every element its ordinal (ordinal_of does this when first asked).
-void give_ordinals(run_context& run);
-// Step 9: qualified names; a name beyond 255 characters ends the run. The
-// names of members are made when one is first asked for.
+// Step 9: qualified names: a name beyond 255 characters ends the run.
 void build_qualified_names(run_context& run, diagnostics& diag);
-// The qualified name of an element after step 9.
-std::string qualified_name(run_context& run, const element& e);
-// Phase 3 of step 9: gives every member the parent that names it
-// (qualified_name does this when first asked).
-void name_all_members(run_context& run);
 
 // Module lookup shared by resolution and plugging: finds the module named
 // by the module part of `reference` (after one alias substitution through

@@ -33,7 +33,6 @@ bool mark_recursive_and_rename(run_context& run, diagnostics& diag, element* top
     // Every c_name is a text of the run: without a reserved word among
     // them, no name is read on the way.
     const bool renaming = has_reserved_text(run);
-    run.ordinals_due = true;
     if (top != nullptr) walk.enter(top);
     while (!walk.empty()) {
         element* p = walk.next();

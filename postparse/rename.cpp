@@ -1,8 +1,8 @@
-// Step 8: identifiers that clash with reserved words, and ordinals.
+// Step 8: identifiers that clash with reserved words. (The ordinals of
+// step 8 are names for generated code that no output reads.)
 #include <array>
 #include <string_view>
 
-#include "model/chain_walker.h"
 #include "postparse/post_parse.h"
 #include "support/diagnostics.h"
 
@@ -68,40 +68,5 @@ void rename_reserved(run_context& run, diagnostics& diag, element* e) {
 }
 
 bool has_reserved_text(const run_context& run) { return run.texts.any_of(is_reserved); }
-
-// Every chain is numbered with its own plain and plugin counters, once: the
-// walk of the recursion marks and the renaming, in the same order (a chain
-// reached again would be numbered the same).
-void give_ordinals(run_context& run) {
-    struct counters {
-        std::int32_t plain;
-        std::int32_t plugin;
-    };
-    run.ordinals.assign(run.element_count, -1);
-    chain_marks numbered(run.element_count);
-    chain_walker<counters> walk;
-    if (run.elements != nullptr) walk.enter(run.elements, {0, run.plugin_ordinal_base});
-    while (!walk.empty()) {
-        element* p = walk.next();
-        if (p == nullptr) {
-            walk.leave();
-            continue;
-        }
-        counters& f = walk.innermost().data;
-        std::int32_t& counter = p->plugin ? f.plugin : f.plain;
-        run.ordinals[p->id] = counter++;
-        if (p->children() != nullptr && !p->recursive && numbered.insert(p->children(), 1)) {
-            walk.enter(p->children(), {0, run.plugin_ordinal_base});
-        }
-    }
-}
-
-std::int32_t ordinal_of(run_context& run, const element& e) {
-    if (run.ordinals_due) {
-        run.ordinals_due = false;
-        give_ordinals(run);
-    }
-    return e.id < run.ordinals.size() ? run.ordinals[e.id] : -1;
-}
 
 }  // namespace qrv

@@ -65,13 +65,9 @@ int resolve_reference(run_context& run, diagnostics& diag, module_record* module
         e->set_children(t->children());
         e->set_module(t->module());
         merge_cardinality(diag, t, e);
-        if (is_constructed(t->kind)) {
-            // Its qualified name is the target's C name, made from the
-            // name its link ends in when asked for.
-            e->set_qualified_form(element::QUALIFIED_REFERENCE);
-        } else {
-            e->set_link(text{});
-        }
+        // A reference to a type with members keeps its link: it stands
+        // for that type's rule.
+        if (!is_constructed(t->kind)) e->set_link(text{});
         ++t->reference_count;
         return 1;
     }

@@ -39,12 +39,69 @@ TEST_F(model_fixture, new_element_has_marker_names_and_defaults) {
     EXPECT_EQ(e->name(), "___QRV_UnInitialised___");
     EXPECT_EQ(e->tag(), "___QRV_UnInitialised___");
     EXPECT_EQ(e->c_name(), "___QRV_UnInitialised___");
-    EXPECT_EQ(e->qualified_form(), element::QUALIFIED_UNSET);  // shows the marker
     EXPECT_TRUE(e->link().empty());
     EXPECT_EQ(e->line(), 7);
     EXPECT_EQ(e->module(), module);
     EXPECT_FALSE(e->has_cardinality);
     EXPECT_TRUE(e->cardinality_unbounded);
+}
+
+// A copy has every value of the original and a number of its own; its
+// references lead where the original's do, though they are kept as
+// distances from another place.
+TEST_F(model_fixture, a_copy_has_every_field_of_the_original) {
+    // A field added to the element makes this test fail to compile until it
+    // is set and compared below.
+    static_assert(sizeof(element_values) == 28, "set and compare the new field below");
+    element* o = new_element(ps);
+    o->set_name(make_text(run, "name"));
+    o->set_c_name(make_text(run, "c_name"));
+    o->set_tag(make_text(run, "tag"));
+    o->set_link(make_text(run, "m::link"));
+    o->set_const_value(make_text(run, "const"));
+    element* member = new_element(ps);
+    element* sibling = new_element(ps);
+    o->set_children(member);
+    o->set_next(sibling);
+    o->set_line(0x1234567890LL);
+    o->min = 1;
+    o->max = 2;
+    o->cardinality_min = 3;
+    o->cardinality_max = 4;
+    o->reference_count = 5;
+    o->kind = ET_EMBEDDED;
+    o->constrained = o->min_negative = o->max_negative = o->has_cardinality = true;
+    o->cardinality_unbounded = false;
+    o->z_suffix = o->plugin = o->in_main_module = o->listed = o->dynamic = o->is_copy =
+        o->recursive = true;
+
+    const element* c = copy_element(run, *o);
+    EXPECT_NE(c->id, o->id);
+    EXPECT_EQ(c->name().p, o->name().p);
+    EXPECT_EQ(c->c_name().p, o->c_name().p);
+    EXPECT_EQ(c->tag().p, o->tag().p);
+    EXPECT_EQ(c->link().p, o->link().p);
+    EXPECT_EQ(c->const_value().p, o->const_value().p);
+    EXPECT_EQ(c->children(), member);
+    EXPECT_EQ(c->next(), sibling);
+    EXPECT_EQ(c->module(), module);
+    EXPECT_EQ(c->line(), 0x1234567890LL);
+    EXPECT_EQ(c->min, 1u);
+    EXPECT_EQ(c->max, 2u);
+    EXPECT_EQ(c->cardinality_min, 3u);
+    EXPECT_EQ(c->cardinality_max, 4u);
+    EXPECT_EQ(c->reference_count, 5);
+    EXPECT_EQ(c->kind, ET_EMBEDDED);
+    EXPECT_TRUE(c->constrained && c->min_negative && c->max_negative && c->has_cardinality);
+    EXPECT_FALSE(c->cardinality_unbounded);
+    EXPECT_TRUE(c->z_suffix && c->plugin && c->in_main_module && c->listed && c->dynamic &&
+                c->is_copy && c->recursive);
+    // And the other way: every flag clear is copied as clear.
+    element* plain = new_element(ps);
+    plain->cardinality_unbounded = true;
+    const element* d = copy_element(run, *plain);
+    EXPECT_TRUE(d->cardinality_unbounded);
+    EXPECT_FALSE(d->constrained || d->plugin || d->recursive || d->is_copy);
 }
 
 TEST_F(model_fixture, element_after_version_brackets_is_optional) {

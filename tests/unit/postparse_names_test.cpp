@@ -1,5 +1,6 @@
 #include <string>
 
+#include "generated_names.h"
 #include "test_model.h"
 #include "tests/unit/postparse_fixture.h"
 

@@ -1,6 +1,7 @@
 #include <string>
 #include <vector>
 
+#include "generated_names.h"
 #include "tests/unit/postparse_fixture.h"
 
 namespace qrv {

@@ -121,7 +121,6 @@ TEST(small_stack, each_pass_on_the_deepest_nesting) {
         join_modules(*run);
         collect_union_members(*run);
         mark_recursive_and_rename(*run, diag, run->elements);
-        give_ordinals(*run);
     });
     show("post-parse", used);
     EXPECT_LT(used, stack_size);
