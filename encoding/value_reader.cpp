@@ -417,7 +417,8 @@ bool scanner::read_unquoted(const value_form& f, bool in_combination) {
     const std::size_t start = pos;
     std::size_t run = 0;
     while (is_safe(peek(run))) ++run;
-    if (run == 0) return fail_expected(pos, {"a text"});
+    // A size from 0 allows the empty text.
+    if (run == 0 && f.min > 0) return fail_expected(pos, {"a text"});
     // In a combination the text has its fixed length and the next member
     // follows at once.
     std::size_t take = run;

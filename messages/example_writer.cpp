@@ -136,7 +136,14 @@ std::int64_t least_integer(const value_form& f) {
 }
 
 // The fewest characters (bytes of data for Base64) a text may hold.
-std::uint64_t least_length(const value_form& f) { return std::min(f.min, f.max); }
+// The least length a value of `f` is written with. An unquoted text is never
+// written empty where it may hold a character: an empty one could not be
+// told from the white space around it (the reader would take the next word
+// for the text).
+std::uint64_t least_length(const value_form& f) {
+    const std::uint64_t least = std::min(f.min, f.max);
+    return f.kind == value_kind::unquoted && least == 0 && f.max > 0 ? 1 : least;
+}
 
 std::uint64_t base64_length(std::uint64_t bytes) { return mul((bytes + 2) / 3, 4); }
 
@@ -766,7 +773,7 @@ private:
 
     // A count within the size: a little above the least, rarely far.
     std::uint64_t length(const value_form& f, std::uint64_t spread) {
-        const std::uint64_t low = std::min(f.min, f.max);
+        const std::uint64_t low = least_length(f);
         const std::uint64_t high = f.max == no_limit ? low + spread : std::min(f.max, low + spread);
         return low + random_.below(std::max(high, low) - low + 1);
     }

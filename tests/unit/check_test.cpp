@@ -116,6 +116,20 @@ TEST_F(check_values, TextsCountCharactersAndEscapes) {
               "1:12 e: expected a visible ASCII character or \")\", found \"\\x09\"");
 }
 
+// A size from 0 lets an unquoted text be empty, as the grammar's 0*n does;
+// without a size it needs a character.
+TEST_F(check_values, AnUnquotedTextSizedFromZeroMayBeEmpty) {
+    define("struct M { unquoted-ascii<0..5> q; unquoted-ascii w [?]; bool b [?]; };");
+    EXPECT_EQ(check("q="), "");
+    EXPECT_EQ(check("q= \n"), "");
+    EXPECT_EQ(check("q=abc w=x"), "");
+    EXPECT_EQ(check("q=a w="), "1:7 w: expected a text, found end of message");
+    // A text is read to its longest form: the next member's tag is the text.
+    EXPECT_EQ(check("q= b=T"),
+              "1:5 q: expected \"w\", \"b\", an extension parameter or end of message, found "
+              "\"=\" directly after its value");
+}
+
 TEST_F(check_values, BytesAreCountedDecodedWithTheirPaddingChecked) {
     define("struct M { bytes<1..3> b; bytes s [?]; bytes<0> z [?]; };");
     EXPECT_EQ(check("b=[QQ==]"), "");
