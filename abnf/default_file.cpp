@@ -196,7 +196,8 @@ int write_output(run_context& run, diagnostics& diag, const char* output,
     if (result == file_result::not_created) return 1;
     // After a stopped write the reference counts cover only part of the
     // grammar: the definitions it did not reach are not reported.
-    if (result != file_result::stopped) report_unreferenced(run, diag);
+    if (result != file_result::stopped && settings.list_unreferenced)
+        report_unreferenced(run, diag);
     if (written != nullptr) *written = result == file_result::written;
     return result == file_result::written ? 0 : 1;
 }

@@ -16,6 +16,8 @@ namespace qrv {
 // shows.
 struct grammar_settings {
     bool strict = false;
+    // Whether the definitions nothing refers to are listed after the file.
+    bool list_unreferenced = true;
     unsigned threads = 1;
     std::tm header_time{};
 };

@@ -10,9 +10,16 @@ namespace qrv {
 
 namespace {
 
+// Where an output file named on the command line is opened: "-" is
+// standard output.
+const char* opened_as(const std::string& name) {
+    return name == standard_stream ? "/dev/stdout" : name.c_str();
+}
+
 int write_grammar(const job& j, run_context& model, diagnostics& diag, bool* written) {
-    const char* output = j.output ? j.output->c_str() : nullptr;
+    const char* output = j.output ? opened_as(*j.output) : nullptr;
     grammar_settings settings;
+    settings.list_unreferenced = !j.options.quiet;
     settings.strict = j.options.strict_abnf;
     settings.threads = j.options.threads;
     settings.header_time = j.header_time;
@@ -54,7 +61,7 @@ int write_example_file(const job& j, run_context& model, diagnostics& diag, bool
                    definition->name().c_str(), static_cast<unsigned long long>(example_size_limit));
         return 1;
     }
-    const char* path = j.options.example.c_str();
+    const char* path = opened_as(j.options.example);
     atomic_file file;
     if (!file.open(path)) {
         error_note(diag, "error: Unable to create file: %s\n", path);

@@ -52,6 +52,14 @@ void set_seed(job& cl, std::string_view value) {
     cl.options.seed = seed;
 }
 
+void set_diagnostics(job& cl, std::string_view value) {
+    if (value == "stdout" || value == "stderr") {
+        cl.options.diagnostics_to_stderr = value == "stderr";
+    } else {
+        cl.problems.push_back("Diagnostics go to stdout or stderr: " + std::string(value));
+    }
+}
+
 // The threads that write the default grammar: 1 or 2.
 void set_threads(job& cl, std::string_view value) {
     if (value == "1" || value == "2") {
@@ -68,8 +76,10 @@ const long_option long_options[] = {
      [](job& cl, std::string_view) { cl.action = run_action::version; }},
     {"strict-abnf", nullptr, "Check the definitions, then write a strict RFC 5234 grammar.",
      [](job& cl, std::string_view) { cl.options.strict_abnf = true; }},
-    {"exit-code", nullptr, "End with status 1 after any error or ERROR: note.",
+    {"exit-code", nullptr, "End with status 1 after any error or ERROR: note (the default).",
      [](job& cl, std::string_view) { cl.options.exit_code = true; }},
+    {"legacy-status", nullptr, "End with status 0 also after errors in the sources, as of old.",
+     [](job& cl, std::string_view) { cl.options.legacy_status = true; }},
     {"warnings-as-errors", nullptr, "Treat warnings as errors: no output file, status 1.",
      [](job& cl, std::string_view) { cl.options.warnings_as_errors = true; }},
     {"depfile", "file", "Write a make rule naming the files the output was made from.",
@@ -86,6 +96,12 @@ const long_option long_options[] = {
      set_seed},
     {"threads", "n", "Threads that write the grammar: 1 or 2 (2 with two cores or more).",
      set_threads},
+    {"output", "file", "The output file, instead of naming it after the sources.",
+     [](job& cl, std::string_view v) { cl.named_output = v; }},
+    {"quiet", nullptr, "No banner, summary or unreferenced notes: only diagnostics (also -q).",
+     [](job& cl, std::string_view) { cl.options.quiet = true; }},
+    {"diagnostics", "where", "Send diagnostics and notes to stdout (the default) or stderr.",
+     set_diagnostics},
 };
 
 const long_option* find_long_option(std::string_view name) {
@@ -140,7 +156,11 @@ void read_long_option(job& cl, cursor& c) {
     const std::size_t equals = body.find('=');
     const std::string_view name = body.substr(0, equals);
     const long_option* o = find_long_option(name);
-    if (o == nullptr) return;  // unknown options are ignored, as always
+    if (o == nullptr) {
+        // A typo would otherwise change what the run does without a word.
+        cl.problems.push_back("Unknown option: " + std::string(arg));
+        return;
+    }
 
     std::string_view value;
     if (o->value_name == nullptr) {
@@ -162,10 +182,14 @@ void read_long_option(job& cl, cursor& c) {
     o->apply(cl, value);
 }
 
+bool ends_with_pvx(std::string_view name) { return name.ends_with(".pvx"); }
+
 // The sources and the output after the options: the input file, then a
 // library after each "+" (only the first character counts: "+lib" is a
 // marker too), then the output file; a "+" with nothing after it is the
-// output. Later arguments are left alone.
+// output (or, with --output, the first argument after the sources). An
+// argument after the output is refused: it is a slip, such as a library
+// without its "+" or an option after the files.
 void read_sources(job& cl) {
     const std::vector<std::string>& a = cl.arguments;
     if (a.empty()) return;
@@ -175,7 +199,27 @@ void read_sources(job& cl) {
         cl.sources.push_back(a[at + 1]);
         at += 2;
     }
-    if (at < a.size()) cl.output = a[at];
+    std::optional<std::string> positional;
+    if (at < a.size()) positional = a[at++];
+    std::string last_output;
+    if (cl.named_output) {
+        cl.output = cl.named_output;
+        if (positional) {
+            at -= 1;  // the argument stands after the output the option names
+        }
+        last_output = *cl.output;
+    } else {
+        cl.output = positional;
+        if (positional) last_output = *positional;
+    }
+    if (at < a.size()) {
+        cl.problems.push_back("Unexpected argument after the output file: " + a[at]);
+        const std::string& file = cl.named_output ? a[at] : last_output;
+        if (ends_with_pvx(file)) {
+            cl.problem_notes.push_back("note: Library files are named after a '+': + " + file +
+                                       "\n");
+        }
+    }
 }
 
 }  // namespace
@@ -197,7 +241,9 @@ job parse_command_line(int argc, char** argv) {
     cursor c{args, args.empty() ? std::size_t{0} : std::size_t{1}};
     for (; c.remaining() > 0; ++c.at) {
         const std::string& a = c.here();
-        if (a[0] != '-') break;
+        // "-" alone is standard input as the input file.
+        if (a[0] != '-' || a == standard_stream) break;
+        if (a == "-q") cl.options.quiet = true;
         if (a[1] == '?') {
             cl.action = run_action::usage;
             if (c.remaining() >= 2) cl.help_file = args[c.at + 1];

@@ -15,7 +15,10 @@ namespace qrv {
 
 // The settings of one run, given by the long options.
 struct run_options {
-    bool exit_code = false;           // status 1 after any error or error note
+    // The old statuses: 0 after a run whose sources had errors (the
+    // summary says so); without it such a run ends with status 1.
+    bool legacy_status = false;
+    bool exit_code = false;           // accepted; what it asked for is the default
     bool warnings_as_errors = false;  // a counted warning fails the run
     std::string depfile;              // the dependency file to write, or empty
     diagnostic_format error_format = diagnostic_format::msvc;
@@ -30,7 +33,16 @@ struct run_options {
     // Threads that write the default grammar: 1 or 2, 0 until the driver
     // decides (2 where the machine has two cores or more).
     unsigned threads = 0;
+    // No banner, summary or "has not been referenced" notes.
+    bool quiet = false;
+    // Diagnostics and notes go to standard error (so does everything else
+    // the console would show); also when standard output is an output.
+    bool diagnostics_to_stderr = false;
 };
+
+// "-" stands for standard input as a source or message, and for standard
+// output as an output file.
+inline constexpr const char* standard_stream = "-";
 
 // What the command line asks for.
 enum class run_action {
@@ -60,11 +72,16 @@ struct job {
     // twice; and the output file, when an argument follows them.
     std::vector<std::string> sources;
     std::optional<std::string> output;
+    std::optional<std::string> named_output;  // --output
 
     // Texts of the errors in the command line (an unreadable argument file,
-    // a missing or bad option value). When there is any, the run reports
-    // them and ends with status 1 without reading anything.
+    // a missing or bad option value, an unknown option, an argument after
+    // the output file). When there is any, the run reports them and ends
+    // with status 1 without reading anything.
     std::vector<std::string> problems;
+    // Plain notes to print after the problems (what the slip may have
+    // been).
+    std::vector<std::string> problem_notes;
 
     // The time the grammar's header shows (SOURCE_DATE_EPOCH, or now).
     std::tm header_time{};

@@ -18,6 +18,7 @@
 #include "postparse/post_parse.h"
 #include "support/atomic_file.h"
 #include "support/diagnostics.h"
+#include "support/read_file.h"
 
 namespace qrv {
 
@@ -62,6 +63,28 @@ void write_usage(std::FILE* out) {
 
 }  // namespace
 
+namespace {
+
+// A source file, or standard input ("-", without a directive file).
+std::int64_t read_source(run_context& run, diagnostics& diag, const char* path) {
+    if (std::string_view(path) != standard_stream) return read_source_file(run, diag, path);
+    std::string text;
+    if (!read_standard_input(text)) {
+        report(diag, SEV_ERROR, "Unable to open file: %s", path);
+        return 1;
+    }
+    return read_source_text(run, diag, path, text, nullptr);
+}
+
+// Whether the job's output goes to standard output: then the console does
+// not.
+bool writes_standard_output(const job& j) {
+    const std::optional<std::string> out = output_file(j);
+    return out && *out == standard_stream;
+}
+
+}  // namespace
+
 bool print_usage(diagnostics& diag, const char* file_name) {
     if (file_name == nullptr) {
         write_usage(diag.console);
@@ -90,10 +113,14 @@ int run(run_context& run, diagnostics& diag, const job& j) {
         return 1;
     }
     const std::optional<std::string> output = output_file(j);
-    if (output && !output_is_safe(diag, inputs, output->c_str())) return 1;
-    if (output && !j.options.depfile.empty() &&
-        !depfile_is_safe(diag, inputs, j.options.depfile.c_str(), output->c_str())) {
-        return 1;
+    const bool to_standard_output = output && *output == standard_stream;
+    if (output && !to_standard_output && !output_is_safe(diag, inputs, output->c_str())) return 1;
+    if (output && !j.options.depfile.empty()) {
+        if (to_standard_output) {
+            error_note(diag, "error: A dependency file needs an output file with a name\n");
+            return 1;
+        }
+        if (!depfile_is_safe(diag, inputs, j.options.depfile.c_str(), output->c_str())) return 1;
     }
 
     // The main source file, then each library file; a file that cannot be
@@ -103,15 +130,13 @@ int run(run_context& run, diagnostics& diag, const job& j) {
         const char* path = j.sources[i].c_str();
         if (inputs.again[i]) {
             note(diag, "warning: Source file given more than once: %s\n", path);
-        } else if (read_source_file(run, diag, path) != 0) {
+        } else if (read_source(run, diag, path) != 0) {
             failed = true;
         }
         if (i == 0) run.input_path = path;
     }
 
-    std::fprintf(diag.console, "%lld error(s), %lld warning(s)\n",
-                 static_cast<long long>(diag.error_count),
-                 static_cast<long long>(diag.warning_count));
+    if (!j.options.quiet) write_summary(diag);
 
     int status = 0;
     if (!failed && post_parse(run, diag) == 1) {
@@ -133,7 +158,10 @@ int run(run_context& run, diagnostics& diag, const job& j) {
 
 int final_status(const diagnostics& diag, const run_options& options, int status) {
     if (status != 0) return status;
-    if (options.exit_code && (diag.error_count > 0 || diag.error_note_count > 0)) return 1;
+    // A run that counted an error or told of a failure has failed, unless
+    // the old statuses are asked for (and --exit-code not).
+    const bool fails_on_errors = !options.legacy_status || options.exit_code;
+    if (fails_on_errors && (diag.error_count > 0 || diag.error_note_count > 0)) return 1;
     if (options.warnings_as_errors && diag.warning_count > 0) return 1;
     return 0;
 }
@@ -160,17 +188,27 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) 
         if (j.options.threads == 0)
             j.options.threads = std::thread::hardware_concurrency() > 1 ? 2 : 1;
         j.header_time = header_time(std::getenv("SOURCE_DATE_EPOCH"));
+        diag.format = j.options.error_format;
+        if (j.options.diagnostics_to_stderr || writes_standard_output(j)) {
+            // Standard output carries only the data; in the json form the
+            // console carries only JSON lines.
+            diag.console = errors;
+            diag.json_stream = diag.format == diagnostic_format::json;
+        }
         if (j.action == run_action::version && j.problems.empty()) {
             std::fputs("pvx2abnf version 0.91\n", console);
         } else {
-            std::fputs("pvx2abnf version 0.91\n\n", console);
+            if (!j.options.quiet && !diag.json_stream) {
+                std::fputs("pvx2abnf version 0.91\n\n", diag.console);
+            }
             banner = true;
-            diag.format = j.options.error_format;
 
-            const bool with_file = j.output_made() != output_kind::grammar;
+            // A run that names its output by an option needs only its input.
+            const bool with_file = j.output_made() != output_kind::grammar || j.named_output;
             if (!j.problems.empty()) {
                 // Nothing is read or written after a bad command line.
                 for (const std::string& p : j.problems) report(diag, SEV_ERROR, "%s", p.c_str());
+                for (const std::string& n : j.problem_notes) note(diag, "%s", n.c_str());
                 status = 1;
             } else if (j.action == run_action::usage) {
                 // Nothing is read or written besides the help text.
@@ -183,7 +221,7 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) 
                 }
             } else if (j.action == run_action::help) {
                 print_usage(diag, nullptr);
-                write_long_options_help(console);
+                write_long_options_help(diag.console);
             } else if (j.arguments.size() < (with_file ? 1u : 2u)) {
                 error_note(diag, "Insufficient arguments\n");
                 print_usage(diag, nullptr);
@@ -197,13 +235,14 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) 
     } catch (const std::bad_alloc&) {
         // Release what can be released before the message is written.
         free_model(rc);
-        if (!banner) std::fputs("pvx2abnf version 0.91\n\n", console);
-        std::fputs("FATAL error: Unable to allocate memory\n", console);
+        if (!banner) std::fputs("pvx2abnf version 0.91\n\n", diag.console);
+        std::fputs("FATAL error: Unable to allocate memory\n", diag.console);
         status = 1;
     }
     // A console that could not be written (a full disk, a closed pipe) is a
     // failure of the run, reported where it can still be seen.
-    if (std::fflush(console) != 0 || std::ferror(console) != 0) {
+    if (std::fflush(console) != 0 || std::ferror(console) != 0 || std::fflush(diag.console) != 0 ||
+        std::ferror(diag.console) != 0) {
         std::fputs("pvx2abnf: error writing standard output\n", errors);
         status = 1;
     }

@@ -230,8 +230,9 @@ std::int64_t read_modules(run_context& run, diagnostics& diag, const char* path,
         ps.module = module;
         parse_body(ps, &module->elements);
 
-        // A module that yields no element leaves no trace.
-        if (module->elements != nullptr) {
+        // A module that yields no element and no plug statement leaves no
+        // trace; one of plug statements alone is kept, for its plugs.
+        if (module->elements != nullptr || module->plugs != nullptr) {
             (last == nullptr ? run.modules : last->next) = module;
             last = module;
             run.last_module = last;

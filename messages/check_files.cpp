@@ -33,7 +33,10 @@ int check_message_files(run_context& run, diagnostics& diag, const std::vector<s
     std::size_t undecided = 0;
     for (const std::string& path : files) {
         std::string bytes;
-        if (!read_whole_file(path.c_str(), bytes)) {
+        // "-" is standard input.
+        const bool read =
+            path == "-" ? read_standard_input(bytes) : read_whole_file(path.c_str(), bytes);
+        if (!read) {
             error_note(diag, "error: Unable to read message file: %s\n", path.c_str());
             continue;
         }
@@ -51,7 +54,7 @@ int check_message_files(run_context& run, diagnostics& diag, const std::vector<s
                  check_error_text(result.error).c_str());
         } else {
             report_at_column(diag, path.c_str(), result.error.line, result.error.column, SEV_ERROR,
-                             check_error_text(result.error));
+                             result.error.message, result.error.path);
         }
     }
     if (undecided > 0) {

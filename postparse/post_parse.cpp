@@ -5,8 +5,16 @@
 namespace qrv {
 
 int post_parse(run_context& run, diagnostics& diag) {
-    if (run.modules == nullptr || run.modules->elements == nullptr) return 0;
-    if (diag.error_count == 0) mark_main_module(run.modules->elements);
+    // The first module with definitions is the main one (a module may hold
+    // plug statements alone).
+    const module_record* main = run.modules;
+    while (main != nullptr && main->elements == nullptr) main = main->next;
+    if (main == nullptr) {
+        // Nothing to write: a failure, though nothing in the sources is wrong.
+        if (diag.error_count == 0) error_note(diag, "error: The sources hold no definition\n");
+        return 0;
+    }
+    if (diag.error_count == 0) mark_main_module(main->elements);
     if (diag.error_count == 0) derive_prefixes(run, diag);
     if (diag.error_count == 0) plug_extensions(run, diag);
     if (diag.error_count == 0) resolve_references(run, diag);

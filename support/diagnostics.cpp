@@ -1,5 +1,6 @@
 #include "support/diagnostics.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -64,14 +65,17 @@ void put_json_string(std::FILE* out, std::string_view s) {
 
 // The one formatting routine of counted diagnostics, for each form; a
 // column greater than 0 (a message checker's position) follows the line.
-void write_diagnostic(std::FILE* out, diagnostic_format form, const char* file, std::int64_t line,
-                      std::int64_t column, int sev, std::string_view message) {
+void write_diagnostic(const diagnostics& diag, const char* file, std::int64_t line,
+                      std::int64_t column, int sev, std::string_view message,
+                      std::string_view path = {}) {
+    std::FILE* out = diag.console;
+    const diagnostic_format form = diag.format;
     const bool has_file = file != nullptr && file[0] != '\0';
     if (form == diagnostic_format::json) {
         // One object per line: a message text that ends in its own newline
         // is written without it.
         while (!message.empty() && message.back() == '\n') message.remove_suffix(1);
-        std::fputs("{\"file\":", out);
+        std::fputs(diag.json_stream ? "{\"kind\":\"diagnostic\",\"file\":" : "{\"file\":", out);
         if (has_file) {
             put_json_string(out, file);
         } else {
@@ -86,7 +90,17 @@ void write_diagnostic(std::FILE* out, diagnostic_format form, const char* file, 
             std::fprintf(out, ",\"column\":%lld", static_cast<long long>(column));
         }
         std::fprintf(out, ",\"severity\":\"%s\",\"message\":", json_severity_of(sev));
-        put_json_string(out, message);
+        if (diag.json_stream) {
+            put_json_string(out, message);
+            if (!path.empty()) {
+                std::fputs(",\"path\":", out);
+                put_json_string(out, path);
+            }
+        } else if (!path.empty()) {
+            put_json_string(out, std::string(path) + ": " + std::string(message));
+        } else {
+            put_json_string(out, message);
+        }
         std::fputs("}\n", out);
         return;
     }
@@ -111,6 +125,10 @@ void write_diagnostic(std::FILE* out, diagnostic_format form, const char* file, 
         }
     }
     std::fprintf(out, "%s: ", label_of(sev));
+    if (!path.empty()) {
+        std::fwrite(path.data(), 1, path.size(), out);
+        std::fputs(": ", out);
+    }
     std::fwrite(message.data(), 1, message.size(), out);
     // The line is always ended here; a message that ends in its own newline
     // leaves an empty line after it, as it always has.
@@ -154,13 +172,13 @@ void vreport_at(diagnostics& diag, const char* file, std::int64_t line, int sev,
         message = std::string_view(large.data(), static_cast<std::size_t>(length));
     }
     va_end(again);
-    write_diagnostic(diag.console, diag.format, file, line, 0, sev, message);
+    write_diagnostic(diag, file, line, 0, sev, message);
     count_diagnostic(diag, sev);
 }
 
 void report_at_column(diagnostics& diag, const char* file, std::int64_t line, std::int64_t column,
-                      int sev, std::string_view message) {
-    write_diagnostic(diag.console, diag.format, file, line, column, sev, message);
+                      int sev, std::string_view message, std::string_view path) {
+    write_diagnostic(diag, file, line, column, sev, message, path);
     count_diagnostic(diag, sev);
 }
 
@@ -184,19 +202,55 @@ void report_no_memory(diagnostics& diag) {
     throw fatal_stop{1};  // not reached: a fatal report unwinds
 }
 
+namespace {
+
+// A plain note: its text as it stands, or in a stream of JSON lines an
+// object of its own.
+void write_note(diagnostics& diag, bool failure, const char* format, std::va_list args) {
+    if (!diag.json_stream) {
+        std::vfprintf(diag.console, format, args);
+        return;
+    }
+    std::va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    std::fprintf(diag.console,
+                 "{\"kind\":\"note\",\"severity\":\"%s\",\"message\":", failure ? "error" : "info");
+    put_json_string(diag.console, text);
+    std::fputs("}\n", diag.console);
+}
+
+}  // namespace
+
 void note(diagnostics& diag, const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    std::vfprintf(diag.console, format, args);
+    write_note(diag, false, format, args);
     va_end(args);
 }
 
 void error_note(diagnostics& diag, const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    std::vfprintf(diag.console, format, args);
+    write_note(diag, true, format, args);
     va_end(args);
     ++diag.error_note_count;
+}
+
+void write_summary(diagnostics& diag) {
+    if (diag.json_stream) {
+        std::fprintf(diag.console, "{\"kind\":\"summary\",\"errors\":%lld,\"warnings\":%lld}\n",
+                     static_cast<long long>(diag.error_count),
+                     static_cast<long long>(diag.warning_count));
+        return;
+    }
+    std::fprintf(diag.console, "%lld error(s), %lld warning(s)\n",
+                 static_cast<long long>(diag.error_count),
+                 static_cast<long long>(diag.warning_count));
 }
 
 }  // namespace qrv

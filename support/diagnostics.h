@@ -34,6 +34,10 @@ struct diagnostics {
     // "error: Output file not specified" ...): not in error_count, but a
     // build asking for a failing status on errors counts them.
     std::int32_t error_note_count = 0;
+    // With the json format: everything written is a JSON object of a line
+    // of its own with a "kind" (diagnostic, note, summary), and a message
+    // checker's member path has a key of its own.
+    bool json_stream = false;
 };
 
 // Thrown to end the run early with an exit status (the fatal diagnostic,
@@ -54,11 +58,16 @@ void vreport_at(diagnostics& diag, const char* file, std::int64_t line, int sev,
 // A diagnostic at a line and column of a file (the message checker's):
 // "file(line,col) : label: message", "file:line:col: label: message", or
 // the json object with a "column".
+// `path`, when not empty, is the member path of a message, written before
+// the message ("path: message") or in a key of its own.
 void report_at_column(diagnostics& diag, const char* file, std::int64_t line, std::int64_t column,
-                      int sev, std::string_view message);
+                      int sev, std::string_view message, std::string_view path = {});
 
 // The fatal "Unable to allocate memory"; unwinds to the entry with status 1.
 [[noreturn]] void report_no_memory(diagnostics& diag);
+
+// The summary line "N error(s), N warning(s)", or its JSON object.
+void write_summary(diagnostics& diag);
 
 // A plain note on the console: not counted, no prefix.
 void note(diagnostics& diag, const char* format, ...) QRV_PRINTF(2, 3);

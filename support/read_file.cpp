@@ -15,4 +15,11 @@ bool read_whole_file(const char* path, std::string& out) {
     return ok;
 }
 
+bool read_standard_input(std::string& out) {
+    char buffer[16384];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) out.append(buffer, n);
+    return std::ferror(stdin) == 0;
+}
+
 }  // namespace qrv

@@ -9,4 +9,8 @@ namespace qrv {
 // opened or read (a folder included).
 bool read_whole_file(const char* path, std::string& out);
 
+// Appends everything standard input holds to `out`; false when it cannot be
+// read.
+bool read_standard_input(std::string& out);
+
 }  // namespace qrv

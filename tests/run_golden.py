@@ -18,7 +18,7 @@ import sys
 import tempfile
 
 CONTROL_FILES = {"cmd", "stdout", "stderr", "status", "env", "absent", "README", "mkfifo",
-                 "stdout-to", "fsize"}
+                 "stdout-to", "fsize", "stdin"}
 DEFAULT_EPOCH = "1700000000"
 
 # The usage text shows the build date and time; mask them.
@@ -95,6 +95,26 @@ def json_problems(stdout):
     return problems
 
 
+STREAM_KINDS = {"diagnostic", "note", "summary"}
+
+
+def json_stream_problems(stream):
+    """With --error-format=json and the diagnostics on standard error, every
+    line of that stream is a JSON object with a "kind"."""
+    problems = []
+    for number, raw in enumerate(stream.split(b"\n"), 1):
+        if not raw:
+            continue
+        try:
+            obj = json.loads(raw.decode("utf-8", errors="strict"))
+        except (UnicodeDecodeError, ValueError) as e:
+            problems.append("stderr line %d is not JSON (%s)" % (number, e))
+            continue
+        if not isinstance(obj, dict) or obj.get("kind") not in STREAM_KINDS:
+            problems.append("stderr line %d: no kind of %s" % (number, sorted(STREAM_KINDS)))
+    return problems
+
+
 def wants_json(args):
     for i, a in enumerate(args):
         if a == "--error-format=json" or (a == "--error-format" and args[i + 1:i + 2] == ["json"]):
@@ -158,6 +178,10 @@ def run_case(binary, case, rebase):
                 fsize = int(f.read().strip())
             limits["preexec_fn"] = lambda: resource.setrlimit(resource.RLIMIT_FSIZE,
                                                               (fsize, fsize))
+        # `stdin`: what standard input holds (else nothing).
+        stdin_file = os.path.join(case, "stdin")
+        stdin_bytes = read(stdin_file) if os.path.exists(stdin_file) else b""
+        limits["input"] = stdin_bytes
         if stdout_to is None:
             proc = subprocess.run([binary] + args, cwd=work, env=env, stdout=subprocess.PIPE,
                                   stderr=subprocess.PIPE, timeout=120, **limits)
@@ -235,8 +259,13 @@ def run_case(binary, case, rebase):
         if actual_status != expected_status:
             ok = False
             print("exit status: expected %d, got %d" % (expected_status, actual_status))
-        if wants_json(args):
+        streamed = any(a == "-" or a.endswith("=-") or a == "--diagnostics=stderr" for a in args)
+        if wants_json(args) and not streamed:
             for problem in json_problems(actual_stdout):
+                ok = False
+                print(problem)
+        elif wants_json(args):
+            for problem in json_stream_problems(actual_stderr):
                 ok = False
                 print(problem)
         stderr_file = os.path.join(case, "stderr")

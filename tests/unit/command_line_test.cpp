@@ -82,7 +82,8 @@ TEST(command_line, argument_files_give_one_argument_per_line) {
     testing::write_file(dir / "inner", "not read\n");
 
     scanned s = scan({"@" + list, "@", "out.abnf"});
-    EXPECT_TRUE(s.cl.problems.empty());
+    // "last" is the output: what follows it is refused.
+    EXPECT_EQ(s.cl.problems, (strings{"Unexpected argument after the output file: @"}));
     EXPECT_TRUE(s.cl.options.exit_code);
     // Lines read from a file are not expanded again; "@" alone stays.
     EXPECT_EQ(s.rest, (strings{"  spaced name.pvx ", "+", "@inner", "last", "@", "out.abnf"}));
@@ -201,27 +202,58 @@ TEST_F(diagnostics_fixture, long_messages_are_written_whole) {
     EXPECT_EQ(take(), "a.pvx(1) : error: Name " + name + " is long\n");
 }
 
-TEST(final_status, options_add_failures_to_the_status_of_the_run) {
+TEST(final_status, errors_fail_a_run_unless_the_old_statuses_are_asked_for) {
     diagnostics diag;
-    run_options plain, exit_code, strict;
+    run_options plain, exit_code, strict, legacy, legacy_exit;
     exit_code.exit_code = true;
     strict.warnings_as_errors = true;
+    legacy.legacy_status = true;
+    legacy_exit.legacy_status = true;
+    legacy_exit.exit_code = true;
 
     diag.error_count = 2;
-    EXPECT_EQ(final_status(diag, plain, 0), 0);
+    EXPECT_EQ(final_status(diag, plain, 0), 1);
     EXPECT_EQ(final_status(diag, exit_code, 0), 1);
-    EXPECT_EQ(final_status(diag, strict, 0), 0);
+    EXPECT_EQ(final_status(diag, strict, 0), 1);
+    EXPECT_EQ(final_status(diag, legacy, 0), 0);
+    EXPECT_EQ(final_status(diag, legacy_exit, 0), 1);
 
     diag.error_count = 0;
     diag.error_note_count = 1;
-    EXPECT_EQ(final_status(diag, exit_code, 0), 1);
-    EXPECT_EQ(final_status(diag, plain, 0), 0);
+    EXPECT_EQ(final_status(diag, plain, 0), 1);
+    EXPECT_EQ(final_status(diag, legacy, 0), 0);
 
+    // Warnings keep status 0 unless they are to count as errors.
     diag.error_note_count = 0;
     diag.warning_count = 1;
-    EXPECT_EQ(final_status(diag, exit_code, 0), 0);
+    EXPECT_EQ(final_status(diag, plain, 0), 0);
     EXPECT_EQ(final_status(diag, strict, 0), 1);
-    EXPECT_EQ(final_status(diag, plain, 1), 1);
+    EXPECT_EQ(final_status(diag, legacy, 1), 1);
+}
+
+TEST(command_line, slips_are_refused_before_anything_is_read) {
+    scanned s = scan({"--strict-abfn", "in.pvx", "out.abnf"});
+    EXPECT_EQ(s.cl.problems, (strings{"Unknown option: --strict-abfn"}));
+    s = scan({"in.pvx", "out.abnf", "--strict-abnf"});
+    EXPECT_EQ(s.cl.problems, (strings{"Unexpected argument after the output file: --strict-abnf"}));
+    EXPECT_TRUE(s.cl.problem_notes.empty());
+    // An output named like a library: the "+" was left out.
+    s = scan({"in.pvx", "lib.pvx", "out.abnf"});
+    EXPECT_EQ(s.cl.problems, (strings{"Unexpected argument after the output file: out.abnf"}));
+    EXPECT_EQ(s.cl.problem_notes,
+              (strings{"note: Library files are named after a '+': + lib.pvx\n"}));
+    // --output names the output: every argument after the sources is extra.
+    s = scan({"--output=o.abnf", "in.pvx", "+", "a.pvx"});
+    EXPECT_TRUE(s.cl.problems.empty());
+    EXPECT_EQ(s.cl.output, "o.abnf");
+    s = scan({"--output=o.abnf", "in.pvx", "x.abnf"});
+    EXPECT_EQ(s.cl.problems, (strings{"Unexpected argument after the output file: x.abnf"}));
+    // "-" alone is standard input; -q is --quiet; other single-dash flags
+    // are ignored.
+    s = scan({"-q", "-x", "-", "-"});
+    EXPECT_TRUE(s.cl.options.quiet);
+    EXPECT_EQ(s.cl.sources, (strings{"-"}));
+    EXPECT_EQ(s.cl.output, "-");
 }
 
 }  // namespace

@@ -194,8 +194,11 @@ TEST(strict_command_line, only_the_exact_option_selects_the_strict_grammar) {
     const std::string strict = (dir / "strict.abnf").string();
     const std::string other = (dir / "other.abnf").string();
     EXPECT_EQ(testing::run_cli({"--strict-abnf", in, strict}).status, 0);
-    EXPECT_EQ(testing::run_cli({"--strict-abnfx", in, other}).status, 0);
+    // A misspelt option is refused, not taken for the default grammar.
+    EXPECT_EQ(testing::run_cli({"--strict-abnfx", in, other}).status, 1);
     EXPECT_NE(testing::read_file(strict).find("( \"n\" EQUAL 1*1DIGIT \r\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(other));
+    EXPECT_EQ(testing::run_cli({in, other}).status, 0);
     EXPECT_NE(testing::read_file(other).find("[ \"n\" EQUAL 1*1DIGIT \n"), std::string::npos);
 }
 
@@ -205,7 +208,7 @@ TEST(strict_command_line, findings_of_the_checks_leave_no_file_and_no_report) {
     const std::string out = (dir / "out.abnf").string();
     const testing::cli_result r =
         testing::run_cli({"--strict-abnf", (dir / "in.pvx").string(), out});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);  // findings are counted errors
     EXPECT_NE(r.out.find("in.pvx(2) : error: Reversed cardinality [3..1] of n\n"),
               std::string::npos);
     EXPECT_EQ(r.out.find("has not been referenced"), std::string::npos);
