@@ -139,6 +139,8 @@ bool scanner::skip_ows() {
     const auto known = blank_ends_.find(start);
     if (known != blank_ends_.end()) {
         pos = known->second;
+        blank_from_ = start;
+        blank_to_ = pos;
         return pos != start;
     }
     for (;;) {
@@ -155,6 +157,8 @@ bool scanner::skip_ows() {
     }
     constexpr std::size_t worth_keeping = 16;
     if (pos - start >= worth_keeping) blank_ends_.emplace(start, pos);
+    blank_from_ = start;
+    blank_to_ = pos;
     return pos != start;
 }
 
@@ -164,15 +168,31 @@ bool scanner::skip_wsnc() {
     return pos != start;
 }
 
-bool scanner::looks_at(std::string_view text) const {
-    if (in_.size() - std::min(pos, in_.size()) < text.size()) return false;
+bool scanner::looks_at(std::string_view text) const { return looks_at_from(pos, text); }
+
+bool scanner::looks_at_from(std::size_t at, std::string_view text) const {
+    if (in_.size() - std::min(at, in_.size()) < text.size()) return false;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (fold_case(static_cast<unsigned char>(in_[pos + i])) !=
+        if (fold_case(static_cast<unsigned char>(in_[at + i])) !=
             fold_case(static_cast<unsigned char>(text[i]))) {
             return false;
         }
     }
     return true;
+}
+
+std::size_t scanner::constant_at(std::string_view text) const {
+    if (looks_at(text)) return pos;
+    // A constant that begins with white space: the white space skipped
+    // just before may be where it begins (the grammar lets either take
+    // the blanks).
+    if (text.empty() || !is_space(static_cast<unsigned char>(text[0])) || blank_to_ != pos) {
+        return npos;
+    }
+    for (std::size_t at = blank_from_; at < pos; ++at) {
+        if (looks_at_from(at, text)) return at;
+    }
+    return npos;
 }
 
 std::size_t scanner::digits_at(std::size_t at) const {
@@ -228,7 +248,7 @@ bool scanner::can_begin(const value_form& f) const {
         case value_kind::unquoted: return is_safe(c);
         case value_kind::unicode: return c == '"';
         case value_kind::bytes: return c == '[';
-        case value_kind::constant: return looks_at(f.text);
+        case value_kind::constant: return constant_at(f.text) != npos;
         case value_kind::embedded: return c == '(';
     }
     return false;
@@ -246,10 +266,12 @@ bool scanner::read_value(const value_form& f, bool in_combination) {
         case value_kind::unquoted: return read_unquoted(f, in_combination);
         case value_kind::unicode: return read_unicode(f);
         case value_kind::bytes: return read_bytes(f);
-        case value_kind::constant:
-            if (!looks_at(f.text)) return fail_expected(pos, {quote_text(f.text)});
-            pos += f.text.size();
+        case value_kind::constant: {
+            const std::size_t at = constant_at(f.text);
+            if (at == npos) return fail_expected(pos, {quote_text(f.text)});
+            pos = at + f.text.size();
             return true;
+        }
         case value_kind::ipv4: return read_ipv4();
         case value_kind::ipv6: return read_ipv6();
         case value_kind::date: return read_date();

@@ -42,6 +42,12 @@ public:
     // A tag or constant text compared as ABNF compares quoted strings: the
     // bytes at the position equal `text`, letters without regard to case.
     bool looks_at(std::string_view text) const;
+    bool looks_at_from(std::size_t at, std::string_view text) const;
+    // Where a constant text of the value at the position begins: the
+    // position, or for one that begins with white space somewhere in the
+    // white space skipped just before; npos when it is not there.
+    std::size_t constant_at(std::string_view text) const;
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
     // The value of `form` at the position; on failure, `failure` says why.
     bool read_value(const value_form& form, bool in_combination);
@@ -117,6 +123,9 @@ private:
     // enough that reading them again costs more than looking them up: a
     // search may skip the same blanks from many readings.
     std::unordered_map<std::size_t, std::size_t> blank_ends_;
+    // The white space skipped last: where it began and ended.
+    std::size_t blank_from_ = 0;
+    std::size_t blank_to_ = SIZE_MAX;
     // Where the last search for the end of a comment began and what it
     // found, so that many unterminated comments cost one scan.
     std::size_t c_from_ = SIZE_MAX;

@@ -130,6 +130,15 @@ TEST_F(check_values, AnUnquotedTextSizedFromZeroMayBeEmpty) {
               "\"=\" directly after its value");
 }
 
+// A constant that begins with white space may take the blanks the grammar
+// also lets stand before it.
+TEST_F(check_values, AConstantMayBeginInTheWhiteSpaceBeforeIt) {
+    define("struct M { combi c { const< x> head; int<0..9> n; }; const<\n\tend> tail; };");
+    EXPECT_EQ(check("c = x5 tail =\n\tend"), "");
+    EXPECT_EQ(check("c =  x5 tail = \n\tend"), "");
+    EXPECT_EQ(check("c =x5 tail =\n\tend"), "1:4 c.head: expected \" x\", found \"x5\"");
+}
+
 TEST_F(check_values, BytesAreCountedDecodedWithTheirPaddingChecked) {
     define("struct M { bytes<1..3> b; bytes s [?]; bytes<0> z [?]; };");
     EXPECT_EQ(check("b=[QQ==]"), "");
