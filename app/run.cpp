@@ -105,6 +105,15 @@ int run(run_context& run, diagnostics& diag, const job& j) {
         error_note(diag, "error: --check and --example do not go together\n");
         return 1;
     }
+    if (maker.kind == output_kind::grammar && !j.options.strict_abnf &&
+        !j.options.message_type.empty()) {
+        // The default grammar always starts at the first definition: a
+        // --type here would be silently ignored.
+        error_note(diag,
+                   "error: --type needs --check, --example or --strict-abnf: the default grammar "
+                   "starts at the first definition of the input file\n");
+        return 1;
+    }
     if (maker.option != nullptr && j.output) {
         // The messages are the run's only files: a grammar file name here
         // is a slip, and nothing is written over it.
