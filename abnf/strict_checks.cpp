@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "abnf/strict_grammar.h"
+#include "postparse/schema_checks.h"
 #include "support/diagnostics.h"
 
 namespace qrv {
@@ -127,6 +128,8 @@ public:
 
     int check() {
         const std::int64_t before = diag_.error_count;
+        // Two rules of one name: no grammar can have both.
+        report_duplicate_definitions(run_, diag_);
         const std::vector<module_record*> modules = declaring_modules(run_);
         std::size_t i = 0;
         for (element* p = run_.elements; p != nullptr; p = p->next(), ++i) {

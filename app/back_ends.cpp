@@ -4,6 +4,7 @@
 #include "abnf/strict_grammar.h"
 #include "messages/checker.h"
 #include "messages/example_writer.h"
+#include "postparse/schema_checks.h"
 #include "support/atomic_file.h"
 
 namespace qrv {
@@ -77,10 +78,20 @@ int write_example_file(const job& j, run_context& model, diagnostics& diag, bool
     return 0;
 }
 
+// Post-parse found no error: the strict checks, then what only a lint
+// reports.
+int lint_schema(const job&, run_context& model, diagnostics& diag, bool*) {
+    const int before = diag.error_count;
+    check_strict_grammar(model, diag);
+    report_member_findings(model, diag);
+    return diag.error_count > before ? 1 : 0;
+}
+
 const back_end back_ends[] = {
-    {output_kind::grammar, nullptr, true, write_grammar},
-    {output_kind::check, "check", false, check_messages},
-    {output_kind::example, "example", true, write_example_file},
+    {output_kind::grammar, nullptr, true, write_grammar, nullptr},
+    {output_kind::check, "check", false, check_messages, nullptr},
+    {output_kind::example, "example", true, write_example_file, nullptr},
+    {output_kind::lint, "lint", false, lint_schema, report_missing_modules},
 };
 
 }  // namespace
@@ -96,7 +107,8 @@ std::optional<std::string> output_file(const job& j) {
     switch (j.output_made()) {
         case output_kind::grammar: return j.output;
         case output_kind::example: return j.options.example;
-        case output_kind::check: return std::nullopt;
+        case output_kind::check:
+        case output_kind::lint: return std::nullopt;
     }
     return std::nullopt;
 }

@@ -100,6 +100,8 @@ const long_option long_options[] = {
      [](job& cl, std::string_view v) { cl.named_output = v; }},
     {"quiet", nullptr, "No banner, summary or unreferenced notes: only diagnostics (also -q).",
      [](job& cl, std::string_view) { cl.options.quiet = true; }},
+    {"lint", nullptr, "Check the schema (strict checks, duplicates, patterns, modules); write nothing.",
+     [](job& cl, std::string_view) { cl.options.lint = true; }},
     {"diagnostics", "where", "Send diagnostics and notes to stdout (the default) or stderr.",
      set_diagnostics},
 };
@@ -227,6 +229,7 @@ void read_sources(job& cl) {
 output_kind job::output_made() const {
     if (!options.check_files.empty()) return output_kind::check;
     if (!options.example.empty()) return output_kind::example;
+    if (options.lint) return output_kind::lint;
     return output_kind::grammar;
 }
 

@@ -33,6 +33,9 @@ struct run_options {
     // Threads that write the default grammar: 1 or 2, 0 until the driver
     // decides (2 where the machine has two cores or more).
     unsigned threads = 0;
+    // Check the schema as the strict grammar would, and more (duplicates,
+    // patterns, missing modules), instead of writing a grammar.
+    bool lint = false;
     // No banner, summary or "has not been referenced" notes.
     bool quiet = false;
     // Diagnostics and notes go to standard error (so does everything else
@@ -58,6 +61,7 @@ enum class output_kind {
     grammar,  // the ABNF grammar (the default one, or the strict one)
     check,    // --check: the verdicts on message files
     example,  // --example: an example message
+    lint,     // --lint: the schema checks only
 };
 
 struct job {

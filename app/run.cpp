@@ -148,6 +148,7 @@ int run(run_context& run, diagnostics& diag, const job& j) {
     if (!j.options.quiet) write_summary(diag);
 
     int status = 0;
+    if (!failed && maker.check_sources != nullptr) maker.check_sources(run, diag);
     if (!failed && post_parse(run, diag) == 1) {
         if (maker.makes_file && j.options.warnings_as_errors && diag.warning_count > 0) {
             error_note(diag, "error: Warnings are treated as errors: no output file written\n");

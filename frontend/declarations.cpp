@@ -241,6 +241,7 @@ void parse_constraint(parse_state& ps, element& e) {
     }
     if (is_string_kind(e.kind) && c == '/') {
         skip_pattern(ps);
+        e.has_pattern = true;
         c = read_significant_char(ps);
     } else if (e.kind == ET_EMBEDDED && c == '(') {
         skip_parenthesised(ps);

@@ -45,6 +45,7 @@ void parse_module_statement(parse_state& ps) {
 void parse_module_ref(parse_state& ps, bool is_import) {
     ps.step = STEP_STATEMENT;
     token_text name;
+    const std::int64_t line = ps.line;
     if (next_raw_word(ps, name.s) == TK_END) {
         parse_report(ps, SEV_ERROR, unexpected_end);
         ps.step = STEP_END_BODY;
@@ -88,6 +89,7 @@ void parse_module_ref(parse_state& ps, bool is_import) {
     module_ref* ref = new_module_ref(*ps.run);
     ref->alias = make_text(*ps.run, alias_text);
     ref->module_name = make_text(*ps.run, name.s);
+    ref->line = line;
     module_ref*& list = is_import ? ps.module->imports : ps.module->extends;
     ref->next = list;
     list = ref;

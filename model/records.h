@@ -95,6 +95,7 @@ public:
     bool dynamic : 1 = false;
     bool is_copy : 1 = false;
     bool recursive : 1 = false;
+    bool has_pattern : 1 = false;  // declared with a /pattern/, which nothing enforces
 };
 static_assert(std::is_trivially_copyable_v<element_values>);
 
@@ -211,6 +212,7 @@ private:
 struct module_ref {
     text alias;  // " " when the statement had no `as`
     text module_name;
+    std::int64_t line = 0;  // of the statement
     module_ref* next = nullptr;
 };
 

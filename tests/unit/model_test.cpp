@@ -73,7 +73,7 @@ TEST_F(model_fixture, a_copy_has_every_field_of_the_original) {
     o->constrained = o->min_negative = o->max_negative = o->has_cardinality = true;
     o->cardinality_unbounded = false;
     o->z_suffix = o->plugin = o->in_main_module = o->listed = o->dynamic = o->is_copy =
-        o->recursive = true;
+        o->recursive = o->has_pattern = true;
 
     const element* c = copy_element(run, *o);
     EXPECT_NE(c->id, o->id);
@@ -95,7 +95,7 @@ TEST_F(model_fixture, a_copy_has_every_field_of_the_original) {
     EXPECT_TRUE(c->constrained && c->min_negative && c->max_negative && c->has_cardinality);
     EXPECT_FALSE(c->cardinality_unbounded);
     EXPECT_TRUE(c->z_suffix && c->plugin && c->in_main_module && c->listed && c->dynamic &&
-                c->is_copy && c->recursive);
+                c->is_copy && c->recursive && c->has_pattern);
     // And the other way: every flag clear is copied as clear.
     element* plain = new_element(ps);
     plain->cardinality_unbounded = true;
