@@ -444,8 +444,19 @@ bool scanner::read_unquoted(const value_form& f, bool in_combination) {
     // In a combination the text has its fixed length and the next member
     // follows at once.
     std::size_t take = run;
-    if (in_combination && f.counted)
+    if (in_combination && f.counted) {
         take = static_cast<std::size_t>(std::min<std::uint64_t>(run, f.max));
+    } else if (run > 0 && f.min == 0) {
+        // A word followed by "=" is the tag of what comes next: no value
+        // is ever followed by "=", so the text is the empty one.
+        const std::size_t from = blank_from_, to = blank_to_;
+        pos += run;
+        skip_ows();
+        if (peek() == '=') take = 0;
+        pos = start;
+        blank_from_ = from;
+        blank_to_ = to;
+    }
     if (take < f.min || take > f.max) {
         return fail(start, "expected a text of " + count_text(f.min, f.max, "character") +
                                ", found " + std::to_string(take));

@@ -124,10 +124,19 @@ TEST_F(check_values, AnUnquotedTextSizedFromZeroMayBeEmpty) {
     EXPECT_EQ(check("q= \n"), "");
     EXPECT_EQ(check("q=abc w=x"), "");
     EXPECT_EQ(check("q=a w="), "1:7 w: expected a text, found end of message");
-    // A text is read to its longest form: the next member's tag is the text.
-    EXPECT_EQ(check("q= b=T"),
-              "1:5 q: expected \"w\", \"b\", an extension parameter or end of message, found "
-              "\"=\" directly after its value");
+    // A word followed by "=" is the next tag (no value is followed by "="):
+    // the text before it is the empty one, as the grammar reads it.
+    EXPECT_EQ(check("q= b=T"), "");
+    EXPECT_EQ(check("q= /* c */ b /* d */ = T"), "");
+    EXPECT_EQ(check("q= ext = 1"), "");
+    EXPECT_EQ(check("q= abc b=T"), "");
+}
+
+// A text that can only be empty, before a member or at the end.
+TEST_F(check_values, AnUnquotedTextOfSizeZero) {
+    define("struct M { unquoted-ascii<0> tail; int<0..9> digit; };");
+    EXPECT_EQ(check("tail = \ndigit = 1"), "");
+    EXPECT_EQ(check("tail = x digit = 1"), "1:8 tail: expected a text of 0 characters, found 1");
 }
 
 // A constant that begins with white space may take the blanks the grammar
