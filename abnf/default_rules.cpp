@@ -28,13 +28,6 @@ constexpr std::int32_t comment_column = 60;
 // to a qualified name of at most 255.
 constexpr int max_write_nesting = max_body_depth;
 
-[[gnu::noinline]] void put_number(rule_writer& w, std::uint64_t value) {
-    char digits[24];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-    (void)ec;
-    put_plain(w, std::string_view(digits, static_cast<std::size_t>(end - digits)));
-}
-
 // One note of a line comment, added piece by piece; several notes are
 // separated by ", ".
 void begin_note(rule_writer& w) {
@@ -45,14 +38,6 @@ void append_comment(rule_writer& w, std::string_view piece) {
     begin_note(w);
     w.comment += piece;
     w.comment_has_layout = true;
-}
-
-// The number of decimal digits of the larger bound of a constraint.
-int digit_width(const element& e) {
-    const std::uint32_t larger = std::max(e.min, e.max);
-    int digits = 1;
-    for (std::uint32_t v = larger; v >= 10; v /= 10) ++digits;
-    return digits;
 }
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
@@ -80,95 +65,13 @@ bool has_layout_char(std::string_view s) {
     return false;
 }
 
-}  // namespace
-
-// The count in front of a repeated rule name of the string kinds.
-void write_count(rule_writer& w, const element& e, std::string_view fallback) {
-    if (!e.constrained) {
-        put_text(w, fallback);
-    } else if (e.min == e.max) {
-        put_number(w, e.min);
-    } else {
-        put_number(w, e.min);
-        put(w, "*");
-        put_number(w, e.max);
-    }
-}
-
-namespace {
-
-// Base64 lines carry 57 bytes each.
-void write_line_count(rule_writer& w, const element& e) {
-    if (!e.constrained) {
-        put(w, "\"^\" *( Base64-line ) ");
-        return;
-    }
-    const std::uint64_t lo = (static_cast<std::uint64_t>(e.min) + 56) / 57;
-    const std::uint64_t hi = (static_cast<std::uint64_t>(e.max) + 56) / 57;
-    if (lo > 1 || hi > 1) {
-        const std::uint64_t extra_lo = lo >= 1 ? lo - 1 : 0;
-        const std::uint64_t extra_hi = hi >= 1 ? hi - 1 : 0;
-        put_number(w, extra_lo);
-        if (lo != hi) {
-            put(w, "*");
-            put_number(w, extra_hi);
-        }
-    }
-    put(w, "Base64-line ");
-}
-
 // The text of an element without members. Kept out of line, like the other
 // helpers of the body walk, so that each nesting level costs little stack.
-[[gnu::noinline]] void write_simple(rule_writer& w, element* e) {
-    switch (e->kind) {
-        case ET_NULL: break;
-        case ET_BOOLEAN: put(w, "bool "); break;
-        case ET_INTEGER:
-            if (e->constrained && e->min_negative) put(w, "[ \"-\" ] ");
-            put(w, "1*");
-            if (e->constrained) put_number(w, static_cast<std::uint64_t>(digit_width(*e)));
-            put(w, "DIGIT ");
-            break;
-        case ET_OID: put(w, "oid "); break;
-        case ET_ASCII:
-            put(w, "\"'\" ");
-            write_count(w, *e, "1*");
-            put(w, "quoted-ascii-char \"'\" ");
-            break;
-        case ET_UNQUOTED_ASCII:
-            write_count(w, *e, "1*");
-            put(w, "SafeChar ");
-            break;
-        case ET_UNICODE:
-            put(w, "DQUOTE ");
-            write_count(w, *e, "*");
-            put(w, "UTF8 DQUOTE");
-            break;
-        case ET_BYTES:
-            put(w, "\"[\" ");
-            write_line_count(w, *e);
-            put(w, "\"]\" ");
-            break;
-        case ET_CONST:
-            put(w, "\"");
-            put_text(w, e->const_value().view());
-            put(w, "\" ");
-            break;
-        case ET_IPV4: put(w, "ipv4 "); break;
-        case ET_IPV6: put(w, "ipv6 "); break;
-        case ET_DATE: put(w, "date "); break;
-        case ET_TIME: put(w, "time "); break;
-        case ET_EMBEDDED:
-            put(w, "LBRKT ");
-            write_count(w, *e, "*");
-            put(w, "(%x20-7E) RBRKT");
-            break;
-        default:
-            put(w, "TYPE??? ");
-            error_note(w.diag, "ERROR: Encountered unexpected type (%u) at line: %lld\n",
-                       static_cast<unsigned>(e->kind), static_cast<long long>(e->line()));
-            break;
-    }
+[[gnu::noinline]] void write_simple(rule_writer& w, const element* e) {
+    if (write_default_simple(w, simple_form(*e))) return;
+    put(w, "TYPE??? ");
+    error_note(w.diag, "ERROR: Encountered unexpected type (%u) at line: %lld\n",
+               static_cast<unsigned>(e->kind), static_cast<long long>(e->line()));
 }
 
 }  // namespace
@@ -187,7 +90,8 @@ void write_line_count(rule_writer& w, const element& e) {
         comment += ' ';
     }
     if (!m.constrained) return;
-    if (m.kind != ET_INTEGER && m.kind != ET_ASCII && m.kind != ET_BYTES) return;
+    const form_row& row = row_of(m.kind);
+    if (!row.noted) return;
     // The note is put together here and added in one piece.
     char note[64];
     char* out = note;
@@ -198,7 +102,7 @@ void write_line_count(rule_writer& w, const element& e) {
     const auto number = [&out](std::uint32_t value) {
         out = std::to_chars(out, out + 10, value).ptr;
     };
-    if (m.kind == ET_INTEGER) {
+    if (row.bounds == bounds_kind::range) {
         text("Range = ");
         if (m.min_negative) text("-");
         number(m.min);
@@ -480,11 +384,6 @@ std::string_view link_name_part(std::string_view link) {
     if (start < link.size() && link[start] == ':') ++start;
     const std::size_t end = link.find(':', start);
     return link.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-}
-
-std::string digit_count(const element& e) {
-    if (!e.constrained) return "1*";
-    return "1*" + std::to_string(digit_width(e));
 }
 
 [[gnu::noinline]] void check_untagged(diagnostics& diag, const element& body) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "encoding/encoding.h"
 #include "model/model.h"
 #include "support/diagnostics.h"
 #include "support/output_writer.h"
@@ -136,9 +137,18 @@ void mark_reference(rule_writer& w, const element& m);
 // link ends in (the top chain must be taken into the name index).
 element* referenced_definition(const run_context& run, const element& m);
 
-// The count in front of a repeated character rule of a string kind: the
-// fallback when unconstrained, "n" for one size, else "min*max".
-void write_count(rule_writer& w, const element& e, std::string_view fallback);
+// The count in front of a repeated character rule of a text form: the
+// fallback without a size, "n" for one size, else "min*max".
+void write_count(rule_writer& w, const value_form& f, std::string_view fallback);
+void put_number(rule_writer& w, std::uint64_t value);
+// A tag or constant text as a quoted string of the strict grammar: as it
+// stands when it is plain, else in %x form where needed (quoted_text).
+void put_quoted(rule_writer& w, std::string_view s);
+// The text of a simple value (abnf/simple_text.cpp, from the table of
+// encoding/kinds.def): in the default grammar, false where it has none; in
+// the strict grammar, `tagged` when the member's tag stands before it.
+bool write_default_simple(rule_writer& w, const value_form& f);
+void write_strict_simple(rule_writer& w, const value_form& f, bool tagged);
 // The notes a member adds to its line comment: its name where neither its
 // tag nor the rule it refers to shows it, and the bounds of its constraint.
 void comment_member(rule_writer& w, const element& m);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "abnf/strict_grammar.h"
+#include "encoding/encoding.h"
 #include "support/diagnostics.h"
 
 namespace qrv {
@@ -41,14 +42,9 @@ struct chain_node {
 
 const char* path_of(const module_record* m) { return m != nullptr ? m->path.c_str() : nullptr; }
 
-bool is_size_kind(element_kind k) {
-    return k == ET_ASCII || k == ET_UNQUOTED_ASCII || k == ET_UNICODE || k == ET_BYTES ||
-           k == ET_EMBEDDED;
-}
+bool is_size_kind(element_kind k) { return row_of(k).bounds == bounds_kind::size; }
 
-bool is_combi_member_kind(element_kind k) {
-    return k == ET_INTEGER || k == ET_CONST || k == ET_UNQUOTED_ASCII;
-}
+bool is_combi_member_kind(element_kind k) { return row_of(k).combination; }
 
 // A member that every value of its structure holds at least once.
 bool is_required(const element& m) {
@@ -189,7 +185,7 @@ private:
             report_at(diag_, file, e.line(), SEV_ERROR, "Reversed cardinality [%u..%u] of %s",
                       e.cardinality_min, e.cardinality_max, name);
         }
-        if (e.constrained && (e.kind == ET_INTEGER || is_size_kind(e.kind))) {
+        if (e.constrained && row_of(e.kind).bounds != bounds_kind::none) {
             const char* lo_sign = e.min_negative ? "-" : "";
             const char* hi_sign = e.max_negative ? "-" : "";
             if (is_size_kind(e.kind) && (e.min_negative || e.max_negative)) {

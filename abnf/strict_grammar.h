@@ -31,6 +31,9 @@ std::string_view strict_common_rules();
 // visible ASCII, the double quote and the braces in %x form:
 // a"b{ gives "a" %x22.7B.
 std::string quoted_text(std::string_view s);
+// Whether every byte of `s` is plain visible ASCII other than the double
+// quote and the braces: such a text stands in a quoted string as it is.
+bool is_plain_text(std::string_view s);
 // A text for a comment: the same bytes in %x form, so that nothing in it
 // can end the comment or move the layout.
 std::string comment_text(std::string_view s);

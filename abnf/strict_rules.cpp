@@ -127,10 +127,6 @@ bool repeats(const element& m) {
     return m.has_cardinality && (m.cardinality_unbounded || m.cardinality_max > 1);
 }
 
-bool has_body_kind(const element& e) {
-    return e.kind == ET_STRUCT || e.kind == ET_UNION || e.kind == ET_COMBINED;
-}
-
 // The value of a body without members: every such body has this value.
 std::string_view empty_body(element_kind kind, bool root) {
     if (kind == ET_UNION) return "( extension-param ) ";
@@ -192,18 +188,8 @@ private:
 
     void put(std::string_view s) { qrv::put_text(w_, s); }
 
-    // A tag or constant text: mostly plain, and then written as it stands.
-    void put_quoted(std::string_view s) {
-        if (!s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
-                return is_plain(static_cast<unsigned char>(c));
-            })) {
-            put("\"");
-            put(s);
-            put("\"");
-        } else {
-            put(quoted_text(s));
-        }
-    }
+    // A tag: mostly plain, and then written as it stands.
+    void put_quoted(std::string_view s) { qrv::put_quoted(w_, s); }
 
     // ---- names -------------------------------------------------------
 
@@ -496,75 +482,8 @@ private:
         if (element* found = referenced_definition(run_, m)) ++found->reference_count;
     }
 
-    // ---- simple values -------------------------------------------------
-
-    void write_bytes(const element& e) {
-        put("\"[\" ");
-        if (!e.constrained) {
-            put("\"^\" *Base64-line ");
-        } else {
-            // Base64 lines carry 57 bytes each: enough lines for the least
-            // and for the largest size.
-            const std::uint64_t lo = (static_cast<std::uint64_t>(e.min) + 56) / 57;
-            const std::uint64_t hi = (static_cast<std::uint64_t>(e.max) + 56) / 57;
-            if (hi > 0) {
-                if (lo != hi) {
-                    put(std::to_string(lo));
-                    put("*");
-                    put(std::to_string(hi));
-                } else if (lo != 1) {
-                    put(std::to_string(lo));
-                }
-                put("Base64-line ");
-            }
-        }
-        put("\"]\" ");
-    }
-
     void write_simple(const element& e, bool tagged) {
-        switch (e.kind) {
-            case ET_NULL:
-                if (!tagged) put("\"\" ");
-                break;
-            case ET_BOOLEAN: put("bool "); break;
-            case ET_INTEGER:
-                if (e.constrained && e.min_negative) put("[ \"-\" ] ");
-                put(digit_count(e));
-                put("DIGIT ");
-                break;
-            case ET_SINGLE:
-            case ET_DOUBLE: put("float "); break;
-            case ET_OID: put("oid "); break;
-            case ET_ASCII:
-                put("\"'\" ");
-                write_count(w_, e, "1*");
-                put("quoted-ascii-char \"'\" ");
-                break;
-            case ET_UNQUOTED_ASCII:
-                write_count(w_, e, "1*");
-                put("SafeChar ");
-                break;
-            case ET_UNICODE:
-                put("DQUOTE ");
-                write_count(w_, e, "*");
-                put("UTF8 DQUOTE ");
-                break;
-            case ET_BYTES: write_bytes(e); break;
-            case ET_CONST:
-                put_quoted(e.const_value().view());
-                put(" ");
-                break;
-            case ET_IPV4: put("ipv4 "); break;
-            case ET_IPV6: put("ipv6 "); break;
-            case ET_DATE: put("date "); break;
-            case ET_TIME: put("time "); break;
-            case ET_EMBEDDED:
-                put("LBRKT ");
-                write_count(w_, e, "*");
-                put("%x20-7E RBRKT ");
-                break;
-            default: put("\"\" "); break;  // no form: the checks report it
-        }
+        write_strict_simple(w_, simple_form(e), tagged);
     }
 
     run_context& run_;
@@ -579,6 +498,11 @@ private:
 };
 
 }  // namespace
+
+bool is_plain_text(std::string_view s) {
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return is_plain(static_cast<unsigned char>(c)); });
+}
 
 std::string quoted_text(std::string_view s) {
     std::string out;

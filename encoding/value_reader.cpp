@@ -231,57 +231,62 @@ bool scanner::fail_expected(std::size_t at, const std::vector<std::string>& expe
 
 // ---- simple values ---------------------------------------------------------
 
+// The first byte of a value of each form (starts_<form>, see
+// encoding/kinds.def); `c` is the byte at the position, or -1.
+bool scanner::starts_none(const value_form&, int) const { return false; }
+bool scanner::starts_empty(const value_form&, int) const { return true; }
+bool scanner::starts_boolean(const value_form&, int c) const {
+    return c == 't' || c == 'T' || c == 'f' || c == 'F';
+}
+bool scanner::starts_integer(const value_form& f, int c) const {
+    return is_digit(c) || (f.sign && c == '-');
+}
+bool scanner::starts_floating(const value_form&, int c) const {
+    return is_digit(c) || c == '+' || c == '-';
+}
+bool scanner::starts_oid(const value_form&, int c) const { return is_digit(c); }
+bool scanner::starts_ipv4(const value_form&, int c) const { return is_digit(c); }
+bool scanner::starts_date(const value_form&, int c) const { return is_digit(c); }
+bool scanner::starts_time(const value_form&, int c) const { return is_digit(c); }
+bool scanner::starts_ipv6(const value_form&, int c) const { return is_hex(c) || c == ':'; }
+bool scanner::starts_ascii(const value_form&, int c) const { return c == '\''; }
+bool scanner::starts_unquoted(const value_form&, int c) const { return is_safe(c); }
+bool scanner::starts_unicode(const value_form&, int c) const { return c == '"'; }
+bool scanner::starts_bytes(const value_form&, int c) const { return c == '['; }
+bool scanner::starts_constant(const value_form& f, int) const {
+    return constant_at(f.text) != npos;
+}
+bool scanner::starts_embedded(const value_form&, int c) const { return c == '('; }
+
+bool scanner::read_none(const value_form&, bool) {
+    return fail(pos, "this kind has no form in a message");
+}
+
+bool scanner::read_empty(const value_form&, bool) { return true; }
+
+bool scanner::read_constant(const value_form& f, bool) {
+    const std::size_t at = constant_at(f.text);
+    if (at == npos) return fail_expected(pos, {quote_text(f.text)});
+    pos = at + f.text.size();
+    return true;
+}
+
+// The reader of each form, from the table.
+const scanner::form_reader scanner::readers_[] = {
+#define QRV_FORM(form, ...) {&scanner::read_##form, &scanner::starts_##form},
+#include "encoding/kinds.def"
+#undef QRV_FORM
+};
 bool scanner::can_begin(const value_form& f) const {
-    const int c = peek();
-    switch (f.kind) {
-        case value_kind::none: return false;
-        case value_kind::empty: return true;
-        case value_kind::boolean: return c == 't' || c == 'T' || c == 'f' || c == 'F';
-        case value_kind::integer: return is_digit(c) || (f.sign && c == '-');
-        case value_kind::floating: return is_digit(c) || c == '+' || c == '-';
-        case value_kind::oid:
-        case value_kind::ipv4:
-        case value_kind::date:
-        case value_kind::time: return is_digit(c);
-        case value_kind::ipv6: return is_hex(c) || c == ':';
-        case value_kind::ascii: return c == '\'';
-        case value_kind::unquoted: return is_safe(c);
-        case value_kind::unicode: return c == '"';
-        case value_kind::bytes: return c == '[';
-        case value_kind::constant: return constant_at(f.text) != npos;
-        case value_kind::embedded: return c == '(';
-    }
-    return false;
+    static_assert(sizeof readers_ / sizeof readers_[0] == form_count);
+    return (this->*readers_[static_cast<std::size_t>(f.kind)].starts)(f, peek());
 }
 
 bool scanner::read_value(const value_form& f, bool in_combination) {
-    switch (f.kind) {
-        case value_kind::none: return fail(pos, "this kind has no form in a message");
-        case value_kind::empty: return true;
-        case value_kind::boolean: return read_boolean();
-        case value_kind::integer: return read_integer(f, in_combination);
-        case value_kind::floating: return read_float();
-        case value_kind::oid: return read_oid();
-        case value_kind::ascii: return read_ascii(f);
-        case value_kind::unquoted: return read_unquoted(f, in_combination);
-        case value_kind::unicode: return read_unicode(f);
-        case value_kind::bytes: return read_bytes(f);
-        case value_kind::constant: {
-            const std::size_t at = constant_at(f.text);
-            if (at == npos) return fail_expected(pos, {quote_text(f.text)});
-            pos = at + f.text.size();
-            return true;
-        }
-        case value_kind::ipv4: return read_ipv4();
-        case value_kind::ipv6: return read_ipv6();
-        case value_kind::date: return read_date();
-        case value_kind::time: return read_time();
-        case value_kind::embedded: return read_embedded(f);
-    }
-    return false;
+    return (this->*readers_[static_cast<std::size_t>(f.kind)].read)(f, in_combination);
 }
 
-bool scanner::read_boolean() {
+bool scanner::read_boolean(const value_form&, bool) {
     // The longer spellings first: "True" also begins with "T".
     for (std::string_view word : {"True", "False", "T", "F"}) {
         if (looks_at(word)) {
@@ -334,7 +339,7 @@ bool scanner::read_integer_taking(const value_form& f, std::size_t take) {
     return true;
 }
 
-bool scanner::read_float() {
+bool scanner::read_floating(const value_form&, bool) {
     std::size_t p = pos;
     if (peek() == '+' || peek() == '-') ++p;
     const std::size_t whole = digits_at(p);
@@ -351,7 +356,7 @@ bool scanner::read_float() {
     return true;
 }
 
-bool scanner::read_oid() {
+bool scanner::read_oid(const value_form&, bool) {
     const std::size_t start = pos;
     if (digits_at(pos) == 0) return fail_expected(pos, {"an object identifier"});
     std::uint64_t arcs[2] = {0, 0};
@@ -419,9 +424,9 @@ bool scanner::read_quoted(int quote, std::uint64_t& count) {
     }
 }
 
-bool scanner::read_ascii(const value_form& f) { return read_text_in('\'', "'...'", f); }
+bool scanner::read_ascii(const value_form& f, bool) { return read_text_in('\'', "'...'", f); }
 
-bool scanner::read_unicode(const value_form& f) { return read_text_in('"', "\"...\"", f); }
+bool scanner::read_unicode(const value_form& f, bool) { return read_text_in('"', "\"...\"", f); }
 
 bool scanner::read_text_in(int quote, const char* shown, const value_form& f) {
     const std::size_t start = pos;
@@ -482,7 +487,7 @@ bool scanner::read_base64_group(bool check_bits, bool& padded, std::uint64_t& pa
     return true;
 }
 
-bool scanner::read_bytes(const value_form& f) {
+bool scanner::read_bytes(const value_form& f, bool) {
     const std::size_t start = pos;
     if (peek() != '[') return fail_expected(pos, {"Base64 data in [...]"});
     ++pos;
@@ -526,7 +531,7 @@ bool scanner::read_bytes(const value_form& f) {
     return true;
 }
 
-bool scanner::read_ipv4() {
+bool scanner::read_ipv4(const value_form&, bool) {
     const std::size_t start = pos;
     std::size_t p = pos;
     std::size_t end = pos;
@@ -555,7 +560,7 @@ bool scanner::read_ipv4() {
     return true;
 }
 
-bool scanner::read_ipv6() {
+bool scanner::read_ipv6(const value_form&, bool) {
     const std::size_t start = pos;
     std::size_t end = pos;
     while (end < in_.size() && (is_hex(static_cast<unsigned char>(in_[end])) || in_[end] == ':')) {
@@ -620,7 +625,7 @@ bool scanner::read_ipv6() {
     return true;
 }
 
-bool scanner::read_date() {
+bool scanner::read_date(const value_form&, bool) {
     const std::size_t start = pos;
     const std::size_t end = std::min(in_.size(), pos + 10);
     const std::string found = ", found " + found_at(start);
@@ -642,7 +647,7 @@ bool scanner::read_date() {
     return true;
 }
 
-bool scanner::read_time() {
+bool scanner::read_time(const value_form&, bool) {
     const std::size_t start = pos;
     auto field = [&](std::size_t at) { return at + 2 <= in_.size() && digits_at(at) >= 2; };
     if (!(field(pos) && pos + 2 < in_.size() && in_[pos + 2] == ':' && field(pos + 3) &&
@@ -660,7 +665,7 @@ bool scanner::read_time() {
     return true;
 }
 
-bool scanner::read_embedded(const value_form& f) {
+bool scanner::read_embedded(const value_form& f, bool) {
     const std::size_t start = pos;
     if (peek() != '(') return fail_expected(pos, {"a text in (...)"});
     // "(" OWS text OWS ")": the text is visible ASCII and spaces up to the

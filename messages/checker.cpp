@@ -70,25 +70,10 @@ std::uint64_t state_of(const frame& f) {
 
 std::string describe_value(const element& e) {
     if (e.kind == ET_STRUCT) return "\"{\"";
-    if (e.kind == ET_UNION || e.kind == ET_COMBINED)
-        return "a value of " + std::string(e.name().view());
-    switch (simple_form(e).kind) {
-        case value_kind::boolean: return "True or False";
-        case value_kind::integer: return "an integer";
-        case value_kind::floating: return "a number";
-        case value_kind::oid: return "an object identifier";
-        case value_kind::ascii: return "a text in '...'";
-        case value_kind::unquoted: return "a text";
-        case value_kind::unicode: return "a text in \"...\"";
-        case value_kind::bytes: return "Base64 data in [...]";
-        case value_kind::constant: return quote_text(e.const_value().view());
-        case value_kind::ipv4: return "an IPv4 address";
-        case value_kind::ipv6: return "an IPv6 address";
-        case value_kind::date: return "a date";
-        case value_kind::time: return "a time";
-        case value_kind::embedded: return "a text in (...)";
-        default: return "a value of " + std::string(e.name().view());
-    }
+    const value_form f = simple_form(e);
+    const char* expected = row_of(f.kind).expected;
+    if (expected == nullptr) return "a value of " + std::string(e.name().view());
+    return *expected != '\0' ? std::string(expected) : quote_text(f.text);
 }
 
 std::string describe_member(const element& owner, const element& m) {
