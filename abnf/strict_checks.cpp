@@ -25,14 +25,15 @@
 
 #include "abnf/strict_grammar.h"
 #include "encoding/encoding.h"
+#include "encoding/finite_messages.h"
 #include "support/diagnostics.h"
 
 namespace qrv {
 
 namespace {
 
-using node_id = std::uint32_t;
-using edge_list = std::vector<std::pair<node_id, node_id>>;
+using node_id = chain_graph::node_id;
+using edge_list = chain_graph::edge_list;
 
 // One member chain: the element that declared it and where.
 struct chain_node {
@@ -46,75 +47,8 @@ bool is_size_kind(element_kind k) { return row_of(k).bounds == bounds_kind::size
 
 bool is_combi_member_kind(element_kind k) { return row_of(k).combination; }
 
-// A member that every value of its structure holds at least once.
-bool is_required(const element& m) {
-    return !m.has_cardinality ||
-           (m.cardinality_min >= 1 && (m.cardinality_unbounded || m.cardinality_max != 0));
-}
-
 std::int64_t signed_bound(std::uint32_t magnitude, bool negative) {
     return negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-}
-
-// The nodes that lie on a cycle of the graph (in a strongly connected
-// component of more than one node, or with an edge to themselves), by
-// Tarjan's algorithm with an explicit stack.
-std::vector<bool> on_cycle(std::size_t nodes, edge_list& edges) {
-    std::sort(edges.begin(), edges.end());
-    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
-    std::vector<std::size_t> first(nodes + 1, 0);
-    for (const auto& e : edges) ++first[e.first + 1];
-    for (std::size_t v = 0; v < nodes; ++v) first[v + 1] += first[v];
-
-    constexpr std::uint32_t unvisited = UINT32_MAX;
-    std::vector<std::uint32_t> index(nodes, unvisited);
-    std::vector<std::uint32_t> low(nodes, 0);
-    std::vector<bool> stacked(nodes, false);
-    std::vector<bool> cyclic(nodes, false);
-    std::vector<node_id> component;
-    struct call {
-        node_id v;
-        std::size_t next;
-    };
-    std::vector<call> calls;
-    std::uint32_t counter = 0;
-
-    auto enter = [&](node_id v) {
-        index[v] = low[v] = counter++;
-        component.push_back(v);
-        stacked[v] = true;
-        calls.push_back({v, first[v]});
-    };
-    for (node_id s = 0; s < nodes; ++s) {
-        if (index[s] != unvisited) continue;
-        enter(s);
-        while (!calls.empty()) {
-            call& c = calls.back();
-            const node_id v = c.v;
-            if (c.next < first[v + 1]) {
-                const node_id w = edges[c.next++].second;
-                if (w == v) cyclic[v] = true;
-                if (index[w] == unvisited) {
-                    enter(w);
-                } else if (stacked[w]) {
-                    low[v] = std::min(low[v], index[w]);
-                }
-                continue;
-            }
-            calls.pop_back();
-            if (!calls.empty()) low[calls.back().v] = std::min(low[calls.back().v], low[v]);
-            if (low[v] != index[v]) continue;
-            std::size_t pos = component.size() - 1;
-            while (component[pos] != v) --pos;
-            const bool several = component.size() - pos > 1;
-            for (std::size_t k = pos; k < component.size(); ++k) {
-                stacked[component[k]] = false;
-                if (several) cyclic[component[k]] = true;
-            }
-            component.resize(pos);
-        }
-    }
-    return cyclic;
 }
 
 class strict_checker {
@@ -130,10 +64,11 @@ public:
             check_element(*p, file);
             if (p->children() != nullptr && !p->has_link()) walk_from(p, file);
         }
-        report_cycles(required_,
+        // The finite-message answer the example writer relies on too.
+        report_cycles(find_finite_messages(nodes_.size(), std::move(required_)).on_cycle,
                       "%s contains itself through required members only: no finite "
                       "message exists");
-        report_cycles(left_,
+        report_cycles(left_.empty() ? std::vector<bool>() : on_cycle(nodes_.size(), left_),
                       "%s can begin with itself through untagged union alternatives "
                       "(left recursion)");
         return static_cast<int>(diag_.error_count - before);
@@ -247,7 +182,7 @@ private:
             }
 
             if (m->children() == nullptr) continue;
-            if (kind == ET_STRUCT && m->kind == ET_STRUCT && is_required(*m)) {
+            if (in_every_value(kind, *m)) {
                 required_.emplace_back(at, node_of(m->children()));
             }
             if (kind == ET_UNION && untagged && m->kind == ET_UNION) {
@@ -258,9 +193,8 @@ private:
         }
     }
 
-    void report_cycles(edge_list& edges, const char* format) {
-        if (edges.empty()) return;
-        const std::vector<bool> cyclic = on_cycle(nodes_.size(), edges);
+    void report_cycles(const std::vector<bool>& cyclic, const char* format) {
+        if (cyclic.empty()) return;
         for (node_id id : walk_order_) {
             if (!cyclic[id]) continue;
             const chain_node& n = nodes_[id];

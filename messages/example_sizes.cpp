@@ -6,6 +6,8 @@
 #include <queue>
 #include <utility>
 
+#include "encoding/finite_messages.h"
+
 namespace qrv {
 
 namespace examples {
@@ -79,6 +81,7 @@ using namespace examples;
 
 example_maker::sizes::sizes(const element& definition) {
     if (has_members(definition)) discover(definition);
+    finite_ = find_finite_messages(nodes_.size(), std::move(required_)).finite;
     settle();
 }
 
@@ -208,6 +211,7 @@ void example_maker::sizes::discover(const element& definition) {
             // Optional bodies too have their sizes: the writer asks for
             // them before it lets such a member stand.
             const std::uint32_t child = has_members(*m) ? node_of(*m, stack) : 0;
+            if (in_every_value(kind, *m)) required_.emplace_back(at, child);
             const std::uint64_t count = least_count(kind, *m, in_list);
             if (count == 0) continue;
             if (kind == ET_STRUCT) ++nodes_[at].lines;
@@ -297,6 +301,12 @@ least_size example_maker::sizes::value(const element& m, bool in_list) const {
     if (!has_members(m)) return flat(plain_least(m));
     const node* n = node_for(m, in_list);
     return n == nullptr || !n->settled ? no_size : n->size;
+}
+
+bool example_maker::sizes::has_finite_message(const element& definition) const {
+    if (!has_members(definition)) return true;
+    const std::int32_t* id = marks_.find(definition.children());
+    return id == nullptr || finite_[static_cast<std::size_t>(*id)];
 }
 
 const element* example_maker::sizes::choice(const element& u, bool in_list) const {

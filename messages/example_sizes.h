@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "encoding/encoding.h"
+#include "encoding/finite_messages.h"
 #include "messages/example_values.h"
 #include "messages/example_writer.h"
 #include "model/walk_tables.h"
@@ -116,6 +117,10 @@ public:
     // has no finite message.
     least_size value(const element& m, bool in_list) const;
 
+    // Whether `definition` has a finite message: the answer of the
+    // encoding (find_finite_messages), the one the strict checks report.
+    bool has_finite_message(const element& definition) const;
+
     // The alternative the shortest value of union `u` takes; null for an
     // extension parameter.
     const element* choice(const element& u, bool in_list) const;
@@ -190,6 +195,10 @@ private:
     void settle();
 
     chain_marks marks_;
+    // The finite-message graph of the nodes (encoding/finite_messages.h),
+    // and its answer.
+    chain_graph::edge_list required_;
+    std::vector<bool> finite_;
     std::vector<node> nodes_;
     std::vector<use> uses_;
 };

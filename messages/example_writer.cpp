@@ -377,7 +377,7 @@ private:
 
 example_maker::example_maker(const element& definition)
     : definition_(definition), sizes_(std::make_unique<sizes>(definition)) {
-    if (!sizes_->value(definition, false).finite()) {
+    if (!sizes_->has_finite_message(definition)) {
         status_ = example_status::no_finite_message;
         shortest_size_ = none;
         return;
