@@ -31,8 +31,8 @@ namespace qrv {
 namespace {
 
 // The rules of `first` and every top-level element after it.
-void write_rules_from(rule_writer& w, element* first) {
-    for (element* e = first; e != nullptr; e = next_ahead(e)) write_rule(w, e);
+void write_rules_from(rule_writer& w, const element* first) {
+    for (const element* e = first; e != nullptr; e = next_ahead(e)) write_rule(w, e);
     flush_pending(w);
 }
 
@@ -55,10 +55,10 @@ constexpr std::size_t batch_text_limit = std::size_t{64} << 20;
 constexpr std::size_t batches_ahead = 4;
 
 struct batch {
-    element* first = nullptr;
+    const element* first = nullptr;
     std::size_t count = 0;
     std::string text;
-    std::vector<element*> counted;  // one entry per reference written
+    std::vector<const element*> counted;  // one entry per reference written
     std::string notes;
     std::int64_t error_count = 0;
     std::int32_t error_note_count = 0;
@@ -70,10 +70,11 @@ struct batch {
 
 class batch_writer {
 public:
-    batch_writer(run_context& run, output_writer& out, diagnostics& diag, std::size_t batch_size)
-        : run_(run), out_(out), diag_(diag) {
+    batch_writer(const run_context& run, output_writer& out, diagnostics& diag,
+                 std::size_t batch_size, reference_counts* counts)
+        : run_(run), out_(out), diag_(diag), counts_(counts) {
         std::size_t n = 0;
-        for (element* e = run.elements; e != nullptr; e = next_ahead(e), ++n) {
+        for (const element* e = run.elements; e != nullptr; e = next_ahead(e), ++n) {
             if (n % batch_size == 0) {
                 batches_.emplace_back();
                 batches_.back().first = e;
@@ -173,7 +174,7 @@ private:
         } keep{w.open_chains, open_chains};
         w.last = start_.last;
         w.counted = &b.counted;
-        element* e = b.first;
+        const element* e = b.first;
         for (std::size_t i = 0; i < b.count; ++i, e = next_ahead(e)) {
             // The next definition's members are on their way while this
             // one is written.
@@ -215,14 +216,16 @@ private:
                 return;
             }
             sink_write(out_, b.text);
-            for (element* e : b.counted) ++e->reference_count;
+            if (counts_ != nullptr) {
+                for (const element* e : b.counted) counts_->add(*e);
+            }
             std::fputs(b.notes.c_str(), diag_.console);
             diag_.error_count += b.error_count;
             diag_.error_note_count += b.error_note_count;
             state = b.end;
             // What was handed on is not kept; its room is used again.
             b.notes = std::string();
-            b.counted = std::vector<element*>();
+            b.counted = std::vector<const element*>();
             std::lock_guard lock(mutex_);
             spare_.push_back(std::move(b.text));
             b.text = std::string();
@@ -241,6 +244,7 @@ private:
         }
         set_state(state);
         rule_writer w(run_, out_, diag_);
+        w.counts = counts_;
         w.last = state.last;
         write_rules_from(w, batches_[k].first);
     }
@@ -272,9 +276,10 @@ private:
 
     static constexpr std::size_t none = static_cast<std::size_t>(-1);
 
-    run_context& run_;
+    const run_context& run_;
     output_writer& out_;
     diagnostics& diag_;
+    reference_counts* counts_;
     std::vector<batch> batches_;
     layout_state start_;
     std::mutex mutex_;
@@ -288,17 +293,17 @@ private:
 
 }  // namespace
 
-void write_rules(run_context& run, output_writer& out, diagnostics& diag, std::size_t batch_size,
-                 unsigned threads) {
-    run.names.take_in_chain(run.elements);
+void write_rules(const run_context& run, output_writer& out, diagnostics& diag,
+                 std::size_t batch_size, unsigned threads, reference_counts* counts) {
     if (threads > 1 && batch_size > 0 && out.open) {
-        batch_writer batches(run, out, diag, batch_size);
+        batch_writer batches(run, out, diag, batch_size, counts);
         if (batches.batch_count() > 1) {
             batches.write(layout_state{out.depth, out.column, out.tab_count, '\n'});
             return;
         }
     }
     rule_writer w(run, out, diag);
+    w.counts = counts;
     write_rules_from(w, run.elements);
 }
 

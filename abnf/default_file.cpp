@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "abnf/default_grammar.h"
+#include "abnf/references.h"
 #include "abnf/rule_writer.h"
 #include "abnf/strict_grammar.h"
 #include "support/atomic_file.h"
@@ -55,10 +56,6 @@ bool parse_epoch(const char* s, std::time_t& out) {
     return true;
 }
 
-void reset_reference_counts(run_context& run) {
-    for (element* e = run.elements; e != nullptr; e = next_ahead(e)) e->reference_count = 0;
-}
-
 void write_header(output_writer& out, const std::tm& tm, const char* path) {
     emit_text(out, "; Created by pavex2abnf\n");
     emit(out, "; From: %s\n", path);
@@ -68,17 +65,16 @@ void write_header(output_writer& out, const std::tm& tm, const char* path) {
     emit_text(out, notice_block);
 }
 
-void write_text(run_context& run, output_writer& out, diagnostics& diag,
-                const grammar_settings& settings) {
+void write_text(const run_context& run, output_writer& out, diagnostics& diag,
+                const grammar_settings& settings, reference_counts* counts) {
     const std::tm& tm = settings.header_time;
-    reset_reference_counts(run);
     const char* path = run.input_path != nullptr ? run.input_path : "";
     if (settings.strict) {
         // Lines end in CR LF, as RFC 5234 has them; no byte of the path may
         // end its comment line or move the layout.
         out.crlf = true;
         write_header(out, tm, comment_text(path).c_str());
-        write_strict_rules(run, out, diag);
+        write_strict_rules(run, out, diag, counts);
         sink_write_lines(out, "\n\n");
         sink_write_lines(out, strict_common_rules());
         out.crlf = false;
@@ -86,15 +82,15 @@ void write_text(run_context& run, output_writer& out, diagnostics& diag,
     }
     write_header(out, tm, path);
     // The rules of 64 top-level definitions make a batch of about 40 KB.
-    write_rules(run, out, diag, 64, settings.threads);
+    write_rules(run, out, diag, 64, settings.threads, counts);
     sink_write(out, "\n\n");
     sink_write(out, common_rules());
 }
 
 // The file is written whole or not at all: an existing one stays as it was
 // when anything fails on the way (see atomic_file).
-file_result write_file(run_context& run, diagnostics& diag, const grammar_settings& settings,
-                       const char* path) {
+file_result write_file(const run_context& run, diagnostics& diag, const grammar_settings& settings,
+                       const char* path, reference_counts* counts) {
     atomic_file file;
     if (!file.open(path)) {
         error_note(diag, "error: Unable to create output file: %s\n", path);
@@ -108,7 +104,7 @@ file_result write_file(run_context& run, diagnostics& diag, const grammar_settin
     if (file.replaces()) writer.write_back_step = std::size_t{8} << 20;
     sink_open_stream(writer, file.stream());
     try {
-        write_text(run, writer, diag, settings);
+        write_text(run, writer, diag, settings, counts);
     } catch (const output_write_failed&) {
         sink_close(writer);
         file.abandon();
@@ -154,27 +150,29 @@ std::string date_line_text(const std::tm& tm) {
     return line;
 }
 
-void report_unreferenced(run_context& run, diagnostics& diag) {
+void report_unreferenced(const run_context& run, const reference_counts& counts,
+                         diagnostics& diag) {
     for (const element* e = run.elements; e != nullptr; e = next_ahead(e)) {
-        if (e != run.elements && e->reference_count == 0) {
+        if (e != run.elements && counts.of(*e) == 0) {
             note(diag, "%-15s : has not been referenced\n", e->name().c_str());
         }
     }
 }
 
-void write_abnf_to_memory(run_context& run, diagnostics& diag, const grammar_settings& settings,
-                          std::string& out) {
+void write_abnf_to_memory(const run_context& run, diagnostics& diag,
+                          const grammar_settings& settings, std::string& out) {
     output_writer writer;
     write_abnf_to_memory(run, diag, settings, writer, out);
 }
 
-void write_abnf_to_memory(run_context& run, diagnostics& diag, const grammar_settings& settings,
-                          output_writer& writer, std::string& out) {
+void write_abnf_to_memory(const run_context& run, diagnostics& diag,
+                          const grammar_settings& settings, output_writer& writer, std::string& out,
+                          reference_counts* counts) {
     out.clear();
     if (writer.diag == nullptr) writer.diag = &diag;
     sink_open_memory(writer, &out);
     try {
-        write_text(run, writer, diag, settings);
+        write_text(run, writer, diag, settings, counts);
     } catch (...) {
         sink_close(writer);
         throw;
@@ -182,22 +180,22 @@ void write_abnf_to_memory(run_context& run, diagnostics& diag, const grammar_set
     sink_close(writer);
 }
 
-int write_output(run_context& run, diagnostics& diag, const char* output,
+int write_output(const run_context& run, diagnostics& diag, const char* output,
                  const grammar_settings& settings, bool* written) {
     if (written != nullptr) *written = false;
     if (output == nullptr) {
         error_note(diag, "error: Output file not specified\n");
         return 0;
     }
-    reset_reference_counts(run);
     // The strict grammar is written only when it passes its checks.
     if (settings.strict && check_strict_grammar(run, diag) > 0) return 0;
-    const file_result result = write_file(run, diag, settings, output);
+    reference_counts counts(run);
+    const file_result result = write_file(run, diag, settings, output, &counts);
     if (result == file_result::not_created) return 1;
     // After a stopped write the reference counts cover only part of the
     // grammar: the definitions it did not reach are not reported.
     if (result != file_result::stopped && settings.list_unreferenced)
-        report_unreferenced(run, diag);
+        report_unreferenced(run, counts, diag);
     if (written != nullptr) *written = result == file_result::written;
     return result == file_result::written ? 0 : 1;
 }

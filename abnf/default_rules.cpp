@@ -174,7 +174,7 @@ void leave_body(rule_writer& w, const element* e) {
 using step = rule_step;
 using task = rule_task;
 
-void begin_body(rule_writer& w, std::vector<task>& tasks, element* e) {
+void begin_body(rule_writer& w, std::vector<task>& tasks, const element* e) {
     if (!enter_body(w, e)) return;
     indent_more(w.out);
     const bool is_union = e->kind == ET_UNION;
@@ -200,7 +200,7 @@ void begin_body(rule_writer& w, std::vector<task>& tasks, element* e) {
     tasks.push_back({step::member, e->children(), e});
 }
 
-void end_body(rule_writer& w, element* e) {
+void end_body(rule_writer& w, const element* e) {
     const bool is_union = e->kind == ET_UNION;
     const bool several = e->children() != nullptr && e->children()->next() != nullptr;
     const bool root = e == w.model.elements;
@@ -219,7 +219,7 @@ void end_body(rule_writer& w, element* e) {
 
 // The text in front of a member's value; false when no value follows (a
 // tagged void).
-bool open_member(rule_writer& w, element* m, const member_frame& f) {
+bool open_member(rule_writer& w, const element* m, const member_frame& f) {
     if (m->has_link()) mark_reference(w, *m);
     if (m->kind == ET_NULL && !f.tagged) {
         error_note(w.diag, "ERROR: void types can not be untagged (Line: %lld)\n",
@@ -246,7 +246,7 @@ bool open_member(rule_writer& w, element* m, const member_frame& f) {
     return true;
 }
 
-void close_member(rule_writer& w, element* m, element* body, const member_frame& f) {
+void close_member(rule_writer& w, const element* m, const element* body, const member_frame& f) {
     const bool is_union = body->kind == ET_UNION;
     if (f.braced && !(f.tagged && m->kind == ET_NULL)) {
         if (needs_blank(w)) put(w, " ");
@@ -272,7 +272,7 @@ bool opens_body(const element* e) {
 
 // The type of `e` once: the name of the rule it refers to, a body (whose
 // steps go on the stack), or the text of a simple type.
-void write_type(rule_writer& w, std::vector<task>& tasks, element* e) {
+void write_type(rule_writer& w, std::vector<task>& tasks, const element* e) {
     if (e->has_link()) {
         // References, names and module names are checked when read: no
         // layout character is among their characters.
@@ -288,7 +288,8 @@ void write_type(rule_writer& w, std::vector<task>& tasks, element* e) {
 // The members of `body` from `m` on. A member whose value is written once
 // without a body of its own is written here whole; at any other, its value
 // goes on the stack with the rest of the members after it.
-void write_members(rule_writer& w, std::vector<task>& tasks, element* m, element* body) {
+void write_members(rule_writer& w, std::vector<task>& tasks, const element* m,
+                   const element* body) {
     for (; m != nullptr; m = m->next()) {
         const member_frame f = frame_of(m, body->kind == ET_UNION);
         if (!open_member(w, m, f)) {
@@ -305,14 +306,14 @@ void write_members(rule_writer& w, std::vector<task>& tasks, element* m, element
     }
 }
 
-void write_value_steps(rule_writer& w, element* top) {
+void write_value_steps(rule_writer& w, const element* top) {
     std::vector<task>& tasks = w.tasks;
     const std::size_t base = tasks.size();
     tasks.push_back({step::value, top, nullptr});
     while (tasks.size() > base) {
         const task t = tasks.back();
         tasks.pop_back();
-        element* e = t.e;
+        const element* e = t.e;
         switch (t.what) {
             case step::value:
                 if (repeats(e)) tasks.push_back({step::repeat, e, nullptr});
@@ -417,7 +418,7 @@ std::string_view link_name_part(std::string_view link) {
     }
 }
 
-element* referenced_definition(const run_context& run, const element& m) {
+const element* referenced_definition(const run_context& run, const element& m) {
     const text link = m.link();
     const std::string_view name = link_name_part(link.view());
     // A link without a module part is itself the name.
@@ -426,11 +427,11 @@ element* referenced_definition(const run_context& run, const element& m) {
 }
 
 [[gnu::noinline]] void mark_reference(rule_writer& w, const element& m) {
-    if (element* found = referenced_definition(w.model, m)) {
+    if (const element* found = referenced_definition(w.model, m)) {
         if (w.counted != nullptr) {
             w.counted->push_back(found);
         } else {
-            ++found->reference_count;
+            if (w.counts != nullptr) w.counts->add(*found);
         }
     } else {
         note(w.diag, "WARNING: Unable to find definition for: %s (line: %lld)\n", m.link().c_str(),
@@ -438,9 +439,9 @@ element* referenced_definition(const run_context& run, const element& m) {
     }
 }
 
-void write_value(rule_writer& w, element* e) { write_value_steps(w, e); }
+void write_value(rule_writer& w, const element* e) { write_value_steps(w, e); }
 
-void write_rule(rule_writer& w, element* e) {
+void write_rule(rule_writer& w, const element* e) {
     put_plain(w, e->name().view());
     put(w, " = ");
     indent_more(w.out);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "abnf/references.h"
 #include "encoding/encoding.h"
 #include "model/model.h"
 #include "support/diagnostics.h"
@@ -32,12 +33,12 @@ enum class rule_step : std::uint8_t {
 
 struct rule_task {
     rule_step what;
-    element* e;
-    element* body;  // the body a member belongs to
+    const element* e;
+    const element* body;  // the body a member belongs to
 };
 
 struct rule_writer {
-    rule_writer(run_context& m, output_writer& o, diagnostics& d)
+    rule_writer(const run_context& m, output_writer& o, diagnostics& d)
         : out(o), diag(d), model(m), open_chains(m.storage) {}
 
     // Where the text goes, and the notes and their counts.
@@ -45,7 +46,7 @@ struct rule_writer {
     diagnostics& diag;
     // Whose elements are written: the top chain and the name index (only
     // read, with the top chain taken into the index before writing).
-    run_context& model;
+    const run_context& model;
     // Member chains of the bodies being written.
     chain_states open_chains;
     int nesting = 0;
@@ -65,7 +66,9 @@ struct rule_writer {
     // When set, the elements whose reference count a written reference
     // adds to are listed here instead (a batch written on another thread:
     // its counts count once it is handed on).
-    std::vector<element*>* counted = nullptr;
+    std::vector<const element*>* counted = nullptr;
+    // Otherwise they are added here, when given.
+    reference_counts* counts = nullptr;
 };
 
 // A text known when compiling to hold no line feed, tab or brace: put
@@ -121,21 +124,21 @@ inline void put(rule_writer& w, plain_literal s) { put_plain(w, s.text); }
 void put_text(rule_writer& w, std::string_view s);
 // The column the next character lands in.
 std::int32_t line_column(const rule_writer& w);
-void write_value(rule_writer& w, element* e);
+void write_value(rule_writer& w, const element* e);
 // One top-level element's rule, with the blank line after it.
-void write_rule(rule_writer& w, element* e);
+void write_rule(rule_writer& w, const element* e);
 // The rules of every top-level element: in batches on `threads` threads
 // when there are several batches of `batch_size` elements, with the text,
 // notes and counts of writing them one after another.
-void write_rules(run_context& run, output_writer& out, diagnostics& diag, std::size_t batch_size,
-                 unsigned threads);
+void write_rules(const run_context& run, output_writer& out, diagnostics& diag,
+                 std::size_t batch_size, unsigned threads, reference_counts* counts = nullptr);
 void end_line(rule_writer& w);
 // A line feed, without the line comment (end_line writes that first).
 void new_line(rule_writer& w);
 void mark_reference(rule_writer& w, const element& m);
 // The top-level element a reference counts for: the first of the name its
 // link ends in (the top chain must be taken into the name index).
-element* referenced_definition(const run_context& run, const element& m);
+const element* referenced_definition(const run_context& run, const element& m);
 
 // The count in front of a repeated character rule of a text form: the
 // fallback without a size, "n" for one size, else "min*max".

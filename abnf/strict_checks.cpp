@@ -37,7 +37,7 @@ using edge_list = chain_graph::edge_list;
 
 // One member chain: the element that declared it and where.
 struct chain_node {
-    element* owner = nullptr;
+    const element* owner = nullptr;
     const char* file = nullptr;
 };
 
@@ -53,13 +53,13 @@ std::int64_t signed_bound(std::uint32_t magnitude, bool negative) {
 
 class strict_checker {
 public:
-    strict_checker(run_context& run, diagnostics& diag) : run_(run), diag_(diag) {}
+    strict_checker(const run_context& run, diagnostics& diag) : run_(run), diag_(diag) {}
 
     int check() {
         const std::int64_t before = diag_.error_count;
-        const std::vector<module_record*> modules = declaring_modules(run_);
+        const std::vector<const module_record*> modules = declaring_modules(run_);
         std::size_t i = 0;
-        for (element* p = run_.elements; p != nullptr; p = p->next(), ++i) {
+        for (const element* p = run_.elements; p != nullptr; p = p->next(), ++i) {
             const char* file = path_of(i < modules.size() ? modules[i] : p->module());
             check_element(*p, file);
             if (p->children() != nullptr && !p->has_link()) walk_from(p, file);
@@ -75,7 +75,7 @@ public:
     }
 
 private:
-    node_id node_of(element* chain) {
+    node_id node_of(const element* chain) {
         if (const std::int32_t* id = chains_.find(chain)) return static_cast<node_id>(*id);
         chains_.insert(chain, static_cast<std::int32_t>(nodes_.size()));
         nodes_.emplace_back();
@@ -83,7 +83,7 @@ private:
     }
 
     // Claims the chain of `owner` for the walk; false when it was walked.
-    bool claim(element* owner, const char* file, node_id* id) {
+    bool claim(const element* owner, const char* file, node_id* id) {
         *id = node_of(owner->children());
         chain_node& n = nodes_[*id];
         if (n.owner != nullptr) return false;
@@ -93,7 +93,7 @@ private:
         return true;
     }
 
-    void walk_from(element* top, const char* file) {
+    void walk_from(const element* top, const char* file) {
         node_id id;
         if (!claim(top, file, &id)) return;
         std::vector<node_id> stack{id};
@@ -149,7 +149,7 @@ private:
         const element_kind kind = body.kind;
         bool integer_seen = false;       // an untagged integer alternative
         bool optional_untagged = false;  // an untagged optional member
-        for (element* m = body.children(); m != nullptr; m = m->next()) {
+        for (const element* m = body.children(); m != nullptr; m = m->next()) {
             // Plugged copies were declared in the plug statement's file.
             const char* file = m->is_copy ? path_of(m->module()) : body_file;
             const char* name = m->name().c_str();
@@ -202,7 +202,7 @@ private:
         }
     }
 
-    run_context& run_;
+    const run_context& run_;
     diagnostics& diag_;
     chain_marks chains_;
     std::vector<chain_node> nodes_;
@@ -213,7 +213,7 @@ private:
 
 }  // namespace
 
-int check_strict_grammar(run_context& run, diagnostics& diag) {
+int check_strict_grammar(const run_context& run, diagnostics& diag) {
     strict_checker checker(run, diag);
     return checker.check();
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "abnf/references.h"
 #include "model/model.h"
 #include "support/diagnostics.h"
 #include "support/output_writer.h"
@@ -17,12 +18,13 @@ namespace qrv {
 // reversed cardinalities and ranges, definitions without a finite message,
 // left recursion, untagged members the encoding cannot tell apart, kinds
 // and references without a form. Returns the number of errors reported.
-int check_strict_grammar(run_context& run, diagnostics& diag);
+int check_strict_grammar(const run_context& run, diagnostics& diag);
 
 // The rules of the strict grammar, one per top-level definition and one per
 // body that needs its own, through `out`. Counts the references it writes
-// in the referenced top-level elements.
-void write_strict_rules(run_context& run, output_writer& out, diagnostics& diag);
+// into `counts`, when given.
+void write_strict_rules(const run_context& run, output_writer& out, diagnostics& diag,
+                        reference_counts* counts = nullptr);
 
 // The fixed common rules that close a strict grammar.
 std::string_view strict_common_rules();
@@ -41,6 +43,6 @@ std::string comment_text(std::string_view s);
 // The module each top-level element of the joined chain was declared in,
 // in chain order (a resolved reference carries its target's module, so the
 // element's own field cannot tell).
-std::vector<module_record*> declaring_modules(const run_context& run);
+std::vector<const module_record*> declaring_modules(const run_context& run);
 
 }  // namespace qrv

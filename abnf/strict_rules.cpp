@@ -136,7 +136,7 @@ std::string_view empty_body(element_kind kind, bool root) {
 
 // What the writer knows of one member chain.
 struct chain_info {
-    element* owner_top = nullptr;  // the top-level definition the members belong to
+    const element* owner_top = nullptr;  // the top-level definition the members belong to
     std::size_t top_index = 0;
     std::uint32_t places = 0;  // members declared in place that stand for it
     std::string rule;          // its own rule, once it needs one
@@ -144,10 +144,12 @@ struct chain_info {
 
 class strict_writer {
 public:
-    strict_writer(run_context& run, output_writer& out, diagnostics& diag)
+    strict_writer(const run_context& run, output_writer& out, diagnostics& diag,
+                  reference_counts* counts)
         : run_(run), w_(run, out, diag) {
-        const std::vector<module_record*> modules = declaring_modules(run);
-        for (element* e = run.elements; e != nullptr; e = e->next()) top_.push_back(e);
+        w_.counts = counts;
+        const std::vector<const module_record*> modules = declaring_modules(run);
+        for (const element* e = run.elements; e != nullptr; e = e->next()) top_.push_back(e);
         name_definitions(modules);
         plan();
     }
@@ -176,8 +178,8 @@ public:
 
 private:
     struct frame {
-        element* owner;   // the element whose members are written
-        element* member;  // the member being written, or the next one
+        const element* owner;   // the element whose members are written
+        const element* member;  // the member being written, or the next one
         bool root;
         bool several;
         bool in_member;  // the member's value (a body) is being written
@@ -196,11 +198,11 @@ private:
     // A definition keeps its name unless another rule has it (without
     // regard to case); then it is qualified by its module, and numbered if
     // that still clashes.
-    void name_definitions(const std::vector<module_record*>& modules) {
+    void name_definitions(const std::vector<const module_record*>& modules) {
         std::vector<std::string> bases;
         std::unordered_map<std::string, std::uint32_t> uses;
         bases.reserve(top_.size());
-        for (element* e : top_) {
+        for (const element* e : top_) {
             bases.push_back(rule_name_of(e->name().view()));
             ++uses[lower_key(bases.back())];
         }
@@ -222,7 +224,7 @@ private:
 
     // ---- the plan: owners, shared bodies, references to the root -------
 
-    chain_info& info_of(element* chain) {
+    chain_info& info_of(const element* chain) {
         std::int32_t* index = chains_.find(chain);
         if (index == nullptr) {
             chains_.insert(chain, static_cast<std::int32_t>(info_.size()));
@@ -232,17 +234,17 @@ private:
         return info_[static_cast<std::size_t>(*index)];
     }
 
-    bool known(element* chain) { return chains_.find(chain) != nullptr; }
+    bool known(const element* chain) { return chains_.find(chain) != nullptr; }
 
     void plan() {
         if (top_.empty()) return;
-        element* root = top_[0];
-        element* root_chain =
+        const element* root = top_[0];
+        const element* root_chain =
             root->kind == ET_STRUCT && !root->has_link() ? root->children() : nullptr;
         bool root_referenced = false;
-        std::vector<element*> stack;
+        std::vector<const element*> stack;
         for (std::size_t i = 0; i < top_.size(); ++i) {
-            element* p = top_[i];
+            const element* p = top_[i];
             if (p->children() == nullptr) continue;
             if (p->has_link()) {
                 root_referenced = root_referenced || p->children() == root_chain;
@@ -255,9 +257,9 @@ private:
             if (fresh) stack.push_back(p->children());
         }
         while (!stack.empty()) {
-            element* chain = stack.back();
+            const element* chain = stack.back();
             stack.pop_back();
-            for (element* m = chain; m != nullptr; m = m->next()) {
+            for (const element* m = chain; m != nullptr; m = m->next()) {
                 if (m->children() == nullptr) continue;
                 if (m->has_link()) {
                     root_referenced = root_referenced || m->children() == root_chain;
@@ -273,7 +275,7 @@ private:
 
     // ---- definitions and bodies --------------------------------------
 
-    void write_definition(element* p, bool root) {
+    void write_definition(const element* p, bool root) {
         if (root) put("OWS ");
         if (p->has_link()) {
             // The root that stands for another definition is that
@@ -300,7 +302,7 @@ private:
 
     void write_pending_bodies() {
         while (!pending_.empty()) {
-            element* m = pending_.front();
+            const element* m = pending_.front();
             pending_.pop_front();
             put(info_of(m->children()).rule);
             put(" = ");
@@ -312,7 +314,7 @@ private:
         }
     }
 
-    void open_body(std::vector<frame>& stack, element* owner, bool root, std::string label) {
+    void open_body(std::vector<frame>& stack, const element* owner, bool root, std::string label) {
         indent_more(w_.out);
         const bool several = owner->children()->next() != nullptr;
         if (owner->kind == ET_UNION || owner->kind == ET_COMBINED) {
@@ -340,7 +342,7 @@ private:
 
     // Writes the members of `outer` and of every body declared in place
     // below it that has no rule of its own.
-    void write_body(element* outer, bool root, std::string label) {
+    void write_body(const element* outer, bool root, std::string label) {
         std::vector<frame> stack;
         open_body(stack, outer, root, std::move(label));
         while (!stack.empty()) {
@@ -355,7 +357,7 @@ private:
                 stack.pop_back();
                 continue;
             }
-            element* m = f.member;
+            const element* m = f.member;
             start_member(f);
             f.in_member = true;
             if (written_in_place(*m)) {
@@ -374,7 +376,7 @@ private:
     }
 
     void start_member(frame& f) {
-        element* m = f.member;
+        const element* m = f.member;
         const bool combi = f.owner->kind == ET_COMBINED;
         std::string_view open;
         if (!m->has_cardinality) {
@@ -406,13 +408,13 @@ private:
 
     // A body declared in place is written where it stands unless it repeats
     // or several members share it.
-    bool written_in_place(element& m) {
+    bool written_in_place(const element& m) {
         if (m.has_link() || m.children() == nullptr || !has_body_kind(m)) return false;
         return !repeats(m) && info_of(m.children()).places < 2;
     }
 
     // The value once: a reference, a body's own rule, or a simple value.
-    void write_once(element& m, bool tagged, const std::string& parent) {
+    void write_once(const element& m, bool tagged, const std::string& parent) {
         if (m.has_link()) {
             write_reference(m);
         } else if (has_body_kind(m)) {
@@ -428,7 +430,7 @@ private:
     }
 
     // The further occurrences, on a line of their own at the next tab stop.
-    void write_repetition(element& m, bool tagged, const std::string& parent) {
+    void write_repetition(const element& m, bool tagged, const std::string& parent) {
         if (!repeats(m)) return;
         put("\n\t");
         if (m.cardinality_min >= 1) put(std::to_string(m.cardinality_min - 1));
@@ -442,7 +444,7 @@ private:
     // The own rule of a body declared in place, named after its parent and
     // the member when it is first needed, and written after the current
     // rule.
-    const std::string& body_rule(element& m, const std::string& parent) {
+    const std::string& body_rule(const element& m, const std::string& parent) {
         chain_info& info = info_of(m.children());
         if (info.rule.empty()) {
             info.rule = names_.claim(parent + "-" + rule_name_of(m.name().view()));
@@ -465,7 +467,7 @@ private:
         if (m.children() != nullptr && known(m.children())) {
             const chain_info& info = info_of(m.children());
             if (info.owner_top != nullptr) {
-                ++info.owner_top->reference_count;
+                if (w_.counts != nullptr) w_.counts->add(*info.owner_top);
                 put(info.top_index == 0 && !root_braced_.empty() ? root_braced_
                                                                  : top_names_[info.top_index]);
                 put(" ");
@@ -479,22 +481,23 @@ private:
     // A reference to a body without members has no member chain to follow;
     // it counts for the first definition of its name.
     void count_by_name(const element& m) {
-        if (element* found = referenced_definition(run_, m)) ++found->reference_count;
+        const element* found = referenced_definition(run_, m);
+        if (found != nullptr && w_.counts != nullptr) w_.counts->add(*found);
     }
 
     void write_simple(const element& e, bool tagged) {
         write_strict_simple(w_, simple_form(e), tagged);
     }
 
-    run_context& run_;
+    const run_context& run_;
     rule_writer w_;
-    std::vector<element*> top_;
+    std::vector<const element*> top_;
     std::vector<std::string> top_names_;
     rule_names names_;
     chain_marks chains_;
     std::vector<chain_info> info_;
     std::string root_braced_;
-    std::deque<element*> pending_;
+    std::deque<const element*> pending_;
 };
 
 }  // namespace
@@ -553,19 +556,19 @@ std::string comment_text(std::string_view s) {
     return out;
 }
 
-std::vector<module_record*> declaring_modules(const run_context& run) {
-    std::vector<module_record*> out;
+std::vector<const module_record*> declaring_modules(const run_context& run) {
+    std::vector<const module_record*> out;
     module_record* m = run.modules;
-    for (element* e = run.elements; e != nullptr; e = e->next()) {
+    for (const element* e = run.elements; e != nullptr; e = e->next()) {
         while (m != nullptr && m->next != nullptr && m->next->elements == e) m = m->next;
         out.push_back(m != nullptr ? m : e->module());
     }
     return out;
 }
 
-void write_strict_rules(run_context& run, output_writer& out, diagnostics& diag) {
-    run.names.take_in_chain(run.elements);
-    strict_writer writer(run, out, diag);
+void write_strict_rules(const run_context& run, output_writer& out, diagnostics& diag,
+                        reference_counts* counts) {
+    strict_writer writer(run, out, diag, counts);
     writer.write_rules();
 }
 

@@ -16,7 +16,7 @@ const char* opened_as(const std::string& name) {
     return name == standard_stream ? "/dev/stdout" : name.c_str();
 }
 
-int write_grammar(const job& j, run_context& model, diagnostics& diag, bool* written) {
+int write_grammar(const job& j, const run_context& model, diagnostics& diag, bool* written) {
     const char* output = j.output ? opened_as(*j.output) : nullptr;
     grammar_settings settings;
     settings.list_unreferenced = !j.options.quiet;
@@ -26,14 +26,14 @@ int write_grammar(const job& j, run_context& model, diagnostics& diag, bool* wri
     return write_output(model, diag, output, settings, written);
 }
 
-int check_messages(const job& j, run_context& model, diagnostics& diag, bool*) {
+int check_messages(const job& j, const run_context& model, diagnostics& diag, bool*) {
     return check_message_files(model, diag, j.options.check_files, j.options.message_type);
 }
 
 // The strict checks (an example is a sentence of the strict grammar, which
 // exists only when they pass), the definition, the size of its shortest
 // message, then the message, written whole or not at all.
-int write_example_file(const job& j, run_context& model, diagnostics& diag, bool* written) {
+int write_example_file(const job& j, const run_context& model, diagnostics& diag, bool* written) {
     if (check_strict_grammar(model, diag) > 0) {
         error_note(diag, "error: The definitions fail the strict checks: no example written\n");
         return 1;

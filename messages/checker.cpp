@@ -857,7 +857,7 @@ const element* find_message_type(const run_context& run, std::string_view name) 
     }
     const std::string_view module = name.substr(0, colons);
     const std::string_view local = name.substr(colons + 2);
-    const std::vector<module_record*> modules = declaring_modules(run);
+    const std::vector<const module_record*> modules = declaring_modules(run);
     std::size_t i = 0;
     for (const element* e = run.elements; e != nullptr; e = e->next(), ++i) {
         const module_record* m = i < modules.size() ? modules[i] : e->module();

@@ -75,14 +75,15 @@ written write_in_batches(const std::string& schema, std::size_t batch_size, unsi
     output_writer writer;
     writer.diag = &diag;
     sink_open_memory(writer, &out.text);
-    write_rules(*run, writer, diag, batch_size, threads);
+    reference_counts counts(*run);
+    write_rules(*run, writer, diag, batch_size, threads, &counts);
     sink_close(writer);
-    report_unreferenced(*run, diag);
+    report_unreferenced(*run, counts, diag);
     out.console = console.text();
     out.error_count = diag.error_count;
     out.error_note_count = diag.error_note_count;
     for (const element* e = run->elements; e != nullptr; e = e->next()) {
-        out.counts.push_back(e->reference_count);
+        out.counts.push_back(counts.of(*e));
     }
     return out;
 }
