@@ -1,6 +1,7 @@
 // Which top-level definitions a grammar refers to, and how often: what the
-// "has not been referenced" notes after a grammar are made from. Kept by
-// whoever asks, keyed by element number; the model is only read.
+// "has not been referenced" notes after a grammar are made from. A pass of
+// its own over the frozen model (abnf/references.cpp) finds them; the counts
+// are kept by whoever asks, keyed by element number.
 #pragma once
 
 #include <cstdint>
@@ -24,5 +25,11 @@ public:
 private:
     std::vector<std::int32_t> counts_;
 };
+
+// The references of the default grammar and of the strict one, counted as
+// their rules write them, without writing anything. The name index must
+// hold the top chain (post-parse leaves it so).
+reference_counts default_grammar_references(const run_context& run);
+reference_counts strict_grammar_references(const run_context& run);
 
 }  // namespace qrv
