@@ -7,11 +7,10 @@
 // output and their notes to the console in order. A batch whose rules
 // would begin from another state (a brace in a tag moves the indentation)
 // or grow too large to keep is written again in place, one rule after
-// another, and so is everything after it. Either way the text, the notes
-// and the counts are those of writing every rule in order.
+// another, and so is everything after it. Either way the text and the
+// notes are those of writing every rule in order.
 //
-// The threads share only the model, which they read; the references a
-// batch counts are added to the elements when it is handed on.
+// The threads share only the model, which they read.
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -58,7 +57,6 @@ struct batch {
     const element* first = nullptr;
     std::size_t count = 0;
     std::string text;
-    std::vector<const element*> counted;  // one entry per reference written
     std::string notes;
     std::int64_t error_count = 0;
     std::int32_t error_note_count = 0;
@@ -71,8 +69,8 @@ struct batch {
 class batch_writer {
 public:
     batch_writer(const run_context& run, output_writer& out, diagnostics& diag,
-                 std::size_t batch_size, reference_counts* counts)
-        : run_(run), out_(out), diag_(diag), counts_(counts) {
+                 std::size_t batch_size)
+        : run_(run), out_(out), diag_(diag) {
         std::size_t n = 0;
         for (const element* e = run.elements; e != nullptr; e = next_ahead(e), ++n) {
             if (n % batch_size == 0) {
@@ -173,7 +171,6 @@ private:
             ~give_back() { std::swap(from, to); }
         } keep{w.open_chains, open_chains};
         w.last = start_.last;
-        w.counted = &b.counted;
         const element* e = b.first;
         for (std::size_t i = 0; i < b.count; ++i, e = next_ahead(e)) {
             // The next definition's members are on their way while this
@@ -216,16 +213,12 @@ private:
                 return;
             }
             sink_write(out_, b.text);
-            if (counts_ != nullptr) {
-                for (const element* e : b.counted) counts_->add(*e);
-            }
             std::fputs(b.notes.c_str(), diag_.console);
             diag_.error_count += b.error_count;
             diag_.error_note_count += b.error_note_count;
             state = b.end;
             // What was handed on is not kept; its room is used again.
             b.notes = std::string();
-            b.counted = std::vector<const element*>();
             std::lock_guard lock(mutex_);
             spare_.push_back(std::move(b.text));
             b.text = std::string();
@@ -244,7 +237,6 @@ private:
         }
         set_state(state);
         rule_writer w(run_, out_, diag_);
-        w.counts = counts_;
         w.last = state.last;
         write_rules_from(w, batches_[k].first);
     }
@@ -279,7 +271,6 @@ private:
     const run_context& run_;
     output_writer& out_;
     diagnostics& diag_;
-    reference_counts* counts_;
     std::vector<batch> batches_;
     layout_state start_;
     std::mutex mutex_;
@@ -294,16 +285,15 @@ private:
 }  // namespace
 
 void write_rules(const run_context& run, output_writer& out, diagnostics& diag,
-                 std::size_t batch_size, unsigned threads, reference_counts* counts) {
+                 std::size_t batch_size, unsigned threads) {
     if (threads > 1 && batch_size > 0 && out.open) {
-        batch_writer batches(run, out, diag, batch_size, counts);
+        batch_writer batches(run, out, diag, batch_size);
         if (batches.batch_count() > 1) {
             batches.write(layout_state{out.depth, out.column, out.tab_count, '\n'});
             return;
         }
     }
     rule_writer w(run, out, diag);
-    w.counts = counts;
     write_rules_from(w, run.elements);
 }
 

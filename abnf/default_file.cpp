@@ -66,7 +66,7 @@ void write_header(output_writer& out, const std::tm& tm, const char* path) {
 }
 
 void write_text(const run_context& run, output_writer& out, diagnostics& diag,
-                const grammar_settings& settings, reference_counts* counts) {
+                const grammar_settings& settings) {
     const std::tm& tm = settings.header_time;
     const char* path = run.input_path != nullptr ? run.input_path : "";
     if (settings.strict) {
@@ -74,7 +74,7 @@ void write_text(const run_context& run, output_writer& out, diagnostics& diag,
         // end its comment line or move the layout.
         out.crlf = true;
         write_header(out, tm, comment_text(path).c_str());
-        write_strict_rules(run, out, diag, counts);
+        write_strict_rules(run, out, diag);
         sink_write_lines(out, "\n\n");
         sink_write_lines(out, strict_common_rules());
         out.crlf = false;
@@ -82,7 +82,7 @@ void write_text(const run_context& run, output_writer& out, diagnostics& diag,
     }
     write_header(out, tm, path);
     // The rules of 64 top-level definitions make a batch of about 40 KB.
-    write_rules(run, out, diag, 64, settings.threads, counts);
+    write_rules(run, out, diag, 64, settings.threads);
     sink_write(out, "\n\n");
     sink_write(out, common_rules());
 }
@@ -90,7 +90,7 @@ void write_text(const run_context& run, output_writer& out, diagnostics& diag,
 // The file is written whole or not at all: an existing one stays as it was
 // when anything fails on the way (see atomic_file).
 file_result write_file(const run_context& run, diagnostics& diag, const grammar_settings& settings,
-                       const char* path, reference_counts* counts) {
+                       const char* path) {
     atomic_file file;
     if (!file.open(path)) {
         error_note(diag, "error: Unable to create output file: %s\n", path);
@@ -104,7 +104,7 @@ file_result write_file(const run_context& run, diagnostics& diag, const grammar_
     if (file.replaces()) writer.write_back_step = std::size_t{8} << 20;
     sink_open_stream(writer, file.stream());
     try {
-        write_text(run, writer, diag, settings, counts);
+        write_text(run, writer, diag, settings);
     } catch (const output_write_failed&) {
         sink_close(writer);
         file.abandon();
@@ -166,13 +166,13 @@ void write_abnf_to_memory(const run_context& run, diagnostics& diag,
 }
 
 void write_abnf_to_memory(const run_context& run, diagnostics& diag,
-                          const grammar_settings& settings, output_writer& writer, std::string& out,
-                          reference_counts* counts) {
+                          const grammar_settings& settings, output_writer& writer,
+                          std::string& out) {
     out.clear();
     if (writer.diag == nullptr) writer.diag = &diag;
     sink_open_memory(writer, &out);
     try {
-        write_text(run, writer, diag, settings, counts);
+        write_text(run, writer, diag, settings);
     } catch (...) {
         sink_close(writer);
         throw;
@@ -189,13 +189,14 @@ int write_output(const run_context& run, diagnostics& diag, const char* output,
     }
     // The strict grammar is written only when it passes its checks.
     if (settings.strict && check_strict_grammar(run, diag) > 0) return 0;
-    reference_counts counts(run);
-    const file_result result = write_file(run, diag, settings, output, &counts);
+    const file_result result = write_file(run, diag, settings, output);
     if (result == file_result::not_created) return 1;
-    // After a stopped write the reference counts cover only part of the
-    // grammar: the definitions it did not reach are not reported.
+    // After a stopped write only part of the grammar is there: nothing is
+    // reported about what it refers to.
     if (result != file_result::stopped && settings.list_unreferenced)
-        report_unreferenced(run, counts, diag);
+        report_unreferenced(
+            run, settings.strict ? strict_grammar_references(run) : default_grammar_references(run),
+            diag);
     if (written != nullptr) *written = result == file_result::written;
     return result == file_result::written ? 0 : 1;
 }

@@ -33,13 +33,12 @@ int write_output(const run_context& run, diagnostics& diag, const char* output,
 
 // The same text into memory (tests, fuzzing); `out` is replaced. With a
 // writer of the caller's, its memory_limit holds and its layout state
-// stays readable afterwards; the references written are added to
-// `counts`, when given.
+// stays readable afterwards.
 void write_abnf_to_memory(const run_context& run, diagnostics& diag,
                           const grammar_settings& settings, std::string& out);
 void write_abnf_to_memory(const run_context& run, diagnostics& diag,
-                          const grammar_settings& settings, output_writer& writer, std::string& out,
-                          reference_counts* counts = nullptr);
+                          const grammar_settings& settings, output_writer& writer,
+                          std::string& out);
 
 // Lists every top-level element other than the first that `counts` does
 // not count, one "name : has not been referenced" line each.

@@ -220,7 +220,7 @@ void end_body(rule_writer& w, const element* e) {
 // The text in front of a member's value; false when no value follows (a
 // tagged void).
 bool open_member(rule_writer& w, const element* m, const member_frame& f) {
-    if (m->has_link()) mark_reference(w, *m);
+    if (m->has_link()) check_reference(w, *m);
     if (m->kind == ET_NULL && !f.tagged) {
         error_note(w.diag, "ERROR: void types can not be untagged (Line: %lld)\n",
                    static_cast<long long>(m->line()));
@@ -426,14 +426,8 @@ const element* referenced_definition(const run_context& run, const element& m) {
                                       : run.names.find_taken(run.elements, name);
 }
 
-[[gnu::noinline]] void mark_reference(rule_writer& w, const element& m) {
-    if (const element* found = referenced_definition(w.model, m)) {
-        if (w.counted != nullptr) {
-            w.counted->push_back(found);
-        } else {
-            if (w.counts != nullptr) w.counts->add(*found);
-        }
-    } else {
+[[gnu::noinline]] void check_reference(rule_writer& w, const element& m) {
+    if (referenced_definition(w.model, m) == nullptr) {
         note(w.diag, "WARNING: Unable to find definition for: %s (line: %lld)\n", m.link().c_str(),
              static_cast<long long>(m.line()));
     }
@@ -446,7 +440,7 @@ void write_rule(rule_writer& w, const element* e) {
     put(w, " = ");
     indent_more(w.out);
     // A definition that stands for another one refers to it.
-    if (e->has_link()) mark_reference(w, *e);
+    if (e->has_link()) check_reference(w, *e);
     write_value(w, e);
     indent_less(w.out);
     end_line(w);

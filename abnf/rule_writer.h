@@ -9,7 +9,6 @@
 #include <string_view>
 #include <vector>
 
-#include "abnf/references.h"
 #include "encoding/encoding.h"
 #include "model/model.h"
 #include "support/diagnostics.h"
@@ -63,12 +62,6 @@ struct rule_writer {
     std::size_t pending_size = 0;
     // The steps of the value being written (see write_value).
     std::vector<rule_task> tasks;
-    // When set, the elements whose reference count a written reference
-    // adds to are listed here instead (a batch written on another thread:
-    // its counts count once it is handed on).
-    std::vector<const element*>* counted = nullptr;
-    // Otherwise they are added here, when given.
-    reference_counts* counts = nullptr;
 };
 
 // A text known when compiling to hold no line feed, tab or brace: put
@@ -129,13 +122,15 @@ void write_value(rule_writer& w, const element* e);
 void write_rule(rule_writer& w, const element* e);
 // The rules of every top-level element: in batches on `threads` threads
 // when there are several batches of `batch_size` elements, with the text,
-// notes and counts of writing them one after another.
+// notes of writing them one after another.
 void write_rules(const run_context& run, output_writer& out, diagnostics& diag,
-                 std::size_t batch_size, unsigned threads, reference_counts* counts = nullptr);
+                 std::size_t batch_size, unsigned threads);
 void end_line(rule_writer& w);
 // A line feed, without the line comment (end_line writes that first).
 void new_line(rule_writer& w);
-void mark_reference(rule_writer& w, const element& m);
+// Notes a reference that names no top-level definition (the references
+// the grammar makes are counted by abnf/references.h, not while writing).
+void check_reference(rule_writer& w, const element& m);
 // The top-level element a reference counts for: the first of the name its
 // link ends in (the top chain must be taken into the name index).
 const element* referenced_definition(const run_context& run, const element& m);

@@ -7,7 +7,6 @@
 #include <string_view>
 #include <vector>
 
-#include "abnf/references.h"
 #include "model/model.h"
 #include "support/diagnostics.h"
 #include "support/output_writer.h"
@@ -21,10 +20,8 @@ namespace qrv {
 int check_strict_grammar(const run_context& run, diagnostics& diag);
 
 // The rules of the strict grammar, one per top-level definition and one per
-// body that needs its own, through `out`. Counts the references it writes
-// into `counts`, when given.
-void write_strict_rules(const run_context& run, output_writer& out, diagnostics& diag,
-                        reference_counts* counts = nullptr);
+// body that needs its own, through `out`.
+void write_strict_rules(const run_context& run, output_writer& out, diagnostics& diag);
 
 // The fixed common rules that close a strict grammar.
 std::string_view strict_common_rules();

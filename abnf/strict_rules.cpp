@@ -144,10 +144,8 @@ struct chain_info {
 
 class strict_writer {
 public:
-    strict_writer(const run_context& run, output_writer& out, diagnostics& diag,
-                  reference_counts* counts)
+    strict_writer(const run_context& run, output_writer& out, diagnostics& diag)
         : run_(run), w_(run, out, diag) {
-        w_.counts = counts;
         const std::vector<const module_record*> modules = declaring_modules(run);
         for (const element* e = run.elements; e != nullptr; e = e->next()) top_.push_back(e);
         name_definitions(modules);
@@ -283,7 +281,6 @@ private:
             if (root && p->children() != nullptr && has_body_kind(*p)) {
                 write_body(p, true, top_names_[0]);
             } else if (root && p->children() == nullptr && p->kind != ET_LINK) {
-                count_by_name(*p);
                 put(empty_body(p->kind, true));
             } else {
                 write_reference(*p);
@@ -467,22 +464,13 @@ private:
         if (m.children() != nullptr && known(m.children())) {
             const chain_info& info = info_of(m.children());
             if (info.owner_top != nullptr) {
-                if (w_.counts != nullptr) w_.counts->add(*info.owner_top);
                 put(info.top_index == 0 && !root_braced_.empty() ? root_braced_
                                                                  : top_names_[info.top_index]);
                 put(" ");
                 return;
             }
         }
-        count_by_name(m);
         put(empty_body(m.kind, false));
-    }
-
-    // A reference to a body without members has no member chain to follow;
-    // it counts for the first definition of its name.
-    void count_by_name(const element& m) {
-        const element* found = referenced_definition(run_, m);
-        if (found != nullptr && w_.counts != nullptr) w_.counts->add(*found);
     }
 
     void write_simple(const element& e, bool tagged) {
@@ -566,9 +554,8 @@ std::vector<const module_record*> declaring_modules(const run_context& run) {
     return out;
 }
 
-void write_strict_rules(const run_context& run, output_writer& out, diagnostics& diag,
-                        reference_counts* counts) {
-    strict_writer writer(run, out, diag, counts);
+void write_strict_rules(const run_context& run, output_writer& out, diagnostics& diag) {
+    strict_writer writer(run, out, diag);
     writer.write_rules();
 }
 

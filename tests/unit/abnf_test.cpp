@@ -24,7 +24,7 @@ struct abnf_fixture : ::testing::Test {
     parse_state ps;
     std::string out;
     output_writer writer;      // the layout state of the last text written
-    reference_counts counted;  // the references the last rules() wrote
+    reference_counts counted;  // the references of the grammar rules() wrote last
     testing::console_capture captured;
 
     void SetUp() override {
@@ -101,9 +101,9 @@ struct abnf_fixture : ::testing::Test {
     std::string rules() {
         std::string file;
         writer = output_writer{};
-        counted = reference_counts(run);
         run.names.take_in_chain(run.elements);  // as post-parse leaves it
-        write_abnf_to_memory(run, diag, settings(), writer, file, &counted);
+        write_abnf_to_memory(run, diag, settings(), writer, file);
+        counted = default_grammar_references(run);
         const std::size_t start = file.find(";\n\n");
         const std::string tail = "\n\n" + std::string(common_rules());
         EXPECT_NE(start, std::string::npos);

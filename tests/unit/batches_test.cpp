@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "abnf/default_grammar.h"
+#include "abnf/references.h"
 #include "abnf/rule_writer.h"
 #include "frontend/source.h"
 #include "postparse/post_parse.h"
@@ -75,9 +76,9 @@ written write_in_batches(const std::string& schema, std::size_t batch_size, unsi
     output_writer writer;
     writer.diag = &diag;
     sink_open_memory(writer, &out.text);
-    reference_counts counts(*run);
-    write_rules(*run, writer, diag, batch_size, threads, &counts);
+    write_rules(*run, writer, diag, batch_size, threads);
     sink_close(writer);
+    const reference_counts counts = default_grammar_references(*run);
     report_unreferenced(*run, counts, diag);
     out.console = console.text();
     out.error_count = diag.error_count;
