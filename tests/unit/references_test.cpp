@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -190,6 +191,36 @@ TEST(references, TheUnreferencedNotesFollowThePass) {
     r.console.take();
     report_unreferenced(*r.run, default_grammar_references(*r.run), r.diag);
     EXPECT_EQ(r.console.take(), "B               : has not been referenced\n");
+}
+
+TEST(references, ALargeGrammarListsTheSameOnOneThreadAndOnTwo) {
+    // Large enough to be written in batches on two threads.
+    std::string schema = "pavex module m;\nstruct D0 { D1 a; };\n";
+    const int n = 30000;
+    for (int i = 1; i < n; ++i) {
+        schema += "struct D" + std::to_string(i) + " { int<0..9> v; bool b;";
+        if (i % 3 != 0 && i + 1 < n) schema += " D" + std::to_string(i + 1) + " next [?];";
+        schema += " };\n";
+    }
+    std::string listed[2];
+    for (const unsigned threads : {1u, 2u}) {
+        run_of r(schema);
+        ASSERT_TRUE(r.ready);
+        ASSERT_GT(r.run->element_count, 1u << 16);  // many batches
+        r.console.take();
+        grammar_settings settings;
+        settings.threads = threads;
+        const std::string path = std::string(QRV_TEST_TMP) + "/references-large.abnf";
+        std::filesystem::create_directories(QRV_TEST_TMP);
+        ASSERT_EQ(write_output(*r.run, r.diag, path.c_str(), settings), 0);
+        listed[threads - 1] = r.console.take();
+        std::filesystem::remove(path);
+    }
+    EXPECT_EQ(listed[1], listed[0]);
+    // Di refers to the next one unless i is a multiple of three: nothing
+    // refers to D4, D3 refers to nothing but D2 refers to D3.
+    EXPECT_NE(listed[0].find("D4              : has not been referenced\n"), std::string::npos);
+    EXPECT_EQ(listed[0].find("D3              : has not been referenced\n"), std::string::npos);
 }
 
 }  // namespace
