@@ -7,11 +7,10 @@
 // output and their notes to the console in order. A batch whose rules
 // would begin from another state (a brace in a tag moves the indentation)
 // or grow too large to keep is written again in place, one rule after
-// another, and so is everything after it. Either way the text, the notes
-// and the counts are those of writing every rule in order.
+// another, and so is everything after it. Either way the text and the
+// notes are those of writing every rule in order.
 //
-// The threads share only the model, which they read; the references a
-// batch counts are added to the elements when it is handed on.
+// The threads share only the model, which they read.
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -31,8 +30,8 @@ namespace qrv {
 namespace {
 
 // The rules of `first` and every top-level element after it.
-void write_rules_from(rule_writer& w, element* first) {
-    for (element* e = first; e != nullptr; e = next_ahead(e)) write_rule(w, e);
+void write_rules_from(rule_writer& w, const element* first) {
+    for (const element* e = first; e != nullptr; e = next_ahead(e)) write_rule(w, e);
     flush_pending(w);
 }
 
@@ -55,10 +54,9 @@ constexpr std::size_t batch_text_limit = std::size_t{64} << 20;
 constexpr std::size_t batches_ahead = 4;
 
 struct batch {
-    element* first = nullptr;
+    const element* first = nullptr;
     std::size_t count = 0;
     std::string text;
-    std::vector<element*> counted;  // one entry per reference written
     std::string notes;
     std::int64_t error_count = 0;
     std::int32_t error_note_count = 0;
@@ -70,10 +68,11 @@ struct batch {
 
 class batch_writer {
 public:
-    batch_writer(run_context& run, output_writer& out, diagnostics& diag, std::size_t batch_size)
+    batch_writer(const run_context& run, output_writer& out, diagnostics& diag,
+                 std::size_t batch_size)
         : run_(run), out_(out), diag_(diag) {
         std::size_t n = 0;
-        for (element* e = run.elements; e != nullptr; e = next_ahead(e), ++n) {
+        for (const element* e = run.elements; e != nullptr; e = next_ahead(e), ++n) {
             if (n % batch_size == 0) {
                 batches_.emplace_back();
                 batches_.back().first = e;
@@ -172,8 +171,7 @@ private:
             ~give_back() { std::swap(from, to); }
         } keep{w.open_chains, open_chains};
         w.last = start_.last;
-        w.counted = &b.counted;
-        element* e = b.first;
+        const element* e = b.first;
         for (std::size_t i = 0; i < b.count; ++i, e = next_ahead(e)) {
             // The next definition's members are on their way while this
             // one is written.
@@ -215,14 +213,12 @@ private:
                 return;
             }
             sink_write(out_, b.text);
-            for (element* e : b.counted) ++e->reference_count;
             std::fputs(b.notes.c_str(), diag_.console);
             diag_.error_count += b.error_count;
             diag_.error_note_count += b.error_note_count;
             state = b.end;
             // What was handed on is not kept; its room is used again.
             b.notes = std::string();
-            b.counted = std::vector<element*>();
             std::lock_guard lock(mutex_);
             spare_.push_back(std::move(b.text));
             b.text = std::string();
@@ -272,7 +268,7 @@ private:
 
     static constexpr std::size_t none = static_cast<std::size_t>(-1);
 
-    run_context& run_;
+    const run_context& run_;
     output_writer& out_;
     diagnostics& diag_;
     std::vector<batch> batches_;
@@ -288,9 +284,8 @@ private:
 
 }  // namespace
 
-void write_rules(run_context& run, output_writer& out, diagnostics& diag, std::size_t batch_size,
-                 unsigned threads) {
-    run.names.take_in_chain(run.elements);
+void write_rules(const run_context& run, output_writer& out, diagnostics& diag,
+                 std::size_t batch_size, unsigned threads) {
     if (threads > 1 && batch_size > 0 && out.open) {
         batch_writer batches(run, out, diag, batch_size);
         if (batches.batch_count() > 1) {

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "abnf/default_grammar.h"
+#include "abnf/references.h"
 #include "abnf/rule_writer.h"
 #include "abnf/strict_grammar.h"
 #include "support/atomic_file.h"
@@ -55,10 +56,6 @@ bool parse_epoch(const char* s, std::time_t& out) {
     return true;
 }
 
-void reset_reference_counts(run_context& run) {
-    for (element* e = run.elements; e != nullptr; e = next_ahead(e)) e->reference_count = 0;
-}
-
 void write_header(output_writer& out, const std::tm& tm, const char* path) {
     emit_text(out, "; Created by pavex2abnf\n");
     emit(out, "; From: %s\n", path);
@@ -68,10 +65,9 @@ void write_header(output_writer& out, const std::tm& tm, const char* path) {
     emit_text(out, notice_block);
 }
 
-void write_text(run_context& run, output_writer& out, diagnostics& diag,
+void write_text(const run_context& run, output_writer& out, diagnostics& diag,
                 const grammar_settings& settings) {
     const std::tm& tm = settings.header_time;
-    reset_reference_counts(run);
     const char* path = run.input_path != nullptr ? run.input_path : "";
     if (settings.strict) {
         // Lines end in CR LF, as RFC 5234 has them; no byte of the path may
@@ -93,7 +89,7 @@ void write_text(run_context& run, output_writer& out, diagnostics& diag,
 
 // The file is written whole or not at all: an existing one stays as it was
 // when anything fails on the way (see atomic_file).
-file_result write_file(run_context& run, diagnostics& diag, const grammar_settings& settings,
+file_result write_file(const run_context& run, diagnostics& diag, const grammar_settings& settings,
                        const char* path) {
     atomic_file file;
     if (!file.open(path)) {
@@ -154,22 +150,24 @@ std::string date_line_text(const std::tm& tm) {
     return line;
 }
 
-void report_unreferenced(run_context& run, diagnostics& diag) {
+void report_unreferenced(const run_context& run, const reference_counts& counts,
+                         diagnostics& diag) {
     for (const element* e = run.elements; e != nullptr; e = next_ahead(e)) {
-        if (e != run.elements && e->reference_count == 0) {
+        if (e != run.elements && counts.of(*e) == 0) {
             note(diag, "%-15s : has not been referenced\n", e->name().c_str());
         }
     }
 }
 
-void write_abnf_to_memory(run_context& run, diagnostics& diag, const grammar_settings& settings,
-                          std::string& out) {
+void write_abnf_to_memory(const run_context& run, diagnostics& diag,
+                          const grammar_settings& settings, std::string& out) {
     output_writer writer;
     write_abnf_to_memory(run, diag, settings, writer, out);
 }
 
-void write_abnf_to_memory(run_context& run, diagnostics& diag, const grammar_settings& settings,
-                          output_writer& writer, std::string& out) {
+void write_abnf_to_memory(const run_context& run, diagnostics& diag,
+                          const grammar_settings& settings, output_writer& writer,
+                          std::string& out) {
     out.clear();
     if (writer.diag == nullptr) writer.diag = &diag;
     sink_open_memory(writer, &out);
@@ -182,22 +180,23 @@ void write_abnf_to_memory(run_context& run, diagnostics& diag, const grammar_set
     sink_close(writer);
 }
 
-int write_output(run_context& run, diagnostics& diag, const char* output,
+int write_output(const run_context& run, diagnostics& diag, const char* output,
                  const grammar_settings& settings, bool* written) {
     if (written != nullptr) *written = false;
     if (output == nullptr) {
         error_note(diag, "error: Output file not specified\n");
         return 0;
     }
-    reset_reference_counts(run);
     // The strict grammar is written only when it passes its checks.
     if (settings.strict && check_strict_grammar(run, diag) > 0) return 0;
     const file_result result = write_file(run, diag, settings, output);
     if (result == file_result::not_created) return 1;
-    // After a stopped write the reference counts cover only part of the
-    // grammar: the definitions it did not reach are not reported.
+    // After a stopped write only part of the grammar is there: nothing is
+    // reported about what it refers to.
     if (result != file_result::stopped && settings.list_unreferenced)
-        report_unreferenced(run, diag);
+        report_unreferenced(
+            run, settings.strict ? strict_grammar_references(run) : default_grammar_references(run),
+            diag);
     if (written != nullptr) *written = result == file_result::written;
     return result == file_result::written ? 0 : 1;
 }

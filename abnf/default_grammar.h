@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "abnf/references.h"
 #include "model/model.h"
 #include "support/diagnostics.h"
 #include "support/output_writer.h"
@@ -27,20 +28,21 @@ struct grammar_settings {
 // output file name, only the note that there is none. Returns the exit
 // status (0, or 1 when the file could not be created or written);
 // `written`, when given, tells whether the file was written.
-int write_output(run_context& run, diagnostics& diag, const char* output,
+int write_output(const run_context& run, diagnostics& diag, const char* output,
                  const grammar_settings& settings, bool* written = nullptr);
 
 // The same text into memory (tests, fuzzing); `out` is replaced. With a
 // writer of the caller's, its memory_limit holds and its layout state
 // stays readable afterwards.
-void write_abnf_to_memory(run_context& run, diagnostics& diag, const grammar_settings& settings,
+void write_abnf_to_memory(const run_context& run, diagnostics& diag,
+                          const grammar_settings& settings, std::string& out);
+void write_abnf_to_memory(const run_context& run, diagnostics& diag,
+                          const grammar_settings& settings, output_writer& writer,
                           std::string& out);
-void write_abnf_to_memory(run_context& run, diagnostics& diag, const grammar_settings& settings,
-                          output_writer& writer, std::string& out);
 
-// Lists every top-level element other than the first whose reference count
-// is 0, one "name : has not been referenced" line each.
-void report_unreferenced(run_context& run, diagnostics& diag);
+// Lists every top-level element other than the first that `counts` does
+// not count, one "name : has not been referenced" line each.
+void report_unreferenced(const run_context& run, const reference_counts& counts, diagnostics& diag);
 
 // Pieces of the rules, also used on their own.
 std::string digit_count(const element& e);

@@ -28,13 +28,6 @@ constexpr std::int32_t comment_column = 60;
 // to a qualified name of at most 255.
 constexpr int max_write_nesting = max_body_depth;
 
-[[gnu::noinline]] void put_number(rule_writer& w, std::uint64_t value) {
-    char digits[24];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-    (void)ec;
-    put_plain(w, std::string_view(digits, static_cast<std::size_t>(end - digits)));
-}
-
 // One note of a line comment, added piece by piece; several notes are
 // separated by ", ".
 void begin_note(rule_writer& w) {
@@ -45,14 +38,6 @@ void append_comment(rule_writer& w, std::string_view piece) {
     begin_note(w);
     w.comment += piece;
     w.comment_has_layout = true;
-}
-
-// The number of decimal digits of the larger bound of a constraint.
-int digit_width(const element& e) {
-    const std::uint32_t larger = std::max(e.min, e.max);
-    int digits = 1;
-    for (std::uint32_t v = larger; v >= 10; v /= 10) ++digits;
-    return digits;
 }
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) {
@@ -80,95 +65,13 @@ bool has_layout_char(std::string_view s) {
     return false;
 }
 
-}  // namespace
-
-// The count in front of a repeated rule name of the string kinds.
-void write_count(rule_writer& w, const element& e, std::string_view fallback) {
-    if (!e.constrained) {
-        put_text(w, fallback);
-    } else if (e.min == e.max) {
-        put_number(w, e.min);
-    } else {
-        put_number(w, e.min);
-        put(w, "*");
-        put_number(w, e.max);
-    }
-}
-
-namespace {
-
-// Base64 lines carry 57 bytes each.
-void write_line_count(rule_writer& w, const element& e) {
-    if (!e.constrained) {
-        put(w, "\"^\" *( Base64-line ) ");
-        return;
-    }
-    const std::uint64_t lo = (static_cast<std::uint64_t>(e.min) + 56) / 57;
-    const std::uint64_t hi = (static_cast<std::uint64_t>(e.max) + 56) / 57;
-    if (lo > 1 || hi > 1) {
-        const std::uint64_t extra_lo = lo >= 1 ? lo - 1 : 0;
-        const std::uint64_t extra_hi = hi >= 1 ? hi - 1 : 0;
-        put_number(w, extra_lo);
-        if (lo != hi) {
-            put(w, "*");
-            put_number(w, extra_hi);
-        }
-    }
-    put(w, "Base64-line ");
-}
-
 // The text of an element without members. Kept out of line, like the other
 // helpers of the body walk, so that each nesting level costs little stack.
-[[gnu::noinline]] void write_simple(rule_writer& w, element* e) {
-    switch (e->kind) {
-        case ET_NULL: break;
-        case ET_BOOLEAN: put(w, "bool "); break;
-        case ET_INTEGER:
-            if (e->constrained && e->min_negative) put(w, "[ \"-\" ] ");
-            put(w, "1*");
-            if (e->constrained) put_number(w, static_cast<std::uint64_t>(digit_width(*e)));
-            put(w, "DIGIT ");
-            break;
-        case ET_OID: put(w, "oid "); break;
-        case ET_ASCII:
-            put(w, "\"'\" ");
-            write_count(w, *e, "1*");
-            put(w, "quoted-ascii-char \"'\" ");
-            break;
-        case ET_UNQUOTED_ASCII:
-            write_count(w, *e, "1*");
-            put(w, "SafeChar ");
-            break;
-        case ET_UNICODE:
-            put(w, "DQUOTE ");
-            write_count(w, *e, "*");
-            put(w, "UTF8 DQUOTE");
-            break;
-        case ET_BYTES:
-            put(w, "\"[\" ");
-            write_line_count(w, *e);
-            put(w, "\"]\" ");
-            break;
-        case ET_CONST:
-            put(w, "\"");
-            put_text(w, e->const_value().view());
-            put(w, "\" ");
-            break;
-        case ET_IPV4: put(w, "ipv4 "); break;
-        case ET_IPV6: put(w, "ipv6 "); break;
-        case ET_DATE: put(w, "date "); break;
-        case ET_TIME: put(w, "time "); break;
-        case ET_EMBEDDED:
-            put(w, "LBRKT ");
-            write_count(w, *e, "*");
-            put(w, "(%x20-7E) RBRKT");
-            break;
-        default:
-            put(w, "TYPE??? ");
-            error_note(w.diag, "ERROR: Encountered unexpected type (%u) at line: %lld\n",
-                       static_cast<unsigned>(e->kind), static_cast<long long>(e->line()));
-            break;
-    }
+[[gnu::noinline]] void write_simple(rule_writer& w, const element* e) {
+    if (write_default_simple(w, simple_form(*e))) return;
+    put(w, "TYPE??? ");
+    error_note(w.diag, "ERROR: Encountered unexpected type (%u) at line: %lld\n",
+               static_cast<unsigned>(e->kind), static_cast<long long>(e->line()));
 }
 
 }  // namespace
@@ -187,7 +90,8 @@ void write_line_count(rule_writer& w, const element& e) {
         comment += ' ';
     }
     if (!m.constrained) return;
-    if (m.kind != ET_INTEGER && m.kind != ET_ASCII && m.kind != ET_BYTES) return;
+    const form_row& row = row_of(m.kind);
+    if (!row.noted) return;
     // The note is put together here and added in one piece.
     char note[64];
     char* out = note;
@@ -198,7 +102,7 @@ void write_line_count(rule_writer& w, const element& e) {
     const auto number = [&out](std::uint32_t value) {
         out = std::to_chars(out, out + 10, value).ptr;
     };
-    if (m.kind == ET_INTEGER) {
+    if (row.bounds == bounds_kind::range) {
         text("Range = ");
         if (m.min_negative) text("-");
         number(m.min);
@@ -270,7 +174,7 @@ void leave_body(rule_writer& w, const element* e) {
 using step = rule_step;
 using task = rule_task;
 
-void begin_body(rule_writer& w, std::vector<task>& tasks, element* e) {
+void begin_body(rule_writer& w, std::vector<task>& tasks, const element* e) {
     if (!enter_body(w, e)) return;
     indent_more(w.out);
     const bool is_union = e->kind == ET_UNION;
@@ -296,7 +200,7 @@ void begin_body(rule_writer& w, std::vector<task>& tasks, element* e) {
     tasks.push_back({step::member, e->children(), e});
 }
 
-void end_body(rule_writer& w, element* e) {
+void end_body(rule_writer& w, const element* e) {
     const bool is_union = e->kind == ET_UNION;
     const bool several = e->children() != nullptr && e->children()->next() != nullptr;
     const bool root = e == w.model.elements;
@@ -315,8 +219,8 @@ void end_body(rule_writer& w, element* e) {
 
 // The text in front of a member's value; false when no value follows (a
 // tagged void).
-bool open_member(rule_writer& w, element* m, const member_frame& f) {
-    if (m->has_link()) mark_reference(w, *m);
+bool open_member(rule_writer& w, const element* m, const member_frame& f) {
+    if (m->has_link()) check_reference(w, *m);
     if (m->kind == ET_NULL && !f.tagged) {
         error_note(w.diag, "ERROR: void types can not be untagged (Line: %lld)\n",
                    static_cast<long long>(m->line()));
@@ -342,7 +246,7 @@ bool open_member(rule_writer& w, element* m, const member_frame& f) {
     return true;
 }
 
-void close_member(rule_writer& w, element* m, element* body, const member_frame& f) {
+void close_member(rule_writer& w, const element* m, const element* body, const member_frame& f) {
     const bool is_union = body->kind == ET_UNION;
     if (f.braced && !(f.tagged && m->kind == ET_NULL)) {
         if (needs_blank(w)) put(w, " ");
@@ -368,7 +272,7 @@ bool opens_body(const element* e) {
 
 // The type of `e` once: the name of the rule it refers to, a body (whose
 // steps go on the stack), or the text of a simple type.
-void write_type(rule_writer& w, std::vector<task>& tasks, element* e) {
+void write_type(rule_writer& w, std::vector<task>& tasks, const element* e) {
     if (e->has_link()) {
         // References, names and module names are checked when read: no
         // layout character is among their characters.
@@ -384,7 +288,8 @@ void write_type(rule_writer& w, std::vector<task>& tasks, element* e) {
 // The members of `body` from `m` on. A member whose value is written once
 // without a body of its own is written here whole; at any other, its value
 // goes on the stack with the rest of the members after it.
-void write_members(rule_writer& w, std::vector<task>& tasks, element* m, element* body) {
+void write_members(rule_writer& w, std::vector<task>& tasks, const element* m,
+                   const element* body) {
     for (; m != nullptr; m = m->next()) {
         const member_frame f = frame_of(m, body->kind == ET_UNION);
         if (!open_member(w, m, f)) {
@@ -401,14 +306,14 @@ void write_members(rule_writer& w, std::vector<task>& tasks, element* m, element
     }
 }
 
-void write_value_steps(rule_writer& w, element* top) {
+void write_value_steps(rule_writer& w, const element* top) {
     std::vector<task>& tasks = w.tasks;
     const std::size_t base = tasks.size();
     tasks.push_back({step::value, top, nullptr});
     while (tasks.size() > base) {
         const task t = tasks.back();
         tasks.pop_back();
-        element* e = t.e;
+        const element* e = t.e;
         switch (t.what) {
             case step::value:
                 if (repeats(e)) tasks.push_back({step::repeat, e, nullptr});
@@ -482,11 +387,6 @@ std::string_view link_name_part(std::string_view link) {
     return link.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
 }
 
-std::string digit_count(const element& e) {
-    if (!e.constrained) return "1*";
-    return "1*" + std::to_string(digit_width(e));
-}
-
 [[gnu::noinline]] void check_untagged(diagnostics& diag, const element& body) {
     if (body.kind == ET_UNION) {
         bool integer_seen = false;
@@ -518,7 +418,7 @@ std::string digit_count(const element& e) {
     }
 }
 
-element* referenced_definition(const run_context& run, const element& m) {
+const element* referenced_definition(const run_context& run, const element& m) {
     const text link = m.link();
     const std::string_view name = link_name_part(link.view());
     // A link without a module part is itself the name.
@@ -526,27 +426,21 @@ element* referenced_definition(const run_context& run, const element& m) {
                                       : run.names.find_taken(run.elements, name);
 }
 
-[[gnu::noinline]] void mark_reference(rule_writer& w, const element& m) {
-    if (element* found = referenced_definition(w.model, m)) {
-        if (w.counted != nullptr) {
-            w.counted->push_back(found);
-        } else {
-            ++found->reference_count;
-        }
-    } else {
+[[gnu::noinline]] void check_reference(rule_writer& w, const element& m) {
+    if (referenced_definition(w.model, m) == nullptr) {
         note(w.diag, "WARNING: Unable to find definition for: %s (line: %lld)\n", m.link().c_str(),
              static_cast<long long>(m.line()));
     }
 }
 
-void write_value(rule_writer& w, element* e) { write_value_steps(w, e); }
+void write_value(rule_writer& w, const element* e) { write_value_steps(w, e); }
 
-void write_rule(rule_writer& w, element* e) {
+void write_rule(rule_writer& w, const element* e) {
     put_plain(w, e->name().view());
     put(w, " = ");
     indent_more(w.out);
     // A definition that stands for another one refers to it.
-    if (e->has_link()) mark_reference(w, *e);
+    if (e->has_link()) check_reference(w, *e);
     write_value(w, e);
     indent_less(w.out);
     end_line(w);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "encoding/encoding.h"
 #include "model/model.h"
 #include "support/diagnostics.h"
 #include "support/output_writer.h"
@@ -31,12 +32,12 @@ enum class rule_step : std::uint8_t {
 
 struct rule_task {
     rule_step what;
-    element* e;
-    element* body;  // the body a member belongs to
+    const element* e;
+    const element* body;  // the body a member belongs to
 };
 
 struct rule_writer {
-    rule_writer(run_context& m, output_writer& o, diagnostics& d)
+    rule_writer(const run_context& m, output_writer& o, diagnostics& d)
         : out(o), diag(d), model(m), open_chains(m.storage) {}
 
     // Where the text goes, and the notes and their counts.
@@ -44,7 +45,7 @@ struct rule_writer {
     diagnostics& diag;
     // Whose elements are written: the top chain and the name index (only
     // read, with the top chain taken into the index before writing).
-    run_context& model;
+    const run_context& model;
     // Member chains of the bodies being written.
     chain_states open_chains;
     int nesting = 0;
@@ -61,10 +62,6 @@ struct rule_writer {
     std::size_t pending_size = 0;
     // The steps of the value being written (see write_value).
     std::vector<rule_task> tasks;
-    // When set, the elements whose reference count a written reference
-    // adds to are listed here instead (a batch written on another thread:
-    // its counts count once it is handed on).
-    std::vector<element*>* counted = nullptr;
 };
 
 // A text known when compiling to hold no line feed, tab or brace: put
@@ -120,25 +117,36 @@ inline void put(rule_writer& w, plain_literal s) { put_plain(w, s.text); }
 void put_text(rule_writer& w, std::string_view s);
 // The column the next character lands in.
 std::int32_t line_column(const rule_writer& w);
-void write_value(rule_writer& w, element* e);
+void write_value(rule_writer& w, const element* e);
 // One top-level element's rule, with the blank line after it.
-void write_rule(rule_writer& w, element* e);
+void write_rule(rule_writer& w, const element* e);
 // The rules of every top-level element: in batches on `threads` threads
 // when there are several batches of `batch_size` elements, with the text,
-// notes and counts of writing them one after another.
-void write_rules(run_context& run, output_writer& out, diagnostics& diag, std::size_t batch_size,
-                 unsigned threads);
+// notes of writing them one after another.
+void write_rules(const run_context& run, output_writer& out, diagnostics& diag,
+                 std::size_t batch_size, unsigned threads);
 void end_line(rule_writer& w);
 // A line feed, without the line comment (end_line writes that first).
 void new_line(rule_writer& w);
-void mark_reference(rule_writer& w, const element& m);
+// Notes a reference that names no top-level definition (the references
+// the grammar makes are counted by abnf/references.h, not while writing).
+void check_reference(rule_writer& w, const element& m);
 // The top-level element a reference counts for: the first of the name its
 // link ends in (the top chain must be taken into the name index).
-element* referenced_definition(const run_context& run, const element& m);
+const element* referenced_definition(const run_context& run, const element& m);
 
-// The count in front of a repeated character rule of a string kind: the
-// fallback when unconstrained, "n" for one size, else "min*max".
-void write_count(rule_writer& w, const element& e, std::string_view fallback);
+// The count in front of a repeated character rule of a text form: the
+// fallback without a size, "n" for one size, else "min*max".
+void write_count(rule_writer& w, const value_form& f, std::string_view fallback);
+void put_number(rule_writer& w, std::uint64_t value);
+// A tag or constant text as a quoted string of the strict grammar: as it
+// stands when it is plain, else in %x form where needed (quoted_text).
+void put_quoted(rule_writer& w, std::string_view s);
+// The text of a simple value (abnf/simple_text.cpp, from the table of
+// encoding/kinds.def): in the default grammar, false where it has none; in
+// the strict grammar, `tagged` when the member's tag stands before it.
+bool write_default_simple(rule_writer& w, const value_form& f);
+void write_strict_simple(rule_writer& w, const value_form& f, bool tagged);
 // The notes a member adds to its line comment: its name where neither its
 // tag nor the rule it refers to shows it, and the bounds of its constraint.
 void comment_member(rule_writer& w, const element& m);

@@ -24,6 +24,8 @@
 #include <vector>
 
 #include "abnf/strict_grammar.h"
+#include "encoding/encoding.h"
+#include "encoding/finite_messages.h"
 #include "postparse/schema_checks.h"
 #include "support/diagnostics.h"
 
@@ -31,123 +33,52 @@ namespace qrv {
 
 namespace {
 
-using node_id = std::uint32_t;
-using edge_list = std::vector<std::pair<node_id, node_id>>;
+using node_id = chain_graph::node_id;
+using edge_list = chain_graph::edge_list;
 
 // One member chain: the element that declared it and where.
 struct chain_node {
-    element* owner = nullptr;
+    const element* owner = nullptr;
     const char* file = nullptr;
 };
 
 const char* path_of(const module_record* m) { return m != nullptr ? m->path.c_str() : nullptr; }
 
-bool is_size_kind(element_kind k) {
-    return k == ET_ASCII || k == ET_UNQUOTED_ASCII || k == ET_UNICODE || k == ET_BYTES ||
-           k == ET_EMBEDDED;
-}
+bool is_size_kind(element_kind k) { return row_of(k).bounds == bounds_kind::size; }
 
-bool is_combi_member_kind(element_kind k) {
-    return k == ET_INTEGER || k == ET_CONST || k == ET_UNQUOTED_ASCII;
-}
-
-// A member that every value of its structure holds at least once.
-bool is_required(const element& m) {
-    return !m.has_cardinality ||
-           (m.cardinality_min >= 1 && (m.cardinality_unbounded || m.cardinality_max != 0));
-}
+bool is_combi_member_kind(element_kind k) { return row_of(k).combination; }
 
 std::int64_t signed_bound(std::uint32_t magnitude, bool negative) {
     return negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
 }
 
-// The nodes that lie on a cycle of the graph (in a strongly connected
-// component of more than one node, or with an edge to themselves), by
-// Tarjan's algorithm with an explicit stack.
-std::vector<bool> on_cycle(std::size_t nodes, edge_list& edges) {
-    std::sort(edges.begin(), edges.end());
-    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
-    std::vector<std::size_t> first(nodes + 1, 0);
-    for (const auto& e : edges) ++first[e.first + 1];
-    for (std::size_t v = 0; v < nodes; ++v) first[v + 1] += first[v];
-
-    constexpr std::uint32_t unvisited = UINT32_MAX;
-    std::vector<std::uint32_t> index(nodes, unvisited);
-    std::vector<std::uint32_t> low(nodes, 0);
-    std::vector<bool> stacked(nodes, false);
-    std::vector<bool> cyclic(nodes, false);
-    std::vector<node_id> component;
-    struct call {
-        node_id v;
-        std::size_t next;
-    };
-    std::vector<call> calls;
-    std::uint32_t counter = 0;
-
-    auto enter = [&](node_id v) {
-        index[v] = low[v] = counter++;
-        component.push_back(v);
-        stacked[v] = true;
-        calls.push_back({v, first[v]});
-    };
-    for (node_id s = 0; s < nodes; ++s) {
-        if (index[s] != unvisited) continue;
-        enter(s);
-        while (!calls.empty()) {
-            call& c = calls.back();
-            const node_id v = c.v;
-            if (c.next < first[v + 1]) {
-                const node_id w = edges[c.next++].second;
-                if (w == v) cyclic[v] = true;
-                if (index[w] == unvisited) {
-                    enter(w);
-                } else if (stacked[w]) {
-                    low[v] = std::min(low[v], index[w]);
-                }
-                continue;
-            }
-            calls.pop_back();
-            if (!calls.empty()) low[calls.back().v] = std::min(low[calls.back().v], low[v]);
-            if (low[v] != index[v]) continue;
-            std::size_t pos = component.size() - 1;
-            while (component[pos] != v) --pos;
-            const bool several = component.size() - pos > 1;
-            for (std::size_t k = pos; k < component.size(); ++k) {
-                stacked[component[k]] = false;
-                if (several) cyclic[component[k]] = true;
-            }
-            component.resize(pos);
-        }
-    }
-    return cyclic;
-}
-
 class strict_checker {
 public:
-    strict_checker(run_context& run, diagnostics& diag) : run_(run), diag_(diag) {}
+    strict_checker(const run_context& run, diagnostics& diag) : run_(run), diag_(diag) {}
 
     int check() {
         const std::int64_t before = diag_.error_count;
         // Two rules of one name: no grammar can have both.
         report_duplicate_definitions(run_, diag_);
-        const std::vector<module_record*> modules = declaring_modules(run_);
+        const std::vector<const module_record*> modules = declaring_modules(run_);
         std::size_t i = 0;
-        for (element* p = run_.elements; p != nullptr; p = p->next(), ++i) {
+        for (const element* p = run_.elements; p != nullptr; p = p->next(), ++i) {
             const char* file = path_of(i < modules.size() ? modules[i] : p->module());
             check_element(*p, file);
             if (p->children() != nullptr && !p->has_link()) walk_from(p, file);
         }
-        report_cycles(required_,
+        // The finite-message answer the example writer relies on too.
+        report_cycles(find_finite_messages(nodes_.size(), std::move(required_)).on_cycle,
                       "%s contains itself through required members only: no finite "
                       "message exists");
-        report_cycles(left_,
+        report_cycles(left_.empty() ? std::vector<bool>() : on_cycle(nodes_.size(), left_),
                       "%s can begin with itself through untagged union alternatives "
                       "(left recursion)");
         return static_cast<int>(diag_.error_count - before);
     }
 
 private:
-    node_id node_of(element* chain) {
+    node_id node_of(const element* chain) {
         if (const std::int32_t* id = chains_.find(chain)) return static_cast<node_id>(*id);
         chains_.insert(chain, static_cast<std::int32_t>(nodes_.size()));
         nodes_.emplace_back();
@@ -155,7 +86,7 @@ private:
     }
 
     // Claims the chain of `owner` for the walk; false when it was walked.
-    bool claim(element* owner, const char* file, node_id* id) {
+    bool claim(const element* owner, const char* file, node_id* id) {
         *id = node_of(owner->children());
         chain_node& n = nodes_[*id];
         if (n.owner != nullptr) return false;
@@ -165,7 +96,7 @@ private:
         return true;
     }
 
-    void walk_from(element* top, const char* file) {
+    void walk_from(const element* top, const char* file) {
         node_id id;
         if (!claim(top, file, &id)) return;
         std::vector<node_id> stack{id};
@@ -192,7 +123,7 @@ private:
             report_at(diag_, file, e.line(), SEV_ERROR, "Reversed cardinality [%u..%u] of %s",
                       e.cardinality_min, e.cardinality_max, name);
         }
-        if (e.constrained && (e.kind == ET_INTEGER || is_size_kind(e.kind))) {
+        if (e.constrained && row_of(e.kind).bounds != bounds_kind::none) {
             const char* lo_sign = e.min_negative ? "-" : "";
             const char* hi_sign = e.max_negative ? "-" : "";
             if (is_size_kind(e.kind) && (e.min_negative || e.max_negative)) {
@@ -221,7 +152,7 @@ private:
         const element_kind kind = body.kind;
         bool integer_seen = false;       // an untagged integer alternative
         bool optional_untagged = false;  // an untagged optional member
-        for (element* m = body.children(); m != nullptr; m = m->next()) {
+        for (const element* m = body.children(); m != nullptr; m = m->next()) {
             // Plugged copies were declared in the plug statement's file.
             const char* file = m->is_copy ? path_of(m->module()) : body_file;
             const char* name = m->name().c_str();
@@ -254,7 +185,7 @@ private:
             }
 
             if (m->children() == nullptr) continue;
-            if (kind == ET_STRUCT && m->kind == ET_STRUCT && is_required(*m)) {
+            if (in_every_value(kind, *m)) {
                 required_.emplace_back(at, node_of(m->children()));
             }
             if (kind == ET_UNION && untagged && m->kind == ET_UNION) {
@@ -265,9 +196,8 @@ private:
         }
     }
 
-    void report_cycles(edge_list& edges, const char* format) {
-        if (edges.empty()) return;
-        const std::vector<bool> cyclic = on_cycle(nodes_.size(), edges);
+    void report_cycles(const std::vector<bool>& cyclic, const char* format) {
+        if (cyclic.empty()) return;
         for (node_id id : walk_order_) {
             if (!cyclic[id]) continue;
             const chain_node& n = nodes_[id];
@@ -275,7 +205,7 @@ private:
         }
     }
 
-    run_context& run_;
+    const run_context& run_;
     diagnostics& diag_;
     chain_marks chains_;
     std::vector<chain_node> nodes_;
@@ -286,7 +216,7 @@ private:
 
 }  // namespace
 
-int check_strict_grammar(run_context& run, diagnostics& diag) {
+int check_strict_grammar(const run_context& run, diagnostics& diag) {
     strict_checker checker(run, diag);
     return checker.check();
 }

@@ -17,12 +17,11 @@ namespace qrv {
 // reversed cardinalities and ranges, definitions without a finite message,
 // left recursion, untagged members the encoding cannot tell apart, kinds
 // and references without a form. Returns the number of errors reported.
-int check_strict_grammar(run_context& run, diagnostics& diag);
+int check_strict_grammar(const run_context& run, diagnostics& diag);
 
 // The rules of the strict grammar, one per top-level definition and one per
-// body that needs its own, through `out`. Counts the references it writes
-// in the referenced top-level elements.
-void write_strict_rules(run_context& run, output_writer& out, diagnostics& diag);
+// body that needs its own, through `out`.
+void write_strict_rules(const run_context& run, output_writer& out, diagnostics& diag);
 
 // The fixed common rules that close a strict grammar.
 std::string_view strict_common_rules();
@@ -31,6 +30,9 @@ std::string_view strict_common_rules();
 // visible ASCII, the double quote and the braces in %x form:
 // a"b{ gives "a" %x22.7B.
 std::string quoted_text(std::string_view s);
+// Whether every byte of `s` is plain visible ASCII other than the double
+// quote and the braces: such a text stands in a quoted string as it is.
+bool is_plain_text(std::string_view s);
 // A text for a comment: the same bytes in %x form, so that nothing in it
 // can end the comment or move the layout.
 std::string comment_text(std::string_view s);
@@ -38,6 +40,6 @@ std::string comment_text(std::string_view s);
 // The module each top-level element of the joined chain was declared in,
 // in chain order (a resolved reference carries its target's module, so the
 // element's own field cannot tell).
-std::vector<module_record*> declaring_modules(const run_context& run);
+std::vector<const module_record*> declaring_modules(const run_context& run);
 
 }  // namespace qrv

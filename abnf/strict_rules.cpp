@@ -127,10 +127,6 @@ bool repeats(const element& m) {
     return m.has_cardinality && (m.cardinality_unbounded || m.cardinality_max > 1);
 }
 
-bool has_body_kind(const element& e) {
-    return e.kind == ET_STRUCT || e.kind == ET_UNION || e.kind == ET_COMBINED;
-}
-
 // The value of a body without members: every such body has this value.
 std::string_view empty_body(element_kind kind, bool root) {
     if (kind == ET_UNION) return "( extension-param ) ";
@@ -140,7 +136,7 @@ std::string_view empty_body(element_kind kind, bool root) {
 
 // What the writer knows of one member chain.
 struct chain_info {
-    element* owner_top = nullptr;  // the top-level definition the members belong to
+    const element* owner_top = nullptr;  // the top-level definition the members belong to
     std::size_t top_index = 0;
     std::uint32_t places = 0;  // members declared in place that stand for it
     std::string rule;          // its own rule, once it needs one
@@ -148,10 +144,10 @@ struct chain_info {
 
 class strict_writer {
 public:
-    strict_writer(run_context& run, output_writer& out, diagnostics& diag)
+    strict_writer(const run_context& run, output_writer& out, diagnostics& diag)
         : run_(run), w_(run, out, diag) {
-        const std::vector<module_record*> modules = declaring_modules(run);
-        for (element* e = run.elements; e != nullptr; e = e->next()) top_.push_back(e);
+        const std::vector<const module_record*> modules = declaring_modules(run);
+        for (const element* e = run.elements; e != nullptr; e = e->next()) top_.push_back(e);
         name_definitions(modules);
         plan();
     }
@@ -180,8 +176,8 @@ public:
 
 private:
     struct frame {
-        element* owner;   // the element whose members are written
-        element* member;  // the member being written, or the next one
+        const element* owner;   // the element whose members are written
+        const element* member;  // the member being written, or the next one
         bool root;
         bool several;
         bool in_member;  // the member's value (a body) is being written
@@ -192,29 +188,19 @@ private:
 
     void put(std::string_view s) { qrv::put_text(w_, s); }
 
-    // A tag or constant text: mostly plain, and then written as it stands.
-    void put_quoted(std::string_view s) {
-        if (!s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
-                return is_plain(static_cast<unsigned char>(c));
-            })) {
-            put("\"");
-            put(s);
-            put("\"");
-        } else {
-            put(quoted_text(s));
-        }
-    }
+    // A tag: mostly plain, and then written as it stands.
+    void put_quoted(std::string_view s) { qrv::put_quoted(w_, s); }
 
     // ---- names -------------------------------------------------------
 
     // A definition keeps its name unless another rule has it (without
     // regard to case); then it is qualified by its module, and numbered if
     // that still clashes.
-    void name_definitions(const std::vector<module_record*>& modules) {
+    void name_definitions(const std::vector<const module_record*>& modules) {
         std::vector<std::string> bases;
         std::unordered_map<std::string, std::uint32_t> uses;
         bases.reserve(top_.size());
-        for (element* e : top_) {
+        for (const element* e : top_) {
             bases.push_back(rule_name_of(e->name().view()));
             ++uses[lower_key(bases.back())];
         }
@@ -236,7 +222,7 @@ private:
 
     // ---- the plan: owners, shared bodies, references to the root -------
 
-    chain_info& info_of(element* chain) {
+    chain_info& info_of(const element* chain) {
         std::int32_t* index = chains_.find(chain);
         if (index == nullptr) {
             chains_.insert(chain, static_cast<std::int32_t>(info_.size()));
@@ -246,17 +232,17 @@ private:
         return info_[static_cast<std::size_t>(*index)];
     }
 
-    bool known(element* chain) { return chains_.find(chain) != nullptr; }
+    bool known(const element* chain) { return chains_.find(chain) != nullptr; }
 
     void plan() {
         if (top_.empty()) return;
-        element* root = top_[0];
-        element* root_chain =
+        const element* root = top_[0];
+        const element* root_chain =
             root->kind == ET_STRUCT && !root->has_link() ? root->children() : nullptr;
         bool root_referenced = false;
-        std::vector<element*> stack;
+        std::vector<const element*> stack;
         for (std::size_t i = 0; i < top_.size(); ++i) {
-            element* p = top_[i];
+            const element* p = top_[i];
             if (p->children() == nullptr) continue;
             if (p->has_link()) {
                 root_referenced = root_referenced || p->children() == root_chain;
@@ -269,9 +255,9 @@ private:
             if (fresh) stack.push_back(p->children());
         }
         while (!stack.empty()) {
-            element* chain = stack.back();
+            const element* chain = stack.back();
             stack.pop_back();
-            for (element* m = chain; m != nullptr; m = m->next()) {
+            for (const element* m = chain; m != nullptr; m = m->next()) {
                 if (m->children() == nullptr) continue;
                 if (m->has_link()) {
                     root_referenced = root_referenced || m->children() == root_chain;
@@ -287,7 +273,7 @@ private:
 
     // ---- definitions and bodies --------------------------------------
 
-    void write_definition(element* p, bool root) {
+    void write_definition(const element* p, bool root) {
         if (root) put("OWS ");
         if (p->has_link()) {
             // The root that stands for another definition is that
@@ -295,7 +281,6 @@ private:
             if (root && p->children() != nullptr && has_body_kind(*p)) {
                 write_body(p, true, top_names_[0]);
             } else if (root && p->children() == nullptr && p->kind != ET_LINK) {
-                count_by_name(*p);
                 put(empty_body(p->kind, true));
             } else {
                 write_reference(*p);
@@ -314,7 +299,7 @@ private:
 
     void write_pending_bodies() {
         while (!pending_.empty()) {
-            element* m = pending_.front();
+            const element* m = pending_.front();
             pending_.pop_front();
             put(info_of(m->children()).rule);
             put(" = ");
@@ -326,7 +311,7 @@ private:
         }
     }
 
-    void open_body(std::vector<frame>& stack, element* owner, bool root, std::string label) {
+    void open_body(std::vector<frame>& stack, const element* owner, bool root, std::string label) {
         indent_more(w_.out);
         const bool several = owner->children()->next() != nullptr;
         if (owner->kind == ET_UNION || owner->kind == ET_COMBINED) {
@@ -354,7 +339,7 @@ private:
 
     // Writes the members of `outer` and of every body declared in place
     // below it that has no rule of its own.
-    void write_body(element* outer, bool root, std::string label) {
+    void write_body(const element* outer, bool root, std::string label) {
         std::vector<frame> stack;
         open_body(stack, outer, root, std::move(label));
         while (!stack.empty()) {
@@ -369,7 +354,7 @@ private:
                 stack.pop_back();
                 continue;
             }
-            element* m = f.member;
+            const element* m = f.member;
             start_member(f);
             f.in_member = true;
             if (written_in_place(*m)) {
@@ -388,7 +373,7 @@ private:
     }
 
     void start_member(frame& f) {
-        element* m = f.member;
+        const element* m = f.member;
         const bool combi = f.owner->kind == ET_COMBINED;
         std::string_view open;
         if (!m->has_cardinality) {
@@ -420,13 +405,13 @@ private:
 
     // A body declared in place is written where it stands unless it repeats
     // or several members share it.
-    bool written_in_place(element& m) {
+    bool written_in_place(const element& m) {
         if (m.has_link() || m.children() == nullptr || !has_body_kind(m)) return false;
         return !repeats(m) && info_of(m.children()).places < 2;
     }
 
     // The value once: a reference, a body's own rule, or a simple value.
-    void write_once(element& m, bool tagged, const std::string& parent) {
+    void write_once(const element& m, bool tagged, const std::string& parent) {
         if (m.has_link()) {
             write_reference(m);
         } else if (has_body_kind(m)) {
@@ -442,7 +427,7 @@ private:
     }
 
     // The further occurrences, on a line of their own at the next tab stop.
-    void write_repetition(element& m, bool tagged, const std::string& parent) {
+    void write_repetition(const element& m, bool tagged, const std::string& parent) {
         if (!repeats(m)) return;
         put("\n\t");
         if (m.cardinality_min >= 1) put(std::to_string(m.cardinality_min - 1));
@@ -456,7 +441,7 @@ private:
     // The own rule of a body declared in place, named after its parent and
     // the member when it is first needed, and written after the current
     // rule.
-    const std::string& body_rule(element& m, const std::string& parent) {
+    const std::string& body_rule(const element& m, const std::string& parent) {
         chain_info& info = info_of(m.children());
         if (info.rule.empty()) {
             info.rule = names_.claim(parent + "-" + rule_name_of(m.name().view()));
@@ -479,106 +464,36 @@ private:
         if (m.children() != nullptr && known(m.children())) {
             const chain_info& info = info_of(m.children());
             if (info.owner_top != nullptr) {
-                ++info.owner_top->reference_count;
                 put(info.top_index == 0 && !root_braced_.empty() ? root_braced_
                                                                  : top_names_[info.top_index]);
                 put(" ");
                 return;
             }
         }
-        count_by_name(m);
         put(empty_body(m.kind, false));
     }
 
-    // A reference to a body without members has no member chain to follow;
-    // it counts for the first definition of its name.
-    void count_by_name(const element& m) {
-        if (element* found = referenced_definition(run_, m)) ++found->reference_count;
-    }
-
-    // ---- simple values -------------------------------------------------
-
-    void write_bytes(const element& e) {
-        put("\"[\" ");
-        if (!e.constrained) {
-            put("\"^\" *Base64-line ");
-        } else {
-            // Base64 lines carry 57 bytes each: enough lines for the least
-            // and for the largest size.
-            const std::uint64_t lo = (static_cast<std::uint64_t>(e.min) + 56) / 57;
-            const std::uint64_t hi = (static_cast<std::uint64_t>(e.max) + 56) / 57;
-            if (hi > 0) {
-                if (lo != hi) {
-                    put(std::to_string(lo));
-                    put("*");
-                    put(std::to_string(hi));
-                } else if (lo != 1) {
-                    put(std::to_string(lo));
-                }
-                put("Base64-line ");
-            }
-        }
-        put("\"]\" ");
-    }
-
     void write_simple(const element& e, bool tagged) {
-        switch (e.kind) {
-            case ET_NULL:
-                if (!tagged) put("\"\" ");
-                break;
-            case ET_BOOLEAN: put("bool "); break;
-            case ET_INTEGER:
-                if (e.constrained && e.min_negative) put("[ \"-\" ] ");
-                put(digit_count(e));
-                put("DIGIT ");
-                break;
-            case ET_SINGLE:
-            case ET_DOUBLE: put("float "); break;
-            case ET_OID: put("oid "); break;
-            case ET_ASCII:
-                put("\"'\" ");
-                write_count(w_, e, "1*");
-                put("quoted-ascii-char \"'\" ");
-                break;
-            case ET_UNQUOTED_ASCII:
-                write_count(w_, e, "1*");
-                put("SafeChar ");
-                break;
-            case ET_UNICODE:
-                put("DQUOTE ");
-                write_count(w_, e, "*");
-                put("UTF8 DQUOTE ");
-                break;
-            case ET_BYTES: write_bytes(e); break;
-            case ET_CONST:
-                put_quoted(e.const_value().view());
-                put(" ");
-                break;
-            case ET_IPV4: put("ipv4 "); break;
-            case ET_IPV6: put("ipv6 "); break;
-            case ET_DATE: put("date "); break;
-            case ET_TIME: put("time "); break;
-            case ET_EMBEDDED:
-                put("LBRKT ");
-                write_count(w_, e, "*");
-                put("%x20-7E RBRKT ");
-                break;
-            default: put("\"\" "); break;  // no form: the checks report it
-        }
+        write_strict_simple(w_, simple_form(e), tagged);
     }
 
-    run_context& run_;
+    const run_context& run_;
     rule_writer w_;
-    std::vector<element*> top_;
+    std::vector<const element*> top_;
     std::vector<std::string> top_names_;
     rule_names names_;
     chain_marks chains_;
     std::vector<chain_info> info_;
     std::string root_braced_;
-    std::deque<element*> pending_;
+    std::deque<const element*> pending_;
 };
 
 }  // namespace
+
+bool is_plain_text(std::string_view s) {
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return is_plain(static_cast<unsigned char>(c)); });
+}
 
 std::string quoted_text(std::string_view s) {
     std::string out;
@@ -629,18 +544,17 @@ std::string comment_text(std::string_view s) {
     return out;
 }
 
-std::vector<module_record*> declaring_modules(const run_context& run) {
-    std::vector<module_record*> out;
+std::vector<const module_record*> declaring_modules(const run_context& run) {
+    std::vector<const module_record*> out;
     module_record* m = run.modules;
-    for (element* e = run.elements; e != nullptr; e = e->next()) {
+    for (const element* e = run.elements; e != nullptr; e = e->next()) {
         while (m != nullptr && m->next != nullptr && m->next->elements == e) m = m->next;
         out.push_back(m != nullptr ? m : e->module());
     }
     return out;
 }
 
-void write_strict_rules(run_context& run, output_writer& out, diagnostics& diag) {
-    run.names.take_in_chain(run.elements);
+void write_strict_rules(const run_context& run, output_writer& out, diagnostics& diag) {
     strict_writer writer(run, out, diag);
     writer.write_rules();
 }

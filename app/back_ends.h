@@ -14,7 +14,7 @@ namespace qrv {
 
 // Makes the output of `j` from `model`: returns the exit status of the
 // step, and tells through `written` whether it wrote its file.
-using back_end_function = int (*)(const job& j, run_context& model, diagnostics& diag,
+using back_end_function = int (*)(const job& j, const run_context& model, diagnostics& diag,
                                   bool* written);
 
 struct back_end {

@@ -23,64 +23,61 @@ void set_count(value_form& f, const element& e, std::uint64_t default_min) {
     f.max = e.constrained ? e.max : no_limit;
 }
 
+// ---- the forms of the rows (make_form_<form>, see encoding/kinds.def) ----
+
+void make_form_none(value_form&, const element&) {}
+void make_form_empty(value_form&, const element&) {}
+void make_form_boolean(value_form&, const element&) {}
+void make_form_floating(value_form&, const element&) {}
+void make_form_oid(value_form&, const element&) {}
+void make_form_ipv4(value_form&, const element&) {}
+void make_form_ipv6(value_form&, const element&) {}
+void make_form_date(value_form&, const element&) {}
+void make_form_time(value_form&, const element&) {}
+
+void make_form_integer(value_form& f, const element& e) {
+    if (!e.constrained) return;
+    // The sign is there only when the lower bound is negative; the digits
+    // are those of the larger bound.
+    f.sign = e.min_negative;
+    f.digits = decimal_digits(std::max(e.min, e.max));
+    f.ranged = true;
+    f.low = signed_bound(e.min, e.min_negative);
+    f.high = signed_bound(e.max, e.max_negative);
+}
+
+// ASCII texts, quoted or not, hold at least one character unless sized.
+void make_form_ascii(value_form& f, const element& e) { set_count(f, e, 1); }
+void make_form_unquoted(value_form& f, const element& e) { set_count(f, e, 1); }
+void make_form_unicode(value_form& f, const element& e) { set_count(f, e, 0); }
+void make_form_embedded(value_form& f, const element& e) { set_count(f, e, 0); }
+
+void make_form_bytes(value_form& f, const element& e) {
+    set_count(f, e, 0);
+    f.any_lines = !e.constrained;
+    if (e.constrained) {
+        // Enough lines for the least and for the largest size.
+        f.lines_min = (f.min + base64_bytes_per_line - 1) / base64_bytes_per_line;
+        f.lines_max = (f.max + base64_bytes_per_line - 1) / base64_bytes_per_line;
+    }
+}
+
+void make_form_constant(value_form& f, const element& e) { f.text = e.const_value().view(); }
+
+using form_maker = void (*)(value_form&, const element&);
+constexpr form_maker form_makers[] = {
+#define QRV_FORM(form, ...) &make_form_##form,
+#include "encoding/kinds.def"
+#undef QRV_FORM
+};
+static_assert(sizeof form_makers / sizeof form_makers[0] == form_count);
+
 }  // namespace
 
 value_form simple_form(const element& e) {
     value_form f;
-    switch (e.kind) {
-        case ET_NULL: f.kind = value_kind::empty; break;
-        case ET_BOOLEAN: f.kind = value_kind::boolean; break;
-        case ET_INTEGER:
-            f.kind = value_kind::integer;
-            if (e.constrained) {
-                // The sign is there only when the lower bound is negative;
-                // the digits are those of the larger bound.
-                f.sign = e.min_negative;
-                f.digits = decimal_digits(std::max(e.min, e.max));
-                f.ranged = true;
-                f.low = signed_bound(e.min, e.min_negative);
-                f.high = signed_bound(e.max, e.max_negative);
-            }
-            break;
-        case ET_SINGLE:
-        case ET_DOUBLE: f.kind = value_kind::floating; break;
-        case ET_OID: f.kind = value_kind::oid; break;
-        case ET_ASCII:
-            f.kind = value_kind::ascii;
-            set_count(f, e, 1);
-            break;
-        case ET_UNQUOTED_ASCII:
-            f.kind = value_kind::unquoted;
-            set_count(f, e, 1);
-            break;
-        case ET_UNICODE:
-            f.kind = value_kind::unicode;
-            set_count(f, e, 0);
-            break;
-        case ET_BYTES:
-            f.kind = value_kind::bytes;
-            set_count(f, e, 0);
-            f.any_lines = !e.constrained;
-            if (e.constrained) {
-                // Enough lines for the least and for the largest size.
-                f.lines_min = (f.min + base64_bytes_per_line - 1) / base64_bytes_per_line;
-                f.lines_max = (f.max + base64_bytes_per_line - 1) / base64_bytes_per_line;
-            }
-            break;
-        case ET_CONST:
-            f.kind = value_kind::constant;
-            f.text = e.const_value().view();
-            break;
-        case ET_IPV4: f.kind = value_kind::ipv4; break;
-        case ET_IPV6: f.kind = value_kind::ipv6; break;
-        case ET_DATE: f.kind = value_kind::date; break;
-        case ET_TIME: f.kind = value_kind::time; break;
-        case ET_EMBEDDED:
-            f.kind = value_kind::embedded;
-            set_count(f, e, 0);
-            break;
-        default: f.kind = value_kind::none; break;
-    }
+    f.kind = form_kind_of(e.kind);
+    form_makers[static_cast<std::size_t>(f.kind)](f, e);
     return f;
 }
 

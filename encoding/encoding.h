@@ -5,6 +5,7 @@
 // the tools that work on messages cannot drift apart.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -12,24 +13,57 @@
 
 namespace qrv {
 
+// The forms of values, one per QRV_FORM row of encoding/kinds.def.
 enum class value_kind : std::uint8_t {
-    none,   // a kind without a form (the strict checks report it)
-    empty,  // void: nothing, or the tag alone
-    boolean,
-    integer,
-    floating,
-    oid,
-    ascii,
-    unquoted,
-    unicode,
-    bytes,
-    constant,
-    ipv4,
-    ipv6,
-    date,
-    time,
-    embedded,
+#define QRV_FORM(form, ...) form,
+#include "encoding/kinds.def"
+#undef QRV_FORM
 };
+
+// What a constraint <a..b> of a kind bounds.
+enum class bounds_kind : std::uint8_t { none, range, size };
+
+// The columns of a form that every layer reads (encoding/kinds.def).
+struct form_row {
+    value_kind kind;
+    const char* stem;      // the row's name in kinds.def: "integer"
+    const char* rule;      // the common rule the value is, or null
+    const char* expected;  // how an error names it; "": by its text; null: by its member
+    bounds_kind bounds;
+    bool combination;  // may be a member of a combination
+    bool noted;        // the default grammar notes its bounds in the comment
+    bool delimited;    // it has delimiters of its own
+};
+
+inline constexpr form_row form_rows[] = {
+#define QRV_FORM(form, rule, expected, bounds, combination, noted, delimited) \
+    {value_kind::form, #form, rule, expected, bounds_kind::bounds, combination, noted, delimited},
+#include "encoding/kinds.def"
+#undef QRV_FORM
+};
+inline constexpr std::size_t form_count = sizeof form_rows / sizeof form_rows[0];
+
+constexpr const form_row& row_of(value_kind k) { return form_rows[static_cast<std::size_t>(k)]; }
+
+// The form of each simple kind of the model; none for the kinds that have
+// no simple form (bodies, references).
+inline constexpr auto kind_forms = [] {
+    struct table {
+        value_kind form[256] = {};
+        bool simple[256] = {};
+    } t;
+#define QRV_KIND(kind, form_name)         \
+    t.form[kind] = value_kind::form_name; \
+    t.simple[kind] = true;
+#include "encoding/kinds.def"
+#undef QRV_KIND
+    return t;
+}();
+
+// Whether `k` has a row of its own among the simple kinds.
+constexpr bool is_simple_kind(element_kind k) { return kind_forms.simple[k]; }
+constexpr value_kind form_kind_of(element_kind k) { return kind_forms.form[k]; }
+constexpr const form_row& row_of(element_kind k) { return row_of(form_kind_of(k)); }
 
 inline constexpr std::uint64_t no_limit = UINT64_MAX;
 

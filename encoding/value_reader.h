@@ -84,20 +84,19 @@ public:
     std::optional<scan_failure> failure;
 
 private:
-    bool read_integer(const value_form& f, bool in_combination);
+    // The readers of the forms (read_<form>, starts_<form>: one each per
+    // row of encoding/kinds.def).
+#define QRV_FORM(form, ...)                                     \
+    bool read_##form(const value_form& f, bool in_combination); \
+    bool starts_##form(const value_form& f, int c) const;
+#include "encoding/kinds.def"
+#undef QRV_FORM
+    struct form_reader {
+        bool (scanner::*read)(const value_form&, bool);
+        bool (scanner::*starts)(const value_form&, int) const;
+    };
+    static const form_reader readers_[];
     bool read_integer_taking(const value_form& f, std::size_t take);
-    bool read_float();
-    bool read_oid();
-    bool read_ascii(const value_form& f);
-    bool read_unquoted(const value_form& f, bool in_combination);
-    bool read_unicode(const value_form& f);
-    bool read_bytes(const value_form& f);
-    bool read_ipv4();
-    bool read_ipv6();
-    bool read_date();
-    bool read_time();
-    bool read_embedded(const value_form& f);
-    bool read_boolean();
     // A quoted text of `quote` (`shown` as an error names it) with its size.
     bool read_text_in(int quote, const char* shown, const value_form& f);
     // A quoted text of `quote`: ASCII with the \\ and \' escapes, or UTF-8

@@ -9,8 +9,8 @@
 
 namespace qrv {
 
-int check_message_files(run_context& run, diagnostics& diag, const std::vector<std::string>& files,
-                        std::string_view type_name) {
+int check_message_files(const run_context& run, diagnostics& diag,
+                        const std::vector<std::string>& files, std::string_view type_name) {
     // Messages are read in the language of the strict grammar, which
     // exists only for definitions that pass its checks.
     if (check_strict_grammar(run, diag) > 0) {

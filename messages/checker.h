@@ -103,7 +103,7 @@ std::string check_error_text(const check_error& error);
 // at its line and column, and a closing note counts the valid messages.
 // Returns 0 when every message is valid, 1 when any is invalid, else 2
 // (some could not be decided).
-int check_message_files(run_context& run, diagnostics& diag, const std::vector<std::string>& files,
-                        std::string_view type_name);
+int check_message_files(const run_context& run, diagnostics& diag,
+                        const std::vector<std::string>& files, std::string_view type_name);
 
 }  // namespace qrv

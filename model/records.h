@@ -63,7 +63,6 @@ struct element_values {
     // is a count.
     std::uint32_t cardinality_min = 0;
     std::uint32_t cardinality_max = 0;
-    std::int32_t reference_count = 0;
 
     // The source line (40 bits: every line of any file).
     std::int64_t line() const { return static_cast<std::int64_t>(line_high_) << 32 | line_low_; }

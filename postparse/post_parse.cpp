@@ -25,6 +25,9 @@ int post_parse(run_context& run, diagnostics& diag) {
         collect_union_members(run);
     }
     if (diag.error_count == 0) build_qualified_names(run, diag);
+    // From here on the model is only read: the back ends look definitions
+    // up in the top chain without changing the index.
+    if (diag.error_count == 0) run.names.take_in_chain(run.elements);
     return diag.error_count == 0 ? 1 : 0;
 }
 

@@ -68,7 +68,6 @@ int resolve_reference(run_context& run, diagnostics& diag, module_record* module
         // A reference to a type with members keeps its link: it stands
         // for that type's rule.
         if (!is_constructed(t->kind)) e->set_link(text{});
-        ++t->reference_count;
         return 1;
     }
     return 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "abnf/default_grammar.h"
+#include "abnf/references.h"
 #include "abnf/rule_writer.h"
 #include "frontend/source.h"
 #include "postparse/post_parse.h"
@@ -77,12 +78,13 @@ written write_in_batches(const std::string& schema, std::size_t batch_size, unsi
     sink_open_memory(writer, &out.text);
     write_rules(*run, writer, diag, batch_size, threads);
     sink_close(writer);
-    report_unreferenced(*run, diag);
+    const reference_counts counts = default_grammar_references(*run);
+    report_unreferenced(*run, counts, diag);
     out.console = console.text();
     out.error_count = diag.error_count;
     out.error_note_count = diag.error_note_count;
     for (const element* e = run->elements; e != nullptr; e = e->next()) {
-        out.counts.push_back(e->reference_count);
+        out.counts.push_back(counts.of(*e));
     }
     return out;
 }

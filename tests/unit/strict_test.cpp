@@ -123,7 +123,7 @@ TEST_F(strict_fixture, definitions_belong_to_the_module_whose_chain_they_stand_i
     element* c = top(ET_STRUCT, "C", &tail);
     c->set_module(ps.module);  // a resolved reference carries its target's module
     EXPECT_EQ(a->module(), ps.module);
-    const std::vector<module_record*> modules = declaring_modules(run);
+    const std::vector<const module_record*> modules = declaring_modules(run);
     ASSERT_EQ(modules.size(), 3u);
     EXPECT_EQ(modules[0], ps.module);
     EXPECT_EQ(modules[1], other);
