@@ -74,7 +74,7 @@ void write_text(const run_context& run, output_writer& out, diagnostics& diag,
         // end its comment line or move the layout.
         out.crlf = true;
         write_header(out, tm, comment_text(path).c_str());
-        write_strict_rules(run, out, diag);
+        write_strict_rules(run, out, diag, settings.root);
         sink_write_lines(out, "\n\n");
         sink_write_lines(out, strict_common_rules());
         out.crlf = false;
@@ -193,7 +193,9 @@ int write_output(const run_context& run, diagnostics& diag, const char* output,
     if (result == file_result::not_created) return 1;
     // After a stopped write only part of the grammar is there: nothing is
     // reported about what it refers to.
-    if (result != file_result::stopped && settings.list_unreferenced)
+    // A grammar rooted elsewhere holds only what its root reaches: every
+    // definition in it but the root is referenced.
+    if (result != file_result::stopped && settings.list_unreferenced && settings.root == nullptr)
         report_unreferenced(
             run, settings.strict ? strict_grammar_references(run) : default_grammar_references(run),
             diag);

@@ -17,6 +17,9 @@ namespace qrv {
 // shows.
 struct grammar_settings {
     bool strict = false;
+    // The strict grammar's root, when not the first definition: only the
+    // definitions it reaches are written.
+    const element* root = nullptr;
     // Whether the definitions nothing refers to are listed after the file.
     bool list_unreferenced = true;
     unsigned threads = 1;

@@ -21,7 +21,15 @@ int check_strict_grammar(const run_context& run, diagnostics& diag);
 
 // The rules of the strict grammar, one per top-level definition and one per
 // body that needs its own, through `out`.
-void write_strict_rules(const run_context& run, output_writer& out, diagnostics& diag);
+// With `root`, the grammar starts at that definition and holds only the
+// definitions it reaches.
+void write_strict_rules(const run_context& run, output_writer& out, diagnostics& diag,
+                        const element* root = nullptr);
+
+// The definitions the strict grammar writes, as places in the top chain, in
+// the order of their rules: all of them, or `root` first and then those it
+// reaches through references, in chain order.
+std::vector<std::size_t> strict_grammar_definitions(const run_context& run, const element* root);
 
 // The fixed common rules that close a strict grammar.
 std::string_view strict_common_rules();

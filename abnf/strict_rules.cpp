@@ -144,10 +144,17 @@ struct chain_info {
 
 class strict_writer {
 public:
-    strict_writer(const run_context& run, output_writer& out, diagnostics& diag)
+    strict_writer(const run_context& run, output_writer& out, diagnostics& diag,
+                  const element* root)
         : run_(run), w_(run, out, diag) {
-        const std::vector<const module_record*> modules = declaring_modules(run);
-        for (const element* e = run.elements; e != nullptr; e = e->next()) top_.push_back(e);
+        const std::vector<const module_record*> all_modules = declaring_modules(run);
+        std::vector<const element*> all;
+        for (const element* e = run.elements; e != nullptr; e = e->next()) all.push_back(e);
+        std::vector<const module_record*> modules;
+        for (std::size_t i : strict_grammar_definitions(run, root)) {
+            top_.push_back(all[i]);
+            modules.push_back(i < all_modules.size() ? all_modules[i] : nullptr);
+        }
         name_definitions(modules);
         plan();
     }
@@ -554,8 +561,52 @@ std::vector<const module_record*> declaring_modules(const run_context& run) {
     return out;
 }
 
-void write_strict_rules(const run_context& run, output_writer& out, diagnostics& diag) {
-    strict_writer writer(run, out, diag);
+std::vector<std::size_t> strict_grammar_definitions(const run_context& run, const element* root) {
+    std::vector<std::size_t> out;
+    std::size_t count = 0;
+    for (const element* e = run.elements; e != nullptr; e = e->next()) ++count;
+    if (root == nullptr) {
+        for (std::size_t i = 0; i < count; ++i) out.push_back(i);
+        return out;
+    }
+    // The definition that owns each member chain, and the definitions the
+    // root reaches through references, from an explicit stack.
+    chain_marks owner;  // chain -> index of the definition that declares it
+    std::vector<const element*> top;
+    std::size_t root_index = 0;
+    for (const element* e = run.elements; e != nullptr; e = e->next()) {
+        if (e == root) root_index = top.size();
+        if (e->children() != nullptr && !e->has_link()) {
+            owner.insert(e->children(), static_cast<std::int32_t>(top.size()));
+        }
+        top.push_back(e);
+    }
+    std::vector<bool> reached(top.size(), false);
+    chain_marks walked;
+    std::vector<const element*> stack;
+    reached[root_index] = true;
+    if (root->children() != nullptr) stack.push_back(root->children());
+    while (!stack.empty()) {
+        const element* chain = stack.back();
+        stack.pop_back();
+        if (!walked.insert(chain, 1)) continue;
+        if (const std::int32_t* index = owner.find(chain)) {
+            reached[static_cast<std::size_t>(*index)] = true;
+        }
+        for (const element* m = chain; m != nullptr; m = m->next()) {
+            if (m->children() != nullptr) stack.push_back(m->children());
+        }
+    }
+    out.push_back(root_index);
+    for (std::size_t i = 0; i < top.size(); ++i) {
+        if (reached[i] && i != root_index) out.push_back(i);
+    }
+    return out;
+}
+
+void write_strict_rules(const run_context& run, output_writer& out, diagnostics& diag,
+                        const element* root) {
+    strict_writer writer(run, out, diag, root);
     writer.write_rules();
 }
 

@@ -24,6 +24,14 @@ int write_grammar(const job& j, const run_context& model, diagnostics& diag, boo
     settings.strict = j.options.strict_abnf;
     settings.threads = j.options.threads;
     settings.header_time = j.header_time;
+    if (!j.options.message_type.empty()) {
+        settings.root = find_message_type(model, j.options.message_type);
+        if (settings.root == nullptr) {
+            error_note(diag, "error: No top-level definition named %s\n",
+                       j.options.message_type.c_str());
+            return 1;
+        }
+    }
     return write_output(model, diag, output, settings, written);
 }
 

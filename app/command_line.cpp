@@ -88,7 +88,7 @@ const long_option long_options[] = {
      set_error_format},
     {"check", "file", "Check the message in <file> instead of writing a grammar (repeatable).",
      [](job& cl, std::string_view v) { cl.options.check_files.emplace_back(v); }},
-    {"type", "name", "The definition checked or example messages are of: Name or module::Name.",
+    {"type", "name", "The definition of --check, --example or --strict-abnf: Name or module::Name.",
      [](job& cl, std::string_view v) { cl.options.message_type = v; }},
     {"example", "file", "Write an example message into <file> instead of a grammar.",
      [](job& cl, std::string_view v) { cl.options.example = v; }},
