@@ -1,6 +1,7 @@
 // What follows a declaration's name up to its `;`: modifiers, the
 // cardinality, the tag, the member body; and at the `;` the member rules
 // (untagged items first, the fixed-format members of a combi).
+#include <string>
 #include <string_view>
 
 #include "frontend/lexer.h"
@@ -15,6 +16,20 @@ const char illegal_cardinality[] = "Illegal cardinality format";
 const char negative_cardinality[] = "Illegal negative value in cardinality";
 
 enum class after { name, cardinality, tag };
+
+// The order of a declaration, for the help of a misplaced part.
+const char declaration_order[] = "type<constraint> name [cardinality] as tag modifiers ;";
+
+void report_cardinality(parse_state& ps) {
+    parse_report(ps, SEV_ERROR, illegal_cardinality);
+    parse_help(ps, "a cardinality is [n], [n..m], [n..*], [?], [*] or [+]");
+}
+
+// Whether a token can only begin the next declaration (or end the body):
+// then the `;` before it is missing.
+bool begins_declaration(int code) {
+    return (code >= TK_STRUCT && code <= TK_TIME && code != TK_LBRACE) || code == TK_WORD;
+}
 
 // A body that would nest too deep is read over without messages, counting
 // braces up to the one that closes it.
@@ -75,10 +90,21 @@ void parse_after(parse_state& ps, declaration& d, after where) {
         default: break;
     }
     // The step stays: the following tokens are examined the same way.
+    const int code = classify_token(tok.s);
     if (where == after::name) {
         parse_report(ps, SEV_ERROR, "Unexpected token: %s", tok.s);
     } else {
         parse_report(ps, SEV_ERROR, "Unexpected token %s", tok.s);
+    }
+    if (!ps.pending.active) return;
+    const std::string name(d.e->name().view());
+    if (begins_declaration(code) || code == TK_RBRACE) {
+        parse_help(ps, "add the missing ';' at the end of the declaration of '" + name + "'");
+    } else if (code == TK_LBRACKET && where != after::name) {
+        parse_help(ps, std::string("the cardinality goes before 'as': ") + declaration_order);
+    } else if (code == TK_LANGLE) {
+        parse_help(ps,
+                   std::string("the constraint goes right after the type: ") + declaration_order);
     }
 }
 
@@ -108,7 +134,7 @@ void parse_cardinality(parse_state& ps, element& e) {
         if (next_token(ps, tok.s) == TK_RBRACKET) {
             ps.step = STEP_AFTER_CARDINALITY;
         } else {
-            parse_report(ps, SEV_ERROR, illegal_cardinality);
+            report_cardinality(ps);
             ps.step = STEP_SKIP;
         }
         return;
@@ -118,7 +144,7 @@ void parse_cardinality(parse_state& ps, element& e) {
         return;
     }
     if (code != TK_NUMBER) {
-        parse_report(ps, SEV_ERROR, illegal_cardinality);
+        report_cardinality(ps);
         return;
     }
     if (tok.s[0] == '-') {
@@ -136,7 +162,7 @@ void parse_cardinality(parse_state& ps, element& e) {
             return;
         case TK_DOTDOT: break;
         case TK_END: end_body_at_premature_end(ps); return;
-        default: parse_report(ps, SEV_ERROR, illegal_cardinality); return;
+        default: report_cardinality(ps); return;
     }
 
     // n `..` followed by `*` or a number, then `]`.
@@ -146,7 +172,7 @@ void parse_cardinality(parse_state& ps, element& e) {
                 e.cardinality_unbounded = true;
                 ps.step = STEP_AFTER_CARDINALITY;
             } else {
-                parse_report(ps, SEV_ERROR, illegal_cardinality);
+                report_cardinality(ps);
             }
             return;
         case TK_NUMBER:
@@ -159,11 +185,11 @@ void parse_cardinality(parse_state& ps, element& e) {
             if (next_token(ps, tok.s) == TK_RBRACKET) {
                 ps.step = STEP_AFTER_CARDINALITY;
             } else {
-                parse_report(ps, SEV_ERROR, illegal_cardinality);
+                report_cardinality(ps);
             }
             return;
         case TK_END: end_body_at_premature_end(ps); return;
-        default: parse_report(ps, SEV_ERROR, illegal_cardinality); return;
+        default: report_cardinality(ps); return;
     }
 }
 

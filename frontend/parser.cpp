@@ -55,6 +55,7 @@ void parse_module_ref(parse_state& ps, bool is_import) {
         ps.step = STEP_SKIP;
         return;
     }
+    const std::int64_t name_line = ps.line_offset + ps.line;
     token_text tok;
     token_text alias;
     const char* alias_text = " ";
@@ -88,6 +89,7 @@ void parse_module_ref(parse_state& ps, bool is_import) {
     module_ref* ref = new_module_ref(*ps.run);
     ref->alias = make_text(*ps.run, alias_text);
     ref->module_name = make_text(*ps.run, name.s);
+    if (ps.diag->file_positions) ps.run->module_ref_lines[ref] = name_line;
     module_ref*& list = is_import ? ps.module->imports : ps.module->extends;
     ref->next = list;
     list = ref;
@@ -310,6 +312,8 @@ void leave(parse_state& ps, std::deque<open_body>& bodies) {
 void step(parse_state& ps, std::deque<open_body>& bodies) {
     open_body& b = bodies.back();
     if (ps.step == STEP_STATEMENT) {
+        // A new statement: the error held for the one before is written.
+        if (ps.pending.active) flush_pending_error(ps);
         plug_record* plug = nullptr;
         const declaration plain = read_plain_statement(ps);
         element* e = plain.e != nullptr ? plain.e : parse_statement(ps, plug);

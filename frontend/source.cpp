@@ -22,6 +22,7 @@
 #include "frontend/parser.h"
 #include "frontend/statement_scan.h"
 #include "support/diagnostics.h"
+#include "support/source_positions.h"
 
 namespace qrv {
 
@@ -208,9 +209,22 @@ module_record* last_module(run_context& run) {
 void apply_directives(run_context& run, diagnostics& diag, module_record* first,
                       const char* source_path, const char* directive_path, std::string_view text);
 
+// The lines of the file before its definitions start at `start`: the
+// leading text up to its marker line (with file positions only; 0 when the
+// text cannot be read again).
+std::int64_t lines_before(diagnostics& diag, const char* path, std::uint64_t start) {
+    if (!diag.file_positions || diag.sources == nullptr) return 0;
+    std::int64_t line = 0;
+    std::size_t byte = 0;
+    if (!diag.sources->locate(path, start, &line, &byte)) return 0;
+    return line - 1;
+}
+
 std::int64_t read_modules(run_context& run, diagnostics& diag, const char* path,
                           source_stream& stream, const std::string_view* directives) {
     const text path_text = make_text(run, path);
+    // Where the counting of each module's lines starts in the file.
+    std::int64_t line_offset = lines_before(diag, path, stream.base + stream.pos);
     module_record* last = last_module(run);
     module_record* first_read = nullptr;  // the first module of this file
 
@@ -224,11 +238,16 @@ std::int64_t read_modules(run_context& run, diagnostics& diag, const char* path,
         parse_state ps;
         ps.path = path;
         ps.line = 1;
+        ps.line_offset = line_offset;
         ps.stream = &stream;
         ps.run = &run;
         ps.diag = &diag;
         ps.module = module;
         parse_body(ps, &module->elements);
+        flush_pending_error(ps);
+        if (diag.file_positions) run.module_line_offsets[module] = line_offset;
+        // The next module's first line is the one this module ended on.
+        line_offset += ps.line - 1;
 
         // A module that yields no element and no plug statement leaves no
         // trace; one of plug statements alone is kept, for its plugs.
@@ -261,6 +280,9 @@ bool read_directive_file(const char* path, std::string& text) {
 
 std::int64_t read_source_text(run_context& run, diagnostics& diag, const char* path,
                               std::string_view source, const std::string_view* directives) {
+    // A text that cannot be read again is kept for the positions of its
+    // diagnostics.
+    if (diag.file_positions && diag.sources != nullptr) diag.sources->keep(path, source);
     source_stream stream;
     stream.data = reinterpret_cast<const unsigned char*>(source.data());
     stream.size = source.size();
@@ -282,6 +304,7 @@ std::int64_t read_source_file(run_context& run, diagnostics& diag, const char* p
         const bool has_directives = read_directive_file(path, directives);
         const std::string_view directive_text(directives);
         stream.fd = fd;
+        stream.base = start;
         // Its thread ends before the file is closed, also when a fatal
         // diagnostic unwinds through the parser.
         statement_scan scan;
