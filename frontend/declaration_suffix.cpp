@@ -20,9 +20,22 @@ enum class after { name, cardinality, tag };
 // The order of a declaration, for the help of a misplaced part.
 const char declaration_order[] = "type<constraint> name [cardinality] as tag modifiers ;";
 
-void report_cardinality(parse_state& ps) {
+// A negative count; with one report per mistake the statement ends.
+void report_negative_cardinality(parse_state& ps) {
+    parse_report(ps, SEV_ERROR, negative_cardinality);
+    if (ps.diag->one_per_mistake) ps.step = STEP_SKIP;
+}
+
+// An illegal cardinality, at the token `text` that breaks it. The original
+// reads on as if a new cardinality began at the next token, which turns the
+// rest of the body into errors; with one report per mistake the statement
+// ends instead, at its `;` (or at the `}` that closes the body).
+void report_cardinality(parse_state& ps, const char* text) {
     parse_report(ps, SEV_ERROR, illegal_cardinality);
     parse_help(ps, "a cardinality is [n], [n..m], [n..*], [?], [*] or [+]");
+    if (!ps.diag->one_per_mistake) return;
+    const int code = classify_token(text);
+    ps.step = code == TK_SEMICOLON ? STEP_STATEMENT : code == TK_RBRACE ? STEP_END_BODY : STEP_SKIP;
 }
 
 // Whether a token can only begin the next declaration (or end the body):
@@ -117,7 +130,8 @@ void parse_after_cardinality(parse_state& ps, declaration& d) {
 void parse_after_tag(parse_state& ps, declaration& d) { parse_after(ps, d, after::tag); }
 
 // After `[`. An error leaves the step here, so the next token starts a new
-// cardinality; only the ?, * and + forms move on to the skip step.
+// cardinality; only the ?, * and + forms move on to the skip step. With one
+// report per mistake every error ends the statement.
 void parse_cardinality(parse_state& ps, element& e) {
     const bool extension = ps.frame->brackets_seen;
     e.has_cardinality = true;
@@ -134,8 +148,8 @@ void parse_cardinality(parse_state& ps, element& e) {
         if (next_token(ps, tok.s) == TK_RBRACKET) {
             ps.step = STEP_AFTER_CARDINALITY;
         } else {
-            report_cardinality(ps);
-            ps.step = STEP_SKIP;
+            report_cardinality(ps, tok.s);
+            if (!ps.diag->one_per_mistake) ps.step = STEP_SKIP;
         }
         return;
     }
@@ -144,11 +158,11 @@ void parse_cardinality(parse_state& ps, element& e) {
         return;
     }
     if (code != TK_NUMBER) {
-        report_cardinality(ps);
+        report_cardinality(ps, tok.s);
         return;
     }
     if (tok.s[0] == '-') {
-        parse_report(ps, SEV_ERROR, negative_cardinality);
+        report_negative_cardinality(ps);
         return;
     }
     const std::uint32_t n = number_value(*ps.diag, tok.s);
@@ -162,7 +176,7 @@ void parse_cardinality(parse_state& ps, element& e) {
             return;
         case TK_DOTDOT: break;
         case TK_END: end_body_at_premature_end(ps); return;
-        default: report_cardinality(ps); return;
+        default: report_cardinality(ps, tok.s); return;
     }
 
     // n `..` followed by `*` or a number, then `]`.
@@ -172,12 +186,12 @@ void parse_cardinality(parse_state& ps, element& e) {
                 e.cardinality_unbounded = true;
                 ps.step = STEP_AFTER_CARDINALITY;
             } else {
-                report_cardinality(ps);
+                report_cardinality(ps, tok.s);
             }
             return;
         case TK_NUMBER:
             if (tok.s[0] == '-') {
-                parse_report(ps, SEV_ERROR, negative_cardinality);
+                report_negative_cardinality(ps);
                 return;
             }
             e.cardinality_max = number_value(*ps.diag, tok.s);
@@ -185,11 +199,11 @@ void parse_cardinality(parse_state& ps, element& e) {
             if (next_token(ps, tok.s) == TK_RBRACKET) {
                 ps.step = STEP_AFTER_CARDINALITY;
             } else {
-                report_cardinality(ps);
+                report_cardinality(ps, tok.s);
             }
             return;
         case TK_END: end_body_at_premature_end(ps); return;
-        default: report_cardinality(ps); return;
+        default: report_cardinality(ps, tok.s); return;
     }
 }
 

@@ -214,10 +214,8 @@ void apply_directives(run_context& run, diagnostics& diag, module_record* first,
 // text cannot be read again).
 std::int64_t lines_before(diagnostics& diag, const char* path, std::uint64_t start) {
     if (!diag.file_positions || diag.sources == nullptr) return 0;
-    std::int64_t line = 0;
-    std::size_t byte = 0;
-    if (!diag.sources->locate(path, start, &line, &byte)) return 0;
-    return line - 1;
+    std::int64_t lines = 0;
+    return diag.sources->lines_before(path, start, &lines) ? lines : 0;
 }
 
 std::int64_t read_modules(run_context& run, diagnostics& diag, const char* path,

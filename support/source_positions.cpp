@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "support/read_file.h"
 #include "support/utf8.h"
@@ -202,6 +203,37 @@ bool source_texts::locate(std::string_view path, std::uint64_t offset, std::int6
     const auto index = static_cast<std::size_t>(after - s->starts.begin()) - 1;
     *line = static_cast<std::int64_t>(index) + 1;
     *byte = static_cast<std::size_t>(offset) - s->starts[index];
+    return true;
+}
+
+}  // namespace qrv
+
+namespace qrv {
+
+bool source_texts::lines_before(std::string_view path, std::uint64_t offset, std::int64_t* count) {
+    const auto known = sources_.find(path);
+    if (known != sources_.end()) {
+        std::size_t byte = 0;
+        return locate(path, offset, count, &byte) && (--*count, true);
+    }
+    const std::string name(path);
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    std::FILE* f = std::fopen(name.c_str(), "rb");
+    if (f == nullptr) return false;
+    char buffer[16384];
+    std::uint64_t left = offset;
+    std::int64_t lines = 0;
+    while (left > 0) {
+        const std::size_t n =
+            std::fread(buffer, 1, std::min<std::uint64_t>(left, sizeof buffer), f);
+        if (n == 0) break;
+        lines += std::count(buffer, buffer + n, '\n');
+        left -= n;
+    }
+    std::fclose(f);
+    if (left > 0) return false;
+    *count = lines;
     return true;
 }
 

@@ -65,6 +65,11 @@ public:
     // the source cannot be read or is shorter.
     bool locate(std::string_view path, std::uint64_t offset, std::int64_t* line, std::size_t* byte);
 
+    // The lines of the source before the one that holds byte `offset`
+    // (false when it cannot be read): a file is read up to there only,
+    // not kept.
+    bool lines_before(std::string_view path, std::uint64_t offset, std::int64_t* count);
+
 private:
     struct source {
         bool readable = false;
