@@ -18,6 +18,12 @@ bool is_name_char(char c) {
     return std::isalnum(u) != 0 || c == '-' || c == '_' || c == '.' || c == ':';
 }
 
+// Whether the '.' at `at` is one of two dots in a row (a range).
+bool is_range_dots(std::string_view line, std::size_t at) {
+    if (line[at] != '.') return false;
+    return (at > 0 && line[at - 1] == '.') || (at + 1 < line.size() && line[at + 1] == '.');
+}
+
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 // The length of the character at the start of `s` (not empty).
@@ -65,11 +71,14 @@ std::size_t token_start_before(std::string_view line, std::size_t offset) {
         return at < line.size() ? at : offset;
     }
     std::size_t at = offset - 1;
+    if (line[at] == '.' && at > 0 && line[at - 1] == '.') {
+        // ".." and "...", one token.
+        while (at > 0 && line[at - 1] == '.') --at;
+        return at;
+    }
     if (is_name_char(line[at])) {
-        while (at > 0 && is_name_char(line[at - 1])) --at;
-    } else {
-        // Punctuation: ".." and "..." are one token.
-        while (at > 0 && line[at] == '.' && line[at - 1] == '.') --at;
+        // A name or a number; ".." between two numbers parts them.
+        while (at > 0 && is_name_char(line[at - 1]) && !is_range_dots(line, at - 1)) --at;
     }
     return at;
 }
@@ -77,9 +86,13 @@ std::size_t token_start_before(std::string_view line, std::size_t offset) {
 std::size_t token_length_at(std::string_view line, std::size_t at) {
     if (at >= line.size()) return 1;
     std::size_t end = at;
-    if (is_name_char(line[at])) {
-        while (end < line.size() && is_name_char(line[end])) ++end;
+    if (line[at] == '.' && end + 1 < line.size() && line[at + 1] == '.') {
+        while (end < line.size() && line[end] == '.') ++end;
         return end - at;
+    }
+    if (is_name_char(line[at])) {
+        while (end < line.size() && is_name_char(line[end]) && !is_range_dots(line, end)) ++end;
+        return std::max<std::size_t>(end - at, 1);
     }
     return char_length(line.substr(at));
 }
