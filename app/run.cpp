@@ -172,6 +172,7 @@ int run(run_context& run, diagnostics& diag, const job& j) {
     // One report per mistake: the summary comes last and counts
     // everything; the original form gives it after the sources.
     if (!j.options.quiet && !diag.one_per_mistake) write_summary(diag);
+    diag.summary_due = !j.options.quiet && diag.one_per_mistake;
 
     int status = 0;
     if (!failed && post_parse(run, diag) == 1) {
@@ -188,7 +189,7 @@ int run(run_context& run, diagnostics& diag, const job& j) {
             suggest_message_type(run, diag, j);
         }
     }
-    if (!j.options.quiet && diag.one_per_mistake) write_summary(diag);
+    if (diag.summary_due) write_summary(diag);
     free_model(run);
     return status;
 }
@@ -288,6 +289,8 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) 
         std::fputs("FATAL error: Unable to allocate memory\n", diag.console);
         status = 1;
     }
+    // A fatal diagnostic ended the run before its summary.
+    if (diag.summary_due) write_summary(diag);
     // A console that could not be written (a full disk, a closed pipe) is a
     // failure of the run, reported where it can still be seen.
     if (std::fflush(console) != 0 || std::ferror(console) != 0 || std::fflush(diag.console) != 0 ||

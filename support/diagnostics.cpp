@@ -412,6 +412,7 @@ void error_note(diagnostics& diag, const char* format, ...) {
 }
 
 void write_summary(diagnostics& diag) {
+    diag.summary_due = false;
     if (diag.json_stream) {
         std::fprintf(diag.console, "{\"kind\":\"summary\",\"errors\":%lld,\"warnings\":%lld}\n",
                      static_cast<long long>(diag.error_count),

@@ -55,6 +55,9 @@ struct diagnostics {
     bool one_per_mistake = false;
     // ANSI colours in the pretty form.
     bool color = false;
+    // The summary is still to be written at the end of the run, also when
+    // a fatal diagnostic ends it early (one report per mistake).
+    bool summary_due = false;
 };
 
 // A place in a source for a diagnostic: the file and its line, and what
