@@ -72,10 +72,6 @@ struct pending_error {
 struct parse_state {
     const char* path = "";
     std::int64_t line = 1;  // 64 bits: every real line of any file
-    // The lines of the file before the module's first line: the leading
-    // text and the modules before it (known only with file positions).
-    std::int64_t line_offset = 0;
-    pending_error pending;
     source_stream* stream = nullptr;
     run_context* run = nullptr;
     diagnostics* diag = nullptr;
@@ -88,6 +84,11 @@ struct parse_state {
     plug_record* plug = nullptr;
     body_frame* frame = nullptr;
     bool last_module = true;
+    // Only for diagnostics, after what the parser reads at every token.
+    // The lines of the file before the module's first line: the leading
+    // text and the modules before it (known only with file positions).
+    std::int64_t line_offset = 0;
+    pending_error pending;
 };
 
 // A new element with its allocation defaults: the uninitialised marker as
