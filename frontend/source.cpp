@@ -339,6 +339,34 @@ void read_directives_text(run_context& run, diagnostics& diag, const char* sourc
 
 namespace {
 
+source_place directive_place(const char* path, std::int64_t line, std::string_view word) {
+    source_place place;
+    place.file = path;
+    place.line = line;
+    place.token = word;
+    return place;
+}
+
+// The close names of a directive's item `path` that names nothing: the
+// definitions of the module, or the members of the definition before the
+// last '.'.
+std::string item_help(run_context& run, const module_record* module, std::string_view path) {
+    std::vector<std::string> names;
+    const std::size_t dot = path.rfind('.');
+    const element* chain = module != nullptr ? module->elements : nullptr;
+    std::string prefix;
+    if (dot != std::string_view::npos) {
+        const element* parent = find_element(run, module, path.substr(0, dot));
+        chain = parent != nullptr ? parent->children() : nullptr;
+        prefix = std::string(path.substr(0, dot + 1));
+    }
+    for (const element* e = chain; e != nullptr; e = e->next()) {
+        names.push_back(prefix + std::string(e->name().view()));
+    }
+    const std::vector<std::string_view> views(names.begin(), names.end());
+    return did_you_mean(close_names(path, views));
+}
+
 // The directives of `text` for the modules of `source_path` from `first`
 // on: those of the file just read start there (not at the start of the
 // run's list, so that reading many files stays linear).
@@ -372,8 +400,14 @@ void apply_directives(run_context& run, diagnostics& diag, module_record* first,
             const std::string name = words.size() > 1 ? std::string(words[1]) : std::string();
             auto found = words.size() > 1 ? modules.find(name) : modules.end();
             if (found == modules.end()) {
-                report_at(diag, directive_path, line, SEV_ERROR, "Unable to locate module: %s",
-                          name.c_str());
+                std::string help;
+                if (diag.file_positions) {
+                    std::vector<std::string_view> names;
+                    for (const auto& [module_name, m] : modules) names.push_back(module_name);
+                    help = did_you_mean(close_names(name, names));
+                }
+                report_place_f(diag, directive_place(directive_path, line, name), SEV_ERROR, help,
+                               "Unable to locate module: %s", name.c_str());
                 return;
             }
             current = found->second;
@@ -385,23 +419,27 @@ void apply_directives(run_context& run, diagnostics& diag, module_record* first,
             }
         } else if (is_letter(static_cast<unsigned char>(first[0]))) {
             if (words.size() == 1) {
-                report_at(diag, directive_path, line, SEV_WARNING,
-                          "Incomplete directive specification: %s", first.c_str());
+                report_place_f(diag, directive_place(directive_path, line, first), SEV_WARNING, {},
+                               "Incomplete directive specification: %s", first.c_str());
                 continue;
             }
             element* item = find_element(run, current, words[0]);
             for (std::size_t i = 1; i < words.size(); ++i) {
                 const std::string word(words[i]);
                 if (item == nullptr) {
-                    report_at(diag, directive_path, line, SEV_WARNING, "Unable to locate item: %s",
-                              first.c_str());
+                    const std::string help =
+                        diag.file_positions ? item_help(run, current, first) : std::string();
+                    report_place_f(diag, directive_place(directive_path, line, first), SEV_WARNING,
+                                   help, "Unable to locate item: %s", first.c_str());
                 } else if (word == "list") {
                     item->listed = true;
                 } else if (word == "dynamic") {
                     item->dynamic = true;
                 } else {
-                    report_at(diag, directive_path, line, SEV_WARNING,
-                              "Unrecognised configuration directive: %s", word.c_str());
+                    const std::vector<std::string_view> known = {"list", "dynamic"};
+                    report_place_f(diag, directive_place(directive_path, line, word), SEV_WARNING,
+                                   did_you_mean(close_names(word, known)),
+                                   "Unrecognised configuration directive: %s", word.c_str());
                 }
             }
         }
