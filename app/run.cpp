@@ -112,6 +112,7 @@ void suggest_message_type(run_context& run, diagnostics& diag, const job& j) {
             names.emplace_back(e->name().view());
         }
     }
+    if (!may_suggest(diag, names.size())) return;
     std::vector<std::string_view> views(names.begin(), names.end());
     help_note(diag, did_you_mean(close_names(name, views)));
 }

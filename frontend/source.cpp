@@ -350,7 +350,8 @@ source_place directive_place(const char* path, std::int64_t line, std::string_vi
 // The close names of a directive's item `path` that names nothing: the
 // definitions of the module, or the members of the definition before the
 // last '.'.
-std::string item_help(run_context& run, const module_record* module, std::string_view path) {
+std::string item_help(run_context& run, diagnostics& diag, const module_record* module,
+                      std::string_view path) {
     std::vector<std::string> names;
     const std::size_t dot = path.rfind('.');
     const element* chain = module != nullptr ? module->elements : nullptr;
@@ -363,6 +364,7 @@ std::string item_help(run_context& run, const module_record* module, std::string
     for (const element* e = chain; e != nullptr; e = e->next()) {
         names.push_back(prefix + std::string(e->name().view()));
     }
+    if (!may_suggest(diag, names.size())) return {};
     const std::vector<std::string_view> views(names.begin(), names.end());
     return did_you_mean(close_names(path, views));
 }
@@ -401,7 +403,7 @@ void apply_directives(run_context& run, diagnostics& diag, module_record* first,
             auto found = words.size() > 1 ? modules.find(name) : modules.end();
             if (found == modules.end()) {
                 std::string help;
-                if (diag.file_positions) {
+                if (may_suggest(diag, modules.size())) {
                     std::vector<std::string_view> names;
                     for (const auto& [module_name, m] : modules) names.push_back(module_name);
                     help = did_you_mean(close_names(name, names));
@@ -427,8 +429,9 @@ void apply_directives(run_context& run, diagnostics& diag, module_record* first,
             for (std::size_t i = 1; i < words.size(); ++i) {
                 const std::string word(words[i]);
                 if (item == nullptr) {
-                    const std::string help =
-                        diag.file_positions ? item_help(run, current, first) : std::string();
+                    const std::string help = diag.file_positions && diag.suggestions_left > 0
+                                                 ? item_help(run, diag, current, first)
+                                                 : std::string();
                     report_place_f(diag, directive_place(directive_path, line, first), SEV_WARNING,
                                    help, "Unable to locate item: %s", first.c_str());
                 } else if (word == "list") {
@@ -438,7 +441,9 @@ void apply_directives(run_context& run, diagnostics& diag, module_record* first,
                 } else {
                     const std::vector<std::string_view> known = {"list", "dynamic"};
                     report_place_f(diag, directive_place(directive_path, line, word), SEV_WARNING,
-                                   did_you_mean(close_names(word, known)),
+                                   may_suggest(diag, known.size())
+                                       ? did_you_mean(close_names(word, known))
+                                       : std::string(),
                                    "Unrecognised configuration directive: %s", word.c_str());
                 }
             }

@@ -45,9 +45,12 @@ const module_ref* statement_of(const module_record* m, std::string_view alias) {
     return nullptr;
 }
 
+// Adds the names of the definitions of `m`; a list that grows beyond what a
+// search may look at is not filled further (no search is made then).
 void add_top_names(std::vector<std::string>& out, const module_record* m, std::string_view prefix) {
     if (m == nullptr) return;
     for (const element* e = m->elements; e != nullptr; e = e->next()) {
+        if (out.size() > max_suggestion_candidates) return;
         out.push_back(std::string(prefix) + std::string(e->name().view()));
     }
 }
@@ -70,7 +73,9 @@ std::vector<std::string> names_in_scope(run_context& run, const module_record* m
 // The close names of `name` among `names`: a qualified candidate is also
 // compared by its name alone, so that a reference that lacks its module
 // finds it.
-std::string suggest(std::string_view name, const std::vector<std::string>& names) {
+std::string suggest(diagnostics& diag, std::string_view name,
+                    const std::vector<std::string>& names) {
+    if (!may_suggest(diag, names.size())) return {};
     std::vector<std::string_view> views(names.begin(), names.end());
     std::vector<std::string> close = close_names(name, views);
     if (close.empty() && name.find("::") == std::string_view::npos) {
@@ -138,7 +143,8 @@ std::string file_declaring(const run_context& run, std::string_view source_path,
 }
 
 // The help for an import of module `name` that no source declares.
-std::string missing_module_help(run_context& run, const module_record* m, std::string_view name) {
+std::string missing_module_help(run_context& run, diagnostics& diag, const module_record* m,
+                                std::string_view name) {
     std::string file = file_declaring(run, m->path.view(), name);
     if (!file.empty()) {
         return "module " + std::string(name) + " is declared in " + file +
@@ -149,7 +155,8 @@ std::string missing_module_help(run_context& run, const module_record* m, std::s
         if (!other->name.empty()) modules.emplace_back(other->name.view());
     }
     std::vector<std::string_view> views(modules.begin(), modules.end());
-    std::string help = did_you_mean(close_names(name, views));
+    std::string help;
+    if (may_suggest(diag, views.size())) help = did_you_mean(close_names(name, views));
     if (help.empty()) help = "name the file that declares it after a '+' on the command line";
     return help;
 }
@@ -179,14 +186,15 @@ void report_unresolved(run_context& run, diagnostics& diag, module_record* m, el
             place.file = home->path.c_str();
             place.line = line != run.module_ref_lines.end() ? line->second : 0;
             place.token = ref->module_name.view();
-            const std::string help = missing_module_help(run, home, module_name);
+            const std::string help = missing_module_help(run, diag, home, module_name);
             const std::string name(module_name);
             report_place_f(diag, place, SEV_ERROR, help, "No source declares module %s",
                            name.c_str());
             return;
         }
     }
-    const std::string help = suggest(link, names_in_scope(run, home));
+    const std::string help =
+        diag.suggestions_left > 0 ? suggest(diag, link, names_in_scope(run, home)) : std::string();
     source_place place = place_of(run, diag, *e, link);
     report_place_f(diag, place, SEV_ERROR, help, "Unable to expand definition of -%s- in -%s-\n",
                    e->link().c_str(), e->c_name().c_str());
@@ -196,7 +204,7 @@ void report_unplugged(run_context& run, diagnostics& diag, module_record* m, con
                       bool found) {
     source_place place = place_in_module(run, diag, m, t.line, t.target.view());
     std::string help;
-    if (diag.file_positions) {
+    if (diag.file_positions && diag.suggestions_left > 0) {
         // The close names of the target among the definitions in scope.
         std::vector<std::string> names;
         add_top_names(names, m, "");
@@ -204,7 +212,7 @@ void report_unplugged(run_context& run, diagnostics& diag, module_record* m, con
             if (other->name.empty()) continue;
             add_top_names(names, other, std::string(other->name.view()) + "::");
         }
-        help = suggest(t.target.view(), names);
+        help = suggest(diag, t.target.view(), names);
     }
     if (found) {
         report_place_f(diag, place, SEV_ERROR, help,

@@ -344,6 +344,15 @@ void report_place_f(diagnostics& diag, const source_place& place, int sev, std::
     report_place(diag, place, sev, message, extras);
 }
 
+bool may_suggest(diagnostics& diag, std::size_t candidates) {
+    if (!diag.file_positions || diag.suggestions_left <= 0 ||
+        candidates > max_suggestion_candidates) {
+        return false;
+    }
+    --diag.suggestions_left;
+    return true;
+}
+
 void help_note(diagnostics& diag, std::string_view text) {
     if (diag.format != diagnostic_format::pretty || text.empty()) return;
     const palette p = palette_of(diag);

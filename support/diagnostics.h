@@ -55,6 +55,10 @@ struct diagnostics {
     bool one_per_mistake = false;
     // ANSI colours in the pretty form.
     bool color = false;
+    // The "did you mean" searches a run may still make: each compares a
+    // name with every name in scope, so a run with very many unknown names
+    // stops offering them rather than slow down.
+    std::int32_t suggestions_left = 100;
     // The summary is still to be written at the end of the run, also when
     // a fatal diagnostic ends it early (one report per mistake).
     bool summary_due = false;
@@ -111,6 +115,12 @@ void report_place(diagnostics& diag, const source_place& place, int sev, std::st
 // The same with a printf format.
 void report_place_f(diagnostics& diag, const source_place& place, int sev, std::string_view help,
                     const char* format, ...) QRV_PRINTF(5, 6);
+
+// Whether a "did you mean" search among `candidates` names may be made
+// (counted against the run's suggestions_left); never among more than
+// max_suggestion_candidates names.
+inline constexpr std::size_t max_suggestion_candidates = 50000;
+bool may_suggest(diagnostics& diag, std::size_t candidates);
 
 // A help line of the pretty form for something reported just before
 // (nothing in the other forms): "help: text".

@@ -290,5 +290,16 @@ TEST(positions_sink, a_name_on_a_later_line_of_the_declaration_moves_the_place) 
     EXPECT_EQ(out.text(), "m.pvx:3:9: error: x\nm.pvx:2:5: error: y\n");
 }
 
+TEST(positions_sink, a_run_offers_a_bounded_number_of_suggestions) {
+    diagnostics diag;
+    EXPECT_FALSE(may_suggest(diag, 3));  // only where positions are shown
+    diag.file_positions = true;
+    diag.suggestions_left = 2;
+    EXPECT_FALSE(may_suggest(diag, max_suggestion_candidates + 1));
+    EXPECT_TRUE(may_suggest(diag, 3));
+    EXPECT_TRUE(may_suggest(diag, max_suggestion_candidates));
+    EXPECT_FALSE(may_suggest(diag, 3));
+}
+
 }  // namespace
 }  // namespace qrv
