@@ -345,12 +345,10 @@ void report_place_f(diagnostics& diag, const source_place& place, int sev, std::
 }
 
 bool may_suggest(diagnostics& diag, std::size_t candidates) {
-    if (!diag.file_positions || diag.suggestions_left <= 0 ||
-        candidates > max_suggestion_candidates) {
-        return false;
-    }
+    if (!diag.file_positions || diag.suggestions_left <= 0) return false;
+    // A search refused for its size counts too: its names were gathered.
     --diag.suggestions_left;
-    return true;
+    return candidates <= max_suggestion_candidates;
 }
 
 void help_note(diagnostics& diag, std::string_view text) {

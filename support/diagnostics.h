@@ -116,8 +116,9 @@ void report_place(diagnostics& diag, const source_place& place, int sev, std::st
 void report_place_f(diagnostics& diag, const source_place& place, int sev, std::string_view help,
                     const char* format, ...) QRV_PRINTF(5, 6);
 
-// Whether a "did you mean" search among `candidates` names may be made
-// (counted against the run's suggestions_left); never among more than
+// Whether a "did you mean" search among `candidates` names may be made:
+// every call counts against the run's suggestions_left (the names were
+// gathered), and no search is made among more than
 // max_suggestion_candidates names.
 inline constexpr std::size_t max_suggestion_candidates = 50000;
 bool may_suggest(diagnostics& diag, std::size_t candidates);

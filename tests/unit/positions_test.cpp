@@ -294,11 +294,13 @@ TEST(positions_sink, a_run_offers_a_bounded_number_of_suggestions) {
     diagnostics diag;
     EXPECT_FALSE(may_suggest(diag, 3));  // only where positions are shown
     diag.file_positions = true;
-    diag.suggestions_left = 2;
+    diag.suggestions_left = 3;
+    // One refused for its size counts as well.
     EXPECT_FALSE(may_suggest(diag, max_suggestion_candidates + 1));
     EXPECT_TRUE(may_suggest(diag, 3));
     EXPECT_TRUE(may_suggest(diag, max_suggestion_candidates));
     EXPECT_FALSE(may_suggest(diag, 3));
+    EXPECT_EQ(diag.suggestions_left, 0);
 }
 
 }  // namespace
