@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -110,8 +111,15 @@ private:
     void error(const char* file, const element& e, const char* format, ...) QRV_PRINTF(4, 5) {
         std::va_list args;
         va_start(args, format);
-        vreport_at(diag_, file, e.line(), SEV_ERROR, format, args);
+        if (!diag_.file_positions) {
+            vreport_at(diag_, file, e.line(), SEV_ERROR, format, args);
+            va_end(args);
+            return;
+        }
+        char text[512];
+        std::vsnprintf(text, sizeof text, format, args);
         va_end(args);
+        report_place(diag_, place_of(run_, diag_, e, e.name().view(), file), SEV_ERROR, text);
     }
 
     // What is wrong with an element on its own: its cardinality, its range
@@ -120,26 +128,31 @@ private:
         const char* name = e.name().c_str();
         if (e.has_cardinality && !e.cardinality_unbounded &&
             e.cardinality_min > e.cardinality_max) {
-            report_at(diag_, file, e.line(), SEV_ERROR, "Reversed cardinality [%u..%u] of %s",
-                      e.cardinality_min, e.cardinality_max, name);
+            report_place_f(diag_, place_of(run_, diag_, e, name, file), SEV_ERROR, {},
+                           "Reversed cardinality [%u..%u] of %s", e.cardinality_min,
+                           e.cardinality_max, name);
         }
         if (e.constrained && row_of(e.kind).bounds != bounds_kind::none) {
             const char* lo_sign = e.min_negative ? "-" : "";
             const char* hi_sign = e.max_negative ? "-" : "";
             if (is_size_kind(e.kind) && (e.min_negative || e.max_negative)) {
-                report_at(diag_, file, e.line(), SEV_ERROR, "Negative size <%s%u..%s%u> of %s",
-                          lo_sign, e.min, hi_sign, e.max, name);
+                report_place_f(diag_, place_of(run_, diag_, e, name, file), SEV_ERROR, {},
+                               "Negative size <%s%u..%s%u> of %s", lo_sign, e.min, hi_sign, e.max,
+                               name);
             } else if (signed_bound(e.min, e.min_negative) > signed_bound(e.max, e.max_negative)) {
-                report_at(diag_, file, e.line(), SEV_ERROR, "Reversed range <%s%u..%s%u> of %s",
-                          lo_sign, e.min, hi_sign, e.max, name);
+                report_place_f(diag_, place_of(run_, diag_, e, name, file), SEV_ERROR, {},
+                               "Reversed range <%s%u..%s%u> of %s", lo_sign, e.min, hi_sign, e.max,
+                               name);
             }
         }
         if (e.kind == ET_LINK) {
-            error(file, e, "Unable to find definition for: %s",
-                  !e.has_link() ? name : e.link().c_str());
+            const char* link = !e.has_link() ? name : e.link().c_str();
+            report_place_f(diag_, place_of(run_, diag_, e, link, file), SEV_ERROR, {},
+                           "Unable to find definition for: %s", link);
         } else if (e.kind > ET_LINK) {
-            report_at(diag_, file, e.line(), SEV_ERROR, "Encountered unexpected type (%u): %s",
-                      static_cast<unsigned>(e.kind), name);
+            report_place_f(diag_, place_of(run_, diag_, e, name, file), SEV_ERROR, {},
+                           "Encountered unexpected type (%u): %s", static_cast<unsigned>(e.kind),
+                           name);
         }
     }
 

@@ -27,7 +27,7 @@ struct back_end {
     back_end_function make;
     // Checks run on the sources as read, before post-parse (which runs only
     // while they found no error), or null.
-    int (*check_sources)(const run_context& model, diagnostics& diag);
+    int (*check_sources)(run_context& model, diagnostics& diag);
 };
 
 const back_end& back_end_for(output_kind kind);

@@ -26,9 +26,24 @@ void set_error_format(job& cl, std::string_view value) {
         cl.options.error_format = diagnostic_format::gcc;
     } else if (value == "json") {
         cl.options.error_format = diagnostic_format::json;
+    } else if (value == "pretty") {
+        cl.options.error_format = diagnostic_format::pretty;
     } else {
         cl.problems.push_back("Unknown error format: " + std::string(value) +
-                              " (msvc, gcc or json)");
+                              " (msvc, gcc, json or pretty)");
+    }
+}
+
+void set_color(job& cl, std::string_view value) {
+    using choice = run_options::color_choice;
+    if (value == "auto") {
+        cl.options.color = choice::autodetect;
+    } else if (value == "always") {
+        cl.options.color = choice::always;
+    } else if (value == "never") {
+        cl.options.color = choice::never;
+    } else {
+        cl.problems.push_back("Colour is always, never or auto: " + std::string(value));
     }
 }
 
@@ -84,8 +99,12 @@ const long_option long_options[] = {
      [](job& cl, std::string_view) { cl.options.warnings_as_errors = true; }},
     {"depfile", "file", "Write a make rule naming the files the output was made from.",
      [](job& cl, std::string_view v) { cl.options.depfile = v; }},
-    {"error-format", "form", "Write diagnostics as msvc (the default), gcc or json.",
+    {"error-format", "form", "Write diagnostics as msvc (the default), gcc, json or pretty.",
      set_error_format},
+    {"file-positions", nullptr, "Lines of the whole file and columns in the msvc form too.",
+     [](job& cl, std::string_view) { cl.options.file_positions = true; }},
+    {"color", "when", "Colours of the pretty form: always, never or auto (the default).",
+     set_color},
     {"check", "file", "Check the message in <file> instead of writing a grammar (repeatable).",
      [](job& cl, std::string_view v) { cl.options.check_files.emplace_back(v); }},
     {"type", "name", "The definition of --check, --example or --strict-abnf: Name or module::Name.",

@@ -22,6 +22,12 @@ struct run_options {
     bool warnings_as_errors = false;  // a counted warning fails the run
     std::string depfile;              // the dependency file to write, or empty
     diagnostic_format error_format = diagnostic_format::msvc;
+    // Lines of the whole file and columns in the msvc form as well.
+    bool file_positions = false;
+    // Colours of the pretty form: always, never, or when the console is a
+    // terminal and NO_COLOR is not set.
+    enum class color_choice : std::uint8_t { autodetect, always, never };
+    color_choice color = color_choice::autodetect;
     bool strict_abnf = false;  // the strict grammar and its checks
     // Message files to check instead of writing a grammar, in order.
     std::vector<std::string> check_files;

@@ -1,5 +1,7 @@
 #include "app/run.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -9,16 +11,19 @@
 #include <vector>
 
 #include "abnf/default_grammar.h"
+#include "abnf/strict_grammar.h"
 #include "app/back_ends.h"
 #include "app/file_checks.h"
 #include "app/job.h"
 #include "app/run_steps.h"
 #include "depfile/depfile.h"
 #include "frontend/source.h"
+#include "messages/checker.h"
 #include "postparse/post_parse.h"
 #include "support/atomic_file.h"
 #include "support/diagnostics.h"
 #include "support/read_file.h"
+#include "support/source_positions.h"
 
 namespace qrv {
 
@@ -85,6 +90,35 @@ bool writes_standard_output(const job& j) {
 
 }  // namespace
 
+namespace {
+
+// After a --type name that names no top-level definition (the back end
+// said so), the pretty form's help with the close names.
+void suggest_message_type(run_context& run, diagnostics& diag, const job& j) {
+    const std::string& name = j.options.message_type;
+    if (diag.format != diagnostic_format::pretty || name.empty() || diag.error_count > 0 ||
+        find_message_type(run, name) != nullptr) {
+        return;
+    }
+    const std::vector<const module_record*> modules = declaring_modules(run);
+    std::vector<std::string> names;
+    std::size_t i = 0;
+    const bool qualified = name.find("::") != std::string::npos;
+    for (const element* e = run.elements; e != nullptr; e = e->next(), ++i) {
+        const module_record* m = i < modules.size() ? modules[i] : e->module();
+        if (qualified && m != nullptr && !m->name.empty()) {
+            names.push_back(std::string(m->name.view()) + "::" + std::string(e->name().view()));
+        } else {
+            names.emplace_back(e->name().view());
+        }
+    }
+    if (!may_suggest(diag, names.size())) return;
+    std::vector<std::string_view> views(names.begin(), names.end());
+    help_note(diag, did_you_mean(close_names(name, views)));
+}
+
+}  // namespace
+
 bool print_usage(diagnostics& diag, const char* file_name) {
     if (file_name == nullptr) {
         write_usage(diag.console);
@@ -145,7 +179,10 @@ int run(run_context& run, diagnostics& diag, const job& j) {
         if (i == 0) run.input_path = path;
     }
 
-    if (!j.options.quiet) write_summary(diag);
+    // One report per mistake: the summary comes last and counts
+    // everything; the original form gives it after the sources.
+    if (!j.options.quiet && !diag.one_per_mistake) write_summary(diag);
+    diag.summary_due = !j.options.quiet && diag.one_per_mistake;
 
     int status = 0;
     if (!failed && maker.check_sources != nullptr) maker.check_sources(run, diag);
@@ -160,8 +197,10 @@ int run(run_context& run, diagnostics& diag, const job& j) {
                 !write_depfile(diag, j.options.depfile.c_str(), *output, prerequisites(inputs))) {
                 status = 1;
             }
+            suggest_message_type(run, diag, j);
         }
     }
+    if (diag.summary_due) write_summary(diag);
     free_model(run);
     return status;
 }
@@ -188,6 +227,7 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) 
     init_run_context(rc);
     diagnostics diag;
     diag.console = console;
+    source_texts sources;
 
     int status = 0;
     bool banner = false;
@@ -205,6 +245,17 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) 
             diag.console = errors;
             diag.json_stream = diag.format == diagnostic_format::json;
         }
+        // The original form keeps its lines, counted from the start of each
+        // module, unless the file's lines are asked for.
+        diag.one_per_mistake = diag.format != diagnostic_format::msvc;
+        diag.file_positions = diag.one_per_mistake || j.options.file_positions;
+        if (diag.file_positions) diag.sources = &sources;
+        using choice = run_options::color_choice;
+        const char* no_color = std::getenv("NO_COLOR");
+        diag.color = diag.format == diagnostic_format::pretty &&
+                     (j.options.color == choice::always ||
+                      (j.options.color == choice::autodetect && ::isatty(::fileno(diag.console)) &&
+                       (no_color == nullptr || no_color[0] == '\0')));
         if (j.action == run_action::version && j.problems.empty()) {
             std::fputs("pvx2abnf version 0.91\n", console);
         } else {
@@ -249,6 +300,8 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) 
         std::fputs("FATAL error: Unable to allocate memory\n", diag.console);
         status = 1;
     }
+    // A fatal diagnostic ended the run before its summary.
+    if (diag.summary_due) write_summary(diag);
     // A console that could not be written (a full disk, a closed pipe) is a
     // failure of the run, reported where it can still be seen.
     if (std::fflush(console) != 0 || std::ferror(console) != 0 || std::fflush(diag.console) != 0 ||

@@ -1,6 +1,7 @@
 // What follows a declaration's name up to its `;`: modifiers, the
 // cardinality, the tag, the member body; and at the `;` the member rules
 // (untagged items first, the fixed-format members of a combi).
+#include <string>
 #include <string_view>
 
 #include "frontend/lexer.h"
@@ -15,6 +16,33 @@ const char illegal_cardinality[] = "Illegal cardinality format";
 const char negative_cardinality[] = "Illegal negative value in cardinality";
 
 enum class after { name, cardinality, tag };
+
+// The order of a declaration, for the help of a misplaced part.
+const char declaration_order[] = "type<constraint> name [cardinality] as tag modifiers ;";
+
+// A negative count; with one report per mistake the statement ends.
+void report_negative_cardinality(parse_state& ps) {
+    parse_report(ps, SEV_ERROR, negative_cardinality);
+    if (ps.diag->one_per_mistake) ps.step = STEP_SKIP;
+}
+
+// An illegal cardinality, at the token `text` that breaks it. The original
+// reads on as if a new cardinality began at the next token, which turns the
+// rest of the body into errors; with one report per mistake the statement
+// ends instead, at its `;` (or at the `}` that closes the body).
+void report_cardinality(parse_state& ps, const char* text) {
+    parse_report(ps, SEV_ERROR, illegal_cardinality);
+    parse_help(ps, "a cardinality is [n], [n..m], [n..*], [?], [*] or [+]");
+    if (!ps.diag->one_per_mistake) return;
+    const int code = classify_token(text);
+    ps.step = code == TK_SEMICOLON ? STEP_STATEMENT : code == TK_RBRACE ? STEP_END_BODY : STEP_SKIP;
+}
+
+// Whether a token can only begin the next declaration (or end the body):
+// then the `;` before it is missing.
+bool begins_declaration(int code) {
+    return (code >= TK_STRUCT && code <= TK_TIME && code != TK_LBRACE) || code == TK_WORD;
+}
 
 // A body that would nest too deep is read over without messages, counting
 // braces up to the one that closes it.
@@ -75,10 +103,21 @@ void parse_after(parse_state& ps, declaration& d, after where) {
         default: break;
     }
     // The step stays: the following tokens are examined the same way.
+    const int code = classify_token(tok.s);
     if (where == after::name) {
         parse_report(ps, SEV_ERROR, "Unexpected token: %s", tok.s);
     } else {
         parse_report(ps, SEV_ERROR, "Unexpected token %s", tok.s);
+    }
+    if (!ps.pending.active) return;
+    const std::string name(d.e->name().view());
+    if (begins_declaration(code) || code == TK_RBRACE) {
+        parse_help(ps, "add the missing ';' at the end of the declaration of '" + name + "'");
+    } else if (code == TK_LBRACKET && where != after::name) {
+        parse_help(ps, std::string("the cardinality goes before 'as': ") + declaration_order);
+    } else if (code == TK_LANGLE) {
+        parse_help(ps,
+                   std::string("the constraint goes right after the type: ") + declaration_order);
     }
 }
 
@@ -91,7 +130,8 @@ void parse_after_cardinality(parse_state& ps, declaration& d) {
 void parse_after_tag(parse_state& ps, declaration& d) { parse_after(ps, d, after::tag); }
 
 // After `[`. An error leaves the step here, so the next token starts a new
-// cardinality; only the ?, * and + forms move on to the skip step.
+// cardinality; only the ?, * and + forms move on to the skip step. With one
+// report per mistake every error ends the statement.
 void parse_cardinality(parse_state& ps, element& e) {
     const bool extension = ps.frame->brackets_seen;
     e.has_cardinality = true;
@@ -108,8 +148,8 @@ void parse_cardinality(parse_state& ps, element& e) {
         if (next_token(ps, tok.s) == TK_RBRACKET) {
             ps.step = STEP_AFTER_CARDINALITY;
         } else {
-            parse_report(ps, SEV_ERROR, illegal_cardinality);
-            ps.step = STEP_SKIP;
+            report_cardinality(ps, tok.s);
+            if (!ps.diag->one_per_mistake) ps.step = STEP_SKIP;
         }
         return;
     }
@@ -118,11 +158,11 @@ void parse_cardinality(parse_state& ps, element& e) {
         return;
     }
     if (code != TK_NUMBER) {
-        parse_report(ps, SEV_ERROR, illegal_cardinality);
+        report_cardinality(ps, tok.s);
         return;
     }
     if (tok.s[0] == '-') {
-        parse_report(ps, SEV_ERROR, negative_cardinality);
+        report_negative_cardinality(ps);
         return;
     }
     const std::uint32_t n = number_value(*ps.diag, tok.s);
@@ -136,7 +176,7 @@ void parse_cardinality(parse_state& ps, element& e) {
             return;
         case TK_DOTDOT: break;
         case TK_END: end_body_at_premature_end(ps); return;
-        default: parse_report(ps, SEV_ERROR, illegal_cardinality); return;
+        default: report_cardinality(ps, tok.s); return;
     }
 
     // n `..` followed by `*` or a number, then `]`.
@@ -146,12 +186,12 @@ void parse_cardinality(parse_state& ps, element& e) {
                 e.cardinality_unbounded = true;
                 ps.step = STEP_AFTER_CARDINALITY;
             } else {
-                parse_report(ps, SEV_ERROR, illegal_cardinality);
+                report_cardinality(ps, tok.s);
             }
             return;
         case TK_NUMBER:
             if (tok.s[0] == '-') {
-                parse_report(ps, SEV_ERROR, negative_cardinality);
+                report_negative_cardinality(ps);
                 return;
             }
             e.cardinality_max = number_value(*ps.diag, tok.s);
@@ -159,11 +199,11 @@ void parse_cardinality(parse_state& ps, element& e) {
             if (next_token(ps, tok.s) == TK_RBRACKET) {
                 ps.step = STEP_AFTER_CARDINALITY;
             } else {
-                parse_report(ps, SEV_ERROR, illegal_cardinality);
+                report_cardinality(ps, tok.s);
             }
             return;
         case TK_END: end_body_at_premature_end(ps); return;
-        default: parse_report(ps, SEV_ERROR, illegal_cardinality); return;
+        default: report_cardinality(ps, tok.s); return;
     }
 }
 

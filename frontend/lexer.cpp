@@ -345,6 +345,7 @@ int read_significant_char(parse_state& ps) { return significant_char(ps); }
 
 bool next_block(source_stream& s) {
     constexpr std::size_t full_block = std::size_t{1} << 20;
+    s.base += s.size;  // the block read next follows the one the stream leaves
     // A long file's blocks are read ahead on a thread of their own.
     if (s.scan != nullptr && s.scan->running()) return s.scan->next_block(s);
     // A small file's block was made its size when the file was opened.

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "model/model.h"
@@ -27,8 +28,9 @@ struct source_stream {
     std::size_t pos = 0;
     int pushed[2] = {0, 0};
     int pushed_count = 0;
-    int fd = -1;          // the file the next block comes from, or -1
-    bool failed = false;  // a read of the file failed
+    std::uint64_t base = 0;  // the offset in the file (or text) of data[0]
+    int fd = -1;             // the file the next block comes from, or -1
+    bool failed = false;     // a read of the file failed
     source_block block;
     statement_scan* scan = nullptr;  // a file's scan ahead, or null
 };
@@ -54,6 +56,19 @@ enum parse_step : int {
     STEP_END_BODY = 10,
 };
 
+// The first error of the statement being read, held while the statement
+// goes on so that its follow-on errors are folded into it (one report per
+// mistake); written when the next statement begins or the module ends.
+struct pending_error {
+    bool active = false;
+    int sev = SEV_ERROR;
+    std::int64_t line = 0;
+    std::uint64_t offset = 0;
+    std::int64_t follow_ons = 0;
+    std::string message;
+    std::string help;
+};
+
 struct parse_state {
     const char* path = "";
     std::int64_t line = 1;  // 64 bits: every real line of any file
@@ -69,6 +84,11 @@ struct parse_state {
     plug_record* plug = nullptr;
     body_frame* frame = nullptr;
     bool last_module = true;
+    // Only for diagnostics, after what the parser reads at every token.
+    // The lines of the file before the module's first line: the leading
+    // text and the modules before it (known only with file positions).
+    std::int64_t line_offset = 0;
+    pending_error pending;
 };
 
 // A new element with its allocation defaults: the uninitialised marker as
@@ -80,5 +100,20 @@ element* new_element(parse_state& ps);
 // The parser's entry: reports at the parse state's path and line and counts
 // an error in the parse state as well.
 void parse_report(parse_state& ps, int sev, const char* format, ...) QRV_PRINTF(3, 4);
+
+// A help text for the error just reported in the statement (the first one
+// given is kept); shown by the pretty and json forms.
+void parse_help(parse_state& ps, std::string_view help);
+
+// Writes the statement's held error, if any.
+void flush_pending_error(parse_state& ps);
+
+// The offset in the file of the character the reader stands at.
+inline std::uint64_t reader_offset(const parse_state& ps) {
+    const source_stream& s = *ps.stream;
+    const std::uint64_t at = s.base + s.pos;
+    const auto pushed = static_cast<std::uint64_t>(s.pushed_count);
+    return at >= pushed ? at - pushed : 0;
+}
 
 }  // namespace qrv

@@ -45,7 +45,6 @@ void parse_module_statement(parse_state& ps) {
 void parse_module_ref(parse_state& ps, bool is_import) {
     ps.step = STEP_STATEMENT;
     token_text name;
-    const std::int64_t line = ps.line;
     if (next_raw_word(ps, name.s) == TK_END) {
         parse_report(ps, SEV_ERROR, unexpected_end);
         ps.step = STEP_END_BODY;
@@ -56,6 +55,7 @@ void parse_module_ref(parse_state& ps, bool is_import) {
         ps.step = STEP_SKIP;
         return;
     }
+    const std::int64_t line = ps.line;  // of the module's name
     token_text tok;
     token_text alias;
     const char* alias_text = " ";
@@ -312,6 +312,8 @@ void leave(parse_state& ps, std::deque<open_body>& bodies) {
 void step(parse_state& ps, std::deque<open_body>& bodies) {
     open_body& b = bodies.back();
     if (ps.step == STEP_STATEMENT) {
+        // A new statement: the error held for the one before is written.
+        if (ps.pending.active) flush_pending_error(ps);
         plug_record* plug = nullptr;
         const declaration plain = read_plain_statement(ps);
         element* e = plain.e != nullptr ? plain.e : parse_statement(ps, plug);

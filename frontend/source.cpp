@@ -22,6 +22,7 @@
 #include "frontend/parser.h"
 #include "frontend/statement_scan.h"
 #include "support/diagnostics.h"
+#include "support/source_positions.h"
 
 namespace qrv {
 
@@ -208,9 +209,20 @@ module_record* last_module(run_context& run) {
 void apply_directives(run_context& run, diagnostics& diag, module_record* first,
                       const char* source_path, const char* directive_path, std::string_view text);
 
+// The lines of the file before its definitions start at `start`: the
+// leading text up to its marker line (with file positions only; 0 when the
+// text cannot be read again).
+std::int64_t lines_before(diagnostics& diag, const char* path, std::uint64_t start) {
+    if (!diag.file_positions || diag.sources == nullptr) return 0;
+    std::int64_t lines = 0;
+    return diag.sources->lines_before(path, start, &lines) ? lines : 0;
+}
+
 std::int64_t read_modules(run_context& run, diagnostics& diag, const char* path,
                           source_stream& stream, const std::string_view* directives) {
     const text path_text = make_text(run, path);
+    // Where the counting of each module's lines starts in the file.
+    std::int64_t line_offset = lines_before(diag, path, stream.base + stream.pos);
     module_record* last = last_module(run);
     module_record* first_read = nullptr;  // the first module of this file
 
@@ -224,11 +236,16 @@ std::int64_t read_modules(run_context& run, diagnostics& diag, const char* path,
         parse_state ps;
         ps.path = path;
         ps.line = 1;
+        ps.line_offset = line_offset;
         ps.stream = &stream;
         ps.run = &run;
         ps.diag = &diag;
         ps.module = module;
         parse_body(ps, &module->elements);
+        flush_pending_error(ps);
+        if (diag.file_positions) run.module_line_offsets[module] = line_offset;
+        // The next module's first line is the one this module ended on.
+        line_offset += ps.line - 1;
 
         // A module that yields no element and no plug statement leaves no
         // trace; one of plug statements alone is kept, for its plugs.
@@ -261,6 +278,9 @@ bool read_directive_file(const char* path, std::string& text) {
 
 std::int64_t read_source_text(run_context& run, diagnostics& diag, const char* path,
                               std::string_view source, const std::string_view* directives) {
+    // A text that cannot be read again is kept for the positions of its
+    // diagnostics.
+    if (diag.file_positions && diag.sources != nullptr) diag.sources->keep(path, source);
     source_stream stream;
     stream.data = reinterpret_cast<const unsigned char*>(source.data());
     stream.size = source.size();
@@ -282,6 +302,7 @@ std::int64_t read_source_file(run_context& run, diagnostics& diag, const char* p
         const bool has_directives = read_directive_file(path, directives);
         const std::string_view directive_text(directives);
         stream.fd = fd;
+        stream.base = start;
         // Its thread ends before the file is closed, also when a fatal
         // diagnostic unwinds through the parser.
         statement_scan scan;
@@ -318,6 +339,36 @@ void read_directives_text(run_context& run, diagnostics& diag, const char* sourc
 
 namespace {
 
+source_place directive_place(const char* path, std::int64_t line, std::string_view word) {
+    source_place place;
+    place.file = path;
+    place.line = line;
+    place.token = word;
+    return place;
+}
+
+// The close names of a directive's item `path` that names nothing: the
+// definitions of the module, or the members of the definition before the
+// last '.'.
+std::string item_help(run_context& run, diagnostics& diag, const module_record* module,
+                      std::string_view path) {
+    std::vector<std::string> names;
+    const std::size_t dot = path.rfind('.');
+    const element* chain = module != nullptr ? module->elements : nullptr;
+    std::string prefix;
+    if (dot != std::string_view::npos) {
+        const element* parent = find_element(run, module, path.substr(0, dot));
+        chain = parent != nullptr ? parent->children() : nullptr;
+        prefix = std::string(path.substr(0, dot + 1));
+    }
+    for (const element* e = chain; e != nullptr; e = e->next()) {
+        names.push_back(prefix + std::string(e->name().view()));
+    }
+    if (!may_suggest(diag, names.size())) return {};
+    const std::vector<std::string_view> views(names.begin(), names.end());
+    return did_you_mean(close_names(path, views));
+}
+
 // The directives of `text` for the modules of `source_path` from `first`
 // on: those of the file just read start there (not at the start of the
 // run's list, so that reading many files stays linear).
@@ -351,8 +402,14 @@ void apply_directives(run_context& run, diagnostics& diag, module_record* first,
             const std::string name = words.size() > 1 ? std::string(words[1]) : std::string();
             auto found = words.size() > 1 ? modules.find(name) : modules.end();
             if (found == modules.end()) {
-                report_at(diag, directive_path, line, SEV_ERROR, "Unable to locate module: %s",
-                          name.c_str());
+                std::string help;
+                if (may_suggest(diag, modules.size())) {
+                    std::vector<std::string_view> names;
+                    for (const auto& [module_name, m] : modules) names.push_back(module_name);
+                    help = did_you_mean(close_names(name, names));
+                }
+                report_place_f(diag, directive_place(directive_path, line, name), SEV_ERROR, help,
+                               "Unable to locate module: %s", name.c_str());
                 return;
             }
             current = found->second;
@@ -364,23 +421,30 @@ void apply_directives(run_context& run, diagnostics& diag, module_record* first,
             }
         } else if (is_letter(static_cast<unsigned char>(first[0]))) {
             if (words.size() == 1) {
-                report_at(diag, directive_path, line, SEV_WARNING,
-                          "Incomplete directive specification: %s", first.c_str());
+                report_place_f(diag, directive_place(directive_path, line, first), SEV_WARNING, {},
+                               "Incomplete directive specification: %s", first.c_str());
                 continue;
             }
             element* item = find_element(run, current, words[0]);
             for (std::size_t i = 1; i < words.size(); ++i) {
                 const std::string word(words[i]);
                 if (item == nullptr) {
-                    report_at(diag, directive_path, line, SEV_WARNING, "Unable to locate item: %s",
-                              first.c_str());
+                    const std::string help = diag.file_positions && diag.suggestions_left > 0
+                                                 ? item_help(run, diag, current, first)
+                                                 : std::string();
+                    report_place_f(diag, directive_place(directive_path, line, first), SEV_WARNING,
+                                   help, "Unable to locate item: %s", first.c_str());
                 } else if (word == "list") {
                     item->listed = true;
                 } else if (word == "dynamic") {
                     item->dynamic = true;
                 } else {
-                    report_at(diag, directive_path, line, SEV_WARNING,
-                              "Unrecognised configuration directive: %s", word.c_str());
+                    const std::vector<std::string_view> known = {"list", "dynamic"};
+                    report_place_f(diag, directive_place(directive_path, line, word), SEV_WARNING,
+                                   may_suggest(diag, known.size())
+                                       ? did_you_mean(close_names(word, known))
+                                       : std::string(),
+                                   "Unrecognised configuration directive: %s", word.c_str());
                 }
             }
         }

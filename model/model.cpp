@@ -279,8 +279,45 @@ void free_model(run_context& run) {
     run.names.clear();
     run.element_count = 0;
     run.marker = text{};
+    run.module_line_offsets.clear();
+    run.missing_modules_reported.clear();
+    run.declared_in.clear();
     run.texts.clear();
     run.storage.release();
+}
+
+}  // namespace qrv
+
+namespace qrv {
+
+std::int64_t file_line(const run_context& run, const diagnostics& diag, const module_record* m,
+                       std::int64_t line) {
+    if (!diag.file_positions || m == nullptr || line <= 0) return line;
+    const auto found = run.module_line_offsets.find(m);
+    return found == run.module_line_offsets.end() ? line : found->second + line;
+}
+
+source_place place_in_module(const run_context& run, const diagnostics& diag,
+                             const module_record* m, std::int64_t line, std::string_view token) {
+    source_place place;
+    place.file = m != nullptr ? m->path.c_str() : nullptr;
+    place.line = file_line(run, diag, m, line);
+    place.token = token;
+    return place;
+}
+
+source_place place_of(const run_context& run, const diagnostics& diag, const element& e,
+                      std::string_view token, const char* file) {
+    const module_record* m = e.module();
+    if (diag.file_positions) {
+        const auto declared = run.declared_in.find(&e);
+        if (declared != run.declared_in.end()) m = declared->second;
+    }
+    source_place place = place_in_module(run, diag, m, e.line(), token);
+    // The caller's file as it always was, unless the element's own place
+    // is asked for.
+    if (file != nullptr && !(diag.file_positions && m != nullptr)) place.file = file;
+    return place;
 }
 
 }  // namespace qrv

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "model/name_index.h"
@@ -14,6 +16,7 @@
 #include "model/storage.h"
 #include "model/text.h"
 #include "model/walk_tables.h"
+#include "support/diagnostics.h"
 
 namespace qrv {
 
@@ -40,7 +43,32 @@ struct run_context {
     name_index names{storage, texts};
     // The uninitialised marker in this run's storage, once asked for.
     text marker;
+
+    // Kept only when diagnostics show lines of the whole file: the lines
+    // of its file before each module's first line (the leading text and
+    // the modules before it).
+    std::unordered_map<const module_record*, std::int64_t> module_line_offsets;
+    // The module each resolved reference was declared in (its module is
+    // its target's afterwards), which its line counts in.
+    std::unordered_map<const element*, const module_record*> declared_in;
+    // The imports of a module no source declares, reported once each.
+    std::unordered_set<const module_ref*> missing_modules_reported;
 };
+
+// The line of the file of `line`, a line of module `m` as its elements
+// keep it: the same line without file positions.
+std::int64_t file_line(const run_context& run, const diagnostics& diag, const module_record* m,
+                       std::int64_t line);
+
+// The place of a diagnostic about `token` on line `line` of module `m`.
+source_place place_in_module(const run_context& run, const diagnostics& diag,
+                             const module_record* m, std::int64_t line, std::string_view token);
+
+// The place of a diagnostic about an element: the line it was declared on,
+// in the file of its module (or `file` when given, as the caller always
+// named it there), and the column of `token` on it.
+source_place place_of(const run_context& run, const diagnostics& diag, const element& e,
+                      std::string_view token, const char* file = nullptr);
 
 void init_run_context(run_context& run);
 

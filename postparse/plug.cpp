@@ -31,17 +31,18 @@ void qualify_references(run_context& run, diagnostics& diag, const module_record
         if (c->kind != ET_LINK || c->link().view().find(':') != std::string_view::npos) continue;
         if (m->name.empty()) {
             if (!refused) {
-                report_at(diag, m->path.c_str(), t->line, SEV_ERROR,
-                          "Module name must be included to plug '%s'\n", t->target.c_str());
+                report_place_f(diag, place_in_module(run, diag, m, t->line, t->target.view()),
+                               SEV_ERROR, {}, "Module name must be included to plug '%s'\n",
+                               t->target.c_str());
                 refused = true;
             }
             continue;
         }
         if (m->name.size() + 2 + c->link().size() > max_reference_length) {
             text whole = run.texts.concat(m->name.view(), "::", c->link().view());
-            report_at(diag, m->path.c_str(), t->line, SEV_ERROR,
-                      "Reference name exceeds %d characters: %s\n",
-                      static_cast<int>(max_reference_length), whole.c_str());
+            report_place_f(diag, place_in_module(run, diag, m, t->line, t->target.view()),
+                           SEV_ERROR, {}, "Reference name exceeds %d characters: %s\n",
+                           static_cast<int>(max_reference_length), whole.c_str());
             continue;
         }
         c->set_link(run.texts.concat(m->name.view(), "::", c->link().view()));
@@ -57,14 +58,8 @@ void plug_with(plug_state& state, run_context& run, diagnostics& diag, module_re
             if (locate_module(run, m, m->extends, t->target.view(), &target_module, &path)) {
                 target = find_element(run, target_module, path);
             }
-            if (target == nullptr) {
-                report_at(diag, m->path.c_str(), t->line, SEV_ERROR,
-                          "Unable to locate definition -%s-\n", t->target.c_str());
-                continue;
-            }
-            if (target->children() == nullptr) {
-                report_at(diag, m->path.c_str(), t->line, SEV_ERROR,
-                          "Can not plug -%s-.  It is not struct or union.\n", t->target.c_str());
+            if (target == nullptr || target->children() == nullptr) {
+                report_unplugged(run, diag, m, *t, target != nullptr);
                 continue;
             }
             element* copies = copy_chain(run, s->elements);

@@ -51,6 +51,21 @@ bool prefix_from_first_element(const module_record& module, std::string& base);
 // now stands for its target, 0 when the reference could not be followed.
 int resolve_reference(run_context& run, diagnostics& diag, module_record* module, element* e);
 
+// The diagnostic of a reference that could not be resolved, met in the
+// tree of `m`: at the element (with file positions, at the column of the
+// reference, with the close names in scope), or once at the import of a
+// module no source declares, for every reference through it.
+void report_unresolved(run_context& run, diagnostics& diag, module_record* m, element* e);
+// The one error of an import or extends statement `ref` of module `m`
+// naming a module no source declares (once per statement), with the file
+// that declares it or the close names as its help.
+void report_missing_module(run_context& run, diagnostics& diag, const module_record* m,
+                           const module_ref& ref);
+// The diagnostic of a plug target that is not found (or, when `found`, is
+// not a structure or union), at the target's name in the `into` list.
+void report_unplugged(run_context& run, diagnostics& diag, module_record* m, const into_entry& t,
+                      bool found);
+
 // Copies of the elements of a chain (top level only; members are shared).
 element* copy_chain(run_context& run, const element* first);
 

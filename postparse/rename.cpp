@@ -63,7 +63,8 @@ void rename_reserved(run_context& run, diagnostics& diag, element* e) {
     if (!is_reserved(e->c_name().view())) return;
     note(diag,
          "Warning (Line:%lld): Changed name '%s' to '%s_' to avoid C/C++ keyword name clash\n",
-         static_cast<long long>(e->line()), e->c_name().c_str(), e->c_name().c_str());
+         static_cast<long long>(place_of(run, diag, *e, {}).line), e->c_name().c_str(),
+         e->c_name().c_str());
     e->set_c_name(run.texts.concat(e->c_name().view(), "_"));
 }
 

@@ -16,17 +16,20 @@ constexpr int max_lookups = 10;
 bool is_constructed(element_kind k) { return k == ET_STRUCT || k == ET_UNION || k == ET_COMBINED; }
 
 // The cardinality of `t` goes to `e` unless `e` has one of its own.
-void merge_cardinality(diagnostics& diag, const element* t, element* e) {
+void merge_cardinality(run_context& run, diagnostics& diag, const element* t, element* e) {
     if (!e->has_cardinality) {
         e->has_cardinality = t->has_cardinality;
         e->cardinality_min = t->cardinality_min;
         e->cardinality_max = t->cardinality_max;
         e->cardinality_unbounded = t->cardinality_unbounded;
     } else if (t->has_cardinality) {
-        report(diag, SEV_ERROR,
-               "Illegal duplicate cardinality in original and target definitions of linked type "
-               "%s from %s\n",
-               t->name().c_str(), e->name().c_str());
+        // At the reference (with file positions; without, at no place).
+        source_place place;
+        if (diag.file_positions) place = place_of(run, diag, *e, e->name().view());
+        report_place_f(diag, place, SEV_ERROR, {},
+                       "Illegal duplicate cardinality in original and target definitions of "
+                       "linked type %s from %s\n",
+                       t->name().c_str(), e->name().c_str());
     }
 }
 
@@ -50,7 +53,7 @@ int resolve_reference(run_context& run, diagnostics& diag, module_record* module
             // Follow the chain: the next attempt resolves t's reference
             // relative to t's module.
             e->set_link(t->link());
-            merge_cardinality(diag, t, e);
+            merge_cardinality(run, diag, t, e);
             continue;
         }
         e->kind = t->kind;
@@ -63,8 +66,9 @@ int resolve_reference(run_context& run, diagnostics& diag, module_record* module
         // only the empty text.
         e->set_const_value(t->const_value());
         e->set_children(t->children());
+        if (diag.file_positions) run.declared_in.try_emplace(e, e->module());
         e->set_module(t->module());
-        merge_cardinality(diag, t, e);
+        merge_cardinality(run, diag, t, e);
         // A reference to a type with members keeps its link: it stands
         // for that type's rule.
         if (!is_constructed(t->kind)) e->set_link(text{});
@@ -200,9 +204,7 @@ void resolve_references(run_context& run, diagnostics& diag) {
                     }
                 } else {
                     failed.insert(e, 1);
-                    report_at(diag, e->module() != nullptr ? e->module()->path.c_str() : nullptr,
-                              e->line(), SEV_ERROR, "Unable to expand definition of -%s- in -%s-\n",
-                              e->link().c_str(), e->c_name().c_str());
+                    report_unresolved(run, diag, m, e);
                 }
             }
         }

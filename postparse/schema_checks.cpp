@@ -7,11 +7,11 @@
 #include <utility>
 #include <vector>
 
+#include "postparse/post_parse.h"
+
 namespace qrv {
 
 namespace {
-
-const char* path_of(const module_record* m) { return m != nullptr ? m->path.c_str() : nullptr; }
 
 // The top-level elements of the joined chain with the module each was
 // declared in: a module's own chain starts at its `elements` and runs up to
@@ -25,30 +25,34 @@ void for_each_definition(const run_context& run, Visit visit) {
     }
 }
 
+// "file:line" of an element of module `m`, for a message that names a
+// second place: the same line the diagnostic's form shows.
+std::string where(const run_context& run, const diagnostics& diag, const module_record* m,
+                  const element& e) {
+    const char* file = m != nullptr ? m->path.c_str() : "";
+    return std::string(file) + ":" + std::to_string(file_line(run, diag, m, e.line()));
+}
+
 }  // namespace
 
-int report_missing_modules(const run_context& run, diagnostics& diag) {
-    std::unordered_map<std::string_view, bool> declared;
+int report_missing_modules(run_context& run, diagnostics& diag) {
+    std::unordered_set<std::string_view> declared;
     for (const module_record* m = run.modules; m != nullptr; m = m->next) {
-        if (!m->name.empty()) declared[m->name.view()] = true;
+        if (!m->name.empty()) declared.insert(m->name.view());
     }
     int found = 0;
     for (const module_record* m = run.modules; m != nullptr; m = m->next) {
         // The lists are newest first: the statements are reported in
         // source order.
-        std::vector<std::pair<const module_ref*, const char*>> refs;
-        for (const module_ref* r = m->imports; r != nullptr; r = r->next)
-            refs.emplace_back(r, "import");
-        for (const module_ref* r = m->extends; r != nullptr; r = r->next)
-            refs.emplace_back(r, "extends");
-        std::stable_sort(refs.begin(), refs.end(), [](const auto& a, const auto& b) {
-            return a.first->line < b.first->line;
+        std::vector<const module_ref*> refs;
+        for (const module_ref* r = m->imports; r != nullptr; r = r->next) refs.push_back(r);
+        for (const module_ref* r = m->extends; r != nullptr; r = r->next) refs.push_back(r);
+        std::stable_sort(refs.begin(), refs.end(), [](const module_ref* a, const module_ref* b) {
+            return a->line < b->line;
         });
-        for (const auto& [r, statement] : refs) {
+        for (const module_ref* r : refs) {
             if (declared.count(r->module_name.view()) != 0) continue;
-            report_at(diag, path_of(m), r->line, SEV_ERROR,
-                      "Module %s is named by an %s statement, but no source declares it",
-                      r->module_name.c_str(), statement);
+            report_missing_module(run, diag, m, *r);
             ++found;
         }
     }
@@ -68,10 +72,11 @@ int report_duplicate_definitions(const run_context& run, diagnostics& diag) {
         const auto [it, fresh] = first.try_emplace({m, e.name().view()}, &e);
         if (fresh) return;
         const bool named = m != nullptr && !m->name.empty();
-        report_at(diag, path_of(m), e.line(), SEV_ERROR,
-                  "Duplicate definition of %s%s%s; the first is at %s:%lld", e.name().c_str(),
-                  named ? " in module " : "", named ? m->name.c_str() : "", path_of(m),
-                  static_cast<long long>(it->second->line()));
+        const source_place place = place_in_module(run, diag, m, e.line(), e.name().view());
+        report_place_f(diag, place, SEV_ERROR, {},
+                       "Duplicate definition of %s%s%s; the first is at %s", e.name().c_str(),
+                       named ? " in module " : "", named ? m->name.c_str() : "",
+                       where(run, diag, m, *it->second).c_str());
         ++found;
     });
     return found;
@@ -81,52 +86,55 @@ int report_member_findings(const run_context& run, diagnostics& diag) {
     int found = 0;
     struct pending {
         const element* owner;
-        const char* file;
+        const module_record* module;
     };
     std::vector<pending> stack;
     // Plug copies share the body of what they copy: each body once.
     std::unordered_set<const element*> seen;
     struct first_use {
         const element* member;
-        const char* file;
+        const module_record* module;
     };
     std::unordered_map<std::string_view, first_use> tags;
-    auto look_at = [&](const element& e, const char* file) {
+    auto look_at = [&](const element& e, const module_record* m) {
         if (e.has_pattern) {
-            report_at(diag, file, e.line(), SEV_WARNING,
-                      "The pattern of %s is not enforced: any text of its size is taken",
-                      e.name().c_str());
+            report_place_f(diag, place_in_module(run, diag, m, e.line(), e.name().view()),
+                           SEV_WARNING, {},
+                           "The pattern of %s is not enforced: any text of its size is taken",
+                           e.name().c_str());
             ++found;
         }
         // A reference shares its target's body, which is looked at with
         // its own definition.
         if (e.children() != nullptr && !e.has_link() && seen.insert(e.children()).second) {
-            stack.push_back({&e, file});
+            stack.push_back({&e, m});
         }
     };
     for_each_definition(run, [&](const element& top, const module_record* m) {
-        look_at(top, path_of(m));
+        look_at(top, m);
         while (!stack.empty()) {
             const pending p = stack.back();
             stack.pop_back();
             tags.clear();
             for (const element* c = p.owner->children(); c != nullptr; c = c->next()) {
                 // A plugged member was declared where its plug is.
-                const char* file = c->is_copy ? path_of(c->module()) : p.file;
+                const module_record* module = c->is_copy ? c->module() : p.module;
                 if (c->has_tag()) {
-                    const auto [it, fresh] = tags.try_emplace(c->tag().view(), first_use{c, file});
+                    const auto [it, fresh] =
+                        tags.try_emplace(c->tag().view(), first_use{c, module});
                     if (!fresh) {
                         const element& other = *it->second.member;
-                        report_at(diag, file, c->line(), SEV_WARNING,
-                                  "Members %s and %s of %s have the same tag %s (the first at "
-                                  "%s:%lld): a message may be read either way",
-                                  other.name().c_str(), c->name().c_str(), p.owner->name().c_str(),
-                                  c->tag().c_str(), it->second.file,
-                                  static_cast<long long>(other.line()));
+                        report_place_f(
+                            diag, place_in_module(run, diag, module, c->line(), c->name().view()),
+                            SEV_WARNING, {},
+                            "Members %s and %s of %s have the same tag %s (the first at %s): a "
+                            "message may be read either way",
+                            other.name().c_str(), c->name().c_str(), p.owner->name().c_str(),
+                            c->tag().c_str(), where(run, diag, it->second.module, other).c_str());
                         ++found;
                     }
                 }
-                look_at(*c, file);
+                look_at(*c, module);
             }
         }
     });

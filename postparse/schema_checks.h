@@ -12,7 +12,7 @@ namespace qrv {
 // Before post-parse: an import or extends statement naming a module that no
 // source declares, one error at the statement (the references through it
 // would each fail to expand).
-int report_missing_modules(const run_context& run, diagnostics& diag);
+int report_missing_modules(run_context& run, diagnostics& diag);
 
 // After post-parse, over the joined chain:
 // - two top-level definitions of one name in one module, an error at the

@@ -60,7 +60,7 @@ def show_diff(label, expected, actual):
 
 
 JSON_KEYS = ["file", "line", "severity", "message"]
-JSON_OPTIONAL_KEYS = ["column"]  # the message checker's errors carry one
+JSON_OPTIONAL_KEYS = ["column", "help", "follow_on"]  # a column after a line; what people are told
 
 
 def json_problems(stdout):
@@ -92,6 +92,10 @@ def json_problems(stdout):
             problems.append("stdout line %d: unknown severity" % number)
         if not isinstance(obj["message"], str) or obj["message"].endswith("\n"):
             problems.append("stdout line %d: message is not one line of text" % number)
+        if "help" in obj and not (isinstance(obj["help"], str) and obj["help"]):
+            problems.append("stdout line %d: help is not a text" % number)
+        if "follow_on" in obj and not (type(obj["follow_on"]) is int and obj["follow_on"] > 0):
+            problems.append("stdout line %d: follow_on is not a positive number" % number)
     return problems
 
 

@@ -70,7 +70,7 @@ TEST(command_line, bad_option_values_are_problems) {
     scanned s = scan({"--exit-code=1", "--error-format=", "--error-format=MSVC", "--depfile"});
     EXPECT_EQ(s.cl.problems, (strings{"Option takes no value: --exit-code=1",
                                       "Option needs a value: --error-format",
-                                      "Unknown error format: MSVC (msvc, gcc or json)",
+                                      "Unknown error format: MSVC (msvc, gcc, json or pretty)",
                                       "Option needs a value: --depfile"}));
     EXPECT_FALSE(s.cl.options.exit_code);
 }
