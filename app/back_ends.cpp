@@ -36,7 +36,8 @@ int write_grammar(const job& j, const run_context& model, diagnostics& diag, boo
 }
 
 int check_messages(const job& j, const run_context& model, diagnostics& diag, bool*) {
-    return check_message_files(model, diag, j.options.check_files, j.options.message_type);
+    return check_message_files(model, diag, j.options.check_files, j.options.message_type,
+                               j.options.closed);
 }
 
 // The strict checks (an example is a sentence of the strict grammar, which

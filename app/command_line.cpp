@@ -109,6 +109,8 @@ const long_option long_options[] = {
      [](job& cl, std::string_view v) { cl.options.check_files.emplace_back(v); }},
     {"type", "name", "The definition of --check, --example or --strict-abnf: Name or module::Name.",
      [](job& cl, std::string_view v) { cl.options.message_type = v; }},
+    {"closed", nullptr, "With --check: no extension parameters; an unknown member is an error.",
+     [](job& cl, std::string_view) { cl.options.closed = true; }},
     {"example", "file", "Write an example message into <file> instead of a grammar.",
      [](job& cl, std::string_view v) { cl.options.example = v; }},
     {"seed", "n", "Seed of the example generator (0 by default); the same seed, the same message.",

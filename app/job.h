@@ -31,6 +31,7 @@ struct run_options {
     bool strict_abnf = false;  // the strict grammar and its checks
     // Message files to check instead of writing a grammar, in order.
     std::vector<std::string> check_files;
+    bool closed = false;       // --closed: no extension parameters in the messages
     std::string message_type;  // the definition they are messages of; empty: the root
     // The file to write an example message of message_type into instead of
     // a grammar, and the generator's seed.

@@ -85,7 +85,7 @@ std::int64_t read_source(run_context& run, diagnostics& diag, const char* path) 
 // not.
 bool writes_standard_output(const job& j) {
     const std::optional<std::string> out = output_file(j);
-    return out && *out == standard_stream;
+    return out && (*out == standard_stream || names_standard_output(*out));
 }
 
 }  // namespace

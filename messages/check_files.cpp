@@ -6,11 +6,13 @@
 #include "messages/checker.h"
 #include "support/diagnostics.h"
 #include "support/read_file.h"
+#include "support/source_positions.h"
 
 namespace qrv {
 
 int check_message_files(const run_context& run, diagnostics& diag,
-                        const std::vector<std::string>& files, std::string_view type_name) {
+                        const std::vector<std::string>& files, std::string_view type_name,
+                        bool closed) {
     // Messages are read in the language of the strict grammar, which
     // exists only for definitions that pass its checks.
     if (check_strict_grammar(run, diag) > 0) {
@@ -40,7 +42,11 @@ int check_message_files(const run_context& run, diagnostics& diag,
             error_note(diag, "error: Unable to read message file: %s\n", path.c_str());
             continue;
         }
-        const check_result result = check_message(*type, bytes);
+        // The pretty form shows the line of an error under it.
+        if (diag.format == diagnostic_format::pretty && diag.sources != nullptr) {
+            diag.sources->keep(path, bytes);
+        }
+        const check_result result = check_message(*type, bytes, {}, closed);
         if (result.verdict == check_verdict::valid) {
             ++valid;
         } else if (result.verdict == check_verdict::undecided) {

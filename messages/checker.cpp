@@ -14,6 +14,7 @@
 #include "encoding/value_reader.h"
 #include "messages/message_reader.h"
 #include "messages/search.h"
+#include "support/source_positions.h"
 
 namespace qrv {
 
@@ -391,6 +392,10 @@ void message_reader::extensions(frame& f) {
             if (!occurrences_of(*m).never()) expected.push_back(describe_member(*f.owner, *m));
         }
     }
+    if (closed_ && s_.can_begin_extension()) {
+        fail_unknown_member(*f.owner, f.owner->children());
+        return;
+    }
     if (s_.can_begin_extension() && (spaced || !f.extended)) {
         f.extended = true;
         s_.read_extension_param();
@@ -399,6 +404,35 @@ void message_reader::extensions(frame& f) {
     expected.push_back(f.extended ? "white space" : "an extension parameter");
     expected.push_back(close_text(f));
     s_.fail_expected(s_.pos, expected);
+}
+
+void message_reader::fail_unknown_member(const element& owner, const element* candidates) {
+    std::size_t length = 0;
+    for (int c = s_.peek();
+         length < max_extension_tag && c >= 0 && is_safe_char(static_cast<unsigned char>(c));
+         c = s_.peek(++length)) {
+    }
+    const std::string_view word = s_.bytes().substr(s_.pos, length);
+    std::vector<std::string_view> tags;
+    for (const element* m = candidates; m != nullptr; m = m->next()) {
+        if (!occurrences_of(*m).never() && m->has_tag()) tags.push_back(m->tag().view());
+    }
+    const char* what = owner.kind == ET_UNION ? "alternative" : "member";
+    if (length == 0 || !is_first_tag_char(static_cast<unsigned char>(word[0]))) {
+        s_.fail(s_.pos, std::string(owner.kind == ET_UNION ? "expected an alternative of "
+                                                           : "expected a member of ") +
+                            std::string(owner.name().view()) + ", found " + s_.found_at(s_.pos));
+        return;
+    }
+    std::string message = std::string("unknown ") + what + " \"" + std::string(word) + "\" in " +
+                          std::string(owner.name().view());
+    const std::vector<std::string> close = close_names(word, tags, 2);
+    for (std::size_t i = 0; i < close.size(); ++i) {
+        message += i == 0 ? "; did you mean \"" : "\" or \"";
+        message += close[i];
+    }
+    if (!close.empty()) message += "\"?";
+    s_.fail(s_.pos, message);
 }
 
 void message_reader::union_step(frame& f) {
@@ -426,8 +460,12 @@ void message_reader::union_step(frame& f) {
         if (!occ.never() && fits(u, *m) && fitting++ == 0) first = m;
     }
     const bool extension = fitting == 0 && s_.can_begin_extension();
+    if (extension && closed_ && !may_be_empty) {
+        fail_unknown_member(u, u.children());
+        return;
+    }
     const bool empty = may_be_empty && (fitting == 0 || member_fits_below(f));
-    const std::uint32_t options = fitting + (extension ? 1 : 0) + (empty ? 1 : 0);
+    const std::uint32_t options = fitting + (extension && !closed_ ? 1 : 0) + (empty ? 1 : 0);
     if (options == 0) {
         std::vector<std::string> expected;
         for (const element* m = u.children(); m != nullptr; m = m->next()) {
@@ -447,7 +485,7 @@ void message_reader::union_step(frame& f) {
         enter_member(f, *m);
         return;
     }
-    if (extension && k == fitting) {
+    if (extension && !closed_ && k == fitting) {
         f.at = step::ext_value;
         return;
     }
@@ -487,8 +525,8 @@ void message_reader::extension_after_value() {
 }  // namespace checking
 
 check_result check_message(const element& type, std::string_view message,
-                           const check_limits& limits) {
-    checking::message_reader reader(type, message, limits);
+                           const check_limits& limits, bool closed) {
+    checking::message_reader reader(type, message, limits, closed);
     return reader.read();
 }
 

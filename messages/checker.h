@@ -86,8 +86,11 @@ struct check_limits {
 
 // `message` read as a message of `type`. `type` is a top-level element of
 // a run whose post-parse succeeded and whose strict checks found nothing.
+// With `closed`, extension parameters are not taken: a word where one
+// would stand is an unknown member, reported with the close names among the
+// members that could stand there.
 check_result check_message(const element& type, std::string_view message,
-                           const check_limits& limits = {});
+                           const check_limits& limits = {}, bool closed = false);
 
 // The top-level definition named `name` ("Name" or "module::Name"), or
 // null. The first of a name in the run's chain is taken.
@@ -104,6 +107,7 @@ std::string check_error_text(const check_error& error);
 // Returns 0 when every message is valid, 1 when any is invalid, else 2
 // (some could not be decided).
 int check_message_files(const run_context& run, diagnostics& diag,
-                        const std::vector<std::string>& files, std::string_view type_name);
+                        const std::vector<std::string>& files, std::string_view type_name,
+                        bool closed = false);
 
 }  // namespace qrv

@@ -56,9 +56,11 @@ const element* standing_from(const element* m);
 
 class message_reader {
 public:
-    message_reader(const element& type, std::string_view bytes, const check_limits& limits)
+    message_reader(const element& type, std::string_view bytes, const check_limits& limits,
+                   bool closed)
         : s_(bytes),
           type_(type),
+          closed_(closed),
           search_(
               s_.pos,
               {limits.steps_per_byte * (bytes.size() + 1) + limits.steps_at_least,
@@ -68,6 +70,10 @@ public:
     check_result read();
 
 private:
+    // With closed_: the error at an extension parameter that stands at the
+    // position, a member of `owner` that is not known, with the close names
+    // among `candidates`.
+    void fail_unknown_member(const element& owner, const element* candidates);
     std::vector<frame>& stack() { return search_.stack; }
     const std::vector<frame>& stack() const { return search_.stack; }
     std::uint32_t choose(std::uint32_t options) { return search_.choose(options); }
@@ -225,6 +231,9 @@ private:
 
     scanner s_;
     const element& type_;
+    // No extension parameters: a word where one would stand is an unknown
+    // member (or alternative) of the body.
+    bool closed_;
     reading_search<frame> search_;
     std::optional<check_error> first_error_;  // of the preferred reading
     // The member that ended last with bytes right after it (see

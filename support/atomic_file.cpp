@@ -190,6 +190,31 @@ std::FILE* stream_on(int fd) {
 
 atomic_file::~atomic_file() { abandon(); }
 
+namespace {
+
+// The descriptor an open file's name stands for: /dev/stdout, /dev/stderr,
+// /dev/fd/N and /proc/self/fd/N; -1 for any other name.
+int descriptor_named(std::string_view path) {
+    if (path == "/dev/stdin") return 0;
+    if (path == "/dev/stdout") return 1;
+    if (path == "/dev/stderr") return 2;
+    for (std::string_view prefix :
+         {std::string_view("/dev/fd/"), std::string_view("/proc/self/fd/")}) {
+        if (path.substr(0, prefix.size()) != prefix || path.size() == prefix.size()) continue;
+        int n = 0;
+        for (char c : path.substr(prefix.size())) {
+            if (c < '0' || c > '9' || n > 100000) return -1;
+            n = n * 10 + (c - '0');
+        }
+        return n;
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool names_standard_output(std::string_view path) { return descriptor_named(path) == 1; }
+
 bool atomic_file::open(const char* path) {
     abandon();
     std::string target;
@@ -203,8 +228,13 @@ bool atomic_file::open(const char* path) {
 
     if (special || (exists && !S_ISREG(old.st_mode))) {
         // A device, a FIFO, a folder (which fails here) or an open file
-        // named through /dev or /proc: written in place.
-        const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        // named through /dev or /proc: written in place. A descriptor of
+        // this process (standard output) is written where it stands, as
+        // any output to it is: opened again, a file it writes to would be
+        // cut short, and what stood in it before lost (">> log").
+        const int own = descriptor_named(path);
+        const int fd = own >= 0 ? ::fcntl(own, F_DUPFD_CLOEXEC, 3)
+                                : ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (fd < 0) return false;
         stream_ = stream_on(fd);
         final_path_ = path;

@@ -12,14 +12,21 @@
 //
 // A symbolic link is followed: its target is replaced and the link stays.
 // Anything that is not a regular file (a device such as /dev/null or
-// /dev/full, a FIFO, /dev/stdout) is written in place, as there is nothing
-// to keep.
+// /dev/full, a FIFO) is written in place, as there is nothing to keep. A
+// name of one of the process's own descriptors (/dev/stdout, /dev/fd/N) is
+// written through that descriptor where it stands, as a shell redirection
+// expects ("> file", ">> file", a pipe).
 #pragma once
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace qrv {
+
+// Whether `path` names this process's standard output (/dev/stdout,
+// /dev/fd/1, /proc/self/fd/1).
+bool names_standard_output(std::string_view path);
 
 class atomic_file {
 public:

@@ -269,7 +269,13 @@ void report_at_column(diagnostics& diag, const char* file, std::int64_t line, st
     if (diag.format == diagnostic_format::pretty) {
         const std::string text =
             path.empty() ? std::string(message) : std::string(path) + ": " + std::string(message);
-        write_pretty(diag, file, line, column, sev, text, {}, 0, {});
+        // The line shown under the message, when the file's text is kept.
+        std::string_view source_line;
+        if (diag.sources == nullptr || file == nullptr ||
+            !diag.sources->line(file, line, &source_line)) {
+            column = 0;
+        }
+        write_pretty(diag, file, line, column, sev, text, source_line, 1, {});
         count_diagnostic(diag, sev);
         return;
     }

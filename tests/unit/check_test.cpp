@@ -56,10 +56,10 @@ struct check_fixture : ::testing::Test {
     }
 
     // "" for a valid message, else "line:col path: message".
-    std::string check(const std::string& message, const char* type = nullptr) {
+    std::string check(const std::string& message, const char* type = nullptr, bool closed = false) {
         const element* root = type == nullptr ? run->elements : find_message_type(*run, type);
         if (root == nullptr) return "no such type";
-        const check_result r = check_message(*root, message);
+        const check_result r = check_message(*root, message, {}, closed);
         if (r.valid()) return "";
         const check_error* e = &r.error;
         return std::string(r.verdict == check_verdict::undecided ? "undecided " : "") +
@@ -649,6 +649,29 @@ TEST(encoding_forms, SizesDigitsAndLinesOfEachForm) {
     e.cardinality_max = 3;
     EXPECT_TRUE(occurrences_of(e).allows(2));
     EXPECT_FALSE(occurrences_of(e).allows(3));
+}
+
+// Closed world: no extension parameters anywhere, but every reading the
+// grammar allows without them is still tried.
+TEST_F(check_values, ClosedWorldRefusesExtensionsWithTheCloseNames) {
+    define("struct M { union u [*] { int<0..9> a; bool b; }; struct n [?] { ascii s [?]; }; };");
+    EXPECT_EQ(check("u=a={1},b=True n={s='x'}", nullptr, true), "");
+    EXPECT_EQ(check("u=a={1} n={s='x' t=1}", nullptr, true),
+              "1:18 n: unknown member \"t\" in n; did you mean \"s\"?");
+    EXPECT_EQ(check("u=c=1", nullptr, true),
+              "1:3 u[0]: unknown alternative \"c\" in u; did you mean \"a\" or \"b\"?");
+    EXPECT_EQ(check("u=a={1} extra", nullptr, true), "1:9 : unknown member \"extra\" in M");
+    // The same messages are valid with extension parameters.
+    EXPECT_EQ(check("u=a={1} n={s='x' t=1}"), "");
+    EXPECT_EQ(check("u=a={1} extra"), "");
+}
+
+// Two members share a tag: the reading that needs no extension parameter
+// is found.
+TEST_F(check_values, ClosedWorldStillSearchesTheReadings) {
+    define("struct P { int<0..9> x [?]; int<0..99> x2 [?] as x; };");
+    EXPECT_EQ(check("x=42", nullptr, true), "");
+    EXPECT_EQ(check("x=4 x=42", nullptr, true), "");
 }
 
 }  // namespace

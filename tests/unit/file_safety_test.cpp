@@ -2,6 +2,7 @@
 // failed write or a signal, concurrent runs on one output, and a console
 // that cannot be written. Runs that must fail or be killed run in a child
 // process, so that limits and signals stay there.
+#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -110,6 +111,29 @@ TEST_F(file_safety, a_replaced_file_keeps_its_permission_bits_and_its_links) {
     ASSERT_TRUE(fresh.commit());
     ::umask(mask);
     EXPECT_EQ(mode_of(dir / "fresh.abnf"), 0644u);
+}
+
+// Standard output named as the output ("-", /dev/stdout) is written where
+// it stands: a log appended to (">>") keeps what it held, and two runs into
+// one redirection leave both outputs.
+TEST_F(file_safety, standard_output_as_the_output_is_written_where_it_stands) {
+    write_file(dir / "in.pvx", "struct S { bool b; };\n");
+    write_file(dir / "log.txt", "before\n");
+    for (const char* output : {"--example=-", "--example=/dev/stdout", "--example=/dev/fd/1"}) {
+        const int status = in_child([&] {
+            const int fd = ::open((dir / "log.txt").c_str(), O_WRONLY | O_APPEND);
+            if (fd < 0 || ::dup2(fd, 1) < 0) return 9;
+            std::string in = (dir / "in.pvx").string();
+            std::string option = output;
+            char name[] = "pvx2abnf";
+            char* argv[] = {name, option.data(), in.data(), nullptr};
+            std::FILE* quiet = std::fopen("/dev/null", "w");
+            return pvx2abnf_main(3, argv, quiet, quiet);
+        });
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
+    }
+    EXPECT_EQ(read_file(dir / "log.txt"), "before\nb = True\nb = True\nb = True\n");
+    EXPECT_TRUE(temporaries(dir, "log.txt").empty());
 }
 
 TEST_F(file_safety, an_abandoned_or_failed_file_leaves_the_old_one_and_no_temporary) {
