@@ -2,6 +2,7 @@
 
 #include "abnf/default_grammar.h"
 #include "abnf/strict_grammar.h"
+#include "listing/definitions.h"
 #include "messages/checker.h"
 #include "messages/example_writer.h"
 #include "postparse/schema_checks.h"
@@ -93,11 +94,28 @@ int lint_schema(const job&, const run_context& model, diagnostics& diag, bool*) 
     return diag.error_count > before ? 1 : 0;
 }
 
+// The listing is data: it goes to standard output, the diagnostics
+// elsewhere (app/run.cpp).
+int list_back_end(const job& j, const run_context& model, diagnostics& diag, bool*) {
+    atomic_file file;
+    if (!file.open("/dev/stdout")) {
+        error_note(diag, "error: Unable to write file: %s\n", standard_stream);
+        return 1;
+    }
+    list_definitions(model, diag, file.stream(), j.options.error_format == diagnostic_format::json);
+    if (!file.commit()) {
+        error_note(diag, "error: Unable to write file: %s\n", standard_stream);
+        return 1;
+    }
+    return 0;
+}
+
 const back_end back_ends[] = {
     {output_kind::grammar, nullptr, true, write_grammar, nullptr},
     {output_kind::check, "check", false, check_messages, nullptr},
     {output_kind::example, "example", true, write_example_file, nullptr},
     {output_kind::lint, "lint", false, lint_schema, report_missing_modules},
+    {output_kind::list, "list", false, list_back_end, nullptr},
 };
 
 }  // namespace
@@ -114,7 +132,8 @@ std::optional<std::string> output_file(const job& j) {
         case output_kind::grammar: return j.output;
         case output_kind::example: return j.options.example;
         case output_kind::check:
-        case output_kind::lint: return std::nullopt;
+        case output_kind::lint:
+        case output_kind::list: return std::nullopt;
     }
     return std::nullopt;
 }

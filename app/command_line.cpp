@@ -121,6 +121,8 @@ const long_option long_options[] = {
      [](job& cl, std::string_view v) { cl.named_output = v; }},
     {"quiet", nullptr, "No banner, summary or unreferenced notes: only diagnostics (also -q).",
      [](job& cl, std::string_view) { cl.options.quiet = true; }},
+    {"list", nullptr, "List the definitions read: name, kind, file:line:col, unreferenced.",
+     [](job& cl, std::string_view) { cl.options.list = true; }},
     {"lint", nullptr,
      "Check the schema (strict checks, duplicates, patterns, modules); write nothing.",
      [](job& cl, std::string_view) { cl.options.lint = true; }},
@@ -252,6 +254,7 @@ output_kind job::output_made() const {
     if (!options.check_files.empty()) return output_kind::check;
     if (!options.example.empty()) return output_kind::example;
     if (options.lint) return output_kind::lint;
+    if (options.list) return output_kind::list;
     return output_kind::grammar;
 }
 

@@ -43,6 +43,8 @@ struct run_options {
     // Check the schema as the strict grammar would, and more (duplicates,
     // patterns, missing modules), instead of writing a grammar.
     bool lint = false;
+    // List the definitions read instead of writing a grammar.
+    bool list = false;
     // No banner, summary or "has not been referenced" notes.
     bool quiet = false;
     // Diagnostics and notes go to standard error (so does everything else
@@ -69,6 +71,7 @@ enum class output_kind {
     check,    // --check: the verdicts on message files
     example,  // --example: an example message
     lint,     // --lint: the schema checks only
+    list,     // --list: the definitions read, on standard output
 };
 
 struct job {

@@ -85,7 +85,8 @@ std::int64_t read_source(run_context& run, diagnostics& diag, const char* path) 
 // not.
 bool writes_standard_output(const job& j) {
     const std::optional<std::string> out = output_file(j);
-    return out && (*out == standard_stream || names_standard_output(*out));
+    return j.output_made() == output_kind::list ||
+           (out && (*out == standard_stream || names_standard_output(*out)));
 }
 
 }  // namespace
@@ -248,7 +249,8 @@ int pvx2abnf_main(int argc, char** argv, std::FILE* console, std::FILE* errors) 
         // The original form keeps its lines, counted from the start of each
         // module, unless the file's lines are asked for.
         diag.one_per_mistake = diag.format != diagnostic_format::msvc;
-        diag.file_positions = diag.one_per_mistake || j.options.file_positions;
+        // A listing shows where each definition stands in its file.
+        diag.file_positions = diag.one_per_mistake || j.options.file_positions || j.options.list;
         if (diag.file_positions) diag.sources = &sources;
         using choice = run_options::color_choice;
         const char* no_color = std::getenv("NO_COLOR");

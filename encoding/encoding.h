@@ -60,6 +60,20 @@ inline constexpr auto kind_forms = [] {
     return t;
 }();
 
+// The word a kind is named by in a listing (QRV_KEYWORD rows): "struct".
+inline constexpr auto kind_keywords = [] {
+    struct table {
+        const char* word[256] = {};
+    } t;
+#define QRV_KEYWORD(kind, keyword) t.word[kind] = keyword;
+#include "encoding/kinds.def"
+#undef QRV_KEYWORD
+    return t;
+}();
+constexpr const char* keyword_of(element_kind k) {
+    return kind_keywords.word[k] != nullptr ? kind_keywords.word[k] : "";
+}
+
 // Whether `k` has a row of its own among the simple kinds.
 constexpr bool is_simple_kind(element_kind k) { return kind_forms.simple[k]; }
 constexpr value_kind form_kind_of(element_kind k) { return kind_forms.form[k]; }

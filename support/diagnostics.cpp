@@ -28,43 +28,6 @@ const char* json_severity_of(int sev) {
     }
 }
 
-// `s` as a JSON string with its quotes. Control characters, '"' and '\'
-// are escaped; valid UTF-8 is kept; any other byte from 0x80 up becomes
-// \u00XX (the byte read as Latin-1), so every input gives valid JSON.
-void put_json_string(std::FILE* out, std::string_view s) {
-    std::fputc('"', out);
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x80) {
-            const std::size_t n = utf8_sequence_at(s.substr(i)).length;
-            if (n > 0) {
-                std::fwrite(s.data() + i, 1, n, out);
-                i += n;
-            } else {
-                std::fprintf(out, "\\u%04x", c);
-                ++i;
-            }
-            continue;
-        }
-        switch (c) {
-            case '"': std::fputs("\\\"", out); break;
-            case '\\': std::fputs("\\\\", out); break;
-            case '\n': std::fputs("\\n", out); break;
-            case '\r': std::fputs("\\r", out); break;
-            case '\t': std::fputs("\\t", out); break;
-            default:
-                if (c < 0x20) {
-                    std::fprintf(out, "\\u%04x", c);
-                } else {
-                    std::fputc(c, out);
-                }
-        }
-        ++i;
-    }
-    std::fputc('"', out);
-}
-
 // The one formatting routine of counted diagnostics, for each form; a
 // column greater than 0 (a message checker's position) follows the line.
 void write_diagnostic(const diagnostics& diag, const char* file, std::int64_t line,
@@ -230,6 +193,43 @@ void count_diagnostic(diagnostics& diag, int sev) {
 }
 
 }  // namespace
+
+// `s` as a JSON string with its quotes. Control characters, '"' and '\'
+// are escaped; valid UTF-8 is kept; any other byte from 0x80 up becomes
+// \u00XX (the byte read as Latin-1), so every input gives valid JSON.
+void put_json_string(std::FILE* out, std::string_view s) {
+    std::fputc('"', out);
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x80) {
+            const std::size_t n = utf8_sequence_at(s.substr(i)).length;
+            if (n > 0) {
+                std::fwrite(s.data() + i, 1, n, out);
+                i += n;
+            } else {
+                std::fprintf(out, "\\u%04x", c);
+                ++i;
+            }
+            continue;
+        }
+        switch (c) {
+            case '"': std::fputs("\\\"", out); break;
+            case '\\': std::fputs("\\\\", out); break;
+            case '\n': std::fputs("\\n", out); break;
+            case '\r': std::fputs("\\r", out); break;
+            case '\t': std::fputs("\\t", out); break;
+            default:
+                if (c < 0x20) {
+                    std::fprintf(out, "\\u%04x", c);
+                } else {
+                    std::fputc(c, out);
+                }
+        }
+        ++i;
+    }
+    std::fputc('"', out);
+}
 
 void vreport_at(diagnostics& diag, const char* file, std::int64_t line, int sev, const char* format,
                 std::va_list args) {

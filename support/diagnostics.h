@@ -127,6 +127,10 @@ bool may_suggest(diagnostics& diag, std::size_t candidates);
 // (nothing in the other forms): "help: text".
 void help_note(diagnostics& diag, std::string_view text);
 
+// `s` as a JSON string with its quotes, valid JSON whatever its bytes
+// (a byte that is not UTF-8 becomes \u00XX).
+void put_json_string(std::FILE* out, std::string_view s);
+
 // The fatal "Unable to allocate memory"; unwinds to the entry with status 1.
 [[noreturn]] void report_no_memory(diagnostics& diag);
 

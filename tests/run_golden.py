@@ -119,6 +119,28 @@ def json_stream_problems(stream):
     return problems
 
 
+LISTING_KEYS = {"name": str, "kind": str, "file": str, "line": int, "column": int,
+                "referenced": bool}
+
+
+def listing_problems(stream):
+    """The --list form of --error-format=json: a JSON object a line, each
+    with exactly the listing's keys."""
+    problems = []
+    for number, raw in enumerate(stream.split(b"\n"), 1):
+        if not raw:
+            continue
+        try:
+            obj = json.loads(raw.decode("utf-8", errors="strict"))
+        except (UnicodeDecodeError, ValueError) as e:
+            problems.append("stdout line %d is not JSON (%s)" % (number, e))
+            continue
+        if not isinstance(obj, dict) or set(obj) != set(LISTING_KEYS) or any(
+                type(obj[k]) is not t for k, t in LISTING_KEYS.items()):
+            problems.append("stdout line %d: not a listing object" % number)
+    return problems
+
+
 def wants_json(args):
     for i, a in enumerate(args):
         if a == "--error-format=json" or (a == "--error-format" and args[i + 1:i + 2] == ["json"]):
@@ -263,7 +285,13 @@ def run_case(binary, case, rebase):
         if actual_status != expected_status:
             ok = False
             print("exit status: expected %d, got %d" % (expected_status, actual_status))
-        streamed = any(a == "-" or a.endswith("=-") or a == "--diagnostics=stderr" for a in args)
+        listing = "--list" in args
+        streamed = listing or any(
+            a == "-" or a.endswith("=-") or a == "--diagnostics=stderr" for a in args)
+        if wants_json(args) and listing:
+            for problem in listing_problems(actual_stdout):
+                ok = False
+                print(problem)
         if wants_json(args) and not streamed:
             for problem in json_problems(actual_stdout):
                 ok = False

@@ -100,6 +100,16 @@ std::string read_whole(const value_form& f, const std::string& text, bool in_com
     return "";
 }
 
+// Every kind of the model, simple or not, is named by a word of its own.
+TEST(kind_table, EveryKindHasAKeywordOfItsOwn) {
+    std::set<std::string> words;
+    for (int k = ET_STRUCT; k <= ET_LINK; ++k) {
+        const std::string word = keyword_of(static_cast<element_kind>(k));
+        EXPECT_NE(word, "") << k;
+        EXPECT_TRUE(words.insert(word).second) << word;
+    }
+}
+
 TEST(kind_table, TheExamplesOfEveryKindAreReadByItsReader) {
     for (const element_kind k : simple_kinds) {
         variants_of v(k);
