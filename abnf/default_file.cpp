@@ -56,7 +56,7 @@ bool parse_epoch(const char* s, std::time_t& out) {
 }
 
 void reset_reference_counts(run_context& run) {
-    for (element* e = run.elements; e != nullptr; e = next_ahead(e)) e->reference_count = 0;
+    for (element* e = run.elements; e != nullptr; e = e->next()) e->reference_count = 0;
 }
 
 void write_header(output_writer& out, const std::tm& tm, const char* path) {
@@ -155,7 +155,7 @@ std::string date_line_text(const std::tm& tm) {
 }
 
 void report_unreferenced(run_context& run, diagnostics& diag) {
-    for (const element* e = run.elements; e != nullptr; e = next_ahead(e)) {
+    for (const element* e = run.elements; e != nullptr; e = e->next()) {
         if (e != run.elements && e->reference_count == 0) {
             note(diag, "%-15s : has not been referenced\n", e->name().c_str());
         }

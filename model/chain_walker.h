@@ -24,21 +24,13 @@ public:
 
     // Opens `chain` below the chains on the path.
     void enter(element* chain, Data data = {}) { stack_.push_back(frame{chain, chain, data}); }
-    // The same for a chain the walk jumps to (a referenced definition's
-    // members): the members of a chain are mostly cut from the storage one
-    // after another, so the lines of the next few are asked for at once
-    // instead of one by one as the walk reaches them.
-    void enter_far(element* chain, Data data = {}) {
-        prefetch_following(chain, 7);
-        enter(chain, data);
-    }
     // The next member of the innermost chain, or null when that chain is
     // done; the walk stands after it. The innermost chain stays open until
     // leave().
     element* next() {
         frame& f = stack_.back();
         element* e = f.at;
-        if (e != nullptr) f.at = next_ahead(e);
+        if (e != nullptr) f.at = e->next();
         return e;
     }
     // Closes the innermost chain and gives back its frame.

@@ -127,7 +127,7 @@ text name_of(const element* e) { return e->name(); }
 text name_of(const module_record* m) { return m->name; }
 text name_of(const module_ref* r) { return r->alias; }
 
-const element* next_of(const element* e) { return next_ahead(e); }
+const element* next_of(const element* e) { return e->next(); }
 const module_record* next_of(const module_record* m) { return m->next; }
 const module_ref* next_of(const module_ref* r) { return r->next; }
 
