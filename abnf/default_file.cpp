@@ -102,10 +102,6 @@ file_result write_file(run_context& run, diagnostics& diag, const grammar_settin
     }
     output_writer writer;
     writer.diag = &diag;
-    // A file that replaces another one goes to the disk as it is written:
-    // a file system may write it whole in the rename over the old one, and
-    // the run would wait for that at the end.
-    if (file.replaces()) writer.write_back_step = std::size_t{8} << 20;
     sink_open_stream(writer, file.stream());
     try {
         write_text(run, writer, diag, settings);

@@ -1,7 +1,5 @@
 #include "support/output_writer.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdarg>
@@ -51,15 +49,6 @@ void hand_on(output_writer& sink, const char* bytes, std::size_t n) {
         sink.failed = true;
         if (!sink.closing) throw output_write_failed{};
         return;
-    }
-    sink.handed += n;
-    if (sink.write_back_step != 0 && sink.handed - sink.written_back >= sink.write_back_step) {
-        // Only a start: nothing waits for the disk, and a file that cannot
-        // be written back this way (a pipe, a device) refuses it harmlessly.
-        ::sync_file_range(::fileno(sink.file), static_cast<off_t>(sink.written_back),
-                          static_cast<off_t>(sink.handed - sink.written_back),
-                          SYNC_FILE_RANGE_WRITE);
-        sink.written_back = sink.handed;
     }
 }
 
@@ -203,8 +192,6 @@ void sink_open_stream(output_writer& sink, std::FILE* stream) {
     sink.failed = false;
     sink.closing = false;
     sink.crlf = false;
-    sink.handed = 0;
-    sink.written_back = 0;
     sink.file = stream;
     // The sink buffers by itself; the stream passes blocks straight on.
     std::setvbuf(sink.file, nullptr, _IONBF, 0);
