@@ -85,26 +85,9 @@ bool make_room(output_writer& sink, std::size_t n) {
     return true;
 }
 
-constexpr std::size_t few_blanks = 64;
-constexpr auto blank_line = [] {
-    std::array<char, few_blanks> b{};
-    b.fill(' ');
-    return b;
-}();
-
 void write_blanks(output_writer& out, std::size_t n) {
     output_writer& sink = out;
     if (!sink.buffer) return;  // nothing open: the bytes go nowhere
-    // A few blanks, the common case: 64 of them where the buffer has room
-    // for them to run over, one copy of a fixed size that takes a few wide
-    // stores. A loop of n blanks was made a string instruction whose start
-    // cost more than the blanks.
-    if (n <= few_blanks && n <= sink.capacity - sink.used &&
-        sink.used + few_blanks <= buffer_size) {
-        std::memcpy(sink.buffer.get() + sink.used, blank_line.data(), few_blanks);
-        sink.used += n;
-        return;
-    }
     check_limit(sink, n);
     while (n > 0) {
         const std::size_t piece = std::min(n, buffer_size);
