@@ -73,7 +73,7 @@ private:
 
     const model_storage& storage_;
     const text_table& texts_;
-    std::vector<slot, large_page_allocator<slot>> slots_;
+    std::vector<slot> slots_;
     std::size_t mask_ = 0;
     std::size_t used_ = 0;
     // How far each chain or list is indexed: the last entry taken in, and

@@ -83,32 +83,6 @@ void model_storage::extend(part& p, std::size_t end) {
     if (end > p.committed && !commit_up_to(p, end)) throw std::bad_alloc();
 }
 
-namespace {
-
-constexpr std::size_t large_block = std::size_t{256} << 10;
-constexpr std::size_t large_page = std::size_t{2} << 20;
-
-}  // namespace
-
-void* allocate_large(std::size_t bytes) {
-    if (bytes < large_block) return ::operator new(bytes);
-    const std::size_t size = (bytes + large_page - 1) & ~(large_page - 1);
-    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-    ::madvise(p, size, MADV_HUGEPAGE);
-#endif
-    return p;
-}
-
-void release_large(void* p, std::size_t bytes) {
-    if (bytes < large_block) {
-        ::operator delete(p);
-        return;
-    }
-    ::munmap(p, (bytes + large_page - 1) & ~(large_page - 1));
-}
-
 void model_storage::release() {
     if (base_ != nullptr) ::munmap(base_, reserved_);
     base_ = nullptr;

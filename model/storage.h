@@ -96,28 +96,6 @@ private:
     part texts_;
 };
 
-// Memory for large tables probed at random (the name and text tables, the
-// walks' side tables, the source blocks): blocks of 256 KB and more ask the
-// system for large pages, so that they cost one fault per 2 MB instead of
-// one per 4 KB, and a probe seldom misses the address cache as well as the
-// data cache.
-void* allocate_large(std::size_t bytes);
-void release_large(void* p, std::size_t bytes);
-
-template <class T>
-struct large_page_allocator {
-    using value_type = T;
-    large_page_allocator() = default;
-    template <class U>
-    large_page_allocator(const large_page_allocator<U>&) {}
-    T* allocate(std::size_t n) { return static_cast<T*>(allocate_large(n * sizeof(T))); }
-    void deallocate(T* p, std::size_t n) { release_large(p, n * sizeof(T)); }
-    template <class U>
-    bool operator==(const large_page_allocator<U>&) const {
-        return true;
-    }
-};
-
 // A reference to a record or text in the same model_storage, kept as the
 // distance from this reference in units of 4 bytes; 0 is null. A copy would
 // refer to another place, so it cannot be copied: records that hold one are

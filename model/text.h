@@ -135,7 +135,7 @@ private:
     void grow();
 
     model_storage& storage_;
-    std::vector<slot, large_page_allocator<slot>> slots_;
+    std::vector<slot> slots_;
     std::size_t used_ = 0;
     std::string scratch_;
 };
