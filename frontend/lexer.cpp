@@ -147,7 +147,7 @@ std::size_t read_word(parse_state& ps, int c, char* text) {
             text[n++] = static_cast<char>(p[k++]);
         s.pos += k;
         // The character after the word stays where it is, as if read and
-        // pushed back, unless it may begin a comment or the block ended.
+        // pushed back, unless it may begin a comment or the source ended.
         if (k < available && p[k] != '/') return n;
     }
     c = significant_char(ps);
