@@ -31,7 +31,7 @@ namespace {
 
 // The rules of `first` and every top-level element after it.
 void write_rules_from(rule_writer& w, const element* first) {
-    for (const element* e = first; e != nullptr; e = next_ahead(e)) write_rule(w, e);
+    for (const element* e = first; e != nullptr; e = e->next()) write_rule(w, e);
     flush_pending(w);
 }
 
@@ -72,7 +72,7 @@ public:
                  std::size_t batch_size)
         : run_(run), out_(out), diag_(diag) {
         std::size_t n = 0;
-        for (const element* e = run.elements; e != nullptr; e = next_ahead(e), ++n) {
+        for (const element* e = run.elements; e != nullptr; e = e->next(), ++n) {
             if (n % batch_size == 0) {
                 batches_.emplace_back();
                 batches_.back().first = e;
@@ -172,12 +172,7 @@ private:
         } keep{w.open_chains, open_chains};
         w.last = start_.last;
         const element* e = b.first;
-        for (std::size_t i = 0; i < b.count; ++i, e = next_ahead(e)) {
-            // The next definition's members are on their way while this
-            // one is written.
-            if (const element* n = e->next()) prefetch_following(n, 8);
-            write_rule(w, e);
-        }
+        for (std::size_t i = 0; i < b.count; ++i, e = e->next()) write_rule(w, e);
         flush_pending(w);
         b.end = layout_state{writer.depth, writer.column, writer.tab_count, w.last};
         sink_close(writer);

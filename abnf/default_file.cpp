@@ -98,10 +98,6 @@ file_result write_file(const run_context& run, diagnostics& diag, const grammar_
     }
     output_writer writer;
     writer.diag = &diag;
-    // A file that replaces another one goes to the disk as it is written:
-    // a file system may write it whole in the rename over the old one, and
-    // the run would wait for that at the end.
-    if (file.replaces()) writer.write_back_step = std::size_t{8} << 20;
     sink_open_stream(writer, file.stream());
     try {
         write_text(run, writer, diag, settings);
@@ -152,7 +148,7 @@ std::string date_line_text(const std::tm& tm) {
 
 void report_unreferenced(const run_context& run, const reference_counts& counts,
                          diagnostics& diag) {
-    for (const element* e = run.elements; e != nullptr; e = next_ahead(e)) {
+    for (const element* e = run.elements; e != nullptr; e = e->next()) {
         if (e != run.elements && counts.of(*e) == 0) {
             note(diag, "%-15s : has not been referenced\n", e->name().c_str());
         }

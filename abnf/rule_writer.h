@@ -80,25 +80,6 @@ struct plain_literal {
 // themselves before a line ends.
 void flush_pending(rule_writer& w);
 
-// Copies the `n` characters at `from` to `to`. Nearly every piece of a rule
-// is a word of a few characters: two copies of a fixed size that overlap
-// where needed take less than a call of memcpy.
-inline void copy_short(char* to, const char* from, std::size_t n) {
-    if (n >= 8 && n <= 16) {
-        std::memcpy(to, from, 8);
-        std::memcpy(to + n - 8, from + n - 8, 8);
-    } else if (n >= 4 && n < 8) {
-        std::memcpy(to, from, 4);
-        std::memcpy(to + n - 4, from + n - 4, 4);
-    } else if (n > 0 && n < 4) {
-        to[0] = from[0];
-        to[n / 2] = from[n / 2];
-        to[n - 1] = from[n - 1];
-    } else {
-        std::memcpy(to, from, n);
-    }
-}
-
 // Appends text that holds no line feed, tab or brace.
 void put_plain_long(rule_writer& w, std::string_view s);
 inline void put_plain(rule_writer& w, std::string_view s) {
@@ -107,7 +88,7 @@ inline void put_plain(rule_writer& w, std::string_view s) {
         put_plain_long(w, s);
         return;
     }
-    copy_short(w.pending.data() + w.pending_size, s.data(), s.size());
+    std::memcpy(w.pending.data() + w.pending_size, s.data(), s.size());
     w.pending_size += s.size();
     w.last = s.back();
 }

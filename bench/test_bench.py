@@ -4,6 +4,7 @@ Run: python3 -m unittest discover -s bench -p 'test_*.py'
 With BENCH_BINARY set to a pvx2abnf executable, the generated schemas are also translated.
 """
 
+import io
 import os
 import re
 import shutil
@@ -15,6 +16,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import gen_schema  # noqa: E402
+import ab  # noqa: E402
 import check_message  # noqa: E402
 import measure  # noqa: E402
 
@@ -273,6 +275,70 @@ echo "%s" >> "$last"
             self.assertEqual(measure.load_hashes(os.path.join(tmp, "hashes.txt")), hashes)
         finally:
             shutil.rmtree(tmp)
+
+
+class ABTest(unittest.TestCase):
+    """bench/ab.py with stand-in translators: equal grammars are compared, a difference in the
+    grammars or a failing run fails the comparison."""
+
+    FAKE = """#!/bin/sh
+for last; do :; done
+cat "$2" > "$last"
+echo "%s" >> "$last"
+exit %d
+"""
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="ab-test-")
+        self.schema = os.path.join(self.tmp, "main.pvx")
+        with open(self.schema, "w") as f:
+            f.write("bool a;\n")
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp)
+
+    def fake(self, name, extra, status=0):
+        path = os.path.join(self.tmp, name)
+        with open(path, "w") as f:
+            f.write(self.FAKE % (extra, status))
+        os.chmod(path, 0o755)
+        return path
+
+    def run_ab(self, *args):
+        old = sys.stdout, sys.stderr
+        sys.stdout, sys.stderr = out, _ = io.StringIO(), io.StringIO()
+        try:
+            code = ab.main(list(args))
+        finally:
+            sys.stdout, sys.stderr = old
+        return code, out.getvalue()
+
+    def test_equal_grammars_give_both_minima_and_the_ratio(self):
+        a, b = self.fake("a", "one"), self.fake("b", "one")
+        # The options after the schema reach both binaries first ($2 is the schema).
+        code, out = self.run_ab(a, b, self.schema, "-n", "3", "--", "--threads=1")
+        self.assertEqual(code, 0)
+        self.assertRegex(out, r"(?m)^A  min +[0-9.]+ s  median +[0-9.]+ s")
+        self.assertRegex(out, r"(?m)^B  min +[0-9.]+ s ")
+        self.assertRegex(out, r"wall B/A [0-9.]+ \(min of 3; noise about [0-9.]+%\)")
+        self.assertIn("with --threads=1", out)
+
+    def test_different_grammars_and_failing_runs_fail(self):
+        a, b = self.fake("a", "one"), self.fake("b", "two")
+        self.assertEqual(self.run_ab(a, b, self.schema, "-n", "1", "--", "-x")[0], 1)
+        bad = self.fake("bad", "one", status=3)
+        with self.assertRaisesRegex(RuntimeError, "status 3"):
+            self.run_ab(a, bad, self.schema, "-n", "1", "--", "-x")
+
+    @unittest.skipUnless(shutil.which("valgrind"), "valgrind not installed")
+    def test_callgrind_counts_instructions(self):
+        a = self.fake("a", "one")
+        code, out = self.run_ab(a, a, self.schema, "-n", "1", "--warmup", "0", "--callgrind",
+                                "--", "-x")
+        self.assertEqual(code, 0)
+        found = re.search(r"instructions A (\d+)  B (\d+)  B/A ([0-9.]+)", out)
+        self.assertIsNotNone(found, out)
+        self.assertGreater(int(found.group(1)), 1000)
 
 
 BINARY = os.environ.get("BENCH_BINARY")

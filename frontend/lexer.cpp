@@ -7,14 +7,10 @@
 // one compare.
 #include "frontend/lexer.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
 
-#include "frontend/statement_scan.h"
 #include "support/diagnostics.h"
 
 namespace qrv {
@@ -151,7 +147,7 @@ std::size_t read_word(parse_state& ps, int c, char* text) {
             text[n++] = static_cast<char>(p[k++]);
         s.pos += k;
         // The character after the word stays where it is, as if read and
-        // pushed back, unless it may begin a comment or the block ended.
+        // pushed back, unless it may begin a comment or the source ended.
         if (k < available && p[k] != '/') return n;
     }
     c = significant_char(ps);
@@ -342,33 +338,6 @@ bool rest_is_value_text(std::string_view s) {
 // ---------------------------------------------------------------------------
 
 int read_significant_char(parse_state& ps) { return significant_char(ps); }
-
-bool next_block(source_stream& s) {
-    constexpr std::size_t full_block = std::size_t{1} << 20;
-    s.base += s.size;  // the block read next follows the one the stream leaves
-    // A long file's blocks are read ahead on a thread of their own.
-    if (s.scan != nullptr && s.scan->running()) return s.scan->next_block(s);
-    // A small file's block was made its size when the file was opened.
-    const std::size_t block_size =
-        s.block.empty() ? full_block : std::min(full_block, s.block.size());
-    if (s.block.size() != block_size) s.block.resize(block_size);
-    for (;;) {
-        const ssize_t n = ::read(s.fd, s.block.data(), block_size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            s.failed = n < 0;
-            s.fd = -1;
-            s.size = 0;
-            s.pos = 0;
-            return false;
-        }
-        s.data = s.block.data();
-        s.size = static_cast<std::size_t>(n);
-        s.pos = 0;
-        if (s.scan != nullptr && s.size == full_block) s.scan->full_block_read(s.fd);
-        return true;
-    }
-}
 
 int next_token(parse_state& ps, char* text) {
     const int c = skip_space(ps);

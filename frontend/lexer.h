@@ -96,17 +96,13 @@ inline constexpr std::size_t token_max_chars = 128;
 
 inline constexpr int end_of_file = -1;
 
-// Reads the next block of a source read from a file into `data`; false at
-// the end of the file (or when a read fails: `failed`).
-bool next_block(source_stream& s);
-
 // The next character (0 to 255) or end_of_file; counts line feeds.
 inline int read_char(parse_state& ps) {
     source_stream& s = *ps.stream;
     int c;
     if (s.pushed_count > 0) {
         c = s.pushed[--s.pushed_count];
-    } else if (s.pos < s.size || (s.fd >= 0 && next_block(s))) {
+    } else if (s.pos < s.size) {
         c = s.data[s.pos++];
     } else {
         return end_of_file;

@@ -13,26 +13,15 @@
 
 namespace qrv {
 
-// A block of a source file as read.
-using source_block = std::vector<unsigned char, large_page_allocator<unsigned char>>;
-
-// The front end's scan ahead of the parser in the blocks of a file.
-class statement_scan;
-
-// The characters of one source file and two characters of push-back. A
-// source held in memory is all in `data`; a file is read in blocks, `data`
-// holding the current one.
+// The characters of one source, all in memory, and two characters of
+// push-back.
 struct source_stream {
     const unsigned char* data = nullptr;
     std::size_t size = 0;
     std::size_t pos = 0;
     int pushed[2] = {0, 0};
     int pushed_count = 0;
-    std::uint64_t base = 0;  // the offset in the file (or text) of data[0]
-    int fd = -1;             // the file the next block comes from, or -1
-    bool failed = false;     // a read of the file failed
-    source_block block;
-    statement_scan* scan = nullptr;  // a file's scan ahead, or null
+    std::uint64_t base = 0;  // the offset in the text of data[0]
 };
 
 struct body_frame {

@@ -6,9 +6,8 @@
 //
 // and the start of a structure, union or combination, `struct Name {`.
 //
-// The pass only reads the block (scan_plain_statement), so that the scan
-// ahead can run it on a thread of its own; what it found is made into an
-// element only where the parser stands (read_plain_statement). Whatever
+// The pass only reads the source (scan_plain_statement); what it found is
+// made into an element where the parser stands (read_plain_statement). Whatever
 // the pass does not take (a comment, a tag, a keyword other than these
 // types, a number in another form, a statement that would be reported,
 // the end of the block) leaves the source as it was, and the step machine
@@ -22,7 +21,6 @@
 
 #include "frontend/lexer.h"
 #include "frontend/parser_steps.h"
-#include "frontend/statement_scan.h"
 
 namespace qrv {
 
@@ -252,33 +250,12 @@ declaration read_plain_statement(parse_state& ps) {
         ps.plug_level != 0 || ps.depth >= max_body_depth) {
         return {};
     }
-    // A statement the scan ahead found where the parser stands is the one
-    // this pass would find; else the pass reads it now. A source in memory
-    // may be larger than offsets reach: it is scanned from the statement.
-    const unsigned char* block = s.data;
-    std::size_t at = s.pos;
-    plain_statement local;
-    const plain_statement* m = s.scan != nullptr ? s.scan->take(at) : nullptr;
-    if (m != nullptr) {
-        // Most links are to names not in the cache: their slots are asked
-        // for some statements ahead, and their characters, for comparing,
-        // once the slots are near.
-        const text_table& texts = ps.run->texts;
-        if (const plain_statement* far = s.scan->ahead(16); far != nullptr) {
-            if (far->kind == ET_LINK) texts.prefetch(far->link_hash);
-            texts.prefetch(far->name_hash);
-        }
-        if (const plain_statement* near = s.scan->ahead(8); near != nullptr) {
-            if (near->kind == ET_LINK) texts.prefetch_text(near->link_hash);
-        }
-    } else {
-        block += at;
-        at = 0;
-        if (!scan_plain_statement(block, s.size - s.pos, 0, local)) return {};
-        m = &local;
-        if (m->kind == ET_LINK) ps.run->texts.prefetch(m->link_hash);
-        ps.run->texts.prefetch(m->name_hash);
-    }
+    // Offsets within a statement are 32 bits: the pass reads from where the
+    // parser stands, so a source larger than that is read as any other.
+    const unsigned char* block = s.data + s.pos;
+    plain_statement found;
+    if (!scan_plain_statement(block, s.size - s.pos, 0, found)) return {};
+    const plain_statement* m = &found;
 
     // The same changes, in the same order, as the steps make.
     ps.in_header = false;

@@ -13,7 +13,7 @@
 
 namespace qrv {
 
-// Names and links lie in the source block, as offsets from its start.
+// Names and links lie in the bytes scanned, as offsets from their start.
 struct plain_statement {
     std::uint32_t start = 0;         // where the pass began (before blanks)
     std::uint32_t end = 0;           // after the `;` or the `{`

@@ -1,16 +1,12 @@
-// Source files: leading text up to a `pavex*/` marker line is skipped, and
-// the modules of the file are parsed one after another, the file read in
-// blocks (a FIFO or a device is read whole first). Then the file's
-// directive file (the path with "cfg" appended) sets flags and prefixes on
-// what was read.
+// Source files: a file is read whole, leading text up to a `pavex*/`
+// marker line is skipped, and the modules of the file are parsed one after
+// another. Then the file's directive file (the path with "cfg" appended)
+// sets flags and prefixes on what was read.
 #include "frontend/source.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -20,52 +16,13 @@
 
 #include "frontend/lexer.h"
 #include "frontend/parser.h"
-#include "frontend/statement_scan.h"
 #include "support/diagnostics.h"
+#include "support/read_file.h"
 #include "support/source_positions.h"
 
 namespace qrv {
 
 namespace {
-
-// Reads a whole file; false when it cannot be opened or read (a folder
-// included). With `regular_only`, anything but a regular file (a FIFO, a
-// device) is not opened for reading at all, so that nothing blocks on it.
-bool read_whole_file(const char* path, std::string& out, bool regular_only) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0));
-    if (fd < 0) return false;
-    struct stat info {};
-    const bool known = ::fstat(fd, &info) == 0;
-    if (regular_only && (!known || !S_ISREG(info.st_mode))) {
-        ::close(fd);
-        return false;
-    }
-    out.clear();
-    // Room for the whole of a regular file at once; the reads go on to the
-    // real end in any case, growing the text by doubling.
-    std::size_t capacity = 64 * 1024;
-    if (known && S_ISREG(info.st_mode) && info.st_size > 0) {
-        capacity = static_cast<std::size_t>(info.st_size) + 1;
-    }
-    bool ok = true;
-    for (;;) {
-        if (out.size() == capacity) capacity *= 2;
-        const std::size_t used = out.size();
-        out.resize(capacity);
-        const ssize_t n = ::read(fd, out.data() + used, capacity - used);
-        if (n < 0 && errno == EINTR) {
-            out.resize(used);
-            continue;
-        }
-        out.resize(used + (n > 0 ? static_cast<std::size_t>(n) : 0));
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-    }
-    ::close(fd);
-    return ok;
-}
 
 // The end of the line that starts at `pos`: after its line feed, or at the
 // end of the text. Lines have any length.
@@ -78,8 +35,8 @@ bool is_blank(char c) { return c != '\n' && is_space(static_cast<unsigned char>(
 
 // Where the definitions begin: after the first line whose first non-blank
 // characters are `pavex*/`, or at the start when there is none. The text
-// arrives in pieces (a file is read block by block); only the places where
-// `pavex*/` stands are looked at closely.
+// may be looked at in pieces; only the places where `pavex*/` stands are
+// looked at closely.
 class marker_search {
 public:
     static constexpr std::string_view marker = "pavex*/";
@@ -148,35 +105,6 @@ std::size_t skip_leading_text(std::string_view data) {
                     &start);
     }
     return static_cast<std::size_t>(start);
-}
-
-// The same for a regular file of `file_size` bytes, read block by block
-// into `buffer` (the stream's, used again for the blocks the parser reads);
-// false when a read fails. The blocks of a small file are its size, so that
-// a run of many small files does not clear a megabyte for each.
-bool find_definitions_start(int fd, std::uint64_t file_size, source_block& buffer,
-                            std::uint64_t* start) {
-    constexpr std::size_t carry_max = marker_search::carry_max;
-    const std::size_t block_size =
-        static_cast<std::size_t>(std::clamp<std::uint64_t>(file_size + 1, 4096, 1 << 20));
-    buffer.resize(carry_max + block_size);
-    marker_search search;
-    std::size_t carry = 0;   // bytes of the previous block at the front
-    std::uint64_t base = 0;  // the file offset of buffer[0]
-    for (;;) {
-        const ssize_t n = ::read(fd, reinterpret_cast<char*>(buffer.data()) + carry, block_size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        const std::size_t size = carry + static_cast<std::size_t>(n);
-        if (search.look(std::string_view(reinterpret_cast<const char*>(buffer.data()), size), carry,
-                        base, n == 0, start)) {
-            return true;
-        }
-        const std::size_t next_carry = std::min(carry_max, size);
-        std::memmove(buffer.data(), buffer.data() + size - next_carry, next_carry);
-        base += size - next_carry;
-        carry = next_carry;
-    }
 }
 
 std::vector<std::string_view> split_words(std::string_view line) {
@@ -271,16 +199,18 @@ std::int64_t read_modules(run_context& run, diagnostics& diag, const char* path,
 // folder, a FIFO, a device) is absent.
 bool read_directive_file(const char* path, std::string& text) {
     const std::string directive_path = std::string(path) + "cfg";
-    return read_whole_file(directive_path.c_str(), text, true);
+    return read_whole_file(directive_path.c_str(), text, file_kinds::regular_only);
 }
 
 }  // namespace
 
-std::int64_t read_source_text(run_context& run, diagnostics& diag, const char* path,
-                              std::string_view source, const std::string_view* directives) {
-    // A text that cannot be read again is kept for the positions of its
-    // diagnostics.
-    if (diag.file_positions && diag.sources != nullptr) diag.sources->keep(path, source);
+namespace {
+
+// `keep`: the text cannot be read again (standard input, a FIFO) and is kept
+// for the positions of its diagnostics.
+std::int64_t read_text(run_context& run, diagnostics& diag, const char* path,
+                       std::string_view source, const std::string_view* directives, bool keep) {
+    if (keep && diag.file_positions && diag.sources != nullptr) diag.sources->keep(path, source);
     source_stream stream;
     stream.data = reinterpret_cast<const unsigned char*>(source.data());
     stream.size = source.size();
@@ -288,48 +218,27 @@ std::int64_t read_source_text(run_context& run, diagnostics& diag, const char* p
     return read_modules(run, diag, path, stream, directives);
 }
 
-std::int64_t read_source_file(run_context& run, diagnostics& diag, const char* path) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    struct stat info {};
-    std::uint64_t start = 0;
-    source_stream stream;
-    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        find_definitions_start(fd, static_cast<std::uint64_t>(info.st_size), stream.block,
-                               &start) &&
-        ::lseek(fd, static_cast<off_t>(start), SEEK_SET) == static_cast<off_t>(start)) {
-        // A regular file is read block by block as the parser goes.
-        std::string directives;
-        const bool has_directives = read_directive_file(path, directives);
-        const std::string_view directive_text(directives);
-        stream.fd = fd;
-        stream.base = start;
-        // Its thread ends before the file is closed, also when a fatal
-        // diagnostic unwinds through the parser.
-        statement_scan scan;
-        stream.scan = &scan;
-        const std::int64_t errors =
-            read_modules(run, diag, path, stream, has_directives ? &directive_text : nullptr);
-        scan.stop();
-        ::close(fd);
-        if (stream.failed) {
-            report(diag, SEV_ERROR, "Unable to open file: %s", path);
-            return 1;
-        }
-        return errors;
-    }
-    if (fd >= 0) ::close(fd);
+}  // namespace
 
+std::int64_t read_source_text(run_context& run, diagnostics& diag, const char* path,
+                              std::string_view source, const std::string_view* directives) {
+    return read_text(run, diag, path, source, directives, true);
+}
+
+std::int64_t read_source_file(run_context& run, diagnostics& diag, const char* path) {
     std::string source;
-    if (!read_whole_file(path, source, false)) {
+    if (!read_whole_file(path, source)) {
         report(diag, SEV_ERROR, "Unable to open file: %s", path);
         return 1;
     }
+    // A regular file is read again, a line at a time, when a diagnostic
+    // shows one: it is not kept.
+    struct stat info {};
+    const bool keep = ::stat(path, &info) != 0 || !S_ISREG(info.st_mode);
     std::string directives;
-    if (read_directive_file(path, directives)) {
-        const std::string_view text(directives);
-        return read_source_text(run, diag, path, source, &text);
-    }
-    return read_source_text(run, diag, path, source, nullptr);
+    const bool has_directives = read_directive_file(path, directives);
+    const std::string_view text(directives);
+    return read_text(run, diag, path, source, has_directives ? &text : nullptr, keep);
 }
 
 void read_directives_text(run_context& run, diagnostics& diag, const char* source_path,

@@ -202,11 +202,6 @@ void example_maker::sizes::discover(const element& definition) {
             continue;
         }
         const bool in_list = nodes_[at].list;
-        // The chains of the members lie anywhere in the storage: asked
-        // for at once, they arrive together.
-        for (const element* m = chain; m != nullptr; m = m->next()) {
-            if (has_body_kind(*m) && m->children() != nullptr) __builtin_prefetch(m->children());
-        }
         for (const element* m = chain; m != nullptr; m = m->next()) {
             // Optional bodies too have their sizes: the writer asks for
             // them before it lets such a member stand.

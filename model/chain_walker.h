@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "model/model.h"
@@ -22,15 +23,18 @@ public:
         Data data;       // what the pass keeps for the chain while it is open
     };
 
-    // Opens `chain` below the chains on the path.
-    void enter(element* chain, Data data = {}) { stack_.push_back(frame{chain, chain, data}); }
-    // The same for a chain the walk jumps to (a referenced definition's
-    // members): the members of a chain are mostly cut from the storage one
-    // after another, so the lines of the next few are asked for at once
-    // instead of one by one as the walk reaches them.
-    void enter_far(element* chain, Data data = {}) {
-        prefetch_following(chain, 7);
-        enter(chain, data);
+    // Opens `chain` below the chains on the path. A chain's members are
+    // mostly cut from the storage one after another, and a walk mostly
+    // enters a chain far from where it stood: the lines of the first eight
+    // are asked for at once, instead of one by one as the walk reaches them
+    // (the one read-ahead hint of the passes; see docs/design.md).
+    void enter(element* chain, Data data = {}) {
+        // Addresses, not pointers: the lines may lie past the storage's end.
+        const auto at = reinterpret_cast<std::uintptr_t>(chain);
+        for (std::size_t k = 0; chain != nullptr && k < lines_ahead; ++k) {
+            __builtin_prefetch(reinterpret_cast<const void*>(at + k * sizeof(element)));
+        }
+        stack_.push_back(frame{chain, chain, data});
     }
     // The next member of the innermost chain, or null when that chain is
     // done; the walk stands after it. The innermost chain stays open until
@@ -38,7 +42,7 @@ public:
     element* next() {
         frame& f = stack_.back();
         element* e = f.at;
-        if (e != nullptr) f.at = next_ahead(e);
+        if (e != nullptr) f.at = e->next();
         return e;
     }
     // Closes the innermost chain and gives back its frame.
@@ -52,6 +56,7 @@ public:
     frame& innermost() { return stack_.back(); }
 
 private:
+    static constexpr std::size_t lines_ahead = 8;
     std::vector<frame> stack_;
 };
 

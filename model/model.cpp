@@ -45,7 +45,7 @@ text text_table::intern(std::string_view s, std::uint32_t hash) {
 }
 
 void text_table::grow() {
-    std::vector<slot, large_page_allocator<slot>> old = std::move(slots_);
+    std::vector<slot> old = std::move(slots_);
     const std::size_t size = old.empty() ? 1024 : old.size() * 2;
     slots_.assign(size, slot{});
     const std::size_t mask = size - 1;
@@ -127,7 +127,7 @@ text name_of(const element* e) { return e->name(); }
 text name_of(const module_record* m) { return m->name; }
 text name_of(const module_ref* r) { return r->alias; }
 
-const element* next_of(const element* e) { return next_ahead(e); }
+const element* next_of(const element* e) { return e->next(); }
 const module_record* next_of(const module_record* m) { return m->next; }
 const module_ref* next_of(const module_ref* r) { return r->next; }
 
@@ -137,7 +137,7 @@ void name_index::grow(std::size_t entries) {
     std::size_t size = slots_.empty() ? 256 : slots_.size();
     while (2 * entries > size) size *= 2;
     if (size == slots_.size()) return;
-    std::vector<slot, large_page_allocator<slot>> old = std::move(slots_);
+    std::vector<slot> old = std::move(slots_);
     slots_.assign(size, slot{});
     mask_ = size - 1;
     for (const slot& s : old) {

@@ -35,12 +35,6 @@ public:
     void take_in_chain(const element* chain);
     element* find_taken(const element* chain, text name) const;
     element* find_taken(const element* chain, std::string_view name) const;
-    // Asks for the slot where `name` in `chain` would be found; finds nothing.
-    void prefetch(const element* chain, text name) const {
-        if (chain != nullptr && !slots_.empty()) {
-            __builtin_prefetch(&slots_[home(storage_.place_of(chain), key_of(name))]);
-        }
-    }
     // The first module named `name` in the list that starts at `modules`
     // (the run's modules; they are only ever appended).
     module_record* find_module(const module_record* modules, std::string_view name);
@@ -79,7 +73,7 @@ private:
 
     const model_storage& storage_;
     const text_table& texts_;
-    std::vector<slot, large_page_allocator<slot>> slots_;
+    std::vector<slot> slots_;
     std::size_t mask_ = 0;
     std::size_t used_ = 0;
     // How far each chain or list is indexed: the last entry taken in, and

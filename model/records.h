@@ -141,29 +141,6 @@ private:
 };
 static_assert(sizeof(element) == 64, "an element fills one cache line");
 
-// The next element of a chain, asking for the line of an element some steps
-// further on. The elements of a chain mostly lie at even distances in the
-// storage (a top-level definition after the members of the one before it),
-// so sixteen times the distance to the next one is where the walk will
-// soon stand; a wrong guess costs a load nobody waits for. A walk of a long
-// chain otherwise waits for every element's line in turn.
-inline element* next_ahead(const element* e) {
-    element* n = e->next();
-    if (n != nullptr) {
-        const auto here = reinterpret_cast<std::uintptr_t>(e);
-        const auto there = reinterpret_cast<std::uintptr_t>(n);
-        __builtin_prefetch(reinterpret_cast<const void*>(there + 16 * (there - here)));
-    }
-    return n;
-}
-
-// Asks for the lines of the `count` elements cut from the storage after
-// `e`: a definition's members mostly follow it one after another.
-inline void prefetch_following(const element* e, int count) {
-    const auto* at = reinterpret_cast<const char*>(e);
-    for (int k = 1; k <= count; ++k) __builtin_prefetch(at + k * sizeof(element));
-}
-
 // Where a chain begins: an element's members, or a plain pointer (a
 // module's elements, a plug body, a list of the caller's).
 class chain_head {
@@ -192,7 +169,7 @@ private:
 class chain_tail {
 public:
     explicit chain_tail(chain_head head) : head_(head), last_(head.get()) {
-        while (last_ != nullptr && last_->next() != nullptr) last_ = next_ahead(last_);
+        while (last_ != nullptr && last_->next() != nullptr) last_ = last_->next();
     }
     void append(element* e) {
         if (last_ == nullptr) {

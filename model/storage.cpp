@@ -3,15 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <system_error>
-#include <thread>
-#include <utility>
-#include <vector>
-
-#include "support/signals.h"
 
 namespace qrv {
 
@@ -35,62 +27,7 @@ bool range_fits(std::size_t size) {
     return p != nullptr;
 }
 
-// A part this large is committed a step ahead of its front, and that
-// step's pages are asked for on the populator's thread. A small run does
-// without the thread and the step.
-constexpr std::size_t populate_from = std::size_t{16} << 20;
-
 }  // namespace
-
-// Its thread asks the system for the pages of the ranges handed to it, one
-// after another, until the storage is released. The system clears a page
-// when it first provides it; without this, that happens on the thread that
-// first writes to it, in the middle of its work.
-struct model_storage::populator {
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::vector<std::pair<char*, std::size_t>> ranges;  // under the mutex
-    bool stop = false;                                  // under the mutex
-    std::thread thread;
-
-    populator() : thread(helper_thread([this] { work(); })) {}
-    ~populator() {
-        {
-            std::lock_guard lock(mutex);
-            stop = true;
-        }
-        wake.notify_one();
-        thread.join();
-    }
-
-    void ask(char* at, std::size_t bytes) {
-        {
-            std::lock_guard lock(mutex);
-            ranges.emplace_back(at, bytes);
-        }
-        wake.notify_one();
-    }
-
-    void work() {
-        std::unique_lock lock(mutex);
-        for (;;) {
-            wake.wait(lock, [this] { return stop || !ranges.empty(); });
-            if (stop) return;
-            const auto [at, bytes] = ranges.front();
-            ranges.erase(ranges.begin());
-            lock.unlock();
-#ifdef MADV_POPULATE_WRITE
-            // A system without this advice refuses it; the pages then come
-            // as they are first written, as they would without this thread.
-            ::madvise(at, bytes, MADV_POPULATE_WRITE);
-#else
-            (void)at;
-            (void)bytes;
-#endif
-            lock.lock();
-        }
-    }
-};
 
 model_storage::model_storage() = default;
 
@@ -122,8 +59,8 @@ void model_storage::reserve() {
     reserved_ = size;
     // Texts are at most a few times the size of the elements that name
     // them: a quarter of the range is theirs.
-    records_ = part{0, reserved_ - reserved_ / 4, 0, 0};
-    texts_ = part{records_.size, reserved_ / 4, 0, 0};
+    records_ = part{0, reserved_ - reserved_ / 4};
+    texts_ = part{records_.size, reserved_ / 4};
 #ifdef MADV_HUGEPAGE
     // Large pages for records and texts: each small page costs the system
     // a fault of its own, which is dear on a virtual machine.
@@ -143,58 +80,10 @@ void model_storage::extend(part& p, std::size_t end) {
     if (base_ == nullptr) reserve();
     // Sizes near the whole range wrap around when added: checked first.
     if (end > p.size || end < p.used) throw std::bad_alloc();
-    const bool ahead = end >= populate_from;
-    if (ahead && populator_ == nullptr) {
-        try {
-            populator_ = std::make_unique<populator>();
-        } catch (const std::system_error&) {
-            // No second thread: the pages come as they are first written.
-        }
-    }
-    const std::size_t want = ahead ? std::min(p.size, end + commit_step) : end;
-    const std::size_t from = p.committed;
-    // The step ahead may not be granted when what is needed now is.
-    if (want > from && !commit_up_to(p, want) && end > from && !commit_up_to(p, end)) {
-        throw std::bad_alloc();
-    }
-    if (ahead && populator_ != nullptr && p.committed > from) {
-        populator_->ask(base_ + p.start + from, p.committed - from);
-    }
-    // The front may use everything committed, but a large part comes back
-    // here a step early, to commit the next step before the front needs it.
-    p.ready = p.committed;
-    if (ahead && p.committed - end > commit_step / 2) p.ready = p.committed - commit_step / 2;
-}
-
-namespace {
-
-constexpr std::size_t large_block = std::size_t{256} << 10;
-constexpr std::size_t large_page = std::size_t{2} << 20;
-
-}  // namespace
-
-void* allocate_large(std::size_t bytes) {
-    if (bytes < large_block) return ::operator new(bytes);
-    const std::size_t size = (bytes + large_page - 1) & ~(large_page - 1);
-    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-    ::madvise(p, size, MADV_HUGEPAGE);
-#endif
-    return p;
-}
-
-void release_large(void* p, std::size_t bytes) {
-    if (bytes < large_block) {
-        ::operator delete(p);
-        return;
-    }
-    ::munmap(p, (bytes + large_page - 1) & ~(large_page - 1));
+    if (end > p.committed && !commit_up_to(p, end)) throw std::bad_alloc();
 }
 
 void model_storage::release() {
-    // The populator stops before the range it works on is given back.
-    populator_.reset();
     if (base_ != nullptr) ::munmap(base_, reserved_);
     base_ = nullptr;
     reserved_ = 0;

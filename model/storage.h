@@ -7,15 +7,13 @@
 // Because everything a record refers to lies in the same range, a reference
 // is kept as its 32-bit distance from the reference itself (`rel_ptr`):
 // half the size of a pointer, and followed without knowing where the range
-// begins. The range is reserved, not taken: the system provides its pages
-// only as a front advances. Once a part is large, a thread of the storage
-// asks for the pages of the next step before the front reaches them, so
-// that the system clears them on the other core while this one works.
+// begins. The range is reserved, not taken: a part's pages are committed in
+// steps as its front advances, and the system provides each page when it is
+// first written.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -34,7 +32,7 @@ public:
     void* allocate(std::size_t bytes, std::size_t align = 8) {
         const std::size_t start = (records_.used + align - 1) & ~(align - 1);
         const std::size_t n = (bytes + 7) & ~std::size_t{7};
-        if (start > records_.ready || n > records_.ready - start) {
+        if (start > records_.committed || n > records_.committed - start) {
             extend(records_, start + n);
         }
         records_.used = start + n;
@@ -43,7 +41,7 @@ public:
     // The same for the characters of a text, aligned to 8.
     void* allocate_text(std::size_t bytes) {
         const std::size_t n = (bytes + 7) & ~std::size_t{7};
-        if (n > texts_.ready - texts_.used) extend(texts_, texts_.used + n);
+        if (n > texts_.committed - texts_.used) extend(texts_, texts_.used + n);
         void* p = base_ + texts_.start + texts_.used;
         texts_.used += n;
         return p;
@@ -76,22 +74,17 @@ public:
     static constexpr std::size_t max_reserve = std::size_t{1} << 33;
 
 private:
-    // One part of the range: where it starts, how far it reaches, how much
-    // of it is committed and used, and how far it can be used before more
-    // is committed (counted from its start).
+    // One part of the range: where it starts, how far it reaches, and how
+    // much of it is committed and used (counted from its start).
     struct part {
         std::size_t start = 0;
         std::size_t size = 0;
         std::size_t committed = 0;
         std::size_t used = 0;
-        std::size_t ready = 0;
     };
-    // Asks the system for the pages of what is committed ahead.
-    struct populator;
 
     void reserve();
-    // Commits the pages of `p` up to `end` (counted from its start), and
-    // in a large part a step beyond, whose pages the populator asks for.
+    // Commits the pages of `p` up to `end` (counted from its start).
     void extend(part& p, std::size_t end);
     // Commits whole steps of `p` from its committed end to `end` (or the
     // part's end); false when the system refuses them.
@@ -101,29 +94,6 @@ private:
     std::size_t reserved_ = 0;
     part records_;
     part texts_;
-    std::unique_ptr<populator> populator_;
-};
-
-// Memory for large tables probed at random (the name and text tables, the
-// walks' side tables, the source blocks): blocks of 256 KB and more ask the
-// system for large pages, so that they cost one fault per 2 MB instead of
-// one per 4 KB, and a probe seldom misses the address cache as well as the
-// data cache.
-void* allocate_large(std::size_t bytes);
-void release_large(void* p, std::size_t bytes);
-
-template <class T>
-struct large_page_allocator {
-    using value_type = T;
-    large_page_allocator() = default;
-    template <class U>
-    large_page_allocator(const large_page_allocator<U>&) {}
-    T* allocate(std::size_t n) { return static_cast<T*>(allocate_large(n * sizeof(T))); }
-    void deallocate(T* p, std::size_t n) { release_large(p, n * sizeof(T)); }
-    template <class U>
-    bool operator==(const large_page_allocator<U>&) const {
-        return true;
-    }
 };
 
 // A reference to a record or text in the same model_storage, kept as the

@@ -100,18 +100,6 @@ public:
     text copy(std::string_view s) { return intern(s, text_hash(s)); }
     // The same with the hash already computed (text_hash(s)).
     text copy(std::string_view s, std::uint32_t hash) { return intern(s, hash); }
-    // Asks the processor to fetch the slot a copy of text_hash `hash` will
-    // look at first, so that a reader can look it up a little later.
-    void prefetch(std::uint32_t hash) const {
-        if (!slots_.empty()) __builtin_prefetch(&slots_[slot_of(hash, slots_.size() - 1)]);
-    }
-    // Asks for the characters of the text in that slot, when its hash is
-    // `hash` (the slot itself asked for a while before).
-    void prefetch_text(std::uint32_t hash) const {
-        if (slots_.empty()) return;
-        const slot& t = slots_[slot_of(hash, slots_.size() - 1)];
-        if (t.place != 0 && t.hash == hash) __builtin_prefetch(chars_of(t));
-    }
     text concat(std::string_view a, std::string_view b);
     text concat(std::string_view a, std::string_view b, std::string_view c);
     // The text with these characters, if the run has one; else the empty
@@ -147,7 +135,7 @@ private:
     void grow();
 
     model_storage& storage_;
-    std::vector<slot, large_page_allocator<slot>> slots_;
+    std::vector<slot> slots_;
     std::size_t used_ = 0;
     std::string scratch_;
 };

@@ -16,8 +16,7 @@ namespace qrv {
 
 // Marks of one walk over member chains, a chain known by its first
 // element: a side table owned by the walk, keyed by element number. Each
-// walk has its own; nothing is kept in the elements. A walk reads it at
-// random, so a large one takes large pages like the hash tables.
+// walk has its own; nothing is kept in the elements.
 class chain_marks {
 public:
     chain_marks() = default;
@@ -53,7 +52,7 @@ private:
         while (size <= id) size *= 2;
         values_.resize(size, absent);
     }
-    std::vector<std::int32_t, large_page_allocator<std::int32_t>> values_;
+    std::vector<std::int32_t> values_;
 };
 
 // The same for walks that need only a few states: a state from 1 to 3 per
@@ -89,7 +88,7 @@ private:
     }
     std::size_t all_bytes() const { return storage_->used() / (4 * sizeof(element)) + 1; }
     const model_storage* storage_;
-    std::vector<std::uint8_t, large_page_allocator<std::uint8_t>> bits_;
+    std::vector<std::uint8_t> bits_;
 };
 
 }  // namespace qrv

@@ -14,7 +14,7 @@ void join_modules(run_context& run) {
             last->set_next(m->elements);
         }
         last = m->elements;
-        while (last->next() != nullptr) last = next_ahead(last);
+        while (last->next() != nullptr) last = last->next();
     }
 }
 

@@ -41,7 +41,7 @@ private:
 }  // namespace
 
 void mark_main_module(element* first) {
-    for (element* e = first; e != nullptr; e = next_ahead(e)) e->in_main_module = true;
+    for (element* e = first; e != nullptr; e = e->next()) e->in_main_module = true;
 }
 
 bool prefix_from_module_name(const module_record& module, std::string& base) {

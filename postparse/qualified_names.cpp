@@ -108,10 +108,10 @@ private:
 
 void build_qualified_names(run_context& run, diagnostics& diag) {
     depth_table depths(run.element_count);
-    for (element* p = run.elements; p != nullptr; p = next_ahead(p)) {
+    for (element* p = run.elements; p != nullptr; p = p->next()) {
         if (p->children() != nullptr && names_members(p)) depths.measure(p->children());
     }
-    for (element* p = run.elements; p != nullptr; p = next_ahead(p)) {
+    for (element* p = run.elements; p != nullptr; p = p->next()) {
         if (p->children() == nullptr || !names_members(p)) continue;
         if (static_cast<int>(p->c_name().size()) + depths.of(p->children()) >
             static_cast<int>(max_reference_length)) {

@@ -50,13 +50,7 @@ bool mark_recursive_and_rename(run_context& run, diagnostics& diag, element* top
         if (state == on_path) p->recursive = true;
         if (p->recursive || state != 0) continue;
         walked.set(members, on_path);
-        walk.enter_far(members);
-        // The walk goes on into the members' own members, where it is new
-        // to them: they are asked for together now, so that coming back to
-        // one after a deep walk below another does not wait for it.
-        for (const element* x = members; x != nullptr; x = x->next()) {
-            if (x->children() != nullptr) __builtin_prefetch(x->children());
-        }
+        walk.enter(members);
     }
     return unions;
 }

@@ -79,56 +79,6 @@ int resolve_reference(run_context& run, diagnostics& diag, module_record* module
 
 namespace {
 
-// Asks for what finding the definitions named by the links among
-// `definition`'s members will read: each link's characters and its slot
-// in `names` for `chain`.
-void prefetch_member_links(const name_index& names, const element* chain,
-                           const element* definition) {
-    for (const element* x = definition->children(); x != nullptr; x = x->next()) {
-        if (!x->has_link()) continue;
-        __builtin_prefetch(x->link().c_str());
-        names.prefetch(chain, x->link());
-    }
-}
-
-// Resolving waits on memory where references lead far: a link's
-// characters, the index slot of its name and the element it names lie
-// anywhere in the storage. Then, while the walk stands at a top-level
-// definition, the links among the members of the one two on ask for their
-// characters and slots, and those of the next one for the elements their
-// slots now point to. What they find is only asked for, never used.
-void ask_ahead(const name_index& names, const element* chain, const element* at) {
-    const element* next = at->next();
-    if (next == nullptr) return;
-    if (const element* after = next->next()) prefetch_member_links(names, chain, after);
-    for (const element* x = next->children(); x != nullptr; x = x->next()) {
-        if (x->kind != ET_LINK) continue;
-        if (const element* t = names.find_taken(chain, x->link())) __builtin_prefetch(t);
-    }
-}
-
-// Whether the last references resolved led far, to members more than a
-// cache's size away. Where they lead close (each definition refers to the
-// next ones), what they read is in the cache already and asking ahead
-// would only cost.
-class reach_judge {
-public:
-    void resolved(const element* e) {
-        const element* members = e->children();
-        if (members == nullptr) return;
-        const auto from = reinterpret_cast<std::uintptr_t>(e);
-        const auto to = reinterpret_cast<std::uintptr_t>(members);
-        const bool far = (from > to ? from - to : to - from) > far_bytes;
-        score_ = far ? std::min(score_ + 1, most) : std::max(score_ - 1, 0);
-    }
-    bool far() const { return score_ > most / 2; }
-
-private:
-    static constexpr std::uintptr_t far_bytes = std::uintptr_t{1} << 20;
-    static constexpr int most = 8;
-    int score_ = 0;
-};
-
 // What the walk keeps for each chain on its path.
 struct chain_state {
     int depth;        // position on the current path
@@ -153,7 +103,6 @@ void resolve_references(run_context& run, diagnostics& diag) {
     chain_marks chains(run.element_count);
     chain_marks failed;  // references reported once
     chain_walker<chain_state> walk;
-    reach_judge reach;
 
     for (module_record* m = run.modules; m != nullptr; m = m->next) {
         walk.enter(m->elements, {0, INT_MAX, false});
@@ -172,7 +121,6 @@ void resolve_references(run_context& run, diagnostics& diag) {
                 parent.low_cut = std::min(parent.low_cut, done.data.low_cut);
                 continue;
             }
-            if (walk.depth() == 1 && reach.far()) ask_ahead(run.names, m->elements, e);
             chain_state& f = walk.innermost().data;
             element_kind kind = e->kind;
             if (kind == ET_STRUCT || kind == ET_UNION) {
@@ -195,7 +143,6 @@ void resolve_references(run_context& run, diagnostics& diag) {
                 // through a chain shared by plug copies, it is passed over.
                 if (failed.find(e) != nullptr) continue;
                 if (resolve_reference(run, diag, m, e) == 1) {
-                    reach.resolved(e);
                     // Now a structure or union, it is descended into when
                     // its chain is walked again: its members were not
                     // walked here.

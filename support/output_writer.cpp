@@ -1,7 +1,5 @@
 #include "support/output_writer.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdarg>
@@ -52,15 +50,6 @@ void hand_on(output_writer& sink, const char* bytes, std::size_t n) {
         if (!sink.closing) throw output_write_failed{};
         return;
     }
-    sink.handed += n;
-    if (sink.write_back_step != 0 && sink.handed - sink.written_back >= sink.write_back_step) {
-        // Only a start: nothing waits for the disk, and a file that cannot
-        // be written back this way (a pipe, a device) refuses it harmlessly.
-        ::sync_file_range(::fileno(sink.file), static_cast<off_t>(sink.written_back),
-                          static_cast<off_t>(sink.handed - sink.written_back),
-                          SYNC_FILE_RANGE_WRITE);
-        sink.written_back = sink.handed;
-    }
 }
 
 // The buffer's room: all of it, or in memory mode no more than the limit
@@ -96,26 +85,9 @@ bool make_room(output_writer& sink, std::size_t n) {
     return true;
 }
 
-constexpr std::size_t few_blanks = 64;
-constexpr auto blank_line = [] {
-    std::array<char, few_blanks> b{};
-    b.fill(' ');
-    return b;
-}();
-
 void write_blanks(output_writer& out, std::size_t n) {
     output_writer& sink = out;
     if (!sink.buffer) return;  // nothing open: the bytes go nowhere
-    // A few blanks, the common case: 64 of them where the buffer has room
-    // for them to run over, one copy of a fixed size that takes a few wide
-    // stores. A loop of n blanks was made a string instruction whose start
-    // cost more than the blanks.
-    if (n <= few_blanks && n <= sink.capacity - sink.used &&
-        sink.used + few_blanks <= buffer_size) {
-        std::memcpy(sink.buffer.get() + sink.used, blank_line.data(), few_blanks);
-        sink.used += n;
-        return;
-    }
     check_limit(sink, n);
     while (n > 0) {
         const std::size_t piece = std::min(n, buffer_size);
@@ -203,8 +175,6 @@ void sink_open_stream(output_writer& sink, std::FILE* stream) {
     sink.failed = false;
     sink.closing = false;
     sink.crlf = false;
-    sink.handed = 0;
-    sink.written_back = 0;
     sink.file = stream;
     // The sink buffers by itself; the stream passes blocks straight on.
     std::setvbuf(sink.file, nullptr, _IONBF, 0);

@@ -36,13 +36,6 @@ struct output_writer {
     bool failed = false;   // a write to the file failed
     bool closing = false;  // set while sink_close hands on the last bytes
     bool crlf = false;     // lines written through the layout rules end in CR LF
-    // When not 0, the system is asked to start writing the file to its disk
-    // after every this many bytes handed to it, instead of all at the end
-    // (a file system may write a file whole when it replaces another one by
-    // name, keeping the process waiting).
-    std::size_t write_back_step = 0;
-    std::uint64_t handed = 0;        // bytes handed to the file
-    std::uint64_t written_back = 0;  // of which the writing was started
     // When set, `{` and `}` in the text change the indentation depth.
     bool brace_indent = true;
     std::int32_t depth = 0;      // indentation depth

@@ -94,7 +94,7 @@ TEST_F(file_safety, a_replaced_file_keeps_its_permission_bits_and_its_links) {
     atomic_file f;
     ASSERT_TRUE(f.open((dir / "out.abnf").c_str()));
     EXPECT_EQ(fs::path(f.temporary_path()).parent_path(), target.parent_path());
-    EXPECT_TRUE(f.replaces());  // its writing goes to disk early
+    EXPECT_TRUE(f.replaces());
     std::fputs("new\n", f.stream());
     EXPECT_EQ(read_file(target), "old\n");  // untouched until the commit
     ASSERT_TRUE(f.commit());

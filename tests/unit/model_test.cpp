@@ -180,10 +180,9 @@ TEST(model, texts_are_stable_terminated_and_kept_once) {
     EXPECT_TRUE(table.copy("").empty());
 }
 
-// Past 16 MB a part is committed a step ahead of its front and its pages
-// are asked for on another thread: records and texts cut before, across
-// and after each step keep their bytes, nothing overlaps, and the storage
-// starts over after a release (CI runs this under ThreadSanitizer).
+// A part is committed in steps of pages as its front advances: records and
+// texts cut before, across and after each step keep their bytes, nothing
+// overlaps, and the storage starts over after a release.
 TEST(storage, records_and_texts_keep_their_bytes_as_the_front_passes_each_step) {
     model_storage storage;
     for (int round = 0; round < 2; ++round) {

@@ -6,25 +6,20 @@
 // result.
 #include "frontend/plain_statement.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <random>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "console_capture.h"
 #include "frontend/lexer.h"
 #include "frontend/source.h"
-#include "frontend/statement_scan.h"
 #include "model/model.h"
+#include "support/read_file.h"
 #include "test_model.h"
 
 namespace qrv {
@@ -179,9 +174,9 @@ std::string first_difference(const std::string& a, const std::string& b) {
     }
 }
 
-TEST(plain_statement, a_statement_across_the_end_of_a_block_is_read_whole) {
-    // Sources read from files come in blocks of 1 MiB: statements that
-    // straddle a block's end are read step by step, the rest in one pass.
+TEST(plain_statement, a_long_file_reads_as_its_statements_token_by_token) {
+    // A source of several megabytes read from its file: every statement the
+    // pass takes leaves what reading it token by token leaves.
     std::string source = "pavex module T;\nstruct S {\n";
     for (int i = 0; source.size() < (std::size_t{3} << 20); ++i) {
         source += "    int<0..65535> f" + std::to_string(i) + " [0..*];\n";
@@ -193,12 +188,10 @@ TEST(plain_statement, a_statement_across_the_end_of_a_block_is_read_whole) {
               read_and_describe(with_comments(source), path.c_str()));
 }
 
-TEST(plain_statement, a_long_file_scanned_ahead_reads_as_from_memory) {
-    // A long file is scanned ahead on a second thread; the parser takes what
-    // was found only where it stands. Plain statements among those read step
-    // by step (comments holding `;`, `{` and `}`, tags, nested bodies, a
-    // statement over several lines) must leave from the file what they
-    // leave from memory, where nothing is scanned ahead.
+TEST(plain_statement, a_long_file_reads_as_from_memory) {
+    // Plain statements among those read step by step (comments holding `;`,
+    // `{` and `}`, tags, nested bodies, a statement over several lines) must
+    // leave from a long file what they leave from memory.
     const std::vector<std::string> forms = {
         "int<0..65535> a#;",
         "Msg# b# [0..*];",
@@ -222,154 +215,48 @@ TEST(plain_statement, a_long_file_scanned_ahead_reads_as_from_memory) {
         }
         source += n % 7 == 0 ? "}; // ends; { here }\n" : "};\n";
     }
-    const auto path = std::string(QRV_TEST_TMP) + "/scanned_ahead.pvx";
+    const auto path = std::string(QRV_TEST_TMP) + "/long_mixed.pvx";
     write_file(path, source);
     const std::string from_file = read_and_describe(source, path.c_str(), true);
     const std::string from_memory = read_and_describe(source, path.c_str());
     EXPECT_EQ(first_difference(from_file, from_memory), "");
 }
 
-// A file read block by block with the read ahead, as read_source_file
-// reads it. Members end in reverse: the scan stops before the file closes.
-struct read_ahead_file {
-    struct descriptor {
-        int fd;
-        ~descriptor() {
-            if (fd >= 0) ::close(fd);
-        }
-    } file;
-    source_stream stream;
-    statement_scan scan;
-
-    explicit read_ahead_file(const std::string& path)
-        : file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)} {
-        stream.fd = file.fd;
-        stream.scan = &scan;
-    }
-};
-
-// The statement at `pos`, once the thread has found it (null after 20 s).
-const plain_statement* found_in_time(statement_scan& scan, std::size_t pos) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    const plain_statement* found = scan.take(pos);
-    while (found == nullptr && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::yield();
-        found = scan.take(pos);
-    }
-    return found;
-}
-
-// The read ahead on its own: the blocks arrive in the file's order with the
-// file's bytes, through both of the thread's buffers; each statement that
-// lies whole in a block is found where it begins, as the pass finds it
-// there; a place inside a statement finds nothing and loses nothing after
-// it; the end of the file ends the blocks.
-TEST(statement_scan, blocks_arrive_in_order_and_statements_where_they_begin) {
-    constexpr std::size_t block = statement_scan::block_size;
+// A long source read whole from its file holds the file's bytes, and the
+// pass finds its statements one after another, each where the one before
+// ended, far past the first megabyte as at the start; a structure's start
+// ends after its `{`.
+TEST(plain_statement, a_long_source_is_read_statement_after_statement) {
     std::string file;
     std::vector<std::size_t> starts;
-    for (int i = 0; file.size() < 7 * block + 1000; ++i) {
+    std::vector<std::string> names;
+    for (int i = 0; file.size() < (std::size_t{7} << 20) + 1000; ++i) {
         starts.push_back(file.size());
-        file += i % 9 == 0 ? "struct S" + std::to_string(i) + " {"
-                           : "\n  ascii<1.." + std::to_string(i % 70) + "> a-" + std::to_string(i) +
-                                 " [0..*];";
+        names.push_back((i % 9 == 0 ? "S" : "a-") + std::to_string(i));
+        file += i % 9 == 0
+                    ? "struct " + names.back() + " {"
+                    : "\n  ascii<1.." + std::to_string(i % 70) + "> " + names.back() + " [0..*];";
     }
-    const auto path = std::string(QRV_TEST_TMP) + "/read_ahead.pvx";
+    const auto path = std::string(QRV_TEST_TMP) + "/long_source.pvx";
     write_file(path, file);
+    std::string read;
+    ASSERT_TRUE(read_whole_file(path.c_str(), read));
+    ASSERT_EQ(read.size(), file.size());
+    ASSERT_TRUE(read == file);
 
-    read_ahead_file read(path);
-    ASSERT_GE(read.file.fd, 0);
-    source_stream& stream = read.stream;
-    statement_scan& scan = read.scan;
-    std::size_t base = 0;  // the file offset of the stream's block
-    std::size_t k = 0;     // the first statement not yet at or past
-    std::size_t taken = 0;
-    for (int b = 0; next_block(stream); ++b, base += stream.size) {
-        EXPECT_EQ(scan.running(), b >= 2) << b;
-        ASSERT_EQ(std::string_view(reinterpret_cast<const char*>(stream.data), stream.size),
-                  std::string_view(file).substr(base, stream.size))
-            << "block " << b;
-        while (k < starts.size() && starts[k] < base) ++k;
-        for (bool first = true; k + 1 < starts.size() && starts[k + 1] <= base + stream.size;
-             ++k, first = false) {
-            // The first statement of a block may begin in the one before.
-            const std::size_t pos = starts[k] - base;
-            if (b < 3 || first) continue;
-            if (k % 50 == 1) {
-                EXPECT_EQ(scan.take(pos + 2), nullptr);  // inside the statement
-                continue;
-            }
-            const plain_statement* found = found_in_time(scan, pos);
-            ASSERT_NE(found, nullptr) << "block " << b << " at " << pos;
-            plain_statement expected;
-            ASSERT_TRUE(scan_plain_statement(stream.data, stream.size, pos, expected));
-            EXPECT_EQ(found->end, expected.end);
-            EXPECT_EQ(found->lines, expected.lines);
-            EXPECT_EQ(found->name(stream.data), expected.name(stream.data));
-            EXPECT_EQ(found->name_hash, expected.name_hash);
-            EXPECT_EQ(found->max, expected.max);
-            EXPECT_EQ(found->opens_body, expected.opens_body);
-            ++taken;
+    const auto* data = reinterpret_cast<const unsigned char*>(read.data());
+    for (std::size_t k = 0; k < starts.size(); ++k) {
+        plain_statement found;
+        ASSERT_TRUE(scan_plain_statement(data, read.size(), starts[k], found)) << k;
+        EXPECT_EQ(found.end, k + 1 < starts.size() ? starts[k + 1] : read.size()) << k;
+        ASSERT_EQ(found.name(data), names[k]) << k;
+        EXPECT_EQ(found.name_hash, text_hash(names[k])) << k;
+        EXPECT_EQ(found.opens_body, k % 9 == 0) << k;
+        EXPECT_EQ(found.lines, k % 9 == 0 ? 0u : 1u) << k;
+        if (k % 9 != 0) {
+            EXPECT_EQ(found.max, k % 70) << k;
         }
     }
-    EXPECT_EQ(base, file.size());
-    EXPECT_FALSE(stream.failed);
-    EXPECT_GT(taken, starts.size() / 2);
-}
-
-// A parser that leaves each block soon after it came in leaves the thread
-// in the middle of its scan: the block is filled again only after that scan
-// is over, so every statement taken describes the block the parser holds.
-TEST(statement_scan, blocks_left_early_are_filled_again_only_after_their_scan) {
-    constexpr std::size_t block = statement_scan::block_size;
-    // Statements of 16 bytes begin at the same places in every block, with
-    // other values: a statement found in one block would be taken in another.
-    std::string file;
-    for (int i = 0; file.size() < 12 * block; ++i) {
-        file += "int<0.." + std::to_string(1000 + i % 8999) + "> a;\n";
-    }
-    const auto path = std::string(QRV_TEST_TMP) + "/read_ahead_left.pvx";
-    write_file(path, file);
-    std::size_t taken = 0;
-    for (int round = 0; round < 6; ++round) {
-        read_ahead_file read(path);
-        ASSERT_GE(read.file.fd, 0);
-        source_stream& stream = read.stream;
-        for (int b = 0; next_block(stream); ++b) {
-            if (b < 3) continue;  // read before the thread started
-            // Statements begin after each `;` of the block.
-            std::size_t pos = 0;
-            for (int k = 0; k < 40 + round * 50; ++k) {
-                const void* semicolon = std::memchr(stream.data + pos, ';', stream.size - pos);
-                if (semicolon == nullptr) break;
-                pos = static_cast<std::size_t>(static_cast<const unsigned char*>(semicolon) -
-                                               stream.data) +
-                      1;
-                // Each statement that ends in the block is found in time:
-                // the scan is left only with the block.
-                plain_statement expected;
-                if (!scan_plain_statement(stream.data, stream.size, pos, expected)) break;
-                const plain_statement* found = found_in_time(read.scan, pos);
-                ASSERT_NE(found, nullptr);
-                ASSERT_EQ(found->end, expected.end);
-                ASSERT_EQ(found->max, expected.max);
-                ASSERT_EQ(found->name_hash, expected.name_hash);
-                ++taken;
-            }
-        }
-    }
-    EXPECT_GT(taken, 0u);
-}
-
-// A parser that stops early (a fatal diagnostic) leaves the thread reading
-// ahead; it ends before the file is closed.
-TEST(statement_scan, stops_while_the_file_is_still_being_read) {
-    const auto path = std::string(QRV_TEST_TMP) + "/read_ahead_stop.pvx";
-    write_file(path, std::string(6 * statement_scan::block_size, ' '));
-    read_ahead_file read(path);
-    ASSERT_GE(read.file.fd, 0);
-    for (int b = 0; b < 4; ++b) ASSERT_TRUE(next_block(read.stream));
-    EXPECT_TRUE(read.scan.running());
 }
 
 }  // namespace

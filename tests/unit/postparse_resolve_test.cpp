@@ -120,8 +120,8 @@ TEST_F(resolution, structure_target_keeps_link_and_shares_members) {
     EXPECT_EQ(p->module(), geo);
 }
 
-// Definitions whose references lead megabytes away are resolved while
-// what the next ones read is asked for ahead; what is resolved is the same.
+// Definitions whose references lead megabytes away resolve as near ones
+// do, through aliases too, and a missing one is reported where it stands.
 TEST_F(resolution, far_references_resolve_as_near_ones) {
     module_record* m = module("m");
     constexpr int n = 6000;  // about 3.5 MB of elements

@@ -248,9 +248,9 @@ TEST_F(source_fixture, unreadable_sources_and_directive_files) {
     EXPECT_EQ(diag.warning_count, 0);
 }
 
-// A file is read in blocks of 1 MiB; what it holds must read as it does
-// from memory wherever a marker, a marker line's end or a token meets the
-// end of a block.
+// What a file holds must read as it does from memory wherever a marker, a
+// marker line's end or a token stands, also at and across the places where
+// a megabyte of the file ends.
 TEST(source_blocks, a_file_reads_as_the_same_text_in_memory) {
     constexpr std::size_t block = std::size_t{1} << 20;
     // Comment lines up to `size` bytes, ending in a line feed.
@@ -271,7 +271,7 @@ TEST(source_blocks, a_file_reads_as_the_same_text_in_memory) {
         filler(block - 2) + "\t\tpavex*/ the rest",  // at the end, no line feed
         filler(2 * block - 12) + "pavex*/\n" + filler(block - 30) + decls,  // a token across
         decls + filler(block + 5) + "  pavex*/",
-        // Small files are read in blocks of their own size (at least 4 KB).
+        // Small files, some near the size of a small page.
         "",
         "bool a;",
         filler(4090) + decls,
