@@ -37,12 +37,7 @@ void parse_report(parse_state& ps, int sev, const char* format, ...) {
         if (sev == SEV_ERROR) ++ps.error_count;
         return;
     }
-    std::va_list again;
-    va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, format, args);
-    std::string message(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
-    if (length > 0) std::vsnprintf(message.data(), message.size() + 1, format, again);
-    va_end(again);
+    std::string message = format_text(format, args);
     va_end(args);
     if (sev == SEV_ERROR) ++ps.error_count;
     pending_error& p = ps.pending;

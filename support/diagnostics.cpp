@@ -334,16 +334,21 @@ void report_place(diagnostics& diag, const source_place& place, int sev, std::st
     count_diagnostic(diag, sev);
 }
 
+std::string format_text(const char* format, std::va_list args) {
+    std::va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
+}
+
 void report_place_f(diagnostics& diag, const source_place& place, int sev, std::string_view help,
                     const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    std::va_list again;
-    va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, format, args);
-    std::string message(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
-    if (length > 0) std::vsnprintf(message.data(), message.size() + 1, format, again);
-    va_end(again);
+    const std::string message = format_text(format, args);
     va_end(args);
     diagnostic_extras extras;
     extras.help = help;
@@ -394,12 +399,7 @@ void write_note(diagnostics& diag, bool failure, const char* format, std::va_lis
         std::vfprintf(diag.console, format, args);
         return;
     }
-    std::va_list again;
-    va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, format, args);
-    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
-    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
-    va_end(again);
+    std::string text = format_text(format, args);
     while (!text.empty() && text.back() == '\n') text.pop_back();
     std::fprintf(diag.console,
                  "{\"kind\":\"note\",\"severity\":\"%s\",\"message\":", failure ? "error" : "info");

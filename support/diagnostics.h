@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #define QRV_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
@@ -126,6 +127,9 @@ bool may_suggest(diagnostics& diag, std::size_t candidates);
 // A help line of the pretty form for something reported just before
 // (nothing in the other forms): "help: text".
 void help_note(diagnostics& diag, std::string_view text);
+
+// The text of a printf format with its arguments.
+std::string format_text(const char* format, std::va_list args);
 
 // `s` as a JSON string with its quotes, valid JSON whatever its bytes
 // (a byte that is not UTF-8 becomes \u00XX).

@@ -102,18 +102,25 @@ def json_problems(stdout):
 STREAM_KINDS = {"diagnostic", "note", "summary"}
 
 
-def json_stream_problems(stream):
-    """With --error-format=json and the diagnostics on standard error, every
-    line of that stream is a JSON object with a "kind"."""
-    problems = []
+def json_lines(stream, name):
+    """Each line of `stream` read as JSON: (line number, object) pairs, and
+    the problems of the lines that are not JSON."""
+    objects, problems = [], []
     for number, raw in enumerate(stream.split(b"\n"), 1):
         if not raw:
             continue
         try:
-            obj = json.loads(raw.decode("utf-8", errors="strict"))
+            objects.append((number, json.loads(raw.decode("utf-8", errors="strict"))))
         except (UnicodeDecodeError, ValueError) as e:
-            problems.append("stderr line %d is not JSON (%s)" % (number, e))
-            continue
+            problems.append("%s line %d is not JSON (%s)" % (name, number, e))
+    return objects, problems
+
+
+def json_stream_problems(stream):
+    """With --error-format=json and the diagnostics on standard error, every
+    line of that stream is a JSON object with a "kind"."""
+    objects, problems = json_lines(stream, "stderr")
+    for number, obj in objects:
         if not isinstance(obj, dict) or obj.get("kind") not in STREAM_KINDS:
             problems.append("stderr line %d: no kind of %s" % (number, sorted(STREAM_KINDS)))
     return problems
@@ -126,15 +133,8 @@ LISTING_KEYS = {"name": str, "kind": str, "file": str, "line": int, "column": in
 def listing_problems(stream):
     """The --list form of --error-format=json: a JSON object a line, each
     with exactly the listing's keys."""
-    problems = []
-    for number, raw in enumerate(stream.split(b"\n"), 1):
-        if not raw:
-            continue
-        try:
-            obj = json.loads(raw.decode("utf-8", errors="strict"))
-        except (UnicodeDecodeError, ValueError) as e:
-            problems.append("stdout line %d is not JSON (%s)" % (number, e))
-            continue
+    objects, problems = json_lines(stream, "stdout")
+    for number, obj in objects:
         if not isinstance(obj, dict) or set(obj) != set(LISTING_KEYS) or any(
                 type(obj[k]) is not t for k, t in LISTING_KEYS.items()):
             problems.append("stdout line %d: not a listing object" % number)
