@@ -1,9 +1,13 @@
 // The ABNF file: the output step, the header, one rule per top-level
 // element, the common rules, and the list of definitions nothing refers to.
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <limits>
+#include <system_error>
+#include <thread>
 
 #include "abnf/default_grammar.h"
 #include "abnf/references.h"
@@ -12,6 +16,7 @@
 #include "support/atomic_file.h"
 #include "support/diagnostics.h"
 #include "support/output_writer.h"
+#include "support/signals.h"
 
 namespace qrv {
 
@@ -185,16 +190,51 @@ int write_output(const run_context& run, diagnostics& diag, const char* output,
     }
     // The strict grammar is written only when it passes its checks.
     if (settings.strict && check_strict_grammar(run, diag) > 0) return 0;
+    // A grammar rooted elsewhere holds only what its root reaches: every
+    // definition in it but the root is referenced.
+    const bool counted = settings.list_unreferenced && settings.root == nullptr;
+    reference_counts counts;
+    std::exception_ptr failure;
+    std::atomic<bool> stop{false};
+    auto count = [&] {
+        try {
+            counts = settings.strict ? strict_grammar_references(run)
+                                     : default_grammar_references(run, &stop);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    };
+    // With two threads the references are counted beside the writing: both
+    // only read the frozen model, and the notes come after the file as
+    // they always do. Where no thread can be had, they are counted after.
+    std::thread counter;
+    if (counted && settings.threads > 1) {
+        try {
+            counter = helper_thread(count);
+        } catch (const std::system_error&) {
+        }
+    }
+    struct joined {
+        std::thread& t;
+        std::atomic<bool>& stop;
+        ~joined() {
+            stop = true;
+            if (t.joinable()) t.join();
+        }
+    } join_counter{counter, stop};
     const file_result result = write_file(run, diag, settings, output);
+    // Counts of a grammar whose writing stopped part way are not wanted.
+    if (result == file_result::stopped || result == file_result::not_created) stop = true;
+    const bool aside = counter.joinable();
+    if (aside) counter.join();
     if (result == file_result::not_created) return 1;
     // After a stopped write only part of the grammar is there: nothing is
     // reported about what it refers to.
-    // A grammar rooted elsewhere holds only what its root reaches: every
-    // definition in it but the root is referenced.
-    if (result != file_result::stopped && settings.list_unreferenced && settings.root == nullptr)
-        report_unreferenced(
-            run, settings.strict ? strict_grammar_references(run) : default_grammar_references(run),
-            diag);
+    if (result != file_result::stopped && counted) {
+        if (!aside) count();
+        if (failure) std::rethrow_exception(failure);
+        report_unreferenced(run, counts, diag);
+    }
     if (written != nullptr) *written = result == file_result::written;
     return result == file_result::written ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include "abnf/references.h"
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #include "abnf/rule_writer.h"
@@ -38,8 +39,12 @@ void count_by_name(const run_context& run, const element& m, std::int64_t times,
 // being written, or nested deeper than the writer goes, is left out.
 class default_walk {
 public:
-    default_walk(const run_context& run, reference_counts& counts)
-        : run_(run), counts_(counts), open_(run.storage) {}
+    default_walk(const run_context& run, reference_counts& counts, const std::atomic<bool>* stop)
+        : run_(run), counts_(counts), open_(run.storage), stop_(stop) {}
+
+    // Whether whoever asked gave up (a grammar whose writing stopped may
+    // have no end: bodies written in place can double at every level).
+    bool stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
 
     void definition(const element& e) {
         if (e.has_link()) count_by_name(run_, e, 1, counts_);
@@ -73,7 +78,12 @@ private:
     }
 
     void run() {
+        std::uint32_t until_look = 0;
         while (!steps_.empty()) {
+            if (++until_look == 4096) {
+                until_look = 0;
+                if (stopped()) return;
+            }
             step& s = steps_.back();
             if (s.member == nullptr) {
                 open_.set(s.body->children(), 0);
@@ -93,6 +103,7 @@ private:
     const run_context& run_;
     reference_counts& counts_;
     chain_states open_;
+    const std::atomic<bool>* stop_;
     int nesting_ = 0;
     std::vector<step> steps_;
 };
@@ -231,10 +242,12 @@ private:
 
 }  // namespace
 
-reference_counts default_grammar_references(const run_context& run) {
+reference_counts default_grammar_references(const run_context& run, const std::atomic<bool>* stop) {
     reference_counts counts(run);
-    default_walk walk(run, counts);
-    for (const element* e = run.elements; e != nullptr; e = e->next()) walk.definition(*e);
+    default_walk walk(run, counts, stop);
+    for (const element* e = run.elements; e != nullptr && !walk.stopped(); e = e->next()) {
+        walk.definition(*e);
+    }
     return counts;
 }
 

@@ -4,6 +4,7 @@
 // are kept by whoever asks, keyed by element number.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -29,7 +30,10 @@ private:
 // The references of the default grammar and of the strict one, counted as
 // their rules write them, without writing anything. The name index must
 // hold the top chain (post-parse leaves it so).
-reference_counts default_grammar_references(const run_context& run);
+// The default walk gives up, with what it counted so far, once `stop` is
+// set.
+reference_counts default_grammar_references(const run_context& run,
+                                            const std::atomic<bool>* stop = nullptr);
 reference_counts strict_grammar_references(const run_context& run);
 
 }  // namespace qrv
