@@ -7,6 +7,7 @@
 // would end a "/*" or "//" that the message leaves open (and so reads as a
 // value), and turn the rest of the message into a comment.
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <string>
 

@@ -1,4 +1,6 @@
 // The directive-file reader on a fixed model of two modules.
+#include <memory>
+
 #include "frontend/source.h"
 #include "fuzz_common.h"
 

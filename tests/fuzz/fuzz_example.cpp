@@ -4,6 +4,7 @@
 // writer makes must stay within its bound and be valid for the checker;
 // the shortest message must be exactly as long as the writer says.
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <string>
 

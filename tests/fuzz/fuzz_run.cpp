@@ -1,6 +1,7 @@
 // The whole pipeline in memory: a main source, optionally a library source
 // and a directive file for the main source, carved out of the input at
 // "\0\n"; then post-parse and the ABNF text into memory, default and strict.
+#include <memory>
 #include <new>
 #include <string>
 
