@@ -45,9 +45,4 @@ bool is_plain_text(std::string_view s);
 // can end the comment or move the layout.
 std::string comment_text(std::string_view s);
 
-// The module each top-level element of the joined chain was declared in,
-// in chain order (a resolved reference carries its target's module, so the
-// element's own field cannot tell).
-std::vector<const module_record*> declaring_modules(const run_context& run);
-
 }  // namespace qrv

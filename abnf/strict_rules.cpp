@@ -551,22 +551,11 @@ std::string comment_text(std::string_view s) {
     return out;
 }
 
-std::vector<const module_record*> declaring_modules(const run_context& run) {
-    std::vector<const module_record*> out;
-    module_record* m = run.modules;
-    for (const element* e = run.elements; e != nullptr; e = e->next()) {
-        while (m != nullptr && m->next != nullptr && m->next->elements == e) m = m->next;
-        out.push_back(m != nullptr ? m : e->module());
-    }
-    return out;
-}
-
 std::vector<std::size_t> strict_grammar_definitions(const run_context& run, const element* root) {
     std::vector<std::size_t> out;
-    std::size_t count = 0;
-    for (const element* e = run.elements; e != nullptr; e = e->next()) ++count;
     if (root == nullptr) {
-        for (std::size_t i = 0; i < count; ++i) out.push_back(i);
+        for (const element* e = run.elements; e != nullptr; e = e->next())
+            out.push_back(out.size());
         return out;
     }
     // The definition that owns each member chain, and the definitions the

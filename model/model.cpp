@@ -297,6 +297,16 @@ std::int64_t file_line(const run_context& run, const diagnostics& diag, const mo
     return found == run.module_line_offsets.end() ? line : found->second + line;
 }
 
+std::vector<const module_record*> declaring_modules(const run_context& run) {
+    std::vector<const module_record*> out;
+    module_record* m = run.modules;
+    for (const element* e = run.elements; e != nullptr; e = e->next()) {
+        while (m != nullptr && m->next != nullptr && m->next->elements == e) m = m->next;
+        out.push_back(m != nullptr ? m : e->module());
+    }
+    return out;
+}
+
 source_place place_in_module(const run_context& run, const diagnostics& diag,
                              const module_record* m, std::int64_t line, std::string_view token) {
     source_place place;

@@ -70,6 +70,11 @@ source_place place_in_module(const run_context& run, const diagnostics& diag,
 source_place place_of(const run_context& run, const diagnostics& diag, const element& e,
                       std::string_view token, const char* file = nullptr);
 
+// The module each top-level element of the joined chain was declared in,
+// in chain order (a resolved reference carries its target's module, so the
+// element's own field cannot tell).
+std::vector<const module_record*> declaring_modules(const run_context& run);
+
 void init_run_context(run_context& run);
 
 // A new element with a number of its own and every field at its initial

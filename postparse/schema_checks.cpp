@@ -14,15 +14,12 @@ namespace qrv {
 namespace {
 
 // The top-level elements of the joined chain with the module each was
-// declared in: a module's own chain starts at its `elements` and runs up to
-// the next module's.
+// declared in.
 template <typename Visit>
 void for_each_definition(const run_context& run, Visit visit) {
-    const module_record* m = run.modules;
-    for (const element* e = run.elements; e != nullptr; e = e->next()) {
-        while (m != nullptr && m->next != nullptr && m->next->elements == e) m = m->next;
-        visit(*e, m != nullptr ? m : e->module());
-    }
+    const std::vector<const module_record*> modules = declaring_modules(run);
+    std::size_t i = 0;
+    for (const element* e = run.elements; e != nullptr; e = e->next(), ++i) visit(*e, modules[i]);
 }
 
 // "file:line" of an element of module `m`, for a message that names a
