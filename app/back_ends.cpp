@@ -2,6 +2,7 @@
 
 #include "abnf/default_grammar.h"
 #include "abnf/strict_grammar.h"
+#include "json/json_bridge.h"
 #include "listing/definitions.h"
 #include "messages/checker.h"
 #include "messages/example_writer.h"
@@ -110,12 +111,47 @@ int list_back_end(const job& j, const run_context& model, diagnostics& diag, boo
     return 0;
 }
 
+json_settings json_settings_of(const job& j) {
+    json_settings s;
+    s.type_name = j.options.message_type;
+    s.closed = j.options.closed;
+    s.lines = j.options.json_lines;
+    s.output = output_file(j).value_or(standard_stream);
+    return s;
+}
+
+int to_json_back_end(const job& j, const run_context& model, diagnostics& diag, bool* written) {
+    const int status = to_json_files(model, diag, j.options.to_json_files, json_settings_of(j));
+    *written = status == 0;
+    return status;
+}
+
+int from_json_back_end(const job& j, const run_context& model, diagnostics& diag, bool* written) {
+    if (j.options.from_json_files.size() > 1) {
+        error_note(diag, "error: --from-json takes one JSON file: it makes one message\n");
+        return 1;
+    }
+    const int status =
+        from_json_file(model, diag, j.options.from_json_files.front(), json_settings_of(j));
+    *written = status == 0;
+    return status;
+}
+
+int json_schema_back_end(const job& j, const run_context& model, diagnostics& diag, bool* written) {
+    const int status = write_json_schema(model, diag, json_settings_of(j));
+    *written = status == 0;
+    return status;
+}
+
 const back_end back_ends[] = {
     {output_kind::grammar, nullptr, true, write_grammar, nullptr},
     {output_kind::check, "check", false, check_messages, nullptr},
     {output_kind::example, "example", true, write_example_file, nullptr},
     {output_kind::lint, "lint", false, lint_schema, report_missing_modules},
     {output_kind::list, "list", false, list_back_end, nullptr},
+    {output_kind::to_json, "to-json", false, to_json_back_end, nullptr},
+    {output_kind::from_json, "from-json", false, from_json_back_end, nullptr},
+    {output_kind::json_schema, "json-schema", true, json_schema_back_end, nullptr},
 };
 
 }  // namespace
@@ -134,6 +170,10 @@ std::optional<std::string> output_file(const job& j) {
         case output_kind::check:
         case output_kind::lint:
         case output_kind::list: return std::nullopt;
+        // The conversions write to --output, or to standard output.
+        case output_kind::to_json:
+        case output_kind::from_json: return j.named_output.value_or(standard_stream);
+        case output_kind::json_schema: return j.options.json_schema;
     }
     return std::nullopt;
 }

@@ -128,6 +128,15 @@ const long_option long_options[] = {
      [](job& cl, std::string_view) { cl.options.lint = true; }},
     {"diagnostics", "where", "Send diagnostics and notes to stdout (the default) or stderr.",
      set_diagnostics},
+    {"to-json", "file",
+     "Convert the message in <file> to JSON, to --output or stdout (repeatable).",
+     [](job& cl, std::string_view v) { cl.options.to_json_files.emplace_back(v); }},
+    {"json-lines", nullptr, "With --to-json: one JSON document a line, without indentation.",
+     [](job& cl, std::string_view) { cl.options.json_lines = true; }},
+    {"from-json", "file", "Convert the JSON in <file> to a message, to --output or stdout.",
+     [](job& cl, std::string_view v) { cl.options.from_json_files.emplace_back(v); }},
+    {"json-schema", "file", "Write the JSON Schema of the messages' JSON into <file>.",
+     [](job& cl, std::string_view v) { cl.options.json_schema = v; }},
 };
 
 const long_option* find_long_option(std::string_view name) {
@@ -253,6 +262,9 @@ void read_sources(job& cl) {
 output_kind job::output_made() const {
     if (!options.check_files.empty()) return output_kind::check;
     if (!options.example.empty()) return output_kind::example;
+    if (!options.to_json_files.empty()) return output_kind::to_json;
+    if (!options.from_json_files.empty()) return output_kind::from_json;
+    if (!options.json_schema.empty()) return output_kind::json_schema;
     if (options.lint) return output_kind::lint;
     if (options.list) return output_kind::list;
     return output_kind::grammar;

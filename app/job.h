@@ -50,6 +50,13 @@ struct run_options {
     // Diagnostics and notes go to standard error (so does everything else
     // the console would show); also when standard output is an output.
     bool diagnostics_to_stderr = false;
+    // The JSON bridge: message files to convert to JSON, in order; JSON
+    // files to convert to messages (one); the file to write the JSON Schema
+    // into; one JSON document a line.
+    std::vector<std::string> to_json_files;
+    std::vector<std::string> from_json_files;
+    std::string json_schema;
+    bool json_lines = false;
 };
 
 // "-" stands for standard input as a source or message, and for standard
@@ -67,11 +74,14 @@ enum class run_action {
 // The output a run makes from the definitions, each made by one back end
 // (app/back_ends.cpp).
 enum class output_kind {
-    grammar,  // the ABNF grammar (the default one, or the strict one)
-    check,    // --check: the verdicts on message files
-    example,  // --example: an example message
-    lint,     // --lint: the schema checks only
-    list,     // --list: the definitions read, on standard output
+    grammar,      // the ABNF grammar (the default one, or the strict one)
+    check,        // --check: the verdicts on message files
+    example,      // --example: an example message
+    lint,         // --lint: the schema checks only
+    list,         // --list: the definitions read, on standard output
+    to_json,      // --to-json: message files as JSON (--output, or standard output)
+    from_json,    // --from-json: a JSON file as a message (--output, or standard output)
+    json_schema,  // --json-schema: the JSON Schema of the messages' JSON
 };
 
 struct job {

@@ -118,6 +118,22 @@ void suggest_message_type(run_context& run, diagnostics& diag, const job& j) {
     help_note(diag, did_you_mean(close_names(name, views)));
 }
 
+// The JSON modes take the place of the other outputs: one at a time.
+const char* json_mode_clash(const job& j) {
+    const run_options& o = j.options;
+    const int modes = (o.check_files.empty() ? 0 : 1) + (o.example.empty() ? 0 : 1) +
+                      (o.to_json_files.empty() ? 0 : 1) + (o.from_json_files.empty() ? 0 : 1) +
+                      (o.json_schema.empty() ? 0 : 1);
+    const bool json =
+        !o.to_json_files.empty() || !o.from_json_files.empty() || !o.json_schema.empty();
+    if (json && modes > 1) {
+        return "--to-json, --from-json and --json-schema go neither together nor with --check or "
+               "--example";
+    }
+    if (o.json_lines && o.to_json_files.empty()) return "--json-lines goes with --to-json";
+    return nullptr;
+}
+
 }  // namespace
 
 bool print_usage(diagnostics& diag, const char* file_name) {
@@ -149,7 +165,15 @@ int run(run_context& run, diagnostics& diag, const job& j) {
                    "starts at the first definition of the input file\n");
         return 1;
     }
-    if (maker.option != nullptr && j.output) {
+    if (const char* clash = json_mode_clash(j)) {
+        error_note(diag, "error: %s\n", clash);
+        return 1;
+    }
+    // The conversions write to the file --output names.
+    const bool output_option =
+        (maker.kind == output_kind::to_json || maker.kind == output_kind::from_json) &&
+        j.named_output;
+    if (maker.option != nullptr && j.output && !output_option) {
         // The messages are the run's only files: a grammar file name here
         // is a slip, and nothing is written over it.
         error_note(diag, "error: No output file is taken with --%s: %s\n", maker.option,

@@ -33,11 +33,13 @@ struct form_row {
     bool combination;  // may be a member of a combination
     bool noted;        // the default grammar notes its bounds in the comment
     bool delimited;    // it has delimiters of its own
+    const char* json;  // what it is in JSON: "string", "integer string", ...; null: none
 };
 
 inline constexpr form_row form_rows[] = {
-#define QRV_FORM(form, rule, expected, bounds, combination, noted, delimited) \
-    {value_kind::form, #form, rule, expected, bounds_kind::bounds, combination, noted, delimited},
+#define QRV_FORM(form, rule, expected, bounds, combination, noted, delimited, json) \
+    {value_kind::form, #form, rule,      expected, bounds_kind::bounds,             \
+     combination,      noted, delimited, json},
 #include "encoding/kinds.def"
 #undef QRV_FORM
 };

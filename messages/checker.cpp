@@ -58,7 +58,7 @@ check_result message_reader::read() {
     check_result result;
     for (;;) {
         if (search_.stack.empty()) break;  // a reading took the whole message
-        if (!search_.begin_step() || (step(), s_.failure)) {
+        if (!search_.begin_step(log_ != nullptr ? log_->size() : 0) || (step(), s_.failure)) {
             // The first error is the one reported: that of the
             // preferred reading, which reads as far as any before it
             // turns off.
@@ -67,7 +67,9 @@ check_result message_reader::read() {
                 s_.remember_extension_params();
             }
             s_.failure.reset();
-            if (!search_.go_back()) {
+            const bool back = search_.go_back();
+            if (back && log_ != nullptr) log_->resize(search_.log_mark());
+            if (!back) {
                 result.verdict = search_.failed_end() == search_end::undecided
                                      ? check_verdict::undecided
                                      : check_verdict::invalid;
@@ -94,9 +96,15 @@ void message_reader::step() {
 }
 
 void message_reader::push_frame(frame f) {
+    if (f.owner != nullptr) record(reading_event::kind::open, f.owner, s_.pos, 0);
     f.landing = landing_of();
     f.comma_landing = comma_landing_of();
     search_.push(f);  // invalidates references into the stack
+}
+
+void message_reader::end_frame() {
+    if (stack().back().owner != nullptr) record(reading_event::kind::close, nullptr, s_.pos, 0);
+    stack().pop_back();
 }
 
 std::size_t message_reader::landing_of() const {
@@ -132,6 +140,11 @@ bool message_reader::comma_left_to_nobody() {
 void message_reader::message_step(frame& f) {
     if (f.at == step::open) {
         f.at = step::done;
+        if (body_only_) {
+            s_.pos = body_start_;
+            begin_value(type_, false, false);
+            return;
+        }
         s_.skip_ows();
         begin_value(type_, true, false);
         return;
@@ -383,7 +396,7 @@ void message_reader::extensions(frame& f) {
             ++s_.pos;
             search_.end_body(s_.pos);
         }
-        stack().pop_back();
+        end_frame();
         return;
     }
     std::vector<std::string> expected;
@@ -398,7 +411,9 @@ void message_reader::extensions(frame& f) {
     }
     if (s_.can_begin_extension() && (spaced || !f.extended)) {
         f.extended = true;
-        s_.read_extension_param();
+        const std::size_t begin = s_.pos;
+        if (s_.read_extension_param())
+            record(reading_event::kind::extension, nullptr, begin, s_.pos - begin);
         return;
     }
     expected.push_back(f.extended ? "white space" : "an extension parameter");
@@ -439,11 +454,16 @@ void message_reader::union_step(frame& f) {
     switch (f.at) {
         case step::value: member_value(f); return;
         case step::after_value:
-            if (after_value(f)) stack().pop_back();
+            if (after_value(f)) end_frame();
             return;
-        case step::ext_value:
-            if (s_.read_extension_group()) f.at = step::ext_after;
+        case step::ext_value: {
+            const std::size_t begin = s_.pos;
+            if (s_.read_extension_group()) {
+                record(reading_event::kind::extension_value, nullptr, begin, s_.pos - begin);
+                f.at = step::ext_after;
+            }
             return;
+        }
         case step::ext_after: extension_after_value(); return;
         default: break;
     }
@@ -490,7 +510,7 @@ void message_reader::union_step(frame& f) {
         return;
     }
     if (comma_left_to_nobody()) return;
-    stack().pop_back();
+    end_frame();
 }
 
 bool message_reader::member_fits_below(const frame& u) {
@@ -519,7 +539,7 @@ void message_reader::extension_after_value() {
         }
     }
     s_.pos = end;
-    stack().pop_back();
+    end_frame();
 }
 
 }  // namespace checking
@@ -528,6 +548,42 @@ check_result check_message(const element& type, std::string_view message,
                            const check_limits& limits, bool closed) {
     checking::message_reader reader(type, message, limits, closed);
     return reader.read();
+}
+
+check_result read_message(const element& type, std::string_view message,
+                          std::vector<reading_event>& reading, const check_limits& limits,
+                          bool closed) {
+    using kind = reading_event::kind;
+    reading.clear();
+    checking::message_reader reader(type, message, limits, closed);
+    reader.record_into(&reading);
+    check_result result = reader.read();
+    if (!result.valid()) {
+        reading.clear();
+        return result;
+    }
+    // A structure the search went straight past (its readings were settled
+    // in another context) is read again on its own, from its brace to
+    // where it ended, and its reading takes the place of the note.
+    for (std::size_t i = 0; i < reading.size(); ++i) {
+        if (reading[i].what != kind::settled) continue;
+        const reading_event body = reading[i];
+        std::vector<reading_event> inner;
+        checking::message_reader again(*body.e, message.substr(0, body.end()), limits, closed);
+        again.record_into(&inner);
+        again.read_body_at(body.begin);
+        if (!again.read().valid()) {
+            // Cannot be: the body was read from there to there before.
+            result.verdict = check_verdict::undecided;
+            reading.clear();
+            return result;
+        }
+        reading.erase(reading.begin() + static_cast<std::ptrdiff_t>(i));
+        reading.insert(reading.begin() + static_cast<std::ptrdiff_t>(i), inner.begin(),
+                       inner.end());
+        --i;  // the inserted reading may hold notes of its own
+    }
+    return result;
 }
 
 const element* find_message_type(const run_context& run, std::string_view name) {

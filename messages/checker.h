@@ -92,6 +92,43 @@ struct check_limits {
 check_result check_message(const element& type, std::string_view message,
                            const check_limits& limits = {}, bool closed = false);
 
+// The reading a valid message was accepted in, for a tool that converts
+// messages: what the checker read, in the order of the message. Offsets
+// count bytes of the message.
+struct reading_event {
+    enum class kind : std::uint8_t {
+        // A structure, union or combination value of `e` begins (the
+        // message itself, or a value of member `e` of the innermost open
+        // value).
+        open,
+        close,  // the innermost open value ends
+        // A simple value of `e` (the message itself, or member `e` of the
+        // innermost open value), in begin..end().
+        value,
+        extension,  // a structure's extension parameter, in begin..end()
+        // One value of a union's extension parameter with its tags; the
+        // values of one parameter follow one another.
+        extension_value,
+        // Inside the checker only: a structure of `e` in begin..end() whose
+        // reading is looked up once the message is accepted. read_message
+        // never returns one.
+        settled,
+    };
+    const element* e = nullptr;
+    std::size_t begin = 0;
+    std::uint32_t length = 0;  // a message whose values are shorter than 4 GiB
+    kind what = kind::open;
+
+    std::size_t end() const { return begin + length; }
+};
+
+// check_message, and for a valid message the reading it was accepted in,
+// into `reading` (emptied first; left empty for a message that is not
+// valid).
+check_result read_message(const element& type, std::string_view message,
+                          std::vector<reading_event>& reading, const check_limits& limits = {},
+                          bool closed = false);
+
 // The top-level definition named `name` ("Name" or "module::Name"), or
 // null. The first of a name in the run's chain is taken.
 const element* find_message_type(const run_context& run, std::string_view name);

@@ -46,11 +46,14 @@ void message_reader::begin_value(const element& e, bool root, bool split) {
         return;
     }
     const value_form form = simple_form(e);
+    const std::size_t begin = s_.pos;
     if (form.kind == value_kind::integer) {
         read_integer(form, false, split);
-        return;
+    } else {
+        s_.read_value(form, false);
     }
-    s_.read_value(form, false);
+    // Cut back with the reading if it failed.
+    record(reading_event::kind::value, &e, begin, s_.pos - begin);
 }
 
 void message_reader::begin_structure(const element& e, bool root) {
@@ -77,6 +80,7 @@ void message_reader::begin_structure(const element& e, bool root) {
                 return;
             }
             if (ends->size() == 1) {
+                record(reading_event::kind::settled, &e, brace, ends->front() - brace);
                 s_.pos = ends->front();
                 return;
             }
@@ -116,11 +120,13 @@ void message_reader::combination_step(frame& f) {
             ++f.count;
             const value_form form = simple_form(m);
             f.glued = false;
+            const std::size_t begin = s_.pos;
             if (form.kind == value_kind::integer) {
                 read_integer(form, true, standing_from(m.next()) != nullptr);
             } else {
                 s_.read_value(form, true);
             }
+            record(reading_event::kind::value, &m, begin, s_.pos - begin);
             return;
         }
         case step::after_value: combination_after_value(f); return;
@@ -135,7 +141,7 @@ void message_reader::combination_slot(frame& f) {
             s_.fail(s_.pos, "digits left over after " + std::string(f.owner->name().view()));
             return;
         }
-        stack().pop_back();
+        end_frame();
         return;
     }
     f.next = m->next();

@@ -68,6 +68,15 @@ public:
                bytes.size() * limits.failed_readings_per_byte + limits.failed_readings_at_least}) {}
 
     check_result read();
+    // Records the reading into `log` as it goes, for read_message: the
+    // record is cut back with the readings the search leaves.
+    void record_into(std::vector<reading_event>* log) { log_ = log; }
+    // Reads only the structure `type` that begins at `start` and ends the
+    // bytes (one whose readings the search had settled).
+    void read_body_at(std::size_t start) {
+        body_start_ = start;
+        body_only_ = true;
+    }
 
 private:
     // With closed_: the error at an extension parameter that stands at the
@@ -81,6 +90,13 @@ private:
     void step();
 
     void push_frame(frame f);
+    // Pops the top frame, the end of a body being read.
+    void end_frame();
+    void record(reading_event::kind what, const element* e, std::size_t begin, std::size_t length) {
+        if (log_ != nullptr) {
+            log_->push_back({e, begin, static_cast<std::uint32_t>(length), what});
+        }
+    }
 
     // Where a value about to begin would hand on bytes it leaves unread:
     // the nearest frame below that is not an unbraced union alternative
@@ -242,6 +258,10 @@ private:
     const element* last_member_ = nullptr;
     std::uint64_t last_count_ = 0;
     std::size_t last_depth_ = 0;
+    std::vector<reading_event>* log_ = nullptr;
+    // Only the structure at body_start_ is read (read_body_at).
+    std::size_t body_start_ = 0;
+    bool body_only_ = false;
 };
 
 }  // namespace qrv::checking

@@ -121,8 +121,11 @@ public:
 
     // Before the reader's next step. False when the step is not to be
     // taken: its reading was reached before, or the budget is spent; the
-    // reader then goes back.
-    bool begin_step() {
+    // reader then goes back. `log_size`: how much a reader that records its
+    // reading has recorded so far; after go_back(), log_mark() gives what
+    // it had when the step taken again began, to cut its record back to.
+    bool begin_step(std::size_t log_size = 0) {
+        step_log_ = log_size;
         step_pos_ = pos_;
         step_depth_ = stack.size();
         step_state_ = top_state();
@@ -161,6 +164,7 @@ public:
         c.pos = step_pos_;
         c.options = options;
         c.bodies = exploring_.size();
+        c.log = step_log_;
         choices_.push_back(c);
         // The top frame as the step found it.
         trail_.push_back({step_depth_ - 1, step_top_});
@@ -202,6 +206,7 @@ public:
         }
         stack.resize(c.depth);
         pos_ = c.pos;
+        log_mark_ = c.log;
         resumed_ = static_cast<int>(c.next);
         // Bodies entered after the choice point was made have been read in
         // every way they can be read from there.
@@ -220,6 +225,9 @@ public:
         return out_of_budget_ || forgot_ ? search_end::undecided : search_end::rejected;
     }
     bool searching() const { return searching_; }
+    // The reader's record as the step that go_back() has taken again found
+    // it (see begin_step).
+    std::size_t log_mark() const { return log_mark_; }
     std::size_t steps() const { return steps_; }
 
     // ---- bodies read in any context ------------------------------------
@@ -268,6 +276,7 @@ private:
         std::size_t depth = 0;       // the frames on the stack
         std::size_t pos = 0;
         std::size_t bodies = 0;  // the bodies being explored when it was made
+        std::size_t log = 0;     // the reader's record when its step began
         std::uint32_t next = 1;
         std::uint32_t options = 2;
     };
@@ -333,6 +342,8 @@ private:
     body_index settled_;
     // The step being taken: where it began, and the stack as it found it.
     std::size_t step_pos_ = 0;
+    std::size_t step_log_ = 0;
+    std::size_t log_mark_ = 0;
     std::size_t step_depth_ = 0;
     std::uint64_t step_state_ = 0;
     Frame step_top_;
