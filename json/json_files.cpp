@@ -126,7 +126,9 @@ int from_json_file(const run_context& run, diagnostics& diag, const std::string&
 int write_json_schema(const run_context& run, diagnostics& diag, const json_settings& settings) {
     const element* type = message_type(run, diag, settings, "no JSON Schema written");
     if (type == nullptr) return 1;
-    return write_whole(diag, settings.output, json_schema_of(run, *type, settings.closed)) ? 0 : 1;
+    return write_whole(diag, settings.output, json_schema_of(run, *type, settings.closed) + "\n")
+               ? 0
+               : 1;
 }
 
 }  // namespace qrv

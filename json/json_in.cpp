@@ -306,9 +306,14 @@ private:
         std::string text;
         std::string why;
         if (!json::functions_of(f.kind).in(f, d_, v, in_combination, text, why)) fail(v, why);
+        // Read alone first, for the message of a range or a size; then as
+        // a combination reads it, at its width.
         scanner s(text);
-        if (!s.read_value(f, in_combination))
-            fail(v, s.failure ? s.failure->message : "a bad value");
+        if (!s.read_value(f, false)) fail(v, s.failure ? s.failure->message : "a bad value");
+        if (in_combination && s.at_end()) {
+            s.pos = 0;
+            if (!s.read_value(f, true)) fail(v, s.failure ? s.failure->message : "a bad value");
+        }
         if (!s.at_end()) {
             const char* expected = row_of(f.kind).expected;
             const std::string what = expected == nullptr

@@ -7,6 +7,7 @@
 
 #include "encoding/encoding.h"
 #include "json/json_bridge.h"
+#include "json/json_text.h"
 #include "json/json_values.h"
 
 namespace qrv {
@@ -47,7 +48,7 @@ public:
                 simple(*e);
             }
         }
-        out_ += "}}\n";
+        out_ += "}}";
     }
 
 private:
@@ -186,7 +187,7 @@ private:
 std::string json_schema_of(const run_context& run, const element& type, bool closed) {
     std::string out;
     schema_writer(run, closed, out).write(type);
-    return out;
+    return json::indented(out);
 }
 
 }  // namespace qrv

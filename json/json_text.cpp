@@ -369,6 +369,46 @@ void append_string(std::string& out, std::string_view s) {
     out += '"';
 }
 
+std::string indented(std::string_view compact) {
+    std::string out;
+    out.reserve(compact.size() * 2);
+    std::size_t depth = 0;
+    const auto line = [&] {
+        out += '\n';
+        out.append(2 * depth, ' ');
+    };
+    for (std::size_t i = 0; i < compact.size(); ++i) {
+        const char c = compact[i];
+        if (c == '"') {
+            // A string whole, its escapes with it.
+            std::size_t j = i + 1;
+            while (j < compact.size() && compact[j] != '"') j += compact[j] == '\\' ? 2 : 1;
+            out.append(compact.substr(i, j + 1 - i));
+            i = j;
+        } else if (c == '{' || c == '[') {
+            out += c;
+            if (i + 1 < compact.size() && (compact[i + 1] == '}' || compact[i + 1] == ']')) {
+                out += compact[++i];
+                continue;
+            }
+            ++depth;
+            line();
+        } else if (c == '}' || c == ']') {
+            --depth;
+            line();
+            out += c;
+        } else if (c == ',') {
+            out += c;
+            line();
+        } else if (c == ':') {
+            out += ": ";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 bool is_number(std::string_view s) { return !s.empty() && number_length(s, 0) == s.size(); }
 
 }  // namespace qrv::json

@@ -70,6 +70,10 @@ void position_of(std::string_view text, std::size_t offset, std::int64_t& line,
 // quotes, backslashes and control characters are escaped.
 void append_string(std::string& out, std::string_view s);
 
+// JSON text without white space between its tokens, indented: two spaces a
+// level, a member or element a line.
+std::string indented(std::string_view compact);
+
 // Whether `s` is a number as JSON writes one.
 bool is_number(std::string_view s);
 

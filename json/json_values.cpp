@@ -191,24 +191,22 @@ void json_schema_integer(const value_form& f, std::string& out) {
     constexpr auto exact = static_cast<std::int64_t>(exact_number_limit - 1);
     const std::int64_t low = f.ranged ? f.low : (f.sign ? -exact : 0);
     const std::int64_t high = f.ranged ? f.high : exact;
-    out += "{\"oneOf\":[{\"type\":\"integer\",\"minimum\":";
+    const bool strings = low < -exact || high > exact || !f.ranged;
+    out += strings ? "{\"oneOf\":[{" : "{";
+    out += "\"type\":\"integer\",\"minimum\":";
     out += std::to_string(std::max(low, -exact));
     out += ",\"maximum\":";
     out += std::to_string(std::min(high, exact));
-    out += "}";
-    if (low < -exact || high > exact || !f.ranged) {
-        out += ",{\"type\":\"string\",\"pattern\":";
-        append_string(out, f.sign || low < 0 ? "^-?[0-9]{16,}$" : "^[0-9]{16,}$");
-        out += ",\"$comment\":";
-        std::string comment = "an integer of 2^53 or more in magnitude";
-        if (f.ranged) {
-            comment += ", from " + std::to_string(f.low) + " to " + std::to_string(f.high) +
-                       " (checked by the converter, not by this schema)";
-        }
-        append_string(out, comment);
-        out += "}";
+    if (!strings) return;
+    out += "},{\"type\":\"string\",\"pattern\":";
+    append_string(out, f.sign || low < 0 ? "^-?[0-9]{16,}$" : "^[0-9]{16,}$");
+    std::string comment = "an integer of 2^53 or more in magnitude";
+    if (f.ranged) {
+        comment += ", from " + std::to_string(f.low) + " to " + std::to_string(f.high) +
+                   " (checked by the converter, not by this schema)";
     }
-    out += "]";
+    put_text(out, "$comment", comment);
+    out += "}]";
 }
 
 void json_out_floating(const value_form&, std::string_view text, std::string& out) {
