@@ -1,6 +1,7 @@
 # Runs the independent ABNF validation (cmake -P script).
 # Variables: SOURCE_DIR, BINARY, SCRATCH; MODE=agreement runs the agreement
-# of examples, checker and strict grammar (agreement.mjs) instead.
+# of examples, checker and strict grammar (agreement.mjs) instead, MODE=json
+# the round trips of the JSON bridge judged by ajv (json_roundtrip.mjs).
 # Without node or without the installed npm packages the test is skipped,
 # except under CI (CI=true), where that is a failure.
 
@@ -10,7 +11,7 @@ set(missing "")
 if(NOT NODE)
   set(missing "node is not installed (Debian package nodejs)")
 elseif(NOT EXISTS "${here}/node_modules/apg-js" OR NOT EXISTS "${here}/node_modules/abnf"
-       OR NOT EXISTS "${here}/node_modules/nearley")
+       OR NOT EXISTS "${here}/node_modules/nearley" OR NOT EXISTS "${here}/node_modules/ajv")
   set(missing "the npm packages are not installed: run npm ci --prefix tests/validate")
 endif()
 if(missing)
@@ -18,6 +19,16 @@ if(missing)
     message(FATAL_ERROR "ABNF validation cannot run: ${missing}")
   endif()
   message("SKIPPED: ${missing}")
+  return()
+endif()
+
+if(MODE STREQUAL "json")
+  execute_process(
+    COMMAND "${NODE}" "${here}/json_roundtrip.mjs" --binary "${BINARY}" --work "${SCRATCH}"
+    RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "the JSON bridge fails its round trips (${status})")
+  endif()
   return()
 endif()
 
