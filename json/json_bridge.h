@@ -13,6 +13,7 @@
 // out always checks.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,9 +35,12 @@ struct json_settings {
 };
 
 // The JSON of `message`, a message of `type`, appended to `out`: the
-// checker's result, and nothing appended unless it is valid.
+// checker's result, and nothing appended unless it is valid. With a
+// `sink`, the text goes on to it as it is written (and `out` is left
+// empty); `write_failed` tells whether a write to it failed.
 check_result message_to_json(const element& type, std::string_view message, bool closed, bool lines,
-                             std::string& out);
+                             std::string& out, std::FILE* sink = nullptr,
+                             bool* write_failed = nullptr);
 
 // The text encoding of the JSON `json` of a message of `type`, in the
 // layout of the example writer; false, with the error's offset in the JSON,
@@ -48,6 +52,11 @@ struct json_error {
 };
 bool json_to_message(const element& type, std::string_view json, bool closed, std::string& out,
                      json_error& error);
+// The two steps of json_to_message: the text written from the JSON
+// (appended to `out`), and the checker's verdict on it.
+bool json_to_text(const element& type, std::string_view json, bool closed, std::string& out,
+                  json_error& error);
+bool message_checks(const element& type, std::string_view text, bool closed, json_error& error);
 
 // The JSON Schema (draft 2020-12) of the JSON of messages of `type`, with a
 // definition under $defs for every top-level definition of the run; with

@@ -8,6 +8,7 @@
 #include "json/json_bridge.h"
 #include "json/json_text.h"
 #include "support/atomic_file.h"
+#include "support/file_identity.h"
 #include "support/read_file.h"
 #include "support/source_positions.h"
 
@@ -66,20 +67,48 @@ bool write_whole(diagnostics& diag, const std::string& output, std::string_view 
     return true;
 }
 
+// An output that is one of the inputs would replace what it was made from.
+bool output_is_an_input(diagnostics& diag, const std::string& output,
+                        const std::vector<std::string>& inputs) {
+    if (output == "-") return false;
+    const file_identity out = identify_file(output.c_str());
+    if (!out.exists || !out.regular) return false;
+    for (const std::string& in : inputs) {
+        if (in != "-" && same_file(out, identify_file(in.c_str()))) {
+            error_note(diag, "error: The output file is an input: %s\n", output.c_str());
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 int to_json_files(const run_context& run, diagnostics& diag, const std::vector<std::string>& files,
                   const json_settings& settings) {
     const element* type = message_type(run, diag, settings, "no message converted");
-    if (type == nullptr) return 1;
+    if (type == nullptr || output_is_an_input(diag, settings.output, files)) return 1;
+    // A file is written as the JSON is made, into its temporary; standard
+    // output, which cannot be taken back, gets it once every message has
+    // converted.
+    const bool streamed = settings.output != "-" && !names_standard_output(settings.output);
+    atomic_file file;
+    if (streamed && !file.open(settings.output.c_str())) {
+        error_note(diag, "error: Unable to create file: %s\n", settings.output.c_str());
+        return 1;
+    }
     std::string out;
     std::size_t converted = 0;
     std::size_t undecided = 0;
+    bool write_failed = false;
     for (const std::string& path : files) {
         std::string bytes;
         if (!read_input(diag, path, bytes, "message file")) continue;
+        bool failed = false;
         const check_result result =
-            message_to_json(*type, bytes, settings.closed, settings.lines, out);
+            message_to_json(*type, bytes, settings.closed, settings.lines, out,
+                            streamed ? file.stream() : nullptr, &failed);
+        write_failed = write_failed || failed;
         if (result.verdict == check_verdict::valid) {
             ++converted;
         } else if (result.verdict == check_verdict::undecided) {
@@ -97,21 +126,34 @@ int to_json_files(const run_context& run, diagnostics& diag, const std::vector<s
     }
     note(diag, "%zu of %zu message(s) converted to JSON\n", converted, files.size());
     if (converted < files.size()) {
+        file.abandon();
         error_note(diag, "error: Not every message converted: nothing written\n");
         return converted + undecided < files.size() ? 1 : 2;
     }
-    return write_whole(diag, settings.output, out) ? 0 : 1;
+    if (!streamed) return write_whole(diag, settings.output, out) ? 0 : 1;
+    if (write_failed || !file.commit()) {
+        file.abandon();
+        error_note(diag, "error: Unable to write file: %s\n", settings.output.c_str());
+        return 1;
+    }
+    return 0;
 }
 
 int from_json_file(const run_context& run, diagnostics& diag, const std::string& file,
                    const json_settings& settings) {
     const element* type = message_type(run, diag, settings, "no message written");
-    if (type == nullptr) return 1;
+    if (type == nullptr || output_is_an_input(diag, settings.output, {file})) return 1;
     std::string json;
     if (!read_input(diag, file, json, "JSON file")) return 1;
     std::string out;
     json_error error;
-    if (!json_to_message(*type, json, settings.closed, out, error)) {
+    bool made = json_to_text(*type, json, settings.closed, out, error);
+    if (made) {
+        // The JSON is no longer needed while the message is checked.
+        std::string().swap(json);
+        made = message_checks(*type, out, settings.closed, error);
+    }
+    if (!made) {
         std::int64_t line = 0;
         std::int64_t column = 0;
         json::position_of(json, error.offset, line, column);

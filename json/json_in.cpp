@@ -27,6 +27,13 @@ struct misfit {
     std::string message;
 };
 
+// The values a member is given: its array's elements, or the one value.
+struct value_list {
+    const node* single = nullptr;
+    std::uint32_t first = 0;  // of the array
+    std::size_t count = 0;
+};
+
 class message_builder {
 public:
     message_builder(const document& d, bool closed, std::string& out)
@@ -42,9 +49,27 @@ public:
         out_ += '\n';
     }
 
-    const std::string& path() const { return path_; }
+    // The member path of the value being written: items[2].qty.
+    std::string path() const {
+        std::string out;
+        for (const step& s : path_) {
+            if (!out.empty()) out += '.';
+            out += s.member->name().view();
+            if (occurrences_of(*s.member).repeats()) {
+                out += '[';
+                out += std::to_string(s.index);
+                out += ']';
+            }
+        }
+        return out;
+    }
 
 private:
+    struct step {
+        const element* member;
+        std::size_t index;
+    };
+
     [[noreturn]] void fail(const node& n, std::string message) const {
         throw misfit{n.offset, std::move(message)};
     }
@@ -60,18 +85,28 @@ private:
         return keys_.back();
     }
 
+    const std::vector<const element*>& members(const element& owner) {
+        auto [at, added] = members_.try_emplace(&owner);
+        if (added) {
+            for (const element* m = owner.children(); m != nullptr; m = m->next()) {
+                at->second.push_back(m);
+            }
+        }
+        return at->second;
+    }
+
     // The members of object `n` by the members of `owner`: the value given
-    // for each (null for none), and the extension parameters.
+    // for each (null for none) into `given`, and the extension parameters.
     void members_of(const element& owner, const node& n, std::vector<const node*>& given,
                     const node*& extensions) {
         if (n.type != node_type::object) {
             fail(n, std::string("expected an object (") + keyword_of(owner.kind) + " " +
                         std::string(owner.name().view()) + ")");
         }
-        std::vector<const element*> members;
-        for (const element* m = owner.children(); m != nullptr; m = m->next()) members.push_back(m);
-        given.assign(members.size(), nullptr);
+        const std::vector<const element*>& all = members(owner);
+        given.assign(all.size(), nullptr);
         extensions = nullptr;
+        std::size_t next = 0;  // keys mostly come in the members' order
         for (std::uint32_t k = n.first; k != 0; k = d_.at(d_.at(k).next).next) {
             const node& key = d_.at(k);
             const node& v = d_.at(key.next);
@@ -81,9 +116,9 @@ private:
                 extensions = &v;
                 continue;
             }
-            std::size_t i = 0;
-            while (i < members.size() && members[i]->name() != name) ++i;
-            if (i == members.size()) {
+            std::size_t i = next < all.size() && all[next]->name() == name ? next : 0;
+            while (i < all.size() && all[i]->name() != name) ++i;
+            if (i == all.size()) {
                 std::string quoted;
                 json::append_string(quoted, name);
                 fail(key, std::string("unknown ") +
@@ -94,24 +129,32 @@ private:
                 fail(key, "the member \"" + std::string(name) + "\" stands twice");
             }
             given[i] = &v;
+            next = i + 1;
         }
         keys_.clear();
     }
 
-    // The values of member `m` given by `v`: its array, or the one value.
-    std::vector<const node*> values_of(const element& m, const node& v) {
+    // A buffer of `given` for each level of nesting.
+    std::vector<const node*>& given_at(std::size_t level) {
+        while (given_.size() <= level) given_.emplace_back();
+        return given_[level];
+    }
+
+    value_list values_of(const element& m, const node& v) {
         const occurrences occ = occurrences_of(m);
         if (occ.never()) fail(v, "the member " + std::string(m.name().view()) + " never stands");
-        std::vector<const node*> values;
+        value_list values;
         if (!occ.repeats()) {
-            values.push_back(&v);
+            values.single = &v;
+            values.count = 1;
             return values;
         }
         if (v.type != node_type::array) {
             fail(v, "expected an array (the values of " + std::string(m.name().view()) + ")");
         }
-        for (std::uint32_t i = v.first; i != 0; i = d_.at(i).next) values.push_back(&d_.at(i));
-        if (values.size() < occ.min || (!occ.unbounded && values.size() > occ.max)) {
+        values.first = v.first;
+        values.count = v.count;
+        if (values.count < occ.min || (!occ.unbounded && values.count > occ.max)) {
             std::string counted = std::to_string(occ.min);
             if (occ.unbounded) {
                 counted = "at least " + counted;
@@ -119,15 +162,25 @@ private:
                 counted += " to " + std::to_string(occ.max);
             }
             fail(v, "expected " + counted + " values of " + std::string(m.name().view()) +
-                        ", found " + std::to_string(values.size()));
+                        ", found " + std::to_string(values.count));
         }
         return values;
     }
 
-    void enter(const element& m, std::size_t index, bool repeats) {
-        if (!path_.empty()) path_ += '.';
-        path_ += m.name().view();
-        if (repeats) path_ += "[" + std::to_string(index) + "]";
+    // Calls `f(value, k)` for each value, with the path at the value.
+    template <class F>
+    void each_value(const element& m, const value_list& values, F f) {
+        path_.push_back({&m, 0});
+        if (values.single != nullptr) {
+            f(*values.single, std::size_t{0});
+        } else {
+            std::size_t k = 0;
+            for (std::uint32_t i = values.first; i != 0; i = d_.at(i).next, ++k) {
+                path_.back().index = k;
+                f(d_.at(i), k);
+            }
+        }
+        path_.pop_back();
     }
 
     void extension_texts(const node& v, std::vector<std::string>& texts) {
@@ -142,9 +195,10 @@ private:
 
     // `depth`: the indentation of the member lines (0 for the message's).
     void structure(const element& s, const node& n, std::uint32_t depth, bool root) {
-        std::vector<const node*> given;
+        std::vector<const node*>& given = given_at(level_);
         const node* extensions = nullptr;
         members_of(s, n, given, extensions);
+        ++level_;
         if (!root) out_ += '{';
         bool wrote = false;
         const auto line = [&] {
@@ -159,23 +213,23 @@ private:
         };
         std::size_t i = 0;
         for (const element* m = s.children(); m != nullptr; m = m->next(), ++i) {
-            const occurrences occ = occurrences_of(*m);
-            if (given[i] == nullptr) {
-                if (occ.min > 0 && !(m->kind == ET_NULL && !tagged_in(s, *m))) {
+            const node* v = given_[level_ - 1][i];
+            if (v == nullptr) {
+                if (occurrences_of(*m).min > 0 && !(m->kind == ET_NULL && !tagged_in(s, *m))) {
                     fail(n, "the member " + std::string(m->name().view()) + " is missing");
                 }
                 continue;
             }
-            const std::vector<const node*> values = values_of(*m, *given[i]);
-            if (values.empty()) continue;
+            const value_list values = values_of(*m, *v);
+            if (values.count == 0) continue;
             const bool tagged = tagged_in(s, *m);
             if (m->kind == ET_NULL && !tagged) {
                 // An untagged void member stands without a byte; a list of
                 // them is its commas.
                 check_void(*m, values);
-                if (values.size() > 1) {
+                if (values.count > 1) {
                     line();
-                    out_.append(values.size() - 1, ',');
+                    out_.append(values.count - 1, ',');
                 }
                 continue;
             }
@@ -196,40 +250,33 @@ private:
             if (wrote) new_line(depth - 1);
             out_ += '}';
         }
+        --level_;
     }
 
-    void check_void(const element& m, const std::vector<const node*>& values) {
-        const bool repeats = occurrences_of(m).repeats();
-        for (std::size_t k = 0; k < values.size(); ++k) {
-            if (values[k]->type != node_type::null) {
-                enter(m, k, repeats);
-                fail(*values[k], "expected null (a void value)");
-            }
-        }
+    void check_void(const element& m, const value_list& values) {
+        each_value(m, values, [&](const node& v, std::size_t) {
+            if (v.type != node_type::null) fail(v, "expected null (a void value)");
+        });
     }
 
     // A member's tag and values, or a void member's tag and commas.
-    void member_values(const element& owner, const element& m,
-                       const std::vector<const node*>& values, std::uint32_t depth, bool tagged) {
-        const std::size_t back = path_.size();
-        const bool repeats = occurrences_of(m).repeats();
+    void member_values(const element& owner, const element& m, const value_list& values,
+                       std::uint32_t depth, bool tagged) {
         if (tagged) {
             out_ += m.tag().view();
             if (m.kind == ET_NULL) {
                 check_void(m, values);
-                out_.append(values.size() - 1, ',');
+                out_.append(values.count - 1, ',');
                 return;
             }
             out_ += " = ";
         }
         const bool braced = braced_in(owner, m);
         if (braced) out_ += "{ ";
-        for (std::size_t k = 0; k < values.size(); ++k) {
+        each_value(m, values, [&](const node& v, std::size_t k) {
             if (k > 0) out_ += ", ";
-            enter(m, k, repeats);
-            value(m, *values[k], depth, false);
-            path_.resize(back);
-        }
+            value(m, v, depth, false);
+        });
         if (braced) out_ += " }";
     }
 
@@ -246,7 +293,7 @@ private:
     }
 
     void union_value(const element& u, const node& n, std::uint32_t depth) {
-        std::vector<const node*> given;
+        std::vector<const node*>& given = given_at(level_);
         const node* extensions = nullptr;
         members_of(u, n, given, extensions);
         if (n.count > 1) fail(n, "expected one alternative of " + std::string(u.name().view()));
@@ -267,43 +314,53 @@ private:
                 const occurrences occ = occurrences_of(*a);
                 may_be_empty = may_be_empty || occ.optional() || occ.never();
             }
-            if (!may_be_empty)
+            if (!may_be_empty) {
                 fail(n, "expected one alternative of " + std::string(u.name().view()));
+            }
             return;
         }
-        const std::vector<const node*> values = values_of(*m, *given[i]);
-        if (values.empty()) return;
+        const value_list values = values_of(*m, *given[i]);
+        if (values.count == 0) return;
+        ++level_;
         member_values(u, *m, values, depth, tagged_in(u, *m));
+        --level_;
     }
 
     void combination(const element& c, const node& n) {
-        std::vector<const node*> given;
+        std::vector<const node*>& given = given_at(level_);
         const node* extensions = nullptr;
         members_of(c, n, given, extensions);
         std::size_t i = 0;
         for (const element* m = c.children(); m != nullptr; m = m->next(), ++i) {
-            if (given[i] == nullptr) {
+            const node* v = given[i];
+            if (v == nullptr) {
                 if (occurrences_of(*m).min > 0) {
                     fail(n, "the member " + std::string(m->name().view()) + " is missing");
                 }
                 continue;
             }
-            const std::vector<const node*> values = values_of(*m, *given[i]);
-            const std::size_t back = path_.size();
-            const bool repeats = occurrences_of(*m).repeats();
-            for (std::size_t k = 0; k < values.size(); ++k) {
+            each_value(*m, values_of(*m, *v), [&](const node& value, std::size_t k) {
                 if (k > 0) out_ += ',';
-                enter(*m, k, repeats);
-                simple(*m, *values[k], true);
-                path_.resize(back);
-            }
+                simple(*m, value, true);
+            });
         }
+    }
+
+    // The forms of the last elements seen, by address.
+    const value_form& form_of(const element& e) {
+        cached& c = forms_[(reinterpret_cast<std::uintptr_t>(&e) >> 6) % forms_.size()];
+        if (c.e != &e) {
+            c.e = &e;
+            c.form = simple_form(e);
+        }
+        return c.form;
     }
 
     // A simple value, read by the checker's reader of its form as written.
     void simple(const element& e, const node& v, bool in_combination) {
-        const value_form f = simple_form(e);
-        std::string text;
+        const value_form& f = form_of(e);
+        std::string& text = text_;
+        text.clear();
         std::string why;
         if (!json::functions_of(f.kind).in(f, d_, v, in_combination, text, why)) fail(v, why);
         // Read alone first, for the message of a range or a size; then as
@@ -325,37 +382,60 @@ private:
         out_ += text;
     }
 
+    struct cached {
+        const element* e = nullptr;
+        value_form form;
+    };
+
     const document& d_;
     bool closed_;
     std::string& out_;
-    std::string path_;
+    std::vector<step> path_;         // the members and indexes down to the value being written
     std::vector<std::string> keys_;  // keys with escapes, decoded
+    std::unordered_map<const element*, std::vector<const element*>> members_;
+    std::vector<std::vector<const node*>> given_;  // per level of nesting
+    std::size_t level_ = 0;
+    std::vector<cached> forms_ = std::vector<cached>(64);
+    std::string text_;  // the simple value being written
 };
 
 }  // namespace
 
-bool json_to_message(const element& type, std::string_view json, bool closed, std::string& out,
-                     json_error& error) {
+bool json_to_text(const element& type, std::string_view json, bool closed, std::string& out,
+                  json_error& error) {
     document d;
     json::read_error read;
     if (!d.read(json, read)) {
         error = {read.offset, "", read.message};
         return false;
     }
-    std::string text;
-    message_builder b(d, closed, text);
+    // About as long as the JSON.
+    out.reserve(out.size() + json.size());
+    message_builder b(d, closed, out);
     try {
         b.message(type);
     } catch (const misfit& m) {
         error = {m.offset, b.path(), m.message};
         return false;
     }
+    return true;
+}
+
+bool message_checks(const element& type, std::string_view text, bool closed, json_error& error) {
     // What the checker does not accept is not handed out.
     const check_result check = check_message(type, text, {}, closed);
-    if (!check.valid()) {
-        error = {0, check.error.path,
-                 "the message written from the JSON does not check (" + check.error.message +
-                     "): it has no form in the text encoding"};
+    if (check.valid()) return true;
+    error = {0, check.error.path,
+             "the message written from the JSON does not check (" + check.error.message +
+                 "): it has no form in the text encoding"};
+    return false;
+}
+
+bool json_to_message(const element& type, std::string_view json, bool closed, std::string& out,
+                     json_error& error) {
+    std::string text;
+    if (!json_to_text(type, json, closed, text, error) ||
+        !message_checks(type, text, closed, error)) {
         return false;
     }
     out += text;

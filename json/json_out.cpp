@@ -1,7 +1,8 @@
 // A message to JSON: the checker's reading of it (read_message) written
 // event by event, with a stack of the open values of its own, so nesting
 // costs heap, not stack.
-#include <unordered_map>
+#include <cstdint>
+#include <cstdio>
 
 #include "encoding/encoding.h"
 #include "json/json_bridge.h"
@@ -16,11 +17,14 @@ using event = reading_event::kind;
 // JSON text, indented two spaces a level or on one line.
 class json_writer {
 public:
-    json_writer(std::string& out, bool indented) : out_(out), indented_(indented) {}
+    // With a `sink`, what is written goes on to it now and then.
+    json_writer(std::string& out, bool indented, std::FILE* sink)
+        : out_(out), indented_(indented), sink_(sink) {}
 
     // Before a value of the innermost array, or a key of the innermost
     // object.
     void item() {
+        if (sink_ != nullptr && out_.size() >= (std::size_t{1} << 20)) flush();
         if (levels_.empty()) return;
         char& any = levels_.back();
         if (any != 0) out_ += ',';
@@ -43,6 +47,14 @@ public:
         out_ += c;
     }
     std::string& out() { return out_; }
+    // Hands the text to the sink; false once a write failed.
+    bool flush() {
+        if (sink_ == nullptr) return true;
+        if (!failed_ && std::fwrite(out_.data(), 1, out_.size(), sink_) != out_.size())
+            failed_ = true;
+        out_.clear();
+        return !failed_;
+    }
 
 private:
     void line(std::size_t depth) {
@@ -52,6 +64,8 @@ private:
 
     std::string& out_;
     bool indented_;
+    std::FILE* sink_;
+    bool failed_ = false;
     std::vector<char> levels_;  // per open array or object: an item was written
 };
 
@@ -73,15 +87,15 @@ public:
 
     void write(const std::vector<reading_event>& reading) {
         for (const reading_event& ev : reading) {
-            switch (ev.what) {
+            switch (ev.what()) {
                 case event::open:
-                    member_value(ev.e);
+                    member_value(ev.e());
                     w_.open('{');
                     stack_.emplace_back();
                     break;
                 case event::value: {
-                    member_value(ev.e);
-                    const value_form& f = form_of(*ev.e);
+                    member_value(ev.e());
+                    const value_form& f = form_of(*ev.e());
                     json::functions_of(f.kind).out(f, message_.substr(ev.begin, ev.length),
                                                    w_.out());
                     break;
@@ -106,10 +120,15 @@ public:
     }
 
 private:
+    // The forms of the last elements seen, by address: a message has few
+    // elements and many values of each.
     const value_form& form_of(const element& e) {
-        auto [at, added] = forms_.try_emplace(&e);
-        if (added) at->second = simple_form(e);
-        return at->second;
+        cached& c = cache_[(reinterpret_cast<std::uintptr_t>(&e) >> 6) % cache_size];
+        if (c.e != &e) {
+            c.e = &e;
+            c.form = simple_form(e);
+        }
+        return c.form;
     }
 
     // Before a value of member `m` of the innermost open value: its key, and
@@ -159,19 +178,26 @@ private:
     std::string_view message_;
     json_writer& w_;
     std::vector<open_value> stack_;
-    std::unordered_map<const element*, value_form> forms_;
+    struct cached {
+        const element* e = nullptr;
+        value_form form;
+    };
+    static constexpr std::size_t cache_size = 64;
+    std::vector<cached> cache_ = std::vector<cached>(cache_size);
 };
 
 }  // namespace
 
 check_result message_to_json(const element& type, std::string_view message, bool closed, bool lines,
-                             std::string& out) {
+                             std::string& out, std::FILE* sink, bool* write_failed) {
     std::vector<reading_event> reading;
     const check_result result = read_message(type, message, reading, {}, closed);
     if (!result.valid()) return result;
-    json_writer w(out, !lines);
+    json_writer w(out, !lines, sink);
     reading_writer(message, w).write(reading);
     out += '\n';
+    const bool written = w.flush();
+    if (write_failed != nullptr) *write_failed = !written;
     return result;
 }
 

@@ -286,6 +286,20 @@ private:
 bool document::read(std::string_view text, read_error& error, const limits& limits) {
     text_ = text;
     nodes_.clear();
+    // A node follows each of these outside strings, and one stands first:
+    // counted, the nodes are kept without growing.
+    if (text.size() <= limits.bytes) {
+        std::size_t most = 1;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char c = text[i];
+            if (c == '"') {
+                for (++i; i < text.size() && text[i] != '"'; ++i) i += text[i] == '\\' ? 1 : 0;
+            } else if (c == ',' || c == ':' || c == '[' || c == '{') {
+                ++most;
+            }
+        }
+        nodes_.reserve(most);
+    }
     reader r(text, nodes_, error, limits);
     if (!r.read()) {
         nodes_.clear();

@@ -555,6 +555,12 @@ check_result read_message(const element& type, std::string_view message,
                           bool closed) {
     using kind = reading_event::kind;
     reading.clear();
+    if (message.size() > max_reported_message) {
+        check_result result;
+        result.verdict = check_verdict::undecided;
+        result.error.message = "the message is too long to report its reading";
+        return result;
+    }
     checking::message_reader reader(type, message, limits, closed);
     reader.record_into(&reading);
     check_result result = reader.read();
@@ -566,10 +572,10 @@ check_result read_message(const element& type, std::string_view message,
     // in another context) is read again on its own, from its brace to
     // where it ended, and its reading takes the place of the note.
     for (std::size_t i = 0; i < reading.size(); ++i) {
-        if (reading[i].what != kind::settled) continue;
+        if (reading[i].what() != kind::settled) continue;
         const reading_event body = reading[i];
         std::vector<reading_event> inner;
-        checking::message_reader again(*body.e, message.substr(0, body.end()), limits, closed);
+        checking::message_reader again(*body.e(), message.substr(0, body.end()), limits, closed);
         again.record_into(&inner);
         again.read_body_at(body.begin);
         if (!again.read().valid()) {

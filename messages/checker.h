@@ -114,17 +114,30 @@ struct reading_event {
         // never returns one.
         settled,
     };
-    const element* e = nullptr;
-    std::size_t begin = 0;
-    std::uint32_t length = 0;  // a message whose values are shorter than 4 GiB
-    kind what = kind::open;
+    // Small, as a reading holds several for each value: the kind in the
+    // low bits of the element's address (elements are aligned far more).
+    std::uintptr_t bits = 0;
+    std::uint32_t begin = 0;  // a message shorter than 4 GiB
+    std::uint32_t length = 0;
 
-    std::size_t end() const { return begin + length; }
+    reading_event() = default;
+    reading_event(kind what, const element* e, std::size_t at, std::size_t bytes)
+        : bits(reinterpret_cast<std::uintptr_t>(e) | static_cast<std::uintptr_t>(what)),
+          begin(static_cast<std::uint32_t>(at)),
+          length(static_cast<std::uint32_t>(bytes)) {}
+    kind what() const { return static_cast<kind>(bits & 7U); }
+    const element* e() const { return reinterpret_cast<const element*>(bits & ~std::uintptr_t{7}); }
+    std::size_t end() const { return std::size_t{begin} + length; }
 };
+
+static_assert(alignof(element) >= 8);
+
+// The most bytes of a message whose reading read_message reports.
+inline constexpr std::size_t max_reported_message = 0xFFFFFFFFU;
 
 // check_message, and for a valid message the reading it was accepted in,
 // into `reading` (emptied first; left empty for a message that is not
-// valid).
+// valid, and for one longer than max_reported_message, which is undecided).
 check_result read_message(const element& type, std::string_view message,
                           std::vector<reading_event>& reading, const check_limits& limits = {},
                           bool closed = false);

@@ -94,7 +94,7 @@ private:
     void end_frame();
     void record(reading_event::kind what, const element* e, std::size_t begin, std::size_t length) {
         if (log_ != nullptr) {
-            log_->push_back({e, begin, static_cast<std::uint32_t>(length), what});
+            log_->emplace_back(what, e, begin, length);
         }
     }
 
