@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "abnf/strict_grammar.h"
@@ -570,25 +571,38 @@ check_result read_message(const element& type, std::string_view message,
     }
     // A structure the search went straight past (its readings were settled
     // in another context) is read again on its own, from its brace to
-    // where it ended, and its reading takes the place of the note.
-    for (std::size_t i = 0; i < reading.size(); ++i) {
-        if (reading[i].what() != kind::settled) continue;
-        const reading_event body = reading[i];
+    // where it ended, and its reading takes the place of the note, notes
+    // of its own read in turn.
+    bool settled = false;
+    for (const reading_event& ev : reading) settled = settled || ev.what() == kind::settled;
+    if (!settled) return result;
+    std::vector<reading_event> whole;
+    whole.reserve(reading.size());
+    std::vector<std::pair<std::vector<reading_event>, std::size_t>> work;
+    work.emplace_back(std::move(reading), 0);
+    while (!work.empty()) {
+        if (work.back().second == work.back().first.size()) {
+            work.pop_back();
+            continue;
+        }
+        const reading_event ev = work.back().first[work.back().second++];
+        if (ev.what() != kind::settled) {
+            whole.push_back(ev);
+            continue;
+        }
         std::vector<reading_event> inner;
-        checking::message_reader again(*body.e(), message.substr(0, body.end()), limits, closed);
+        checking::message_reader again(*ev.e(), message.substr(0, ev.end()), limits, closed);
         again.record_into(&inner);
-        again.read_body_at(body.begin);
+        again.read_body_at(ev.begin);
         if (!again.read().valid()) {
             // Cannot be: the body was read from there to there before.
             result.verdict = check_verdict::undecided;
             reading.clear();
             return result;
         }
-        reading.erase(reading.begin() + static_cast<std::ptrdiff_t>(i));
-        reading.insert(reading.begin() + static_cast<std::ptrdiff_t>(i), inner.begin(),
-                       inner.end());
-        --i;  // the inserted reading may hold notes of its own
+        work.emplace_back(std::move(inner), 0);
     }
+    reading = std::move(whole);
     return result;
 }
 
