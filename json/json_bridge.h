@@ -54,8 +54,9 @@ bool json_to_message(const element& type, std::string_view json, bool closed, st
                      json_error& error);
 // The two steps of json_to_message: the text written from the JSON
 // (appended to `out`), and the checker's verdict on it.
+// With a `sink`, the text goes there instead, as it is written.
 bool json_to_text(const element& type, std::string_view json, bool closed, std::string& out,
-                  json_error& error);
+                  json_error& error, std::FILE* sink = nullptr);
 bool message_checks(const element& type, std::string_view text, bool closed, json_error& error);
 
 // The JSON Schema (draft 2020-12) of the JSON of messages of `type`, with a

@@ -82,6 +82,15 @@ bool output_is_an_input(diagnostics& diag, const std::string& output,
     return false;
 }
 
+// The whole of a temporary file that was written.
+bool read_back(std::FILE* f, std::string& out) {
+    if (std::fflush(f) != 0 || std::fseek(f, 0, SEEK_END) != 0) return false;
+    const long size = std::ftell(f);
+    if (size < 0 || std::fseek(f, 0, SEEK_SET) != 0) return false;
+    out.resize(static_cast<std::size_t>(size));
+    return std::fread(out.data(), 1, out.size(), f) == out.size();
+}
+
 }  // namespace
 
 int to_json_files(const run_context& run, diagnostics& diag, const std::vector<std::string>& files,
@@ -147,12 +156,20 @@ int from_json_file(const run_context& run, diagnostics& diag, const std::string&
     if (!read_input(diag, file, json, "JSON file")) return 1;
     std::string out;
     json_error error;
-    bool made = json_to_text(*type, json, settings.closed, out, error);
+    // The message is kept in a temporary file while the JSON is read, and
+    // read back once the JSON is let go: the two are never in memory at
+    // once. Without a temporary file, it is kept in memory.
+    std::FILE* spill = std::tmpfile();
+    bool made = json_to_text(*type, json, settings.closed, out, error, spill);
     if (made) {
-        // The JSON is no longer needed while the message is checked.
         std::string().swap(json);
-        made = message_checks(*type, out, settings.closed, error);
+        if (spill != nullptr && !read_back(spill, out)) {
+            error = {0, "", "the message cannot be kept while it is checked (a read failed)"};
+            made = false;
+        }
+        if (made) made = message_checks(*type, out, settings.closed, error);
     }
+    if (spill != nullptr) std::fclose(spill);
     if (!made) {
         std::int64_t line = 0;
         std::int64_t column = 0;

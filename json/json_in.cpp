@@ -5,6 +5,7 @@
 // checker's reader of its form as it is written; the whole message is
 // checked before it is handed out.
 #include <algorithm>
+#include <cstdio>
 #include <unordered_map>
 
 #include "encoding/encoding.h"
@@ -36,8 +37,18 @@ struct value_list {
 
 class message_builder {
 public:
-    message_builder(const document& d, bool closed, std::string& out)
-        : d_(d), closed_(closed), out_(out) {}
+    // With a `sink`, the text goes on to it now and then, and at the end.
+    message_builder(const document& d, bool closed, std::string& out, std::FILE* sink)
+        : d_(d), closed_(closed), out_(out), sink_(sink) {}
+
+    // Hands the text to the sink; false once a write failed.
+    bool flush() {
+        if (sink_ == nullptr) return true;
+        if (!failed_ && std::fwrite(out_.data(), 1, out_.size(), sink_) != out_.size())
+            failed_ = true;
+        out_.clear();
+        return !failed_;
+    }
 
     void message(const element& type) {
         const node& root = d_.root();
@@ -80,7 +91,7 @@ private:
     }
 
     std::string_view key_of(const node& k) {
-        if (!k.escaped) return d_.raw(k);
+        if (!k.escaped()) return d_.raw(k);
         keys_.push_back(d_.string_of(k));
         return keys_.back();
     }
@@ -99,7 +110,7 @@ private:
     // for each (null for none) into `given`, and the extension parameters.
     void members_of(const element& owner, const node& n, std::vector<const node*>& given,
                     const node*& extensions) {
-        if (n.type != node_type::object) {
+        if (n.type() != node_type::object) {
             fail(n, std::string("expected an object (") + keyword_of(owner.kind) + " " +
                         std::string(owner.name().view()) + ")");
         }
@@ -149,11 +160,11 @@ private:
             values.count = 1;
             return values;
         }
-        if (v.type != node_type::array) {
+        if (v.type() != node_type::array) {
             fail(v, "expected an array (the values of " + std::string(m.name().view()) + ")");
         }
         values.first = v.first;
-        values.count = v.count;
+        values.count = v.count();
         if (values.count < occ.min || (!occ.unbounded && values.count > occ.max)) {
             std::string counted = std::to_string(occ.min);
             if (occ.unbounded) {
@@ -185,10 +196,10 @@ private:
 
     void extension_texts(const node& v, std::vector<std::string>& texts) {
         if (closed_) fail(v, "no extension parameters with --closed");
-        if (v.type != node_type::array) fail(v, "expected an array of extension parameters");
+        if (v.type() != node_type::array) fail(v, "expected an array of extension parameters");
         for (std::uint32_t i = v.first; i != 0; i = d_.at(i).next) {
             const node& t = d_.at(i);
-            if (t.type != node_type::string) fail(t, "expected an extension parameter's text");
+            if (t.type() != node_type::string) fail(t, "expected an extension parameter's text");
             texts.push_back(d_.string_of(t));
         }
     }
@@ -202,6 +213,7 @@ private:
         if (!root) out_ += '{';
         bool wrote = false;
         const auto line = [&] {
+            if (sink_ != nullptr && out_.size() >= (std::size_t{1} << 20)) flush();
             if (root && !wrote) {
                 // The message's first line starts at the first column.
             } else if (root) {
@@ -255,7 +267,7 @@ private:
 
     void check_void(const element& m, const value_list& values) {
         each_value(m, values, [&](const node& v, std::size_t) {
-            if (v.type != node_type::null) fail(v, "expected null (a void value)");
+            if (v.type() != node_type::null) fail(v, "expected null (a void value)");
         });
     }
 
@@ -296,7 +308,7 @@ private:
         std::vector<const node*>& given = given_at(level_);
         const node* extensions = nullptr;
         members_of(u, n, given, extensions);
-        if (n.count > 1) fail(n, "expected one alternative of " + std::string(u.name().view()));
+        if (n.count() > 1) fail(n, "expected one alternative of " + std::string(u.name().view()));
         if (extensions != nullptr) {
             std::vector<std::string> texts;
             extension_texts(*extensions, texts);
@@ -397,12 +409,14 @@ private:
     std::size_t level_ = 0;
     std::vector<cached> forms_ = std::vector<cached>(64);
     std::string text_;  // the simple value being written
+    std::FILE* sink_;
+    bool failed_ = false;
 };
 
 }  // namespace
 
 bool json_to_text(const element& type, std::string_view json, bool closed, std::string& out,
-                  json_error& error) {
+                  json_error& error, std::FILE* sink) {
     document d;
     json::read_error read;
     if (!d.read(json, read)) {
@@ -410,12 +424,16 @@ bool json_to_text(const element& type, std::string_view json, bool closed, std::
         return false;
     }
     // About as long as the JSON.
-    out.reserve(out.size() + json.size());
-    message_builder b(d, closed, out);
+    if (sink == nullptr) out.reserve(out.size() + json.size());
+    message_builder b(d, closed, out, sink);
     try {
         b.message(type);
     } catch (const misfit& m) {
         error = {m.offset, b.path(), m.message};
+        return false;
+    }
+    if (!b.flush()) {
+        error = {0, "", "the message cannot be kept while it is checked (a write failed)"};
         return false;
     }
     return true;

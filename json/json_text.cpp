@@ -100,7 +100,7 @@ public:
             if (open_.empty()) break;
             skip();
             const std::uint32_t c = open_.back().index;
-            const bool object = nodes_[c].type == node_type::object;
+            const bool object = nodes_[c].type() == node_type::object;
             if (pos_ < s_.size() && s_[pos_] == ',') {
                 ++pos_;
                 if (object && !key()) return false;
@@ -135,6 +135,13 @@ private:
         while (pos_ < s_.size() && is_blank(s_[pos_])) ++pos_;
     }
 
+    // One more member or element of `c`.
+    bool count_one(node& c) {
+        if (c.count() == node::most) return fail(pos_, "an array or object too large to keep");
+        c.add_one();
+        return true;
+    }
+
     std::uint32_t add(node n) {
         const auto index = static_cast<std::uint32_t>(nodes_.size());
         nodes_.push_back(n);
@@ -158,7 +165,7 @@ private:
         node n;
         if (!string(n)) return false;
         add(n);
-        ++nodes_[open_.back().index].count;
+        if (!count_one(nodes_[open_.back().index])) return false;
         skip();
         if (pos_ >= s_.size() || s_[pos_] != ':') return fail(pos_, "expected \":\"");
         ++pos_;
@@ -171,8 +178,9 @@ private:
         node n;
         n.offset = static_cast<std::uint32_t>(pos_);
         const char c = s_[pos_];
-        if (!open_.empty() && nodes_[open_.back().index].type == node_type::array) {
-            ++nodes_[open_.back().index].count;
+        if (!open_.empty() && nodes_[open_.back().index].type() == node_type::array &&
+            !count_one(nodes_[open_.back().index])) {
+            return false;
         }
         if (c == '{' || c == '[') {
             if (open_.size() >= limits_.depth) {
@@ -180,7 +188,7 @@ private:
                                       std::to_string(limits_.depth) + " arrays and objects");
             }
             const bool object = c == '{';
-            n.type = object ? node_type::object : node_type::array;
+            n.set_type(object ? node_type::object : node_type::array);
             const std::uint32_t index = add(n);
             ++pos_;
             open_.push_back({index});
@@ -203,9 +211,9 @@ private:
               std::tuple{std::string_view("false"), node_type::boolean, false},
               std::tuple{std::string_view("null"), node_type::null, false}}) {
             if (s_.substr(pos_, word.size()) == word) {
-                n.type = type;
-                n.truth = truth;
-                n.length = static_cast<std::uint32_t>(word.size());
+                n.set_type(type);
+                n.set_truth(truth);
+                n.set_length(static_cast<std::uint32_t>(word.size()));
                 pos_ += word.size();
                 add(n);
                 return true;
@@ -213,8 +221,9 @@ private:
         }
         const std::size_t length = number_length(s_, pos_);
         if (length == 0) return fail(pos_, "expected a JSON value");
-        n.type = node_type::number;
-        n.length = static_cast<std::uint32_t>(length);
+        if (length > node::most) return fail(pos_, "a number too long to keep");
+        n.set_type(node_type::number);
+        n.set_length(static_cast<std::uint32_t>(length));
         pos_ += length;
         add(n);
         return true;
@@ -222,7 +231,7 @@ private:
 
     // A string at the position (its opening quote).
     bool string(node& n) {
-        n.type = node_type::string;
+        n.set_type(node_type::string);
         n.offset = static_cast<std::uint32_t>(pos_);
         const std::size_t start = ++pos_;
         for (;;) {
@@ -232,7 +241,7 @@ private:
             if (c < 0x20)
                 return fail(pos_, "a control character in a string (write it as \\u00XX)");
             if (c == '\\') {
-                n.escaped = true;
+                n.set_escaped();
                 const char e = pos_ + 1 < s_.size() ? s_[pos_ + 1] : '\0';
                 if (e == 'u') {
                     const long u = hex4(s_, pos_ + 2);
@@ -267,7 +276,8 @@ private:
             if (u.length == 0) return fail(pos_ + u.bad_at, "a string that is not UTF-8");
             pos_ += u.length;
         }
-        n.length = static_cast<std::uint32_t>(pos_ - start);
+        if (pos_ - start > node::most) return fail(n.offset, "a string too long to keep");
+        n.set_length(static_cast<std::uint32_t>(pos_ - start));
         ++pos_;
         return true;
     }
@@ -310,7 +320,7 @@ bool document::read(std::string_view text, read_error& error, const limits& limi
 
 std::string document::string_of(const node& n) const {
     const std::string_view s = raw(n);
-    if (!n.escaped) return std::string(s);
+    if (!n.escaped()) return std::string(s);
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size(); ++i) {

@@ -15,21 +15,43 @@ namespace qrv::json {
 
 enum class node_type : std::uint8_t { null, boolean, number, string, array, object };
 
-// One value of a document. Numbers keep their text, strings the bytes
-// between their quotes (decoded by string_of). The members of an object
-// are pairs of nodes: a key (a string) and its value; `first` is the first
-// key or element and `next` the next one, 0 for none (node 0 is the
-// document's root and is never a member).
+// One value of a document, in 16 bytes: a document of a few bytes a value
+// has many. Numbers keep their text, strings the bytes between their
+// quotes (decoded by string_of). The members of an object are pairs of
+// nodes: a key (a string) and its value; `first` is the first key or
+// element and `next` the next one, 0 for none (node 0 is the document's
+// root and is never a member).
 struct node {
     std::uint32_t offset = 0;  // where the value begins in the text
-    std::uint32_t length = 0;  // number: its text; string: the bytes between the quotes
     std::uint32_t first = 0;
     std::uint32_t next = 0;
-    std::uint32_t count = 0;  // array: elements; object: members
-    node_type type = node_type::null;
-    bool truth = false;    // boolean
-    bool escaped = false;  // string: holds a backslash escape
+
+    node_type type() const { return static_cast<node_type>(bits_ >> 29); }
+    bool escaped() const { return (bits_ & escaped_bit) != 0; }  // a string with an escape
+    bool truth() const { return (bits_ & truth_bit) != 0; }      // a boolean's value
+    // A number: its text; a string: the bytes between the quotes.
+    std::uint32_t length() const { return bits_ & length_mask; }
+    // An array: its elements; an object: its members.
+    std::uint32_t count() const { return bits_ & length_mask; }
+
+    void set_type(node_type t) {
+        bits_ = (bits_ & ~(std::uint32_t{7} << 29)) | static_cast<std::uint32_t>(t) << 29;
+    }
+    void set_escaped() { bits_ |= escaped_bit; }
+    void set_truth(bool t) { bits_ = t ? bits_ | truth_bit : bits_ & ~truth_bit; }
+    void set_length(std::uint32_t n) { bits_ = (bits_ & ~length_mask) | n; }
+    void add_one() { ++bits_; }  // to the count
+
+    // The longest string or number, the most elements or members.
+    static constexpr std::uint32_t most = (std::uint32_t{1} << 27) - 1;
+
+private:
+    static constexpr std::uint32_t length_mask = most;
+    static constexpr std::uint32_t escaped_bit = std::uint32_t{1} << 27;
+    static constexpr std::uint32_t truth_bit = std::uint32_t{1} << 28;
+    std::uint32_t bits_ = 0;  // type (3 bits), truth, escaped, length or count (27 bits)
 };
+static_assert(sizeof(node) == 16);
 
 struct limits {
     std::size_t depth = 4096;                  // arrays and objects inside one another
@@ -52,7 +74,7 @@ public:
     std::string_view text() const { return text_; }
     // The text of a number, the raw bytes of a string.
     std::string_view raw(const node& n) const {
-        return text_.substr(n.offset + (n.type == node_type::string ? 1 : 0), n.length);
+        return text_.substr(n.offset + (n.type() == node_type::string ? 1 : 0), n.length());
     }
     // A string's value, its escapes decoded (UTF-8).
     std::string string_of(const node& n) const;

@@ -55,7 +55,7 @@ void string_schema(std::string& out, std::string_view pattern, const value_form*
 }
 
 bool want_string(const node& n, const char* what, std::string& why) {
-    if (n.type == node_type::string) return true;
+    if (n.type() == node_type::string) return true;
     why = std::string("expected ") + what + " in a JSON string";
     return false;
 }
@@ -63,7 +63,7 @@ bool want_string(const node& n, const char* what, std::string& why) {
 // A string's value: its bytes as they stand when it holds no escape.
 template <class F>
 auto with_string(const document& d, const node& n, F f) {
-    if (!n.escaped) return f(d.raw(n));
+    if (!n.escaped()) return f(d.raw(n));
     const std::string decoded = d.string_of(n);
     return f(std::string_view(decoded));
 }
@@ -119,7 +119,7 @@ void quote(std::string& text, std::string_view s, char q) {
 // and leading zeros.
 bool integer_digits(const document& d, const node& n, bool& negative, std::string& digits,
                     std::string& why) {
-    if (n.type != node_type::number && n.type != node_type::string) {
+    if (n.type() != node_type::number && n.type() != node_type::string) {
         why = "expected an integer: a JSON number, or a decimal string";
         return false;
     }
@@ -129,7 +129,7 @@ bool integer_digits(const document& d, const node& n, bool& negative, std::strin
         bool ok = !body.empty();
         for (char c : body) ok = ok && c >= '0' && c <= '9';
         if (!ok) {
-            why = n.type == node_type::number
+            why = n.type() == node_type::number
                       ? "expected an integer, found the number " + std::string(s)
                       : "expected an integer in the string, found \"" + std::string(s) + "\"";
             return false;
@@ -158,7 +158,7 @@ void json_schema_none(const value_form&, std::string& out) { out += "{\"not\":{}
 void json_out_empty(const value_form&, std::string_view, std::string& out) { out += "null"; }
 bool json_in_empty(const value_form&, const document&, const node& n, bool, std::string&,
                    std::string& why) {
-    if (n.type == node_type::null) return true;
+    if (n.type() == node_type::null) return true;
     why = "expected null (a void value)";
     return false;
 }
@@ -169,11 +169,11 @@ void json_out_boolean(const value_form&, std::string_view text, std::string& out
 }
 bool json_in_boolean(const value_form&, const document&, const node& n, bool, std::string& text,
                      std::string& why) {
-    if (n.type != node_type::boolean) {
+    if (n.type() != node_type::boolean) {
         why = "expected true or false";
         return false;
     }
-    text += n.truth ? "True" : "False";
+    text += n.truth() ? "True" : "False";
     return true;
 }
 void json_schema_boolean(const value_form&, std::string& out) { out += "{\"type\":\"boolean\""; }
@@ -244,11 +244,11 @@ void json_out_floating(const value_form&, std::string_view text, std::string& ou
 }
 bool json_in_floating(const value_form&, const document& d, const node& n, bool, std::string& text,
                       std::string& why) {
-    if (n.type == node_type::number) {
+    if (n.type() == node_type::number) {
         text += d.raw(n);
         return true;
     }
-    if (n.type == node_type::string) {
+    if (n.type() == node_type::string) {
         const std::string s = d.string_of(n);
         if (is_number(s)) {
             why = "expected the number " + s + " as a JSON number, not a string";
@@ -405,7 +405,7 @@ void json_out_constant(const value_form& f, std::string_view, std::string& out) 
 }
 bool json_in_constant(const value_form& f, const document& d, const node& n, bool,
                       std::string& text, std::string& why) {
-    if (n.type != node_type::string || d.string_of(n) != f.text) {
+    if (n.type() != node_type::string || d.string_of(n) != f.text) {
         std::string quoted;
         append_string(quoted, f.text);
         why = "expected the constant " + quoted;
