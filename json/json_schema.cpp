@@ -130,7 +130,13 @@ private:
         }
         out_ += '}';
         if (!required.empty()) out_ += ",\"required\":[" + required + "]";
-        out_ += ",\"additionalProperties\":false}";
+        out_ += ",\"additionalProperties\":false";
+        if (e.kind == ET_COMBINED) {
+            out_ +=
+                ",\"$comment\":\"a combination: its members' values one after the other, "
+                "with nothing between them\"";
+        }
+        out_ += '}';
     }
 
     // One branch per alternative, each an object with its key alone.
