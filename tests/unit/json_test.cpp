@@ -193,5 +193,37 @@ TEST_F(json_fixture, TheReadingReportedIsTheOneTheSearchAccepted) {
     EXPECT_EQ(round_trip("123456", "Split"), "{\"c\":{\"a\":12,\"b\":3},\"d\":45,\"e\":6}");
 }
 
+// The text written from JSON, or "error at OFFSET PATH: message".
+std::string from_json(const element& type, const std::string& json, bool closed = false) {
+    std::string text;
+    json_error error;
+    if (json_to_message(type, json, closed, text, error)) return text;
+    return "error at " + std::to_string(error.offset) + " " + error.path + ": " + error.message;
+}
+
+TEST_F(json_fixture, EmptyUnionValuesVoidListsAndExtensionsBothWays) {
+    define(
+        "struct R { O o; bool f; void v [0..3]; };\n"
+        "union O { ascii a [?]; bool b; };");
+    EXPECT_EQ(round_trip("o = f = T v,,", "R"), "{\"o\":{},\"f\":true,\"v\":[null,null,null]}");
+    EXPECT_EQ(round_trip("o = b = T f = F v extra = (1, 2)", "R"),
+              "{\"o\":{\"b\":true},\"f\":false,\"v\":[null],\"@extensions\":[\"extra = (1, 2)\"]}");
+    const element& r = *run->elements;
+    EXPECT_EQ(from_json(r, "{\"o\":{\"a\":\"x\"},\"f\":true}"), "o = a = 'x'\nf = True\n");
+    // What does not fit is named at its place, with its path.
+    EXPECT_EQ(from_json(r, "{\"o\":{},\"f\":true,\"v\":[null,1]}"),
+              "error at 27 v[1]: expected null (a void value)");
+    EXPECT_EQ(from_json(r, "{\"o\":{},\"f\":true,\"v\":[null,null,null,null]}"),
+              "error at 21 : expected 0 to 3 values of v, found 4");
+    EXPECT_EQ(from_json(r, "{\"o\":{\"a\":\"x\",\"b\":true},\"f\":true}"),
+              "error at 5 o: expected one alternative of o");
+    EXPECT_EQ(from_json(r, "{\"o\":{},\"f\":true,\"@extensions\":[\"x\"]}", true),
+              "error at 31 : no extension parameters with --closed");
+    EXPECT_EQ(from_json(r, "{\"o\":{},\"f\":true,\"@extensions\":[\"x\"]}"), "o = \nf = True\nx\n");
+    // An extension parameter that does not read as one is not written.
+    EXPECT_EQ(from_json(r, "{\"o\":{},\"f\":true,\"@extensions\":[\"x = (\"]}").substr(0, 42),
+              "error at 0 : the message written from the ");
+}
+
 }  // namespace
 }  // namespace qrv
