@@ -128,6 +128,8 @@ const long_option long_options[] = {
      [](job& cl, std::string_view) { cl.options.lint = true; }},
     {"diagnostics", "where", "Send diagnostics and notes to stdout (the default) or stderr.",
      set_diagnostics},
+    {"doc", "file", "Write a documentation page (HTML, or Markdown for .md) instead of a grammar.",
+     [](job& cl, std::string_view v) { cl.options.doc = v; }},
 };
 
 const long_option* find_long_option(std::string_view name) {
@@ -253,6 +255,7 @@ void read_sources(job& cl) {
 output_kind job::output_made() const {
     if (!options.check_files.empty()) return output_kind::check;
     if (!options.example.empty()) return output_kind::example;
+    if (!options.doc.empty()) return output_kind::doc;
     if (options.lint) return output_kind::lint;
     if (options.list) return output_kind::list;
     return output_kind::grammar;

@@ -50,6 +50,9 @@ struct run_options {
     // Diagnostics and notes go to standard error (so does everything else
     // the console would show); also when standard output is an output.
     bool diagnostics_to_stderr = false;
+    // The documentation file to write instead of a grammar: Markdown when
+    // its name ends in .md, else one HTML page.
+    std::string doc;
 };
 
 // "-" stands for standard input as a source or message, and for standard
@@ -72,6 +75,7 @@ enum class output_kind {
     example,  // --example: an example message
     lint,     // --lint: the schema checks only
     list,     // --list: the definitions read, on standard output
+    doc,      // --doc: the documentation page of the definitions
 };
 
 struct job {

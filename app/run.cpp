@@ -167,6 +167,9 @@ int run(run_context& run, diagnostics& diag, const job& j) {
         if (!depfile_is_safe(diag, inputs, j.options.depfile.c_str(), output->c_str())) return 1;
     }
 
+    // Only a documentation run keeps the comments of the sources.
+    if (maker.kind == output_kind::doc) run.docs = std::make_unique<doc_notes>();
+
     // The main source file, then each library file; a file that cannot be
     // read counts as failed, and a file named before is read only once.
     bool failed = false;

@@ -1,0 +1,535 @@
+#include "docpages/railroad.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace qrv {
+
+namespace {
+
+bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_rule_char(char c) { return is_letter(c) || is_digit(c) || c == '-'; }
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// A line without its comment: ";" outside a quoted string or prose.
+std::string_view without_comment(std::string_view line) {
+    char quote = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+        } else if (c == '"') {
+            quote = '"';
+        } else if (c == '<') {
+            quote = '>';
+        } else if (c == ';') {
+            return line.substr(0, i);
+        }
+    }
+    return line;
+}
+
+class abnf_parser {
+public:
+    explicit abnf_parser(std::string_view s) : s_(s) {}
+
+    rr_node alternation() {
+        rr_node choice;
+        choice.what = rr_node::kind::choice;
+        choice.items.push_back(concatenation());
+        for (;;) {
+            skip_space();
+            if (at_end() || s_[pos_] != '/') break;
+            ++pos_;
+            choice.items.push_back(concatenation());
+        }
+        return choice.items.size() == 1 ? std::move(choice.items[0]) : choice;
+    }
+
+    bool at_end() const { return pos_ >= s_.size(); }
+    // The rest, which the rules above did not read (a stray closing mark).
+    std::string_view rest() const { return s_.substr(std::min(pos_, s_.size())); }
+    void skip_one() { ++pos_; }
+
+private:
+    void skip_space() {
+        while (!at_end() && is_space(s_[pos_])) ++pos_;
+    }
+
+    rr_node concatenation() {
+        rr_node seq;
+        seq.what = rr_node::kind::sequence;
+        for (;;) {
+            skip_space();
+            if (at_end() || s_[pos_] == '/' || s_[pos_] == ')' || s_[pos_] == ']') break;
+            seq.items.push_back(repetition());
+        }
+        if (seq.items.size() == 1) return std::move(seq.items[0]);
+        if (seq.items.empty()) seq.what = rr_node::kind::empty;
+        return seq;
+    }
+
+    bool number(std::uint32_t* value) {
+        if (at_end() || !is_digit(s_[pos_])) return false;
+        std::uint64_t v = 0;
+        while (!at_end() && is_digit(s_[pos_])) {
+            v = std::min<std::uint64_t>(v * 10 + static_cast<unsigned>(s_[pos_] - '0'), UINT32_MAX);
+            ++pos_;
+        }
+        *value = static_cast<std::uint32_t>(v);
+        return true;
+    }
+
+    // [n] ["*" [m]] element: n alone is exactly n, "*" without n from 0,
+    // without m without end.
+    rr_node repetition() {
+        std::uint32_t low = 0;
+        std::uint32_t high = 0;
+        bool unbounded = false;
+        const bool has_low = number(&low);
+        bool counted = has_low;
+        if (!at_end() && s_[pos_] == '*') {
+            ++pos_;
+            counted = true;
+            if (!has_low) low = 0;
+            unbounded = !number(&high);
+        } else {
+            high = low;
+        }
+        rr_node item = element();
+        if (!counted || (low == 1 && high == 1 && !unbounded)) return item;
+        rr_node rep;
+        rep.what = rr_node::kind::repeat;
+        rep.min = low;
+        rep.max = unbounded ? 0 : high;
+        rep.unbounded = unbounded;
+        rep.items.push_back(std::move(item));
+        return rep;
+    }
+
+    rr_node group(char close) {
+        ++pos_;
+        rr_node inner = alternation();
+        skip_space();
+        if (!at_end() && s_[pos_] == close) ++pos_;
+        return inner;
+    }
+
+    rr_node terminal(std::size_t from) {
+        rr_node t;
+        t.what = rr_node::kind::terminal;
+        t.text = std::string(s_.substr(from, pos_ - from));
+        return t;
+    }
+
+    rr_node element() {
+        skip_space();
+        const std::size_t from = pos_;
+        if (at_end()) return terminal(from);
+        const char c = s_[pos_];
+        if (c == '(') return group(')');
+        if (c == '[') {
+            rr_node opt;
+            opt.what = rr_node::kind::repeat;
+            opt.min = 0;
+            opt.max = 1;
+            opt.items.push_back(group(']'));
+            return opt;
+        }
+        if (is_letter(c)) {
+            while (!at_end() && is_rule_char(s_[pos_])) ++pos_;
+            rr_node r;
+            r.what = rr_node::kind::rule;
+            r.text = std::string(s_.substr(from, pos_ - from));
+            return r;
+        }
+        if (c == '"' || c == '<') {
+            const char close = c == '"' ? '"' : '>';
+            const std::size_t end = s_.find(close, pos_ + 1);
+            pos_ = end == std::string_view::npos ? s_.size() : end + 1;
+            return terminal(from);
+        }
+        if (c == '%') {
+            ++pos_;
+            if (!at_end() && (s_[pos_] == 's' || s_[pos_] == 'i')) {
+                ++pos_;
+                if (!at_end() && s_[pos_] == '"') {
+                    const std::size_t end = s_.find('"', pos_ + 1);
+                    pos_ = end == std::string_view::npos ? s_.size() : end + 1;
+                }
+                return terminal(from);
+            }
+            while (!at_end() && (is_rule_char(s_[pos_]) || s_[pos_] == '.')) ++pos_;
+            return terminal(from);
+        }
+        // Anything else stands for itself, up to the next space.
+        while (!at_end() && !is_space(s_[pos_]) && s_[pos_] != ')' && s_[pos_] != ']') ++pos_;
+        if (pos_ == from) ++pos_;
+        return terminal(from);
+    }
+
+    std::string_view s_;
+    std::size_t pos_ = 0;
+};
+
+// ---- layout ------------------------------------------------------------
+
+constexpr double char_width = 7.2;  // of the 12px monospace font
+constexpr double box_half = 11;     // half a box's height
+constexpr double box_pad = 10;      // text to box edge
+constexpr double item_gap = 10;     // line between items of a sequence
+constexpr double rail = 20;         // room for the curves at each side of a choice or loop
+constexpr double branch_gap = 8;    // between alternatives, and to a loop
+constexpr double label_height = 14;
+
+double text_width(std::string_view s) {
+    // Characters, not bytes: UTF-8 continuation bytes take no room.
+    std::size_t n = 0;
+    for (char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return static_cast<double>(n) * char_width;
+}
+
+std::string repeat_label(const rr_node& r) {
+    if (r.min <= 1 && (r.unbounded || r.max <= 1)) return {};
+    if (r.unbounded) return std::to_string(r.min) + " or more";
+    if (r.min == r.max) return std::to_string(r.min) + " times";
+    return std::to_string(r.min) + " to " + std::to_string(r.max) + " times";
+}
+
+bool loops(const rr_node& r) { return r.unbounded || r.max > 1; }
+
+}  // namespace
+
+rr_size measure(const rr_node& n) {
+    switch (n.what) {
+        case rr_node::kind::terminal:
+        case rr_node::kind::rule: return {text_width(n.text) + 2 * box_pad, box_half, box_half};
+        case rr_node::kind::empty: return {0, 0, 0};
+        case rr_node::kind::sequence: {
+            rr_size s{item_gap, 0, 0};
+            for (const rr_node& i : n.items) {
+                const rr_size m = measure(i);
+                s.width += m.width + item_gap;
+                s.up = std::max(s.up, m.up);
+                s.down = std::max(s.down, m.down);
+            }
+            return s;
+        }
+        case rr_node::kind::choice: {
+            rr_size s{0, 0, 0};
+            for (std::size_t k = 0; k < n.items.size(); ++k) {
+                const rr_size m = measure(n.items[k]);
+                s.width = std::max(s.width, m.width);
+                if (k == 0) {
+                    s.up = m.up;
+                    s.down = m.down;
+                } else {
+                    s.down += branch_gap + std::max(m.up, 2.0) + m.down;
+                }
+            }
+            s.width += 2 * rail;
+            s.down = std::max(s.down, 2 * rail * 0.5);
+            return s;
+        }
+        case rr_node::kind::repeat: {
+            const rr_size m = measure(n.items[0]);
+            rr_size s{m.width + 2 * rail, m.up, m.down};
+            if (n.min == 0) s.up = std::max(m.up + branch_gap, 10.0) + 2;
+            if (loops(n) || n.max == 0) s.down = std::max(m.down + branch_gap, 10.0);
+            if (!repeat_label(n).empty() || n.max == 0) s.down += label_height;
+            return s;
+        }
+    }
+    return {};
+}
+
+namespace {
+
+std::string number_text(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", v);
+    std::string s(buf);
+    if (s.size() > 2 && s.compare(s.size() - 2, 2, ".0") == 0) s.resize(s.size() - 2);
+    return s;
+}
+
+void escape_into(std::string& out, std::string_view s) {
+    for (char c : s) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+}
+
+class svg_writer {
+public:
+    svg_writer(std::string& out, const std::function<std::string(std::string_view)>& link)
+        : out_(out), link_(link) {}
+
+    void line(double x1, double y1, double x2, double y2) {
+        if (x1 == x2 && y1 == y2) return;
+        path_ += "M" + number_text(x1) + " " + number_text(y1) + "H" + number_text(x2);
+        if (y1 != y2) path_ += "V" + number_text(y2);
+    }
+    void raw_path(const std::string& d) { path_ += d; }
+
+    // A curve of a quarter circle of radius r from (x1, y1) to (x2, y2).
+    void arc(double x1, double y1, double x2, double y2) {
+        path_ += "M" + number_text(x1) + " " + number_text(y1) + "Q" + number_text(x2) + " " +
+                 number_text(y1) + " " + number_text(x2) + " " + number_text(y2);
+    }
+    void arc_vh(double x1, double y1, double x2, double y2) {
+        path_ += "M" + number_text(x1) + " " + number_text(y1) + "Q" + number_text(x1) + " " +
+                 number_text(y2) + " " + number_text(x2) + " " + number_text(y2);
+    }
+
+    void draw(const rr_node& n, double x, double y) {
+        const rr_size s = measure(n);
+        switch (n.what) {
+            case rr_node::kind::terminal:
+            case rr_node::kind::rule: box(n, x, y, s.width); return;
+            case rr_node::kind::empty: return;
+            case rr_node::kind::sequence: {
+                double cx = x;
+                for (const rr_node& i : n.items) {
+                    line(cx, y, cx + item_gap, y);
+                    cx += item_gap;
+                    draw(i, cx, y);
+                    cx += measure(i).width;
+                }
+                line(cx, y, x + s.width, y);
+                return;
+            }
+            case rr_node::kind::choice: {
+                const double right = x + s.width;
+                double below = 0;
+                for (std::size_t k = 0; k < n.items.size(); ++k) {
+                    const rr_size m = measure(n.items[k]);
+                    double by = y;
+                    if (k == 0) {
+                        line(x, y, x + rail, y);
+                        below = m.down;
+                    } else {
+                        by = y + below + branch_gap + std::max(m.up, 2.0);
+                        below = by - y + m.down;
+                        // Down from the left rail, through the branch, up to the right one.
+                        arc(x, y, x + rail / 2, y + rail / 2);
+                        line(x + rail / 2, y + rail / 2, x + rail / 2, by - rail / 2);
+                        arc_vh(x + rail / 2, by - rail / 2, x + rail, by);
+                        arc(right - rail, by, right - rail / 2, by - rail / 2);
+                        line(right - rail / 2, by - rail / 2, right - rail / 2, y + rail / 2);
+                        arc_vh(right - rail / 2, y + rail / 2, right, y);
+                    }
+                    draw(n.items[k], x + rail, by);
+                    line(x + rail + m.width, by, right - rail, by);
+                    if (k == 0) line(right - rail, y, right, y);
+                }
+                return;
+            }
+            case rr_node::kind::repeat: {
+                const rr_node& item = n.items[0];
+                const rr_size m = measure(item);
+                const double right = x + s.width;
+                line(x, y, x + rail, y);
+                draw(item, x + rail, y);
+                line(x + rail + m.width, y, right, y);
+                if (n.min == 0) {
+                    const double top = y - std::max(m.up + branch_gap, 10.0);
+                    arc(x, y, x + rail / 2, y - rail / 2);
+                    line(x + rail / 2, y - rail / 2, x + rail / 2, top + rail / 2);
+                    arc_vh(x + rail / 2, top + rail / 2, x + rail, top);
+                    line(x + rail, top, right - rail, top);
+                    arc(right - rail, top, right - rail / 2, top + rail / 2);
+                    line(right - rail / 2, top + rail / 2, right - rail / 2, y - rail / 2);
+                    arc_vh(right - rail / 2, y - rail / 2, right, y);
+                }
+                double bottom = y + m.down;
+                if (loops(n)) {
+                    bottom = y + std::max(m.down + branch_gap, 10.0);
+                    arc(right - rail, y, right - rail / 2, y + rail / 2);
+                    line(right - rail / 2, y + rail / 2, right - rail / 2, bottom - rail / 2);
+                    arc_vh(right - rail / 2, bottom - rail / 2, right - rail, bottom);
+                    line(right - rail, bottom, x + rail, bottom);
+                    arc(x + rail, bottom, x + rail / 2, bottom - rail / 2);
+                    line(x + rail / 2, bottom - rail / 2, x + rail / 2, y + rail / 2);
+                    arc_vh(x + rail / 2, y + rail / 2, x + rail, y);
+                }
+                std::string label = repeat_label(n);
+                if (n.max == 0 && !n.unbounded) label = "never";
+                if (!label.empty()) {
+                    out_ += "<text class=\"rr-label\" x=\"" + number_text(x + s.width / 2) +
+                            "\" y=\"" + number_text(bottom + label_height - 3) + "\">";
+                    escape_into(out_, label);
+                    out_ += "</text>";
+                }
+                return;
+            }
+        }
+    }
+
+    void flush_path() {
+        if (path_.empty()) return;
+        out_ += "<path d=\"" + path_ + "\"/>";
+        path_.clear();
+    }
+
+private:
+    void box(const rr_node& n, double x, double y, double width) {
+        const bool rule = n.what == rr_node::kind::rule;
+        const std::string href = rule ? link_(n.text) : std::string();
+        if (!href.empty()) {
+            out_ += "<a href=\"";
+            escape_into(out_, href);
+            out_ += "\">";
+        }
+        out_ += std::string("<rect class=\"") + (rule ? "rr-rule" : "rr-term") + "\" x=\"" +
+                number_text(x) + "\" y=\"" + number_text(y - box_half) + "\" width=\"" +
+                number_text(width) + "\" height=\"" + number_text(2 * box_half) + "\" rx=\"" +
+                (rule ? "2" : "10") + "\"/>";
+        out_ += "<text x=\"" + number_text(x + width / 2) + "\" y=\"" + number_text(y + 4) + "\">";
+        escape_into(out_, n.text);
+        out_ += "</text>";
+        if (!href.empty()) out_ += "</a>";
+    }
+
+    std::string& out_;
+    const std::function<std::string(std::string_view)>& link_;
+    std::string path_;
+};
+
+}  // namespace
+
+std::vector<abnf_rule> read_abnf_rules(std::string_view grammar) {
+    std::vector<abnf_rule> rules;
+    std::size_t pos = 0;
+    while (pos < grammar.size()) {
+        std::size_t end = grammar.find('\n', pos);
+        if (end == std::string_view::npos) end = grammar.size();
+        std::string_view line = without_comment(grammar.substr(pos, end - pos));
+        pos = end + 1;
+        if (line.empty()) continue;
+        if (is_letter(line[0])) {
+            const std::size_t equals = line.find('=');
+            if (equals == std::string_view::npos) continue;
+            std::string_view name = line.substr(0, equals);
+            while (!name.empty() && is_space(name.back())) name.remove_suffix(1);
+            std::string_view rest = line.substr(equals + 1);
+            if (!rest.empty() && rest[0] == '/') {
+                // An incremental alternative: added to the rule of that name.
+                rest.remove_prefix(1);
+                for (abnf_rule& r : rules) {
+                    if (r.name == name) {
+                        r.definition += " / ";
+                        r.definition.append(rest);
+                        break;
+                    }
+                }
+                continue;
+            }
+            rules.push_back({std::string(name), std::string(rest)});
+        } else if (is_space(line[0]) && !rules.empty()) {
+            rules.back().definition += ' ';
+            rules.back().definition.append(line);
+        }
+    }
+    return rules;
+}
+
+rr_node parse_abnf(std::string_view definition) {
+    abnf_parser p(definition);
+    rr_node seq;
+    seq.what = rr_node::kind::sequence;
+    seq.items.push_back(p.alternation());
+    // A stray closing mark stands as a terminal; the reading goes on after it.
+    while (!p.at_end()) {
+        rr_node stray;
+        stray.what = rr_node::kind::terminal;
+        stray.text = std::string(p.rest().substr(0, 1));
+        seq.items.push_back(std::move(stray));
+        p.skip_one();
+        seq.items.push_back(p.alternation());
+    }
+    if (seq.items.size() == 1) return std::move(seq.items[0]);
+    return seq;
+}
+
+std::string railroad_svg(const rr_node& node,
+                         const std::function<std::string(std::string_view)>& link,
+                         double max_width) {
+    // The rows: a top-level sequence wider than the page is cut between
+    // its items.
+    std::vector<rr_node> rows;
+    if (node.what == rr_node::kind::sequence && measure(node).width > max_width) {
+        rr_node row;
+        row.what = rr_node::kind::sequence;
+        double width = item_gap;
+        for (const rr_node& item : node.items) {
+            const double w = measure(item).width + item_gap;
+            if (!row.items.empty() && width + w > max_width) {
+                rows.push_back(std::move(row));
+                row = rr_node{};
+                row.what = rr_node::kind::sequence;
+                width = item_gap;
+            }
+            row.items.push_back(item);
+            width += w;
+        }
+        rows.push_back(std::move(row));
+    } else {
+        rows.push_back(node);
+    }
+
+    constexpr double margin = 10;
+    constexpr double row_gap = 16;
+    double width = 0;
+    double height = margin;
+    std::vector<double> baselines;
+    std::vector<rr_size> sizes;
+    for (const rr_node& r : rows) {
+        const rr_size s = measure(r);
+        sizes.push_back(s);
+        baselines.push_back(height + std::max(s.up, box_half));
+        height += std::max(s.up, box_half) + std::max(s.down, box_half) + row_gap;
+        width = std::max(width, s.width);
+    }
+    height += margin - row_gap;
+    width += 2 * margin + 2 * item_gap;
+
+    std::string body;
+    svg_writer w(body, link);
+    const double x0 = margin + item_gap;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        const double y = baselines[k];
+        if (k == 0) {
+            w.line(margin, y - 6, margin, y + 6);  // where the rule begins
+            w.line(margin, y, x0, y);
+        }
+        w.draw(rows[k], x0, y);
+        const double end = x0 + sizes[k].width;
+        if (k + 1 < rows.size()) {
+            // On to the next row: down below this one and back to the start.
+            const double turn = y + std::max(sizes[k].down, box_half) + row_gap / 2;
+            w.line(end, y, end + item_gap / 2, y);
+            w.raw_path("M" + number_text(end + item_gap / 2) + " " + number_text(y) + "V" +
+                       number_text(turn) + "H" + number_text(margin) + "V" +
+                       number_text(baselines[k + 1]) + "H" + number_text(x0));
+        } else {
+            w.line(end, y, end + item_gap, y);
+            w.line(end + item_gap, y - 6, end + item_gap, y + 6);  // where it ends
+        }
+    }
+    w.flush_path();
+    std::string out = "<svg class=\"rr\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+                      number_text(width) + "\" height=\"" + number_text(height) +
+                      "\" viewBox=\"0 0 " + number_text(width) + " " + number_text(height) + "\">";
+    out += body;
+    out += "</svg>";
+    return out;
+}
+
+}  // namespace qrv
