@@ -48,14 +48,15 @@ table{border-collapse:collapse;width:100%;font-size:.88rem}
 th,td{text-align:left;border-bottom:1px solid var(--line);padding:.25rem .5rem;vertical-align:top}
 th{background:var(--panel);font-weight:600}
 td code,.mono{font-family:ui-monospace,monospace;font-size:.85rem}
+td.mono{white-space:nowrap}
 td.d1{padding-left:1.6rem}td.d2{padding-left:2.6rem}td.d3{padding-left:3.6rem}
 .badge{font-size:.72rem;border:1px solid var(--line);border-radius:4px;padding:0 .3rem;margin-right:.2rem;white-space:nowrap}
 .diagram{overflow-x:auto;margin:.2rem 0 .6rem}
 .diagram figcaption{font-size:.8rem;color:var(--muted);font-family:ui-monospace,monospace}
 svg.rr{display:block}
 svg.rr path{fill:none;stroke:var(--fg);stroke-width:1.4}
-svg.rr rect.rr-term{fill:var(--term);stroke:var(--term-line)}
-svg.rr rect.rr-rule{fill:var(--rule);stroke:var(--rule-line)}
+svg.rr rect{fill:var(--term);stroke:var(--term-line)}
+svg.rr a rect{fill:var(--rule);stroke:var(--rule-line)}
 svg.rr text{font:12px ui-monospace,monospace;fill:var(--fg);text-anchor:middle}
 svg.rr text.rr-label{font-size:10px;fill:var(--muted)}
 svg.rr a:hover rect{stroke-width:2.2}
@@ -97,6 +98,23 @@ const char page_script[] = R"js(
   }
   box.addEventListener("input", apply);
   if (box.value !== "") apply();
+  // A large page keeps each definition's details as text until it is near the view.
+  function draw(a) {
+    var s = a.querySelector("script.later");
+    if (s !== null) { s.insertAdjacentHTML("afterend", s.textContent); s.remove(); }
+  }
+  var later = [];
+  for (i = 0; i < defs.length; i++) if (defs[i].querySelector("script.later") !== null) later.push(defs[i]);
+  window.drawAllDefinitions = function () { later.forEach(draw); };
+  window.addEventListener("beforeprint", window.drawAllDefinitions);
+  if (later.length > 0 && "IntersectionObserver" in window) {
+    var seen = new IntersectionObserver(function (es) {
+      es.forEach(function (e) { if (e.isIntersecting) { draw(e.target); seen.unobserve(e.target); } });
+    }, { rootMargin: "1200px 0px" });
+    later.forEach(function (a) { seen.observe(a); });
+  } else {
+    window.drawAllDefinitions();
+  }
 })();
 )js";
 
@@ -120,9 +138,14 @@ std::string lower(std::string_view s) {
     return out;
 }
 
+// Pages of more definitions than this draw each definition's details when
+// it comes into view.
+constexpr std::size_t inline_definitions = 2000;
+
 class page {
 public:
-    page(const doc_reference& ref, std::string& out) : ref_(ref), out_(out) {
+    page(const doc_reference& ref, std::FILE* file)
+        : ref_(ref), file_(file), deferred_(ref.definitions.size() > inline_definitions) {
         for (std::size_t i = 0; i < ref.rules.size(); ++i)
             rule_index_.emplace(ref.rules[i].name, i);
     }
@@ -157,6 +180,17 @@ public:
 
 private:
     void put(std::string_view s) { out_.append(s); }
+    // The text so far goes to the file once there is enough of it.
+    void flush_some(std::size_t at_least = 1 << 20) {
+        if (out_.size() < at_least) return;
+        std::fwrite(out_.data(), 1, out_.size(), file_);
+        out_.clear();
+    }
+
+public:
+    void finish() { flush_some(0); }
+
+private:
     void text(std::string_view s) { escape(out_, s); }
     void link(std::string_view id, std::string_view label) {
         put("<a href=\"#");
@@ -236,6 +270,10 @@ private:
         text(d.anchor);
         put("\" aria-label=\"Link to this definition\">#</a></h3>\n");
         comment(d.comment, "doc");
+        // On a large page the rest is kept as text until the definition
+        // comes near the view (or the page is printed): the browser then
+        // parses only what is looked at.
+        if (deferred_) put("<script type=\"text/html\" class=\"later\">\n");
         if (d.target >= 0) {
             put("<p>Stands for ");
             const doc_definition& t = ref_.definitions[static_cast<std::size_t>(d.target)];
@@ -275,7 +313,9 @@ private:
             }
             put("</ul>\n");
         }
+        if (deferred_) put("</script>\n");
         put("</article>\n");
+        flush_some();
     }
 
     void members(const doc_definition& d) {
@@ -371,16 +411,18 @@ private:
     }
 
     const doc_reference& ref_;
-    std::string& out_;
+    std::FILE* file_;
+    const bool deferred_;
+    std::string out_;
     std::unordered_map<std::string, std::size_t> rule_index_;
 };
 
 }  // namespace
 
 void write_html_page(const doc_reference& ref, std::FILE* out) {
-    std::string text;
-    page(ref, text).write();
-    std::fwrite(text.data(), 1, text.size(), out);
+    page p(ref, out);
+    p.write();
+    p.finish();
 }
 
 }  // namespace qrv

@@ -45,7 +45,14 @@ std::string fence_for(std::string_view text) {
 
 class markdown {
 public:
-    markdown(const doc_reference& ref, std::string& out) : ref_(ref), out_(out) {}
+    markdown(const doc_reference& ref, std::FILE* file) : ref_(ref), file_(file) {}
+
+    // The text so far goes to the file once there is enough of it.
+    void flush_some(std::size_t at_least = 1 << 20) {
+        if (out_.size() < at_least) return;
+        std::fwrite(out_.data(), 1, out_.size(), file_);
+        out_.clear();
+    }
 
     void write() {
         put("# ");
@@ -157,6 +164,7 @@ private:
             link(by.anchor, by.qualified);
         }
         put("\n\n");
+        flush_some();
     }
 
     void members(const doc_definition& d) {
@@ -205,15 +213,16 @@ private:
     }
 
     const doc_reference& ref_;
-    std::string& out_;
+    std::FILE* file_;
+    std::string out_;
 };
 
 }  // namespace
 
 void write_markdown(const doc_reference& ref, std::FILE* out) {
-    std::string text;
-    markdown(ref, text).write();
-    std::fwrite(text.data(), 1, text.size(), out);
+    markdown m(ref, out);
+    m.write();
+    m.flush_some(0);
 }
 
 }  // namespace qrv

@@ -1,6 +1,7 @@
 #include "docpages/railroad.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace qrv {
@@ -204,7 +205,8 @@ bool loops(const rr_node& r) { return r.unbounded || r.max > 1; }
 rr_size measure(const rr_node& n) {
     switch (n.what) {
         case rr_node::kind::terminal:
-        case rr_node::kind::rule: return {text_width(n.text) + 2 * box_pad, box_half, box_half};
+        case rr_node::kind::rule:
+            return {std::ceil(text_width(n.text) + 2 * box_pad), box_half, box_half};
         case rr_node::kind::empty: return {0, 0, 0};
         case rr_node::kind::sequence: {
             rr_size s{item_gap, 0, 0};
@@ -246,11 +248,16 @@ rr_size measure(const rr_node& n) {
 
 namespace {
 
+// A coordinate to a tenth of a pixel, without a trailing ".0".
 std::string number_text(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f", v);
-    std::string s(buf);
-    if (s.size() > 2 && s.compare(s.size() - 2, 2, ".0") == 0) s.resize(s.size() - 2);
+    const long long tenths = std::llround(v * 10);
+    const long long whole = tenths / 10;
+    const long long rest = tenths % 10;
+    std::string s = tenths < 0 && whole == 0 ? "-0" : std::to_string(whole);
+    if (rest != 0) {
+        s += '.';
+        s += static_cast<char>('0' + (rest < 0 ? -rest : rest));
+    }
     return s;
 }
 
@@ -295,14 +302,14 @@ public:
             case rr_node::kind::rule: box(n, x, y, s.width); return;
             case rr_node::kind::empty: return;
             case rr_node::kind::sequence: {
+                // One line behind the items: the boxes cover it.
+                line(x, y, x + s.width, y);
                 double cx = x;
                 for (const rr_node& i : n.items) {
-                    line(cx, y, cx + item_gap, y);
                     cx += item_gap;
                     draw(i, cx, y);
                     cx += measure(i).width;
                 }
-                line(cx, y, x + s.width, y);
                 return;
             }
             case rr_node::kind::choice: {
@@ -312,7 +319,7 @@ public:
                     const rr_size m = measure(n.items[k]);
                     double by = y;
                     if (k == 0) {
-                        line(x, y, x + rail, y);
+                        line(x, y, right, y);  // behind the first branch
                         below = m.down;
                     } else {
                         by = y + below + branch_gap + std::max(m.up, 2.0);
@@ -326,8 +333,7 @@ public:
                         arc_vh(right - rail / 2, y + rail / 2, right, y);
                     }
                     draw(n.items[k], x + rail, by);
-                    line(x + rail + m.width, by, right - rail, by);
-                    if (k == 0) line(right - rail, y, right, y);
+                    if (k > 0) line(x + rail + m.width, by, right - rail, by);
                 }
                 return;
             }
@@ -335,9 +341,8 @@ public:
                 const rr_node& item = n.items[0];
                 const rr_size m = measure(item);
                 const double right = x + s.width;
-                line(x, y, x + rail, y);
+                line(x, y, right, y);  // behind the item
                 draw(item, x + rail, y);
-                line(x + rail + m.width, y, right, y);
                 if (n.min == 0) {
                     const double top = y - std::max(m.up + branch_gap, 10.0);
                     arc(x, y, x + rail / 2, y - rail / 2);
@@ -387,10 +392,10 @@ private:
             escape_into(out_, href);
             out_ += "\">";
         }
-        out_ += std::string("<rect class=\"") + (rule ? "rr-rule" : "rr-term") + "\" x=\"" +
-                number_text(x) + "\" y=\"" + number_text(y - box_half) + "\" width=\"" +
-                number_text(width) + "\" height=\"" + number_text(2 * box_half) + "\" rx=\"" +
-                (rule ? "2" : "10") + "\"/>";
+        // A rule's box is a link (styled as such); a terminal's is rounded.
+        out_ += "<rect x=\"" + number_text(x) + "\" y=\"" + number_text(y - box_half) +
+                "\" width=\"" + number_text(width) + "\" height=\"" + number_text(2 * box_half) +
+                "\" rx=\"" + (rule ? "2" : "10") + "\"/>";
         out_ += "<text x=\"" + number_text(x + width / 2) + "\" y=\"" + number_text(y + 4) + "\">";
         escape_into(out_, n.text);
         out_ += "</text>";
@@ -497,8 +502,8 @@ std::string railroad_svg(const rr_node& node,
         height += std::max(s.up, box_half) + std::max(s.down, box_half) + row_gap;
         width = std::max(width, s.width);
     }
-    height += margin - row_gap;
-    width += 2 * margin + 2 * item_gap;
+    height = std::ceil(height + margin - row_gap);
+    width = std::ceil(width + 2 * margin + 2 * item_gap);
 
     std::string body;
     svg_writer w(body, link);

@@ -49,6 +49,6 @@ rr_size measure(const rr_node& node);
 // `max_width` pixels is wrapped into rows at the top level.
 std::string railroad_svg(const rr_node& node,
                          const std::function<std::string(std::string_view)>& link,
-                         double max_width = 860);
+                         double max_width = 760);
 
 }  // namespace qrv

@@ -8,6 +8,7 @@
 #include "docpages/value_text.h"
 #include "encoding/encoding.h"
 #include "messages/checker.h"
+#include "messages/example_sizes.h"
 #include "messages/example_writer.h"
 #include "support/output_writer.h"
 
@@ -254,19 +255,32 @@ void add_rules(const run_context& run, diagnostics& quiet, doc_reference& ref) {
     }
 }
 
+std::string too_long(const doc_definition& d) {
+    return "No example: the shortest message of " + d.qualified +
+           " is too long for the page (more than " + std::to_string(page_example_limit) +
+           " bytes).";
+}
+
 // The example of each definition, read back by the checker.
 bool add_examples(const std::vector<const element*>& top, diagnostics& diag, doc_reference& ref) {
+    // The shortest values of the bodies, once for all the definitions.
+    const auto sizes = example_maker::sizes_of(top);
     for (std::size_t i = 0; i < top.size(); ++i) {
         doc_definition& d = ref.definitions[i];
-        const example_maker maker(*top[i]);
+        // Too long for the page already by the least its body takes: the
+        // exact size is not worked out.
+        const examples::least_size least = sizes->value(*top[i], false);
+        if (least.finite() && least.at_least(0) > page_example_limit) {
+            d.no_example = too_long(d);
+            continue;
+        }
+        const example_maker maker(*top[i], sizes);
         if (maker.status() == example_status::no_finite_message) {
             d.no_example = "No example: every message of " + d.qualified + " would contain itself.";
             continue;
         }
         if (maker.status() != example_status::ready || maker.shortest_size() > page_example_limit) {
-            d.no_example = "No example: the shortest message of " + d.qualified +
-                           " is too long for the page (more than " +
-                           std::to_string(page_example_limit) + " bytes).";
+            d.no_example = too_long(d);
             continue;
         }
         std::string message;
