@@ -147,7 +147,8 @@ public:
     page(const doc_reference& ref, std::FILE* file)
         : ref_(ref), file_(file), deferred_(ref.definitions.size() > inline_definitions) {
         for (std::size_t i = 0; i < ref.rules.size(); ++i)
-            rule_index_.emplace(ref.rules[i].name, i);
+            rule_index_.emplace(lower(ref.rules[i].name),
+                                i);  // names compare without regard to case
     }
 
     void write() {
@@ -390,7 +391,7 @@ private:
         text(rule.name);
         put("</figcaption>\n");
         put(railroad_svg(parse_abnf(rule.definition), [this](std::string_view name) {
-            const auto at = rule_index_.find(std::string(name));
+            const auto at = rule_index_.find(lower(name));
             return at == rule_index_.end() ? std::string() : "#" + ref_.rule_ids[at->second];
         }));
         put("\n</figure>\n");

@@ -77,6 +77,7 @@ public:
                 put("- ");
                 link(m.id, m.name);
                 put(": ");
+                if (m.definitions.empty()) put("no definitions");
                 bool first = true;
                 for (int di : m.definitions) {
                     const doc_definition& d = ref_.definitions[static_cast<std::size_t>(di)];

@@ -98,8 +98,8 @@ std::unordered_map<std::int64_t, std::string> comment_blocks(std::string_view s,
         if (!pending || began > pending_end + 1) {
             text.clear();
             pending = true;
-        } else if (!text.empty() && !piece.empty()) {
-            text += '\n';
+        } else if (!text.empty()) {
+            text += '\n';  // an empty comment line stays: it parts paragraphs
         }
         text.append(piece);
         pending_end = ended;

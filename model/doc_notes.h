@@ -28,7 +28,8 @@ struct doc_notes {
     std::vector<std::pair<std::string, std::string>> file_texts;
     // Members declared after version brackets in their body, by id.
     std::unordered_set<std::uint32_t> extensions;
-    // What each resolved reference names, by the reference's id, and the
+    // What each resolved reference names (the definition its name finds,
+    // which may itself stand for another), by the reference's id, and the
     // module it was declared in.
     struct resolved {
         const element* target = nullptr;
