@@ -44,6 +44,7 @@ article.def h3{margin:.1rem 0 .4rem;font-size:1.05rem;font-family:ui-monospace,m
 border:1px solid var(--line);color:var(--muted);margin-right:.4rem;vertical-align:middle}
 .self{color:var(--muted);margin-left:.3rem;font-size:.85rem}
 h4{font-size:.8rem;text-transform:uppercase;letter-spacing:.05em;color:var(--muted);margin:.9rem 0 .3rem}
+div.members{overflow-x:auto}
 table{border-collapse:collapse;width:100%;font-size:.88rem}
 th,td{text-align:left;border-bottom:1px solid var(--line);padding:.25rem .5rem;vertical-align:top}
 th{background:var(--panel);font-weight:600}
@@ -320,7 +321,8 @@ private:
     }
 
     void members(const doc_definition& d) {
-        put("<h4>Members</h4>\n<table>\n<thead><tr><th>Member</th><th>Tag</th><th>Type</th>"
+        put("<h4>Members</h4>\n<div "
+            "class=\"members\">\n<table>\n<thead><tr><th>Member</th><th>Tag</th><th>Type</th>"
             "<th>Range or size</th><th>Cardinality</th><th>Optional / extension</th>"
             "<th>Description</th></tr></thead>\n<tbody>\n");
         for (const doc_member& m : d.members) {
@@ -368,7 +370,7 @@ private:
             }
             put("</td></tr>\n");
         }
-        put("</tbody>\n</table>\n");
+        put("</tbody>\n</table>\n</div>\n");
     }
 
     const std::string* module_id(const std::string& name) const {

@@ -183,6 +183,7 @@ constexpr double item_gap = 10;     // line between items of a sequence
 constexpr double rail = 20;         // room for the curves at each side of a choice or loop
 constexpr double branch_gap = 8;    // between alternatives, and to a loop
 constexpr double label_height = 14;
+constexpr double row_gap = 16;  // between the rows of a cut sequence
 
 double text_width(std::string_view s) {
     // Characters, not bytes: UTF-8 continuation bytes take no room.
@@ -232,6 +233,21 @@ rr_size measure(const rr_node& n) {
             }
             s.width += 2 * rail;
             s.down = std::max(s.down, 2 * rail * 0.5);
+            return s;
+        }
+        case rr_node::kind::rows: {
+            rr_size s{0, 0, 0};
+            for (std::size_t k = 0; k < n.items.size(); ++k) {
+                const rr_size m = measure(n.items[k]);
+                s.width = std::max(s.width, m.width);
+                if (k == 0) {
+                    s.up = m.up;
+                    s.down = m.down;
+                } else {
+                    s.down += row_gap + std::max(m.up, box_half) + m.down;
+                }
+            }
+            s.width += 2 * item_gap;
             return s;
         }
         case rr_node::kind::repeat: {
@@ -284,6 +300,9 @@ public:
         if (y1 != y2) path_ += "V" + number_text(y2);
     }
     void raw_path(const std::string& d) { path_ += d; }
+    // The node whose rows end the diagram, and the line its last row is on.
+    void set_top(const rr_node* top) { top_ = top; }
+    double last_row() const { return last_row_; }
 
     // A curve of a quarter circle of radius r from (x1, y1) to (x2, y2).
     void arc(double x1, double y1, double x2, double y2) {
@@ -309,6 +328,38 @@ public:
                     cx += item_gap;
                     draw(i, cx, y);
                     cx += measure(i).width;
+                }
+                return;
+            }
+            case rr_node::kind::rows: {
+                // Each row's end turns down below it and back to the start
+                // of the next.
+                const double right = x + s.width;
+                double ry = y;
+                for (std::size_t k = 0; k < n.items.size(); ++k) {
+                    const rr_size m = measure(n.items[k]);
+                    if (k > 0) ry += row_gap + std::max(m.up, box_half);
+                    line(k == 0 ? x : x + item_gap / 2, ry, x + item_gap, ry);
+                    draw(n.items[k], x + item_gap, ry);
+                    const double end = x + item_gap + m.width;
+                    if (k + 1 == n.items.size()) {
+                        line(end, ry, right, ry);
+                        // Back up to the line the rest goes on; the
+                        // diagram's own rows end where they are.
+                        if (&n == top_) {
+                            last_row_ = ry;
+                        } else {
+                            path_ += "V" + number_text(y);
+                        }
+                    } else {
+                        const double turn = ry + std::max(m.down, box_half) + row_gap / 2;
+                        const rr_size next = measure(n.items[k + 1]);
+                        path_ += "M" + number_text(end) + " " + number_text(ry) + "H" +
+                                 number_text(right - item_gap / 2) + "V" + number_text(turn) + "H" +
+                                 number_text(x + item_gap / 2) + "V" +
+                                 number_text(turn + row_gap / 2 + std::max(next.up, box_half));
+                        ry += std::max(m.down, box_half);
+                    }
                 }
                 return;
             }
@@ -377,10 +428,9 @@ public:
         }
     }
 
-    void flush_path() {
-        if (path_.empty()) return;
-        out_ += "<path d=\"" + path_ + "\"/>";
-        path_.clear();
+    // The lines, drawn under the boxes.
+    std::string path_element() const {
+        return path_.empty() ? std::string() : "<path d=\"" + path_ + "\"/>";
     }
 
 private:
@@ -405,6 +455,8 @@ private:
     std::string& out_;
     const std::function<std::string(std::string_view)>& link_;
     std::string path_;
+    const rr_node* top_ = nullptr;
+    double last_row_ = 0;
 };
 
 }  // namespace
@@ -463,75 +515,66 @@ rr_node parse_abnf(std::string_view definition) {
     return seq;
 }
 
+rr_node fit(const rr_node& node, double max_width) {
+    rr_node out = node;
+    switch (node.what) {
+        case rr_node::kind::choice:
+        case rr_node::kind::repeat:
+            for (rr_node& i : out.items) i = fit(i, max_width - 2 * rail);
+            return out;
+        case rr_node::kind::sequence: {
+            for (rr_node& i : out.items) i = fit(i, max_width - 4 * item_gap);
+            if (measure(out).width <= max_width) return out;
+            rr_node rows;
+            rows.what = rr_node::kind::rows;
+            rr_node row;
+            row.what = rr_node::kind::sequence;
+            double width = item_gap;
+            const double room = max_width - 2 * item_gap;
+            for (rr_node& item : out.items) {
+                const double w = measure(item).width + item_gap;
+                if (!row.items.empty() && width + w > room) {
+                    rows.items.push_back(std::move(row));
+                    row = rr_node{};
+                    row.what = rr_node::kind::sequence;
+                    width = item_gap;
+                }
+                row.items.push_back(std::move(item));
+                width += w;
+            }
+            rows.items.push_back(std::move(row));
+            return rows;
+        }
+        default: return out;
+    }
+}
+
 std::string railroad_svg(const rr_node& node,
                          const std::function<std::string(std::string_view)>& link,
                          double max_width) {
-    // The rows: a top-level sequence wider than the page is cut between
-    // its items.
-    std::vector<rr_node> rows;
-    if (node.what == rr_node::kind::sequence && measure(node).width > max_width) {
-        rr_node row;
-        row.what = rr_node::kind::sequence;
-        double width = item_gap;
-        for (const rr_node& item : node.items) {
-            const double w = measure(item).width + item_gap;
-            if (!row.items.empty() && width + w > max_width) {
-                rows.push_back(std::move(row));
-                row = rr_node{};
-                row.what = rr_node::kind::sequence;
-                width = item_gap;
-            }
-            row.items.push_back(item);
-            width += w;
-        }
-        rows.push_back(std::move(row));
-    } else {
-        rows.push_back(node);
-    }
-
     constexpr double margin = 10;
-    constexpr double row_gap = 16;
-    double width = 0;
-    double height = margin;
-    std::vector<double> baselines;
-    std::vector<rr_size> sizes;
-    for (const rr_node& r : rows) {
-        const rr_size s = measure(r);
-        sizes.push_back(s);
-        baselines.push_back(height + std::max(s.up, box_half));
-        height += std::max(s.up, box_half) + std::max(s.down, box_half) + row_gap;
-        width = std::max(width, s.width);
-    }
-    height = std::ceil(height + margin - row_gap);
-    width = std::ceil(width + 2 * margin + 2 * item_gap);
+    const rr_node fitted = fit(node, max_width - 2 * margin - 2 * item_gap);
+    const rr_size s = measure(fitted);
+    const double width = std::ceil(s.width + 2 * margin + 2 * item_gap);
+    const double height =
+        std::ceil(std::max(s.up, box_half) + std::max(s.down, box_half) + 2 * margin);
+    const double y = margin + std::max(s.up, box_half);
+    const double x0 = margin + item_gap;
 
     std::string body;
     svg_writer w(body, link);
-    const double x0 = margin + item_gap;
-    for (std::size_t k = 0; k < rows.size(); ++k) {
-        const double y = baselines[k];
-        if (k == 0) {
-            w.line(margin, y - 6, margin, y + 6);  // where the rule begins
-            w.line(margin, y, x0, y);
-        }
-        w.draw(rows[k], x0, y);
-        const double end = x0 + sizes[k].width;
-        if (k + 1 < rows.size()) {
-            // On to the next row: down below this one and back to the start.
-            const double turn = y + std::max(sizes[k].down, box_half) + row_gap / 2;
-            w.line(end, y, end + item_gap / 2, y);
-            w.raw_path("M" + number_text(end + item_gap / 2) + " " + number_text(y) + "V" +
-                       number_text(turn) + "H" + number_text(margin) + "V" +
-                       number_text(baselines[k + 1]) + "H" + number_text(x0));
-        } else {
-            w.line(end, y, end + item_gap, y);
-            w.line(end + item_gap, y - 6, end + item_gap, y + 6);  // where it ends
-        }
-    }
-    w.flush_path();
+    w.line(margin, y - 6, margin, y + 6);  // where the rule begins
+    w.line(margin, y, x0, y);
+    w.set_top(&fitted);
+    w.draw(fitted, x0, y);
+    const double end = x0 + s.width;
+    const double last = fitted.what == rr_node::kind::rows ? w.last_row() : y;
+    w.line(end, last, end + item_gap, last);
+    w.line(end + item_gap, last - 6, end + item_gap, last + 6);  // where it ends
     std::string out = "<svg class=\"rr\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
                       number_text(width) + "\" height=\"" + number_text(height) +
                       "\" viewBox=\"0 0 " + number_text(width) + " " + number_text(height) + "\">";
+    out += w.path_element();
     out += body;
     out += "</svg>";
     return out;

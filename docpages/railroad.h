@@ -13,7 +13,8 @@
 namespace qrv {
 
 struct rr_node {
-    enum class kind : std::uint8_t { sequence, choice, repeat, terminal, rule, empty };
+    // rows: a sequence cut into rows (items: the rows), one under the other.
+    enum class kind : std::uint8_t { sequence, choice, repeat, terminal, rule, empty, rows };
     kind what = kind::empty;
     std::string text;            // terminal: its ABNF text; rule: its name
     std::vector<rr_node> items;  // sequence, choice: the items; repeat: the one repeated
@@ -44,9 +45,13 @@ struct rr_size {
 };
 rr_size measure(const rr_node& node);
 
+// `node` with every sequence wider than `max_width` pixels, where it
+// stands, cut into rows that are not.
+rr_node fit(const rr_node& node, double max_width);
+
 // The diagram of `node` as an <svg> element; `link` gives the href of a
-// rule name, or "" for one that is not linked. A sequence wider than
-// `max_width` pixels is wrapped into rows at the top level.
+// rule name, or "" for one that is not linked. It is fitted to
+// `max_width` pixels first.
 std::string railroad_svg(const rr_node& node,
                          const std::function<std::string(std::string_view)>& link,
                          double max_width = 760);
