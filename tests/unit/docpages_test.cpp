@@ -17,7 +17,10 @@
 #include "docpages/value_text.h"
 #include "frontend/doc_comments.h"
 #include "frontend/source.h"
+#include "messages/checker.h"
+#include "messages/example_writer.h"
 #include "model/model.h"
+#include "postparse/post_parse.h"
 
 namespace qrv {
 namespace {
@@ -313,6 +316,49 @@ TEST(doc_bounds, EachFormSaysWhatItsConstraintBounds) {
     EXPECT_EQ(doc_bounds_text(text), "2 bytes");
     text.kind = value_kind::date;
     EXPECT_EQ(doc_bounds_text(text), "");
+}
+
+// ---- examples of many definitions ---------------------------------------------
+
+// The makers of a page share one first pass: each definition's shortest
+// message must come out as it does from a maker of its own, and every
+// example must be valid.
+TEST(doc_examples, SharedSizesGiveEachDefinitionItsOwnAnswer) {
+    auto run = std::make_unique<run_context>();
+    init_run_context(*run);
+    diagnostics diag;
+    diag.console = std::tmpfile();
+    const char* source =
+        "pavex module t;\n"
+        "struct A { B b [1..3]; C c; int<0..9> n [?]; };\n"
+        "union B { int<0..99> small as ?; D big; ascii<2..4> text; };\n"
+        "struct C { B again [2]; unicode<1..3> u; };\n"
+        "struct D { date d; C c [?]; bytes<4..8> raw; };\n"
+        "union E { D d; C c; };\n"
+        "combi F { int<0..9> a; const<x> b; };\n"
+        "unquoted-ascii<1..5> G;\n";
+    ASSERT_EQ(read_source_text(*run, diag, "t.pvx", source, nullptr), 0);
+    ASSERT_EQ(post_parse(*run, diag), 1);
+    std::vector<const element*> top;
+    for (const element* e = run->elements; e != nullptr; e = e->next()) top.push_back(e);
+    ASSERT_EQ(top.size(), 7u);
+    const auto shared = example_maker::sizes_of(top);
+    for (const element* e : top) {
+        const example_maker own(*e);
+        const example_maker with_shared(*e, shared);
+        EXPECT_EQ(with_shared.status(), own.status()) << e->name().view();
+        EXPECT_EQ(with_shared.shortest_size(), own.shortest_size()) << e->name().view();
+        for (const std::uint64_t extra : {std::uint64_t{0}, std::uint64_t{300}}) {
+            std::string message;
+            ASSERT_EQ(with_shared.write(3, message, extra), example_status::ready);
+            if (extra == 0) {
+                EXPECT_EQ(message.size(), own.shortest_size()) << e->name().view();
+            }
+            EXPECT_TRUE(check_message(*e, message).valid()) << e->name().view() << "\n" << message;
+        }
+    }
+    std::fclose(diag.console);
+    free_model(*run);
 }
 
 // ---- whole runs ---------------------------------------------------------------
