@@ -57,10 +57,13 @@ td.d1{padding-left:1.6rem}td.d2{padding-left:2.6rem}td.d3{padding-left:3.6rem}
 svg.rr{display:block}
 svg.rr path{fill:none;stroke:var(--fg);stroke-width:1.4}
 svg.rr rect{fill:var(--term);stroke:var(--term-line)}
-svg.rr a rect{fill:var(--rule);stroke:var(--rule-line)}
+svg.rr a rect,.rr-defs rect{fill:var(--rule);stroke:var(--rule-line)}
+.rr-defs .t rect{fill:var(--term);stroke:var(--term-line)}
+.rr-defs{position:absolute}
+.rr-defs text{font:12px ui-monospace,monospace;fill:var(--fg);text-anchor:middle}
 svg.rr text{font:12px ui-monospace,monospace;fill:var(--fg);text-anchor:middle}
 svg.rr text.rr-label{font-size:10px;fill:var(--muted)}
-svg.rr a:hover rect{stroke-width:2.2}
+svg.rr a:hover rect,svg.rr a:hover use{stroke-width:2.2}
 pre{background:var(--panel);border:1px solid var(--line);border-radius:6px;padding:.5rem .7rem;
 overflow-x:auto;font:.85rem/1.4 ui-monospace,monospace;margin:.2rem 0}
 .none{color:var(--muted);font-style:italic}
@@ -166,6 +169,7 @@ public:
         put(" definitions</span>\n<input type=\"search\" id=\"filter\" placeholder=\"Filter "
             "definitions\" aria-label=\"Filter definitions\" autocomplete=\"off\">\n</header>\n"
             "<div class=\"layout\">\n");
+
         index();
         put("<main>\n");
         if (!ref_.notice.empty()) {
@@ -175,7 +179,16 @@ public:
         }
         for (const doc_module& m : ref_.modules) module(m);
         common_rules();
-        put("</main>\n</div>\n<script>");
+        put("</main>\n</div>\n");
+        // A large page draws the boxes of its rules and terminals once for
+        // every diagram (a small one keeps each box's text where it stands).
+        if (deferred_) {
+            std::vector<std::string> names;
+            for (const abnf_rule& r : ref_.rules) names.push_back(r.name);
+            put(shared_box_defs(names, shared_));
+            put("\n");
+        }
+        put("<script>");
         put(page_script);
         put("</script>\n</body>\n</html>\n");
     }
@@ -392,10 +405,13 @@ private:
         put("<figcaption>");
         text(rule.name);
         put("</figcaption>\n");
-        put(railroad_svg(parse_abnf(rule.definition), [this](std::string_view name) {
-            const auto at = rule_index_.find(lower(name));
-            return at == rule_index_.end() ? std::string() : "#" + ref_.rule_ids[at->second];
-        }));
+        put(railroad_svg(
+            parse_abnf(rule.definition),
+            [this](std::string_view name) {
+                const auto at = rule_index_.find(lower(name));
+                return at == rule_index_.end() ? std::string() : "#" + ref_.rule_ids[at->second];
+            },
+            760, deferred_ ? &shared_ : nullptr));
         put("\n</figure>\n");
     }
 
@@ -418,6 +434,7 @@ private:
     const bool deferred_;
     std::string out_;
     std::unordered_map<std::string, std::size_t> rule_index_;
+    rr_shared_boxes shared_;
 };
 
 }  // namespace

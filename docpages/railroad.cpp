@@ -192,6 +192,21 @@ double text_width(std::string_view s) {
     return static_cast<double>(n) * char_width;
 }
 
+// Rule names compare without regard to case: a shared box goes by the
+// name in small letters.
+std::string lower_name(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+// An even number of pixels, so that every coordinate is a whole one.
+double box_width(std::string_view text) {
+    return 2 * std::ceil((text_width(text) + 2 * box_pad) / 2);
+}
+
 std::string repeat_label(const rr_node& r) {
     if (r.min <= 1 && (r.unbounded || r.max <= 1)) return {};
     if (r.unbounded) return std::to_string(r.min) + " or more";
@@ -206,8 +221,7 @@ bool loops(const rr_node& r) { return r.unbounded || r.max > 1; }
 rr_size measure(const rr_node& n) {
     switch (n.what) {
         case rr_node::kind::terminal:
-        case rr_node::kind::rule:
-            return {std::ceil(text_width(n.text) + 2 * box_pad), box_half, box_half};
+        case rr_node::kind::rule: return {box_width(n.text), box_half, box_half};
         case rr_node::kind::empty: return {0, 0, 0};
         case rr_node::kind::sequence: {
             rr_size s{item_gap, 0, 0};
@@ -291,27 +305,50 @@ void escape_into(std::string& out, std::string_view s) {
 
 class svg_writer {
 public:
-    svg_writer(std::string& out, const std::function<std::string(std::string_view)>& link)
-        : out_(out), link_(link) {}
+    svg_writer(std::string& out, const std::function<std::string(std::string_view)>& link,
+               rr_shared_boxes* shared)
+        : out_(out), link_(link), shared_(shared) {}
 
+    // The lines are one path of short relative steps: a step that starts
+    // where the last one ended needs no move.
+    void move_to(double x, double y) {
+        if (pen_ && x == pen_x_ && y == pen_y_) return;
+        path_ += "M" + number_text(x) + " " + number_text(y);
+        pen_ = true;
+        pen_x_ = x;
+        pen_y_ = y;
+    }
+    void h_to(double x) {
+        if (x == pen_x_) return;
+        path_ += "h" + number_text(x - pen_x_);
+        pen_x_ = x;
+    }
+    void v_to(double y) {
+        if (y == pen_y_) return;
+        path_ += "v" + number_text(y - pen_y_);
+        pen_y_ = y;
+    }
+    // A straight line: across, then up or down.
     void line(double x1, double y1, double x2, double y2) {
         if (x1 == x2 && y1 == y2) return;
-        path_ += "M" + number_text(x1) + " " + number_text(y1) + "H" + number_text(x2);
-        if (y1 != y2) path_ += "V" + number_text(y2);
+        move_to(x1, y1);
+        h_to(x2);
+        v_to(y2);
     }
-    void raw_path(const std::string& d) { path_ += d; }
     // The node whose rows end the diagram, and the line its last row is on.
     void set_top(const rr_node* top) { top_ = top; }
     double last_row() const { return last_row_; }
 
     // A curve of a quarter circle of radius r from (x1, y1) to (x2, y2).
-    void arc(double x1, double y1, double x2, double y2) {
-        path_ += "M" + number_text(x1) + " " + number_text(y1) + "Q" + number_text(x2) + " " +
-                 number_text(y1) + " " + number_text(x2) + " " + number_text(y2);
-    }
-    void arc_vh(double x1, double y1, double x2, double y2) {
-        path_ += "M" + number_text(x1) + " " + number_text(y1) + "Q" + number_text(x1) + " " +
-                 number_text(y2) + " " + number_text(x2) + " " + number_text(y2);
+    // Across first (arc), or up or down first (arc_vh).
+    void arc(double x1, double y1, double x2, double y2) { curve(x1, y1, x2 - x1, 0, x2, y2); }
+    void arc_vh(double x1, double y1, double x2, double y2) { curve(x1, y1, 0, y2 - y1, x2, y2); }
+    void curve(double x1, double y1, double cx, double cy, double x2, double y2) {
+        move_to(x1, y1);
+        path_ += "q" + number_text(cx) + " " + number_text(cy) + " " + number_text(x2 - x1) + " " +
+                 number_text(y2 - y1);
+        pen_x_ = x2;
+        pen_y_ = y2;
     }
 
     void draw(const rr_node& n, double x, double y) {
@@ -349,15 +386,16 @@ public:
                         if (&n == top_) {
                             last_row_ = ry;
                         } else {
-                            path_ += "V" + number_text(y);
+                            v_to(y);
                         }
                     } else {
                         const double turn = ry + std::max(m.down, box_half) + row_gap / 2;
                         const rr_size next = measure(n.items[k + 1]);
-                        path_ += "M" + number_text(end) + " " + number_text(ry) + "H" +
-                                 number_text(right - item_gap / 2) + "V" + number_text(turn) + "H" +
-                                 number_text(x + item_gap / 2) + "V" +
-                                 number_text(turn + row_gap / 2 + std::max(next.up, box_half));
+                        move_to(end, ry);
+                        h_to(right - item_gap / 2);
+                        v_to(turn);
+                        h_to(x + item_gap / 2);
+                        v_to(turn + row_gap / 2 + std::max(next.up, box_half));
                         ry += std::max(m.down, box_half);
                     }
                 }
@@ -442,6 +480,17 @@ private:
             escape_into(out_, href);
             out_ += "\">";
         }
+        if (shared_ != nullptr && (!rule || !href.empty())) {
+            out_ += "<use href=\"#~";
+            if (rule) {
+                escape_into(out_, lower_name(n.text));
+            } else {
+                out_ += std::to_string(shared_->number_of(n.text));
+            }
+            out_ += "\" x=\"" + number_text(x) + "\" y=\"" + number_text(y - box_half) + "\"/>";
+            if (rule) out_ += "</a>";
+            return;
+        }
         // A rule's box is a link (styled as such); a terminal's is rounded.
         out_ += "<rect x=\"" + number_text(x) + "\" y=\"" + number_text(y - box_half) +
                 "\" width=\"" + number_text(width) + "\" height=\"" + number_text(2 * box_half) +
@@ -454,7 +503,11 @@ private:
 
     std::string& out_;
     const std::function<std::string(std::string_view)>& link_;
+    rr_shared_boxes* shared_;
     std::string path_;
+    bool pen_ = false;
+    double pen_x_ = 0;
+    double pen_y_ = 0;
     const rr_node* top_ = nullptr;
     double last_row_ = 0;
 };
@@ -550,8 +603,8 @@ rr_node fit(const rr_node& node, double max_width) {
 }
 
 std::string railroad_svg(const rr_node& node,
-                         const std::function<std::string(std::string_view)>& link,
-                         double max_width) {
+                         const std::function<std::string(std::string_view)>& link, double max_width,
+                         rr_shared_boxes* shared) {
     constexpr double margin = 10;
     const rr_node fitted = fit(node, max_width - 2 * margin - 2 * item_gap);
     const rr_size s = measure(fitted);
@@ -562,7 +615,7 @@ std::string railroad_svg(const rr_node& node,
     const double x0 = margin + item_gap;
 
     std::string body;
-    svg_writer w(body, link);
+    svg_writer w(body, link, shared);
     w.line(margin, y - 6, margin, y + 6);  // where the rule begins
     w.line(margin, y, x0, y);
     w.set_top(&fitted);
@@ -577,6 +630,41 @@ std::string railroad_svg(const rr_node& node,
     out += w.path_element();
     out += body;
     out += "</svg>";
+    return out;
+}
+
+std::size_t rr_shared_boxes::number_of(std::string_view terminal) {
+    const auto [at, added] = numbers.try_emplace(std::string(terminal), terminals.size());
+    if (added) terminals.emplace_back(terminal);
+    return at->second;
+}
+
+namespace {
+
+void box_def(std::string& out, const std::string& id, const std::string& label, bool rule) {
+    const double width = box_width(label);
+    out += "<g id=\"~";
+    escape_into(out, id);
+    out += rule ? "\">" : "\" class=\"t\">";
+    out += "<rect width=\"" + number_text(width) + "\" height=\"" + number_text(2 * box_half) +
+           "\" rx=\"" + (rule ? "2" : "10") + "\"/><text x=\"" + number_text(width / 2) +
+           "\" y=\"" + number_text(box_half + 4) + "\">";
+    escape_into(out, label);
+    out += "</text></g>";
+}
+
+}  // namespace
+
+std::string shared_box_defs(const std::vector<std::string>& rule_names,
+                            const rr_shared_boxes& shared) {
+    std::string out =
+        "<svg class=\"rr-defs\" xmlns=\"http://www.w3.org/2000/svg\" width=\"0\" height=\"0\" "
+        "aria-hidden=\"true\"><defs>";
+    for (const std::string& name : rule_names) box_def(out, lower_name(name), name, true);
+    for (std::size_t i = 0; i < shared.terminals.size(); ++i) {
+        box_def(out, std::to_string(i), shared.terminals[i], false);
+    }
+    out += "</defs></svg>";
     return out;
 }
 

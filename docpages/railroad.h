@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qrv {
@@ -52,8 +53,26 @@ rr_node fit(const rr_node& node, double max_width);
 // The diagram of `node` as an <svg> element; `link` gives the href of a
 // rule name, or "" for one that is not linked. It is fitted to
 // `max_width` pixels first.
+//
+// With `shared`, every box of a linked rule and of a terminal is a <use>
+// of a box that shared_box_defs() draws once for the page (`#~name`, the
+// rule's name in small letters, or `#~N`, the terminal's number): a page
+// of many diagrams holds far less markup.
+struct rr_shared_boxes;
 std::string railroad_svg(const rr_node& node,
                          const std::function<std::string(std::string_view)>& link,
-                         double max_width = 760);
+                         double max_width = 760, rr_shared_boxes* shared = nullptr);
+
+// The terminals the diagrams of a page used, numbered in order.
+struct rr_shared_boxes {
+    std::unordered_map<std::string, std::size_t> numbers;
+    std::vector<std::string> terminals;
+    std::size_t number_of(std::string_view terminal);
+};
+
+// The boxes for the diagrams drawn with `shared`: of the rules `rule_names`
+// and of the terminals used, in an <svg> without size.
+std::string shared_box_defs(const std::vector<std::string>& rule_names,
+                            const rr_shared_boxes& shared);
 
 }  // namespace qrv

@@ -81,12 +81,17 @@ for (const p of pages) {
   const diagrams = await page.evaluate(() => {
     const svgs = [...document.querySelectorAll("svg.rr")];
     const empty = svgs.filter((s) => { const r = s.getBoundingClientRect(); return !(r.width > 0 && r.height > 0); });
-    const unlinked = [...document.querySelectorAll("svg.rr rect[rx='2']")].filter((r) => r.closest("a") === null);
-    return { count: svgs.length, empty: empty.length, unlinked: unlinked.length };
+    // A rule's box is a link; a box drawn once for the page must be there.
+    const uses = [...document.querySelectorAll("svg.rr use")];
+    const unlinked = [...document.querySelectorAll("svg.rr rect[rx='2']")].filter((r) => r.closest("a") === null)
+      .concat(uses.filter((u) => { const t = document.getElementById(u.getAttribute("href").slice(1)); return t !== null && !t.classList.contains("t") && u.closest("a") === null; }));
+    const lost = uses.filter((u) => document.getElementById(u.getAttribute("href").slice(1)) === null);
+    return { count: svgs.length, empty: empty.length, unlinked: unlinked.length, lost: lost.length };
   });
   check(diagrams.count > 0, `${p.name}: no diagrams`);
   check(diagrams.empty === 0, `${p.name}: ${diagrams.empty} of ${diagrams.count} diagrams have no size`);
   check(diagrams.unlinked === 0, `${p.name}: ${diagrams.unlinked} rule boxes without a link`);
+  check(diagrams.lost === 0, `${p.name}: ${diagrams.lost} boxes used but not drawn for the page`);
 
   // The search box filters as one types, and shows everything again when cleared.
   const total = await page.locator("article.def").count();
