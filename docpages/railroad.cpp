@@ -646,9 +646,14 @@ void box_def(std::string& out, const std::string& id, const std::string& label, 
     out += "<g id=\"~";
     escape_into(out, id);
     out += rule ? "\">" : "\" class=\"t\">";
+    // The copies a <use> makes are not matched by the page's style
+    // sheet: their look goes with them (the colours of the page's scheme).
     out += "<rect width=\"" + number_text(width) + "\" height=\"" + number_text(2 * box_half) +
-           "\" rx=\"" + (rule ? "2" : "10") + "\"/><text x=\"" + number_text(width / 2) +
-           "\" y=\"" + number_text(box_half + 4) + "\">";
+           "\" rx=\"" + (rule ? "2" : "10") +
+           (rule ? "\" style=\"fill:var(--rule);stroke:var(--rule-line)\"/>"
+                 : "\" style=\"fill:var(--term);stroke:var(--term-line)\"/>") +
+           "<text x=\"" + number_text(width / 2) + "\" y=\"" + number_text(box_half + 4) +
+           "\" style=\"font:12px ui-monospace,monospace;fill:var(--fg);text-anchor:middle\">";
     escape_into(out, label);
     out += "</text></g>";
 }
