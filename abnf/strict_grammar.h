@@ -31,6 +31,10 @@ void write_strict_rules(const run_context& run, output_writer& out, diagnostics&
 // reaches through references, in chain order.
 std::vector<std::size_t> strict_grammar_definitions(const run_context& run, const element* root);
 
+// The rule name of each top-level definition in the strict grammar of all
+// of them (no root), in chain order.
+std::vector<std::string> strict_rule_names(const run_context& run, diagnostics& diag);
+
 // The fixed common rules that close a strict grammar.
 std::string_view strict_common_rules();
 

@@ -159,6 +159,8 @@ public:
         plan();
     }
 
+    const std::vector<std::string>& top_names() const { return top_names_; }
+
     void write_rules() {
         for (std::size_t i = 0; i < top_.size(); ++i) {
             put(top_names_[i]);
@@ -591,6 +593,12 @@ std::vector<std::size_t> strict_grammar_definitions(const run_context& run, cons
         if (reached[i] && i != root_index) out.push_back(i);
     }
     return out;
+}
+
+std::vector<std::string> strict_rule_names(const run_context& run, diagnostics& diag) {
+    output_writer unused;
+    const strict_writer writer(run, unused, diag, nullptr);
+    return writer.top_names();
 }
 
 void write_strict_rules(const run_context& run, output_writer& out, diagnostics& diag,

@@ -2,6 +2,7 @@
 
 #include "abnf/default_grammar.h"
 #include "abnf/strict_grammar.h"
+#include "docpages/docpages.h"
 #include "json/json_bridge.h"
 #include "listing/definitions.h"
 #include "messages/checker.h"
@@ -143,6 +144,12 @@ int json_schema_back_end(const job& j, const run_context& model, diagnostics& di
     return status;
 }
 
+// The documentation page: the reference of the definitions read, with
+// their comments, which the front end kept for this run.
+int doc_back_end(const job& j, const run_context& model, diagnostics& diag, bool* written) {
+    return write_doc_file(model, diag, j.options.doc, written);
+}
+
 const back_end back_ends[] = {
     {output_kind::grammar, nullptr, true, write_grammar, nullptr},
     {output_kind::check, "check", false, check_messages, nullptr},
@@ -152,6 +159,7 @@ const back_end back_ends[] = {
     {output_kind::to_json, "to-json", false, to_json_back_end, nullptr},
     {output_kind::from_json, "from-json", false, from_json_back_end, nullptr},
     {output_kind::json_schema, "json-schema", true, json_schema_back_end, nullptr},
+    {output_kind::doc, "doc", true, doc_back_end, nullptr},
 };
 
 }  // namespace
@@ -167,6 +175,7 @@ std::optional<std::string> output_file(const job& j) {
     switch (j.output_made()) {
         case output_kind::grammar: return j.output;
         case output_kind::example: return j.options.example;
+        case output_kind::doc: return j.options.doc;
         case output_kind::check:
         case output_kind::lint:
         case output_kind::list: return std::nullopt;

@@ -137,6 +137,8 @@ const long_option long_options[] = {
      [](job& cl, std::string_view v) { cl.options.from_json_files.emplace_back(v); }},
     {"json-schema", "file", "Write the JSON Schema of the messages' JSON into <file>.",
      [](job& cl, std::string_view v) { cl.options.json_schema = v; }},
+    {"doc", "file", "Write a documentation page (HTML, or Markdown for .md) instead of a grammar.",
+     [](job& cl, std::string_view v) { cl.options.doc = v; }},
 };
 
 const long_option* find_long_option(std::string_view name) {
@@ -265,6 +267,7 @@ output_kind job::output_made() const {
     if (!options.to_json_files.empty()) return output_kind::to_json;
     if (!options.from_json_files.empty()) return output_kind::from_json;
     if (!options.json_schema.empty()) return output_kind::json_schema;
+    if (!options.doc.empty()) return output_kind::doc;
     if (options.lint) return output_kind::lint;
     if (options.list) return output_kind::list;
     return output_kind::grammar;

@@ -57,6 +57,9 @@ struct run_options {
     std::vector<std::string> from_json_files;
     std::string json_schema;
     bool json_lines = false;
+    // The documentation file to write instead of a grammar: Markdown when
+    // its name ends in .md, else one HTML page.
+    std::string doc;
 };
 
 // "-" stands for standard input as a source or message, and for standard
@@ -82,6 +85,7 @@ enum class output_kind {
     to_json,      // --to-json: message files as JSON (--output, or standard output)
     from_json,    // --from-json: a JSON file as a message (--output, or standard output)
     json_schema,  // --json-schema: the JSON Schema of the messages' JSON
+    doc,          // --doc: the documentation page of the definitions
 };
 
 struct job {

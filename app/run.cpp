@@ -156,6 +156,16 @@ int run(run_context& run, diagnostics& diag, const job& j) {
         error_note(diag, "error: --check and --example do not go together\n");
         return 1;
     }
+    if (!j.options.doc.empty() &&
+        (!j.options.check_files.empty() || !j.options.example.empty() || j.options.lint ||
+         j.options.list || j.options.strict_abnf || !j.options.message_type.empty())) {
+        // The page documents every definition read: any of these would be
+        // left undone without a word.
+        error_note(diag,
+                   "error: --doc goes with none of --check, --example, --lint, --list, "
+                   "--strict-abnf and --type\n");
+        return 1;
+    }
     if (maker.kind == output_kind::grammar && !j.options.strict_abnf &&
         !j.options.message_type.empty()) {
         // The default grammar always starts at the first definition: a
@@ -190,6 +200,9 @@ int run(run_context& run, diagnostics& diag, const job& j) {
         }
         if (!depfile_is_safe(diag, inputs, j.options.depfile.c_str(), output->c_str())) return 1;
     }
+
+    // Only a documentation run keeps the comments of the sources.
+    if (maker.kind == output_kind::doc) run.docs = std::make_unique<doc_notes>();
 
     // The main source file, then each library file; a file that cannot be
     // read counts as failed, and a file named before is read only once.

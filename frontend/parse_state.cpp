@@ -19,6 +19,7 @@ element* new_element(parse_state& ps) {
         e->cardinality_min = 0;
         e->cardinality_max = 1;
         e->cardinality_unbounded = false;
+        if (ps.run->docs != nullptr) ps.run->docs->extensions.insert(e->id);
     }
     return e;
 }

@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "frontend/doc_comments.h"
 #include "frontend/lexer.h"
 #include "frontend/parser.h"
 #include "support/diagnostics.h"
@@ -156,6 +157,14 @@ std::int64_t read_modules(run_context& run, diagnostics& diag, const char* path,
 
     std::int64_t last_errors = 0;
     bool more = true;
+    // A documentation run: where each module starts in the file.
+    std::vector<module_lines> documented;
+    std::int64_t doc_lines = 0;
+    const std::size_t doc_start = stream.pos;
+    if (run.docs != nullptr) {
+        const auto begin = stream.data + stream.pos;
+        doc_lines = std::count(stream.data, begin, '\n');
+    }
     while (more) {
         module_record* module = new_module_record(run);
         module->name = text{};
@@ -172,8 +181,10 @@ std::int64_t read_modules(run_context& run, diagnostics& diag, const char* path,
         parse_body(ps, &module->elements);
         flush_pending_error(ps);
         if (diag.file_positions) run.module_line_offsets[module] = line_offset;
+        if (run.docs != nullptr) documented.push_back({module, doc_lines});
         // The next module's first line is the one this module ended on.
         line_offset += ps.line - 1;
+        doc_lines += ps.line - 1;
 
         // A module that yields no element and no plug statement leaves no
         // trace; one of plug statements alone is kept, for its plugs.
@@ -186,6 +197,10 @@ std::int64_t read_modules(run_context& run, diagnostics& diag, const char* path,
         }
         last_errors = ps.error_count;
         more = !ps.last_module;
+    }
+    if (run.docs != nullptr) {
+        const std::string_view whole(reinterpret_cast<const char*>(stream.data), stream.size);
+        keep_doc_texts(run, path, whole, doc_start, documented);
     }
 
     if (directives != nullptr) {

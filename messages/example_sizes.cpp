@@ -85,6 +85,15 @@ example_maker::sizes::sizes(const element& definition) {
     settle();
 }
 
+example_maker::sizes::sizes(const std::vector<const element*>& definitions) {
+    // A chain found before is not walked again (node_of).
+    for (const element* d : definitions) {
+        if (has_members(*d)) discover(*d);
+    }
+    finite_ = find_finite_messages(nodes_.size(), std::move(required_)).finite;
+    settle();
+}
+
 std::uint64_t example_maker::sizes::message_size(const element& definition) const {
     std::vector<item> stack;
     std::uint64_t total = 0;

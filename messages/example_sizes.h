@@ -111,6 +111,8 @@ public:
     using least_size = examples::least_size;
 
     explicit sizes(const element& definition);
+    // Of every body any of `definitions` reaches.
+    explicit sizes(const std::vector<const element*>& definitions);
 
     // The shortest value of one occurrence of `m` (a member, or a
     // definition), standing alone or among others of a list; no_size when it

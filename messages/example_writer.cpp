@@ -376,7 +376,22 @@ private:
 }  // namespace
 
 example_maker::example_maker(const element& definition)
-    : definition_(definition), sizes_(std::make_unique<sizes>(definition)) {
+    : definition_(definition), sizes_(std::make_shared<const sizes>(definition)) {
+    judge();
+}
+
+std::shared_ptr<const example_maker::sizes> example_maker::sizes_of(
+    const std::vector<const element*>& definitions) {
+    return std::make_shared<const sizes>(definitions);
+}
+
+example_maker::example_maker(const element& definition, std::shared_ptr<const sizes> shared)
+    : definition_(definition), sizes_(std::move(shared)) {
+    judge();
+}
+
+void example_maker::judge() {
+    const element& definition = definition_;
     if (!sizes_->has_finite_message(definition)) {
         status_ = example_status::no_finite_message;
         shortest_size_ = none;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "model/model.h"
 
@@ -44,6 +45,14 @@ enum class example_status {
 class example_maker {
 public:
     explicit example_maker(const element& definition);
+
+    class sizes;
+    // The first pass of many makers of one run, done once: the shortest
+    // value of every body the definitions reach (each body's own, whatever
+    // the root). A maker given it works out only its definition's message.
+    static std::shared_ptr<const sizes> sizes_of(const std::vector<const element*>& definitions);
+    example_maker(const element& definition, std::shared_ptr<const sizes> shared);
+
     ~example_maker();
     example_maker(const example_maker&) = delete;
     example_maker& operator=(const example_maker&) = delete;
@@ -63,11 +72,11 @@ public:
     example_status write(std::uint64_t seed, std::string& out,
                          std::uint64_t extra = example_extra_bytes) const;
 
-    class sizes;
-
 private:
+    void judge();
+
     const element& definition_;
-    std::unique_ptr<sizes> sizes_;
+    std::shared_ptr<const sizes> sizes_;
     example_status status_ = example_status::ready;
     std::uint64_t shortest_size_ = 0;
 };

@@ -113,6 +113,7 @@ element* copy_element(run_context& run, const element& original) {
     c->set_children(original.children());
     c->set_next(original.next());
     c->set_module(original.module());
+    if (run.docs != nullptr) run.docs->copied_from[c->id] = &original;
     return c;
 }
 

@@ -6,11 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "model/doc_notes.h"
 #include "model/name_index.h"
 #include "model/records.h"
 #include "model/storage.h"
@@ -53,6 +55,10 @@ struct run_context {
     std::unordered_map<const element*, const module_record*> declared_in;
     // The imports of a module no source declares, reported once each.
     std::unordered_set<const module_ref*> missing_modules_reported;
+    // Set before the sources are read by a run that documents them: the
+    // front end and post-parse then keep what the pages show
+    // (model/doc_notes.h). Null in every other run.
+    std::unique_ptr<doc_notes> docs;
 };
 
 // The line of the file of `line`, a line of module `m` as its elements

@@ -37,6 +37,7 @@ void merge_cardinality(run_context& run, diagnostics& diag, const element* t, el
 
 int resolve_reference(run_context& run, diagnostics& diag, module_record* module, element* e) {
     module_record* current = module;
+    const element* named = nullptr;  // what the reference itself names
     for (int attempt = 0; attempt < max_lookups; ++attempt) {
         module_record* found = nullptr;
         std::string_view name;
@@ -49,6 +50,7 @@ int resolve_reference(run_context& run, diagnostics& diag, module_record* module
         element* t = name.size() == link.size() ? run.names.find(current->elements, link)
                                                 : run.names.find(current->elements, name);
         if (t == nullptr) continue;  // the next attempt looks again
+        if (named == nullptr) named = t;
         if (t->kind == ET_LINK) {
             // Follow the chain: the next attempt resolves t's reference
             // relative to t's module.
@@ -67,6 +69,7 @@ int resolve_reference(run_context& run, diagnostics& diag, module_record* module
         e->set_const_value(t->const_value());
         e->set_children(t->children());
         if (diag.file_positions) run.declared_in.try_emplace(e, e->module());
+        if (run.docs != nullptr) run.docs->references.try_emplace(e->id, named, e->module());
         e->set_module(t->module());
         merge_cardinality(run, diag, t, e);
         // A reference to a type with members keeps its link: it stands

@@ -7,6 +7,7 @@ Each FOLDER is a case or a folder of cases (searched recursively).
 """
 import argparse
 import difflib
+import html.parser
 import json
 import os
 import re
@@ -29,6 +30,96 @@ USAGE_TIME = re.compile(rb"^(                       ======================      
 def mask(data):
     data = USAGE_DATE.sub(rb"\1<build date>", data)
     return USAGE_TIME.sub(rb"\1<build time>", data)
+
+
+class PageText(html.parser.HTMLParser):
+    """The text a reader sees on an HTML page, without its styling: one
+    line per block, cells split by " | ", each id as {#id} where its
+    element starts, each link as [text](href), a diagram as its box texts
+    in order; style and script are left out, but the details a large page
+    keeps as text in a script element are read as the page shows them."""
+
+    BLOCKS = {"p", "h1", "h2", "h3", "h4", "li", "tr", "pre", "figure", "figcaption", "section",
+              "article", "nav", "header", "main", "table", "ul", "svg", "div"}
+
+    def __init__(self):
+        super().__init__(convert_charrefs=True)
+        self.lines = [""]
+        self.skip = 0
+        self.pre = 0
+        self.links = []
+
+    def newline(self):
+        if self.lines[-1].strip():
+            self.lines[-1] = self.lines[-1].rstrip()
+            self.lines.append("")
+
+    def handle_starttag(self, tag, attrs):
+        a = dict(attrs)
+        if tag in ("style", "script", "title"):
+            self.skip += 1
+            return
+        if tag in self.BLOCKS:
+            self.newline()
+        if tag == "pre":
+            self.pre += 1
+        if tag == "svg":
+            self.lines[-1] += "diagram:"
+        if tag in ("td", "th") and self.lines[-1].strip():
+            self.lines[-1] += " |"
+        if "id" in a:
+            self.put("{#%s}" % a["id"])
+        if tag == "a" and "href" in a:
+            self.put("[")
+            self.links.append(a["href"])
+        if tag == "br":
+            self.put("/")
+        if tag == "input":
+            self.put("<input: %s>" % a.get("placeholder", ""))
+
+    def handle_endtag(self, tag):
+        if tag in ("style", "script", "title"):
+            self.skip = max(0, self.skip - 1)
+            return
+        if tag == "a" and self.links:
+            self.lines[-1] += "](%s)" % self.links.pop()
+        if tag == "pre":
+            self.pre -= 1
+        if tag in self.BLOCKS:
+            self.newline()
+
+    def put(self, text):
+        last = self.lines[-1]
+        if last and not last.endswith((" ", "[")):
+            text = " " + text
+        self.lines[-1] += text
+
+    def handle_data(self, data):
+        if self.skip:
+            return
+        if self.pre:
+            parts = data.split("\n")
+            self.lines[-1] += parts[0]
+            self.lines.extend(parts[1:])
+            return
+        text = " ".join(data.split())
+        if text:
+            self.put(text)
+
+    def text(self):
+        return "\n".join(line.rstrip() for line in self.lines).strip() + "\n"
+
+
+def page_text(data):
+    """An HTML page as PageText reads it; a large page's deferred details
+    (script elements of type text/html) are read in place."""
+    source = data.decode("utf-8")
+    source = re.sub(r'<script type="text/html" class="later">(.*?)</script>',
+                    lambda m: m.group(1), source, flags=re.S)
+    reader = PageText()
+    reader.feed(source)
+    reader.close()
+    return reader.text().encode("utf-8")
 
 
 def find_cases(folder):
@@ -249,6 +340,9 @@ def run_case(binary, case, rebase):
             path = os.path.join(work, name)
             if os.path.isfile(path) or os.path.islink(path):
                 produced[name] = mask(read(path)) if os.path.exists(path) else b"<dangling link>"
+                # A page is compared by what it says, not by its styling.
+                if name.endswith(".html") and os.path.isfile(path):
+                    produced[name] = page_text(read(path))
 
         if rebase:
             with open(os.path.join(case, "stdout"), "wb") as f:
