@@ -2,6 +2,7 @@
 
 #include "abnf/default_grammar.h"
 #include "abnf/strict_grammar.h"
+#include "compat/compat.h"
 #include "listing/definitions.h"
 #include "messages/checker.h"
 #include "messages/example_writer.h"
@@ -110,12 +111,28 @@ int list_back_end(const job& j, const run_context& model, diagnostics& diag, boo
     return 0;
 }
 
+// The two versions compared; nothing is written but the witnesses.
+int compare_back_end(const job& j, const run_context& old_model, const run_context& new_model,
+                     diagnostics& diag) {
+    compat_settings settings;
+    using direction = run_options::compat_direction;
+    settings.mode = j.options.compat == direction::forward ? compat_mode::forward
+                    : j.options.compat == direction::full  ? compat_mode::full
+                                                           : compat_mode::backward;
+    settings.type = j.options.message_type;
+    settings.witness_dir = j.options.witness_dir;
+    settings.undecided_ok = j.options.compat_undecided_ok;
+    settings.list_compatible = j.options.compat_list;
+    return compare_versions(old_model, new_model, diag, settings);
+}
+
 const back_end back_ends[] = {
     {output_kind::grammar, nullptr, true, write_grammar, nullptr},
     {output_kind::check, "check", false, check_messages, nullptr},
     {output_kind::example, "example", true, write_example_file, nullptr},
     {output_kind::lint, "lint", false, lint_schema, report_missing_modules},
     {output_kind::list, "list", false, list_back_end, nullptr},
+    {output_kind::compat, "compat", false, nullptr, nullptr, compare_back_end},
 };
 
 }  // namespace
@@ -133,7 +150,8 @@ std::optional<std::string> output_file(const job& j) {
         case output_kind::example: return j.options.example;
         case output_kind::check:
         case output_kind::lint:
-        case output_kind::list: return std::nullopt;
+        case output_kind::list:
+        case output_kind::compat: return std::nullopt;
     }
     return std::nullopt;
 }

@@ -50,6 +50,15 @@ struct run_options {
     // Diagnostics and notes go to standard error (so does everything else
     // the console would show); also when standard output is an output.
     bool diagnostics_to_stderr = false;
+    // --compat: the definitions compared with an older version of them
+    // (--old, --old-lib), in the direction asked; no grammar is written.
+    enum class compat_direction : std::uint8_t { none, backward, forward, full };
+    compat_direction compat = compat_direction::none;
+    std::string old_main;
+    std::vector<std::string> old_libraries;
+    std::string witness_dir;           // where each break's witness is written, or empty
+    bool compat_undecided_ok = false;  // a change it cannot decide does not fail the run
+    bool compat_list = false;          // the compatible changes are listed too
 };
 
 // "-" stands for standard input as a source or message, and for standard
@@ -72,6 +81,7 @@ enum class output_kind {
     example,  // --example: an example message
     lint,     // --lint: the schema checks only
     list,     // --list: the definitions read, on standard output
+    compat,   // --compat: the breaks between two versions of the definitions
 };
 
 struct job {

@@ -40,19 +40,23 @@ public:
     // `extra`: the bytes the seed's choices may add to the shortest message;
     // 0 writes the shortest message itself.
     message_writer(const element& definition, const example_maker::sizes& sizes, std::uint64_t seed,
-                   std::uint64_t extra, text_out& out)
+                   std::uint64_t extra, text_out& out, const example_steering* steering = nullptr)
         : definition_(definition),
           sizes_(sizes),
           random_(seed),
           out_(out),
           values_(random_, out),
           spare_(extra),
-          least_only_(extra == 0) {}
+          least_only_(extra == 0),
+          steering_(steering) {}
 
     void write() {
         if (definition_.kind == ET_STRUCT) {
             if (definition_.children() != nullptr) {
                 stack_.push_back({&definition_, definition_.children(), 0, 0, true, least_only_});
+            } else if (extension_in(definition_)) {
+                put(steering_->extension);
+                put("\n");
             }
         } else if (!open_value(definition_, 0, least_only_, false, true)) {
             out_.put('\n');
@@ -78,6 +82,27 @@ private:
 
     void put(std::string_view s) { out_.put(s); }
 
+    // The steering: whether a member is on its path, or is its last one,
+    // and whether a body gets its extension parameter.
+    bool on_path(const element& m) const {
+        if (steering_ == nullptr) return false;
+        return std::find(steering_->path.begin(), steering_->path.end(), &m) !=
+               steering_->path.end();
+    }
+    bool steered_last(const element& m) const {
+        return steering_ != nullptr && !steering_->path.empty() && steering_->path.back() == &m;
+    }
+    bool extension_in(const element& body) const {
+        return steering_ != nullptr && steering_->extension_in == &body;
+    }
+    // The occurrences of a member on the path: the count asked for on the
+    // last one, else at least one.
+    std::uint64_t steered_count(const element& m) const {
+        if (steered_last(m) && steering_->count) return *steering_->count;
+        const occurrences o = occurrences_of(m);
+        return o.never() ? 0 : std::max<std::uint64_t>(o.min, 1);
+    }
+
     void new_line(std::uint32_t depth) {
         put("\n");
         out_.put(' ', 4 * std::uint64_t{std::min(depth, max_indent)});
@@ -96,6 +121,19 @@ private:
     // may add to the shortest form, which it pays back once the value is
     // written; else the shortest form.
     void value(const element& e, bool in_combination) {
+        if (steered_last(e) && (steering_->integer || steering_->length)) {
+            // The value asked for, as the shortest value of a form that
+            // holds only it.
+            value_form only = simple_form(e);
+            if (steering_->integer) {
+                only.ranged = true;
+                only.low = only.high = *steering_->integer;
+                only.sign = only.sign || *steering_->integer < 0;
+            }
+            if (steering_->length) only.min = only.max = *steering_->length;
+            values_.least(only, in_combination);
+            return;
+        }
         const value_form f = simple_form(e);
         const std::uint64_t least = least_bytes(f, in_combination);
         const std::uint64_t most = std::max(most_bytes(f), least);
@@ -115,6 +153,7 @@ private:
 
     // How often a member of a structure stands, as the seed chooses.
     std::uint64_t count_of(const element& m, bool shortest) {
+        if (on_path(m)) return steered_count(m);
         const occurrences o = occurrences_of(m);
         if (o.never()) return 0;
         if (o.optional() && (shortest || !sizes_.value(m, false).finite() || random_.chance(35))) {
@@ -161,6 +200,11 @@ private:
     // taken only when every alternative does: its own list would run on
     // into the outer one.
     const element* alternative(const element& u, bool shortest, bool in_list) {
+        if (steering_ != nullptr) {
+            for (const element* m = u.children(); m != nullptr; m = m->next()) {
+                if (on_path(*m)) return m;
+            }
+        }
         const element* least = sizes_.choice(u, in_list);
         if (shortest) return least;
         std::vector<const element*> usable;
@@ -211,7 +255,13 @@ private:
             return false;
         }
         if (m.children() == nullptr) {
-            if (m.kind == ET_STRUCT) put("{}");
+            if (m.kind == ET_STRUCT && extension_in(m)) {
+                put("{ ");
+                put(steering_->extension);
+                put(" }");
+            } else if (m.kind == ET_STRUCT) {
+                put("{}");
+            }
             if (m.kind == ET_UNION) put("''");
             return false;
         }
@@ -227,6 +277,10 @@ private:
         }
         // A union standing in as many unions as structures may nest freely
         // takes its shortest value: recursion through unions ends too.
+        if (extension_in(m)) {
+            put(steering_->extension);
+            return false;
+        }
         const bool least = shortest || unions >= free_depth;
         const element* a = alternative(m, least || written_ >= free_members, in_list);
         std::uint64_t count = 0;
@@ -237,7 +291,11 @@ private:
             // its own.
             count = in_list && o.repeats() && !o.unbounded ? o.max : repeat_count(o, least);
         }
-        fit_alternative(m, depth, in_list, a, count);
+        if (a != nullptr && on_path(*a)) {
+            count = steered_count(*a);
+        } else {
+            fit_alternative(m, depth, in_list, a, count);
+        }
         if (a == nullptr) {
             // An extension parameter; in a list, where its own list of
             // values would run on into the outer one, the empty value when
@@ -269,7 +327,7 @@ private:
             if (has_body_kind(*m)) continue;  // no form: the strict checks report it
             std::uint64_t count = count_of(*m, shortest);
             const std::uint64_t low = least_count(ET_COMBINED, *m, false);
-            if (count > low) {
+            if (count > low && !on_path(*m)) {
                 const std::uint64_t each = add(least_bytes(simple_form(*m), true), 1);
                 if (!take(mul(count - low, each))) count = low;
             }
@@ -295,6 +353,20 @@ private:
     }
 
     void close(const frame& f) {
+        if (f.body->kind == ET_STRUCT && extension_in(*f.body)) {
+            // The extension parameter after the members.
+            if (f.root) {
+                if (f.wrote_any) put("\n");
+                put(steering_->extension);
+                put("\n");
+                return;
+            }
+            new_line(f.depth);
+            put(steering_->extension);
+            new_line(f.depth - 1);
+            put("}");
+            return;
+        }
         if (f.body->kind == ET_UNION) {
             if (f.braced) put(" }");
             if (f.root) put("\n");
@@ -327,7 +399,7 @@ private:
             while (f.member != nullptr) {
                 const bool usable = f.member->kind != ET_NULL || tagged_in(*f.body, *f.member);
                 count = usable ? count_of(*f.member, minimal(f)) : 0;
-                if (count > 0) count = fitted(f, *f.member, count);
+                if (count > 0 && !on_path(*f.member)) count = fitted(f, *f.member, count);
                 if (count > 0) break;
                 f.member = f.member->next();
             }
@@ -371,6 +443,7 @@ private:
     std::uint64_t written_ = 0;  // member lines written
     std::uint64_t spare_;        // bytes the choices may still add to the shortest message
     bool least_only_;
+    const example_steering* steering_;  // or null
 };
 
 }  // namespace
@@ -403,6 +476,14 @@ example_status example_maker::write(std::uint64_t seed, std::string& out,
     if (status_ != example_status::ready) return status_;
     text_out text(out);
     message_writer(definition_, *sizes_, seed, extra, text).write();
+    return example_status::ready;
+}
+
+example_status example_maker::write(std::uint64_t seed, std::string& out,
+                                    const example_steering& steering, std::uint64_t extra) const {
+    if (status_ != example_status::ready) return status_;
+    text_out text(out);
+    message_writer(definition_, *sizes_, seed, extra, text, &steering).write();
     return example_status::ready;
 }
 
