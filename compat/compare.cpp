@@ -609,7 +609,7 @@ private:
                 c.new_hints.extension_in = parent_of(q.new_path);
             }
         }
-        if (braced_in(a, x) != braced_in(b, y)) {
+        if (x.kind == y.kind && braced_in(a, x) != braced_in(b, y)) {
             add(q, &y, "value now in braces or no longer", verdict::depends, verdict::depends);
         }
         const span ca = occurrences_span(x);
@@ -618,14 +618,20 @@ private:
             const bool keeps_old = cb.holds(ca);
             const bool keeps_new = ca.holds(cb);
             const char* how = keeps_old ? "widened" : keeps_new ? "narrowed" : "changed";
+            // A union's alternative stands once or not at all whatever its
+            // count, and an untagged member's values may run into the
+            // next member's: there the structure does not decide.
+            const verdict lost =
+                a.kind == ET_UNION || !tx || !ty ? verdict::depends : verdict::loses;
             change& c = add(q, &y,
                             std::string("cardinality ") + how + " from " + count_text(ca) + " to " +
                                 count_text(cb),
-                            keeps_old ? verdict::keeps : verdict::loses,
-                            keeps_new ? verdict::keeps : verdict::loses);
+                            keeps_old ? verdict::keeps : lost, keeps_new ? verdict::keeps : lost);
             if (!keeps_old) c.old_hints.count = std::min<std::uint64_t>(outside(ca, cb), ca.high);
             if (!keeps_new) c.new_hints.count = std::min<std::uint64_t>(outside(cb, ca), cb.high);
         }
+        // A member that never stands on one side has no values to compare.
+        if (ca.high == 0 || cb.high == 0) return;
         const bool was = in_combination_;
         in_combination_ = a.kind == ET_COMBINED;
         compare_values(x, y, q);
