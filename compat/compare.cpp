@@ -188,8 +188,16 @@ bool same_form(const value_form& a, const value_form& b) {
 
 // ---- the two versions -----------------------------------------------------
 
+struct pair_hash {
+    std::size_t operator()(const std::pair<const void*, const void*>& p) const {
+        return std::hash<const void*>()(p.first) * 31 + std::hash<const void*>()(p.second);
+    }
+};
+
 struct version {
     const run_context& run;
+    mutable std::unordered_map<std::pair<const void*, const void*>, const element*, pair_hash>
+        targets;
     std::vector<const element*> definitions;  // the top-level chain
     std::vector<std::string> names;           // their qualified names
     std::unordered_map<std::string_view, const element*> by_name;
@@ -215,6 +223,16 @@ struct version {
     // combination of its own name), or null.
     const element* target_of(const element& m) const {
         if (!m.has_link() || !has_body_kind(m) || m.module() == nullptr) return nullptr;
+        // Texts are interned: a module and a link text name one target.
+        const std::pair<const void*, const void*> key{m.module(), m.link().view().data()};
+        const auto known = targets.find(key);
+        if (known != targets.end()) return known->second;
+        const element* t = look_up_target(m);
+        targets.emplace(key, t);
+        return t;
+    }
+
+    const element* look_up_target(const element& m) const {
         std::string_view link = m.link().view();
         const std::size_t colons = link.rfind("::");
         if (colons != std::string_view::npos) link.remove_prefix(colons + 2);
@@ -223,12 +241,6 @@ struct version {
         q += link;
         const auto found = by_name.find(q);
         return found == by_name.end() ? nullptr : found->second;
-    }
-};
-
-struct pair_hash {
-    std::size_t operator()(const std::pair<const void*, const void*>& p) const {
-        return std::hash<const void*>()(p.first) * 31 + std::hash<const void*>()(p.second);
     }
 };
 
@@ -502,13 +514,26 @@ private:
         // Members matched by name, then by tag.
         std::vector<std::ptrdiff_t> match(ma.size(), -1);
         std::vector<bool> taken(mb.size(), false);
-        std::unordered_map<std::string_view, std::size_t> names;
-        for (std::size_t j = mb.size(); j-- > 0;) names[mb[j]->name().view()] = j;
-        for (std::size_t i = 0; i < ma.size(); ++i) {
-            const auto f = names.find(ma[i]->name().view());
-            if (f != names.end() && !taken[f->second]) {
-                match[i] = static_cast<std::ptrdiff_t>(f->second);
-                taken[f->second] = true;
+        if (mb.size() <= 16) {
+            // Few members: compared in place, without a table.
+            for (std::size_t i = 0; i < ma.size(); ++i) {
+                for (std::size_t j = 0; j < mb.size(); ++j) {
+                    if (!taken[j] && mb[j]->name().view() == ma[i]->name().view()) {
+                        match[i] = static_cast<std::ptrdiff_t>(j);
+                        taken[j] = true;
+                        break;
+                    }
+                }
+            }
+        } else {
+            std::unordered_map<std::string_view, std::size_t> names;
+            for (std::size_t j = mb.size(); j-- > 0;) names[mb[j]->name().view()] = j;
+            for (std::size_t i = 0; i < ma.size(); ++i) {
+                const auto f = names.find(ma[i]->name().view());
+                if (f != names.end() && !taken[f->second]) {
+                    match[i] = static_cast<std::ptrdiff_t>(f->second);
+                    taken[f->second] = true;
+                }
             }
         }
         std::vector<bool> by_tag(ma.size(), false);
