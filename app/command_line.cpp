@@ -157,7 +157,7 @@ const long_option long_options[] = {
      [](job& cl, std::string_view v) { cl.options.old_libraries.emplace_back(v); }},
     {"witness-dir", "dir", "With --compat: write each break's witness message into <dir>.",
      [](job& cl, std::string_view v) { cl.options.witness_dir = v; }},
-    {"compat-undecided", "what", "ok: a change --compat cannot decide does not fail the run.",
+    {"compat-undecided", "v", "ok: a change --compat cannot decide does not fail the run.",
      set_compat_undecided},
     {"compat-list", nullptr, "With --compat: list the compatible changes too.",
      [](job& cl, std::string_view) { cl.options.compat_list = true; }},
