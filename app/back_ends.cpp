@@ -123,6 +123,10 @@ int compare_back_end(const job& j, const run_context& old_model, const run_conte
     settings.witness_dir = j.options.witness_dir;
     settings.undecided_ok = j.options.compat_undecided_ok;
     settings.list_compatible = j.options.compat_list;
+    settings.inputs = j.sources;
+    settings.inputs.push_back(j.options.old_main);
+    settings.inputs.insert(settings.inputs.end(), j.options.old_libraries.begin(),
+                           j.options.old_libraries.end());
     return compare_versions(old_model, new_model, diag, settings);
 }
 

@@ -13,6 +13,7 @@
 #include "messages/checker.h"
 #include "messages/example_writer.h"
 #include "support/atomic_file.h"
+#include "support/file_identity.h"
 
 namespace qrv {
 
@@ -243,9 +244,14 @@ private:
                 std::to_string(++written_) + "-" + file_stem(from.name().view()) + ".msg";
             const std::string path = settings_.witness_dir + "/" + name;
             atomic_file file;
-            if (!file.open(path.c_str()) ||
-                std::fwrite(witness.data(), 1, witness.size(), file.stream()) != witness.size() ||
-                !file.commit()) {
+            if (is_input(path)) {
+                error_note(diag_, "error: A witness would replace a source file: %s\n",
+                           path.c_str());
+                failed_ = true;
+            } else if (!file.open(path.c_str()) ||
+                       std::fwrite(witness.data(), 1, witness.size(), file.stream()) !=
+                           witness.size() ||
+                       !file.commit()) {
                 file.abandon();
                 error_note(diag_, "error: Unable to write file: %s\n", path.c_str());
                 failed_ = true;
@@ -258,13 +264,27 @@ private:
         std::string_view shown(witness);
         if (!shown.empty() && shown.back() == '\n') shown.remove_suffix(1);
         if (one && shown.size() <= printed_witness) {
-            text += settings_.witness_dir.empty() ? "; witness: " : ": ";
+            text += text.empty() ? "; witness: " : ": ";
             text += shown;
-        } else if (settings_.witness_dir.empty()) {
+        } else if (text.empty()) {
             text += "; witness of " + std::to_string(witness.size()) +
                     " bytes (--witness-dir writes it)";
         }
         return text;
+    }
+
+    bool is_input(const std::string& path) {
+        if (inputs_.empty()) {
+            for (const std::string& s : settings_.inputs) {
+                inputs_.push_back(identify_file(s.c_str()));
+                inputs_.push_back(identify_file((s + "cfg").c_str()));
+            }
+        }
+        const file_identity target = identify_file(path.c_str());
+        for (const file_identity& i : inputs_) {
+            if (same_file(i, target)) return true;
+        }
+        return false;
     }
 
     void report(const change& c, int sev, const std::string& text) {
@@ -285,6 +305,7 @@ private:
     diagnostics& diag_;
     const compat_settings& settings_;
     witness_finder witnesses_;
+    std::vector<file_identity> inputs_;
     std::size_t breaks_ = 0;
     std::size_t compatible_ = 0;
     std::size_t written_ = 0;

@@ -655,6 +655,9 @@ private:
             if (!keeps_old) c.old_hints.count = std::min<std::uint64_t>(outside(ca, cb), ca.high);
             if (!keeps_new) c.new_hints.count = std::min<std::uint64_t>(outside(cb, ca), cb.high);
         }
+        if (y.recursive && !x.recursive) {
+            add(q, &y, "recursion introduced", verdict::keeps, verdict::keeps);
+        }
         // A member that never stands on one side has no values to compare.
         if (ca.high == 0 || cb.high == 0) return;
         const bool was = in_combination_;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "model/model.h"
 #include "support/diagnostics.h"
@@ -22,6 +23,8 @@ struct compat_settings {
     std::string witness_dir;    // where each witness is written as <n>-<definition>.msg, or empty
     bool undecided_ok = false;  // a change it cannot decide is not a break
     bool list_compatible = false;  // the compatible changes are listed as notes
+    // The files the versions were read from: no witness is written over one.
+    std::vector<std::string> inputs;
 };
 
 // Compares two versions after a successful post-parse of each: the strict
