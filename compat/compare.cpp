@@ -49,7 +49,8 @@ bool extension_ascii(const value_form&) { return true; }  // a quoted ASCII text
 // An unquoted text may begin with a quote or a bracket.
 bool extension_unquoted(const value_form&) { return false; }
 bool extension_unicode(const value_form&) { return true; }
-bool extension_bytes(const value_form& f) { return !f.any_lines; }  // "[^" is no parameter
+// "[^" is no parameter, and "[]" holds no line.
+bool extension_bytes(const value_form& f) { return !f.any_lines && f.min > 0; }
 bool extension_constant(const value_form& f) { return is_extension_word(f.text); }
 bool extension_ipv4(const value_form&) { return true; }
 bool extension_ipv6(const value_form&) { return true; }
@@ -81,11 +82,15 @@ bool reads_as_extension(const element& m, int depth = 0) {
     if (depth > 6) return false;
     if (!has_body_kind(m))
         return extension_readers[static_cast<std::size_t>(simple_form(m).kind)](simple_form(m));
+    // A union's value may be empty, and so may "{ }", which holds no
+    // parameter.
+    if (m.kind == ET_UNION) return false;
     if (m.kind == ET_COMBINED) {
-        // Its values run together into one word.
+        // Its values run together into one word: each stands once.
         bool first = true;
         for (const element* p = m.children(); p != nullptr; p = p->next()) {
-            if (has_body_kind(*p)) return false;
+            const occurrences o = occurrences_of(*p);
+            if (has_body_kind(*p) || o.min != 1 || o.max != 1 || o.unbounded) return false;
             const value_form f = simple_form(*p);
             if (f.kind == value_kind::constant && !f.text.empty()) {
                 if (!std::all_of(f.text.begin(), f.text.end(), [](char c) {
@@ -104,11 +109,15 @@ bool reads_as_extension(const element& m, int depth = 0) {
         }
         return !first;
     }
+    bool never_empty = false;
     for (const element* p = m.children(); p != nullptr; p = p->next()) {
+        const occurrences o = occurrences_of(*p);
+        if (o.never()) continue;
         if (tagged_in(m, *p) && !is_extension_tag(p->tag().view())) return false;
         if (!reads_as_extension(*p, depth + 1)) return false;
+        never_empty = never_empty || o.min > 0;
     }
-    return true;
+    return never_empty;
 }
 
 // Tags compare as ABNF quoted strings: letters without regard to case.
@@ -166,12 +175,12 @@ std::string count_text(const span& s) {
 
 // A value of `a` outside `b` (`b` does not hold `a`), near b's bounds.
 std::uint64_t outside(const span& a, const span& b) {
-    if (a.high > b.high) return b.high + 1;
-    return b.low - 1;
+    if (a.high > b.high) return std::max(b.high + 1, a.low);
+    return std::min(b.low - 1, a.high);
 }
 std::int64_t outside(const int_span& a, const int_span& b) {
-    if (a.high > b.high) return b.high + 1;
-    return b.low - 1;
+    if (a.high > b.high) return std::max(b.high + 1, a.low);
+    return std::min(b.low - 1, a.high);
 }
 
 std::string kind_text(const element& e) {
@@ -196,17 +205,19 @@ struct pair_hash {
 
 struct version {
     const run_context& run;
-    mutable std::unordered_map<std::pair<const void*, const void*>, const element*, pair_hash>
-        targets;
     std::vector<const element*> definitions;  // the top-level chain
     std::vector<std::string> names;           // their qualified names
+    // By qualified name, built for the version looked up in.
     std::unordered_map<std::string_view, const element*> by_name;
+    // The definition whose member chain a reference shares.
+    std::unordered_map<const element*, const element*> by_members;
 
-    explicit version(const run_context& r) : run(r) {
+    version(const run_context& r, bool named) : run(r) {
         const std::vector<const module_record*> modules = declaring_modules(r);
         std::size_t i = 0;
-        for (const element* e = r.elements; e != nullptr; e = e->next(), ++i)
+        for (const element* e = r.elements; e != nullptr; e = e->next(), ++i) {
             definitions.push_back(e);
+        }
         names.reserve(definitions.size());
         for (i = 0; i < definitions.size(); ++i) {
             const module_record* m = i < modules.size() ? modules[i] : definitions[i]->module();
@@ -215,66 +226,69 @@ struct version {
             q += definitions[i]->name().view();
             names.push_back(std::move(q));
         }
-        by_name.reserve(definitions.size());
-        for (i = 0; i < definitions.size(); ++i) by_name.emplace(names[i], definitions[i]);
+        if (named) {
+            by_name.reserve(definitions.size());
+            for (i = 0; i < definitions.size(); ++i) by_name.emplace(names[i], definitions[i]);
+        }
+        by_members.reserve(definitions.size());
+        for (const element* e : definitions) {
+            if (has_body_kind(*e) && e->children() != nullptr) by_members.emplace(e->children(), e);
+        }
     }
 
     // The definition a reference member stands for (a structure, union or
-    // combination of its own name), or null.
+    // combination with members), or null.
     const element* target_of(const element& m) const {
-        if (!m.has_link() || !has_body_kind(m) || m.module() == nullptr) return nullptr;
-        // Texts are interned: a module and a link text name one target.
-        const std::pair<const void*, const void*> key{m.module(), m.link().view().data()};
-        const auto known = targets.find(key);
-        if (known != targets.end()) return known->second;
-        const element* t = look_up_target(m);
-        targets.emplace(key, t);
-        return t;
-    }
-
-    const element* look_up_target(const element& m) const {
-        std::string_view link = m.link().view();
-        const std::size_t colons = link.rfind("::");
-        if (colons != std::string_view::npos) link.remove_prefix(colons + 2);
-        std::string q(m.module()->name.view());
-        q += "::";
-        q += link;
-        const auto found = by_name.find(q);
-        return found == by_name.end() ? nullptr : found->second;
+        if (!m.has_link() || !has_body_kind(m) || m.children() == nullptr) return nullptr;
+        const auto found = by_members.find(m.children());
+        return found == by_members.end() ? nullptr : found->second;
     }
 };
 
 class comparer {
 public:
-    comparer(const run_context& o, const run_context& n) : old_(o), new_(n) {
+    comparer(const run_context& o, const run_context& n)
+        : old_(o, false),
+          new_(n, true),
+          counterpart_(o.element_count, nullptr),
+          moved_(o.element_count, false),
+          old_index_(o.element_count, 0),
+          new_index_(n.element_count, 0) {
+        for (std::size_t i = 0; i < old_.definitions.size(); ++i) {
+            old_index_[old_.definitions[i]->id] = static_cast<std::uint32_t>(i);
+        }
+        for (std::size_t i = 0; i < new_.definitions.size(); ++i) {
+            new_index_[new_.definitions[i]->id] = static_cast<std::uint32_t>(i);
+        }
         // Each old definition's counterpart: of its qualified name, else the
         // only unclaimed one of its name in another module (moved there).
-        std::unordered_set<const element*> claimed;
+        std::vector<bool> claimed(n.element_count, false);
         for (std::size_t i = 0; i < old_.definitions.size(); ++i) {
             const auto found = new_.by_name.find(old_.names[i]);
-            if (found != new_.by_name.end() && claimed.insert(found->second).second) {
-                counterpart_.emplace(old_.definitions[i], found->second);
+            if (found != new_.by_name.end() && !claimed[found->second->id]) {
+                claimed[found->second->id] = true;
+                counterpart_[old_.definitions[i]->id] = found->second;
             }
         }
         std::unordered_map<std::string_view, std::vector<const element*>> unclaimed;
         for (const element* e : new_.definitions) {
-            if (claimed.count(e) == 0) unclaimed[e->name().view()].push_back(e);
+            if (!claimed[e->id]) unclaimed[e->name().view()].push_back(e);
         }
         std::unordered_map<std::string_view, int> missing;
         for (const element* e : old_.definitions) {
-            if (counterpart_.count(e) == 0) ++missing[e->name().view()];
+            if (counterpart_[e->id] == nullptr) ++missing[e->name().view()];
         }
         for (const element* e : old_.definitions) {
-            if (counterpart_.count(e) != 0) continue;
+            if (counterpart_[e->id] != nullptr) continue;
             const auto u = unclaimed.find(e->name().view());
             if (u != unclaimed.end() && u->second.size() == 1 && missing[e->name().view()] == 1) {
-                counterpart_.emplace(e, u->second.front());
-                moved_.insert(e);
-                claimed.insert(u->second.front());
+                counterpart_[e->id] = u->second.front();
+                moved_[e->id] = true;
+                claimed[u->second.front()->id] = true;
             }
         }
         for (const element* e : new_.definitions) {
-            if (claimed.count(e) == 0) added_.push_back(e);
+            if (!claimed[e->id]) added_.push_back(e);
         }
     }
 
@@ -285,13 +299,10 @@ public:
         } else {
             order = old_.definitions;
         }
-        std::size_t index = 0;
-        std::unordered_map<const element*, std::size_t> old_index;
-        for (const element* e : old_.definitions) old_index.emplace(e, index++);
         for (const element* d : order) {
-            const auto c = counterpart_.find(d);
-            const std::string& qname = old_.names[old_index[d]];
-            if (c == counterpart_.end()) {
+            const element* c = counterpart_[d->id];
+            const std::string& qname = old_.names[old_index_[d->id]];
+            if (c == nullptr) {
                 change ch;
                 ch.old_definition = d;
                 ch.path = std::string(d->name().view());
@@ -302,7 +313,7 @@ public:
                 changes_.push_back(std::move(ch));
                 continue;
             }
-            compare_definitions(*d, *c->second, qname);
+            compare_definitions(*d, *c, qname);
         }
         if (only == nullptr) {
             for (const element* e : added_) {
@@ -327,6 +338,34 @@ private:
         std::vector<const element*> old_path;
         std::vector<const element*> new_path;
         int depth = 0;
+    };
+
+    // One member further down in each version (either may be null), for
+    // as long as the step lives.
+    class step {
+    public:
+        step(place& p, const element* x, const element* y, std::string_view name)
+            : p_(p), path_(p.path.size()), old_(p.old_path.size()), new_(p.new_path.size()) {
+            p.path += '.';
+            p.path += name;
+            if (x != nullptr) p.old_path.push_back(x);
+            if (y != nullptr) p.new_path.push_back(y);
+            ++p.depth;
+        }
+        ~step() {
+            p_.path.resize(path_);
+            p_.old_path.resize(old_);
+            p_.new_path.resize(new_);
+            --p_.depth;
+        }
+        step(const step&) = delete;
+        step& operator=(const step&) = delete;
+
+    private:
+        place& p_;
+        std::size_t path_;
+        std::size_t old_;
+        std::size_t new_;
     };
 
     // The old definitions `root` reaches, itself first, in the old order.
@@ -376,8 +415,8 @@ private:
 
     void compare_definitions(const element& a, const element& b, const std::string& qname) {
         place p{&a, &b, std::string(a.name().view()), {}, {}, 0};
-        if (moved_.count(&a) != 0) {
-            add(p, &b, "definition " + qname + " moved to " + new_.names[index_of_new(b)],
+        if (moved_[a.id]) {
+            add(p, &b, "definition " + qname + " moved to " + new_.names[new_index_[b.id]],
                 verdict::keeps, verdict::keeps);
         }
         if (!a.recursive && b.recursive) {
@@ -387,25 +426,15 @@ private:
             compare_bodies(a, b, p);
         } else {
             // A simple definition is its value: the value's path is itself.
-            place q = p;
-            if (!has_body_kind(a)) q.old_path.push_back(&a);
-            if (!has_body_kind(b)) q.new_path.push_back(&b);
-            compare_values(a, b, q);
+            if (!has_body_kind(a)) p.old_path.push_back(&a);
+            if (!has_body_kind(b)) p.new_path.push_back(&b);
+            compare_values(a, b, p);
         }
-    }
-
-    std::size_t index_of_new(const element& b) {
-        if (new_index_.empty()) {
-            for (std::size_t i = 0; i < new_.definitions.size(); ++i) {
-                new_index_.emplace(new_.definitions[i], i);
-            }
-        }
-        return new_index_[&b];
     }
 
     // The values of two members (or two simple definitions) at `p`, whose
     // paths end in them.
-    void compare_values(const element& a, const element& b, const place& p) {
+    void compare_values(const element& a, const element& b, place& p) {
         const bool body_a = has_body_kind(a);
         const bool body_b = has_body_kind(b);
         if (a.kind != b.kind &&
@@ -421,8 +450,7 @@ private:
         const element* ta = old_.target_of(a);
         const element* tb = new_.target_of(b);
         if (ta != nullptr && tb != nullptr) {
-            const auto c = counterpart_.find(ta);
-            if (c != counterpart_.end() && c->second == tb) return;  // compared as itself
+            if (counterpart_[ta->id] == tb) return;  // compared as itself
             add(p, &b,
                 "reference retargeted from " + std::string(ta->name().view()) + " to " +
                     std::string(tb->name().view()),
@@ -497,8 +525,10 @@ private:
         add(p, &b, "form of the value changed", verdict::depends, verdict::depends);
     }
 
-    void compare_bodies(const element& a, const element& b, const place& p) {
-        if (!compared_.insert({a.children(), b.children()}).second) return;
+    void compare_bodies(const element& a, const element& b, place& p) {
+        // A body is met again through a reference retargeted, or shared by
+        // plug copies: each pair of bodies is compared once.
+        if (p.depth > 0 && !compared_.insert({a.children(), b.children()}).second) return;
         if (p.depth > 200) {
             add(p, &b, "nested too deep to compare", verdict::depends, verdict::depends);
             return;
@@ -589,12 +619,8 @@ private:
                 continue;
             }
             const element& y = *mb[static_cast<std::size_t>(match[i])];
-            place q = p;
-            q.path += ".";
-            q.path += y.name().view();
-            q.old_path.push_back(&x);
-            q.new_path.push_back(&y);
-            ++q.depth;
+            step down(p, &x, &y, y.name().view());
+            place& q = p;
             if (by_tag[i]) {
                 add(q, &y,
                     "renamed from " + std::string(x.name().view()) + " to " +
@@ -616,7 +642,7 @@ private:
 
     // A member of both versions: its tag, how often it stands, its value.
     void compare_member(const element& a, const element& b, const element& x, const element& y,
-                        const place& q) {
+                        place& q) {
         const bool tx = tagged_in(a, x);
         const bool ty = tagged_in(b, y);
         if (tx != ty || (tx && !same_tag(x.tag().view(), y.tag().view()))) {
@@ -668,7 +694,7 @@ private:
 
     void compare_combinations(const element& a, const element& b,
                               const std::vector<const element*>& ma,
-                              const std::vector<const element*>& mb, const place& p) {
+                              const std::vector<const element*>& mb, place& p) {
         if (ma.size() != mb.size()) {
             add(p, &b,
                 "combination of " + std::to_string(ma.size()) + " values now of " +
@@ -677,13 +703,8 @@ private:
             return;
         }
         for (std::size_t i = 0; i < ma.size(); ++i) {
-            place q = p;
-            q.path += ".";
-            q.path += mb[i]->name().view();
-            q.old_path.push_back(ma[i]);
-            q.new_path.push_back(mb[i]);
-            ++q.depth;
-            compare_member(a, b, *ma[i], *mb[i], q);
+            step down(p, ma[i], mb[i], mb[i]->name().view());
+            compare_member(a, b, *ma[i], *mb[i], p);
         }
     }
 
@@ -706,13 +727,12 @@ private:
     }
 
     void removed(const element& a, const element& b, const element& x, bool last,
-                 const std::vector<const element*>& mb, const place& p) {
+                 const std::vector<const element*>& mb, place& p) {
         if (occurrences_span(x).high == 0) return;  // it never stood
         const bool is_union = a.kind == ET_UNION;
-        place q = p;
-        q.path += ".";
-        q.path += x.name().view();
-        q.old_path.push_back(&x);
+        const element* new_parent = p.new_path.empty() ? nullptr : p.new_path.back();
+        step down(p, &x, nullptr, x.name().view());
+        place& q = p;
         const bool required = !is_union && occurrences_span(x).low > 0;
         const std::string what = is_union   ? "alternative "
                                  : required ? "required member "
@@ -722,18 +742,17 @@ private:
                         required ? verdict::loses : verdict::depends);
         if (!required && tagged_in(a, x)) {
             c.new_hints.extension_tag = std::string(x.tag().view());
-            c.new_hints.extension_in = p.new_path.empty() ? nullptr : p.new_path.back();
+            c.new_hints.extension_in = new_parent;
         }
     }
 
     void added(const element& a, const element& b, const element& y, bool last,
-               const std::vector<const element*>& ma, const place& p) {
+               const std::vector<const element*>& ma, place& p) {
         if (occurrences_span(y).high == 0) return;  // it never stands
         const bool is_union = a.kind == ET_UNION;
-        place q = p;
-        q.path += ".";
-        q.path += y.name().view();
-        q.new_path.push_back(&y);
+        const element* old_parent = p.old_path.empty() ? nullptr : p.old_path.back();
+        step down(p, nullptr, &y, y.name().view());
+        place& q = p;
         const bool required = !is_union && occurrences_span(y).low > 0;
         const std::string what = is_union   ? "alternative "
                                  : required ? "required member "
@@ -744,16 +763,18 @@ private:
                         read_as_parameter(b, y, last, ma, a) ? verdict::keeps : verdict::depends);
         if (!required && tagged_in(b, y)) {
             c.old_hints.extension_tag = std::string(y.tag().view());
-            c.old_hints.extension_in = p.old_path.empty() ? nullptr : p.old_path.back();
+            c.old_hints.extension_in = old_parent;
         }
     }
 
     version old_;
     version new_;
-    std::unordered_map<const element*, const element*> counterpart_;
-    std::unordered_set<const element*> moved_;
+    // By the id of an old definition, or of a definition of either.
+    std::vector<const element*> counterpart_;
+    std::vector<bool> moved_;
+    std::vector<std::uint32_t> old_index_;
+    std::vector<std::uint32_t> new_index_;
     std::vector<const element*> added_;
-    std::unordered_map<const element*, std::size_t> new_index_;
     std::unordered_set<std::pair<const void*, const void*>, pair_hash> compared_;
     std::vector<change> changes_;
     bool in_combination_ = false;

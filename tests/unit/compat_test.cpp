@@ -199,6 +199,18 @@ TEST_F(compat_fixture, RangesSizesAndCountsDecideByTheirSetsAndHintAValueOutside
     for (const compat::change& ch : changes()) EXPECT_NE(ch.path, "S.o") << ch.words;
 }
 
+TEST_F(compat_fixture, DisjointRangesHintAValueOfTheirOwnVersion) {
+    versions("struct S { int<45..232> n; bytes<0..9> b; };",
+             "struct S { int<-5..5> n; bytes<20..30> b; };");
+    const compat::change n = change_at("S.n");
+    EXPECT_EQ(n.words, "range changed from 45..232 to -5..5");
+    EXPECT_EQ(n.old_hints.integer, 45);
+    EXPECT_EQ(n.new_hints.integer, 5);
+    const compat::change b = change_at("S.b");
+    EXPECT_EQ(b.old_hints.length, 9u);
+    EXPECT_EQ(b.new_hints.length, 20u);
+}
+
 TEST_F(compat_fixture, MembersAtTheEndReadAsExtensionParametersByTheVersionWithoutThem) {
     versions(
         "struct S { int<0..9> a; int<0..9> gone; };\n"
@@ -224,6 +236,24 @@ TEST_F(compat_fixture, MembersAtTheEndReadAsExtensionParametersByTheVersionWitho
     // In the middle, a member is no parameter; an embedded text is none.
     EXPECT_EQ(change_at("M.mid").backward, compat::verdict::depends);
     EXPECT_EQ(change_at("E.note").forward, compat::verdict::depends);
+}
+
+TEST_F(compat_fixture, ValuesThatMayBeEmptyAreNoExtensionParameter) {
+    // "{}", "[]" and an empty union value are no parameter's value.
+    versions(
+        "struct S { int<0..9> a; Opt o; };\n"
+        "struct T { int<0..9> a; bytes<0..9> b; };\n"
+        "struct V { int<0..9> a; Req r; };\n"
+        "struct Opt { int<0..9> x [?]; };\n"
+        "struct Req { int<0..9> x; int<0..9> y [?]; };\n",
+        "struct S { int<0..9> a; };\n"
+        "struct T { int<0..9> a; };\n"
+        "struct V { int<0..9> a; };\n"
+        "struct Opt { int<0..9> x [?]; };\n"
+        "struct Req { int<0..9> x; int<0..9> y [?]; };\n");
+    EXPECT_EQ(change_at("S.o").backward, compat::verdict::depends);
+    EXPECT_EQ(change_at("T.b").backward, compat::verdict::depends);
+    EXPECT_EQ(change_at("V.r").backward, compat::verdict::keeps);
 }
 
 TEST_F(compat_fixture, NamesTagsKindsConstantsAndDefinitions) {
