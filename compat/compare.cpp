@@ -19,6 +19,8 @@
 //   the member: whether its value fits is left to the witness search;
 // - a required member added loses the old messages, one removed the new.
 #include <algorithm>
+#include <array>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -209,8 +211,9 @@ struct version {
     std::vector<std::string> names;           // their qualified names
     // By qualified name, built for the version looked up in.
     std::unordered_map<std::string_view, const element*> by_name;
-    // The definition whose member chain a reference shares.
-    std::unordered_map<const element*, const element*> by_members;
+    // The definition whose member chain a reference shares, by the id of
+    // the chain's first member.
+    std::vector<const element*> by_members;
 
     version(const run_context& r, bool named) : run(r) {
         const std::vector<const module_record*> modules = declaring_modules(r);
@@ -230,9 +233,12 @@ struct version {
             by_name.reserve(definitions.size());
             for (i = 0; i < definitions.size(); ++i) by_name.emplace(names[i], definitions[i]);
         }
-        by_members.reserve(definitions.size());
+        by_members.assign(r.element_count, nullptr);
         for (const element* e : definitions) {
-            if (has_body_kind(*e) && e->children() != nullptr) by_members.emplace(e->children(), e);
+            if (has_body_kind(*e) && e->children() != nullptr &&
+                by_members[e->children()->id] == nullptr) {
+                by_members[e->children()->id] = e;
+            }
         }
     }
 
@@ -240,8 +246,7 @@ struct version {
     // combination with members), or null.
     const element* target_of(const element& m) const {
         if (!m.has_link() || !has_body_kind(m) || m.children() == nullptr) return nullptr;
-        const auto found = by_members.find(m.children());
-        return found == by_members.end() ? nullptr : found->second;
+        return by_members[m.children()->id];
     }
 };
 
@@ -399,6 +404,13 @@ private:
 
     change& add(const place& p, const element* at, std::string words, verdict backward,
                 verdict forward) {
+        // Where another member may take the value (one of the same tag, or
+        // the digits of an untagged one), a value the member no longer
+        // takes may still be read: the witness search decides.
+        if ((backward == verdict::loses || forward == verdict::loses) && loose_way()) {
+            if (backward == verdict::loses) backward = verdict::depends;
+            if (forward == verdict::loses) forward = verdict::depends;
+        }
         change ch;
         ch.old_definition = p.old_definition;
         ch.new_definition = p.new_definition;
@@ -460,6 +472,13 @@ private:
     }
 
     void compare_forms(const element& a, const element& b, const place& p) {
+        // The same declaration is the same form, without working it out.
+        if (a.kind == b.kind && a.constrained == b.constrained && a.min == b.min &&
+            a.max == b.max && a.min_negative == b.min_negative &&
+            a.max_negative == b.max_negative &&
+            (a.kind != ET_CONST || a.const_value().view() == b.const_value().view())) {
+            return;
+        }
         const value_form fa = simple_form(a);
         const value_form fb = simple_form(b);
         if (same_form(fa, fb)) {
@@ -533,8 +552,14 @@ private:
             add(p, &b, "nested too deep to compare", verdict::depends, verdict::depends);
             return;
         }
-        std::vector<const element*> ma;
-        std::vector<const element*> mb;
+        // Buffers of this depth, used again by every body at it.
+        const auto level = static_cast<std::size_t>(p.depth);
+        while (scratch_.size() <= level) scratch_.push_back(std::make_unique<body_scratch>());
+        body_scratch& z = *scratch_[level];
+        std::vector<const element*>& ma = z.ma;
+        std::vector<const element*>& mb = z.mb;
+        ma.clear();
+        mb.clear();
         for (const element* m = a.children(); m != nullptr; m = m->next()) ma.push_back(m);
         for (const element* m = b.children(); m != nullptr; m = m->next()) mb.push_back(m);
         if (a.kind == ET_COMBINED) {
@@ -542,8 +567,10 @@ private:
             return;
         }
         // Members matched by name, then by tag.
-        std::vector<std::ptrdiff_t> match(ma.size(), -1);
-        std::vector<bool> taken(mb.size(), false);
+        std::vector<std::ptrdiff_t>& match = z.match;
+        std::vector<char>& taken = z.taken;
+        match.assign(ma.size(), -1);
+        taken.assign(mb.size(), 0);
         if (mb.size() <= 16) {
             // Few members: compared in place, without a table.
             for (std::size_t i = 0; i < ma.size(); ++i) {
@@ -566,7 +593,8 @@ private:
                 }
             }
         }
-        std::vector<bool> by_tag(ma.size(), false);
+        std::vector<char>& by_tag = z.by_tag;
+        by_tag.assign(ma.size(), 0);
         for (std::size_t i = 0; i < ma.size(); ++i) {
             if (match[i] >= 0 || !tagged_in(a, *ma[i])) continue;
             for (std::size_t j = 0; j < mb.size(); ++j) {
@@ -621,6 +649,7 @@ private:
             const element& y = *mb[static_cast<std::size_t>(match[i])];
             step down(p, &x, &y, y.name().view());
             place& q = p;
+            way_.push_back({&a, &x, &b, &y});
             if (by_tag[i]) {
                 add(q, &y,
                     "renamed from " + std::string(x.name().view()) + " to " +
@@ -628,10 +657,34 @@ private:
                     verdict::keeps, verdict::keeps);
             }
             compare_member(a, b, x, y, q);
+            way_.pop_back();
         }
         for (std::size_t j = 0; j < mb.size(); ++j) {
             if (!taken[j]) added(a, b, *mb[j], static_cast<std::ptrdiff_t>(j) > last_b, ma, p);
         }
+    }
+
+    // Whether another member of `owner` has the tag of `m`.
+    static bool shares_tag(const element& owner, const element& m) {
+        for (const element* o = owner.children(); o != nullptr; o = o->next()) {
+            if (o != &m && tagged_in(owner, *o) && same_tag(o->tag().view(), m.tag().view())) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Whether a value of the member at hand may go to another member: one
+    // of the same tag, or, untagged, the next one's digits (here or in a
+    // member it stands in).
+    bool loose_way() const {
+        for (const auto& [a, x, b, y] : way_) {
+            if (!tagged_in(*a, *x) || !tagged_in(*b, *y) || shares_tag(*a, *x) ||
+                shares_tag(*b, *y)) {
+                return true;
+            }
+        }
+        return false;
     }
 
     // The member whose body holds the last member of `path`; null: the
@@ -777,7 +830,18 @@ private:
     std::vector<const element*> added_;
     std::unordered_set<std::pair<const void*, const void*>, pair_hash> compared_;
     std::vector<change> changes_;
+    struct body_scratch {
+        std::vector<const element*> ma;
+        std::vector<const element*> mb;
+        std::vector<std::ptrdiff_t> match;
+        std::vector<char> taken;
+        std::vector<char> by_tag;
+    };
+    std::vector<std::unique_ptr<body_scratch>> scratch_;
     bool in_combination_ = false;
+    // The owners and members of both versions on the way to the member at
+    // hand.
+    std::vector<std::array<const element*, 4>> way_;
 };
 
 }  // namespace

@@ -161,6 +161,7 @@ function main() {
   const counts = { pairs: 0, skipped: 0, breaks: 0, undecided: 0, internal: 0, witnesses: 0,
     verified: 0, examples: 0, rejected: 0, unreported: 0 };
   const failures = [];
+  const undecidedKinds = new Map();
   const fail = text => {
     failures.push(text);
   };
@@ -199,6 +200,8 @@ function main() {
         fail(`pair ${n} (${edited.words}): ${line}`);
       }
       if (undecided) {
+        const kind = line.replace(/.*cannot decide: /, "").replace(/ \(.*/, "").replace(/ [A-Za-z0-9_-]+ (added|removed)/, " $1").replace(/from .*/, "");
+        undecidedKinds.set(`${kind} (${undecided[1]})`, (undecidedKinds.get(`${kind} (${undecided[1]})`) || 0) + 1);
         counts.undecided++;
         reported[undecided[1]] = true;
       }
@@ -249,6 +252,10 @@ function main() {
     `witnesses verified: ${counts.verified} of ${counts.witnesses}, undecided: ${counts.undecided}, ` +
     `internal errors: ${counts.internal}, examples: ${counts.examples}, rejected by the other version: ` +
     `${counts.rejected}, unreported breaks found: ${counts.unreported}`);
+  if (o.shown > 0) {
+    const kinds = [...undecidedKinds].sort((x, y) => y[1] - x[1]).map(([k, v]) => `${v} ${k}`);
+    if (kinds.length) console.log(`undecided: ${kinds.join("; ")}`);
+  }
   for (const f of failures.slice(0, o.shown)) console.log(`FAILED ${f}`);
   console.log(`compat pairs: ${counts.pairs - failures.length} passed, ${failures.length} failed`);
   process.exit(failures.length ? 1 : 0);
