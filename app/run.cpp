@@ -185,6 +185,20 @@ int run(run_context& run, diagnostics& diag, const job& j) {
         if (!depfile_is_safe(diag, inputs, j.options.depfile.c_str(), output->c_str())) return 1;
     }
 
+    const bool other_mode = !j.options.check_files.empty() || !j.options.example.empty() ||
+                            j.options.lint || j.options.list;
+    if (maker.compare != nullptr && other_mode) {
+        error_note(diag,
+                   "error: --compat does not go together with --check, --example, --lint or "
+                   "--list\n");
+        return 1;
+    }
+    if (maker.compare == nullptr &&
+        (!j.options.old_main.empty() || !j.options.old_libraries.empty() ||
+         !j.options.witness_dir.empty())) {
+        error_note(diag, "error: --old, --old-lib and --witness-dir need --compat\n");
+        return 1;
+    }
     if (maker.compare != nullptr && j.options.old_main.empty()) {
         error_note(diag, "error: --compat needs the old version's main source file: --old=FILE\n");
         return 1;
