@@ -779,6 +779,13 @@ private:
         return reads_as_extension(m);
     }
 
+    // A tagged member whose tag no extension parameter can have (bytes
+    // above 0x7E, a digit first ...) and no other member has: no message of
+    // the version without it holds its tag.
+    static bool never_a_parameter(const element& owner, const element& m) {
+        return tagged_in(owner, m) && !is_extension_tag(m.tag().view()) && !shares_tag(owner, m);
+    }
+
     void removed(const element& a, const element& b, const element& x, bool last,
                  const std::vector<const element*>& mb, place& p) {
         if (occurrences_span(x).high == 0) return;  // it never stood
@@ -792,7 +799,9 @@ private:
                                             : "optional member ";
         change& c = add(q, &b, what + std::string(x.name().view()) + " removed",
                         read_as_parameter(a, x, last, mb, b) ? verdict::keeps : verdict::depends,
-                        required ? verdict::loses : verdict::depends);
+                        required                  ? verdict::loses
+                        : never_a_parameter(a, x) ? verdict::keeps
+                                                  : verdict::depends);
         if (!required && tagged_in(a, x)) {
             c.new_hints.extension_tag = std::string(x.tag().view());
             c.new_hints.extension_in = new_parent;
@@ -812,7 +821,9 @@ private:
                                             : "optional member ";
         const std::string by = y.is_copy ? " by a plug" : "";
         change& c = add(q, &y, what + std::string(y.name().view()) + " added" + by,
-                        required ? verdict::loses : verdict::depends,
+                        required                  ? verdict::loses
+                        : never_a_parameter(b, y) ? verdict::keeps
+                                                  : verdict::depends,
                         read_as_parameter(b, y, last, ma, a) ? verdict::keeps : verdict::depends);
         if (!required && tagged_in(b, y)) {
             c.old_hints.extension_tag = std::string(y.tag().view());

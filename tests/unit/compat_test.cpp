@@ -238,6 +238,15 @@ TEST_F(compat_fixture, MembersAtTheEndReadAsExtensionParametersByTheVersionWitho
     EXPECT_EQ(change_at("E.note").forward, compat::verdict::depends);
 }
 
+TEST_F(compat_fixture, ATagNoParameterCanHaveIsInNoMessageOfTheVersionWithoutIt) {
+    versions("struct S { int<0..9> a; };\nunion U { int<0..9> x; bool y as w\u20ac; };\n",
+             "struct S { int<0..9> a; bool b [?] as q\u20ac; bool c [?] as t; };\n"
+             "union U { int<0..9> x; };\n");
+    EXPECT_EQ(change_at("S.b").backward, compat::verdict::keeps);
+    EXPECT_EQ(change_at("S.c").backward, compat::verdict::depends);
+    EXPECT_EQ(change_at("U.y").forward, compat::verdict::keeps);
+}
+
 TEST_F(compat_fixture, ValuesThatMayBeEmptyAreNoExtensionParameter) {
     // "{}", "[]" and an empty union value are no parameter's value.
     versions(
