@@ -51,8 +51,11 @@ bool extension_ascii(const value_form&) { return true; }  // a quoted ASCII text
 // An unquoted text may begin with a quote or a bracket.
 bool extension_unquoted(const value_form&) { return false; }
 bool extension_unicode(const value_form&) { return true; }
-// "[^" is no parameter, and "[]" holds no line.
-bool extension_bytes(const value_form& f) { return !f.any_lines && f.min > 0; }
+// "[^" is no parameter, "[]" holds no line, and the lines of a value run
+// on where a parameter's are apart: one line at most.
+bool extension_bytes(const value_form& f) {
+    return !f.any_lines && f.min > 0 && f.max <= base64_bytes_per_line;
+}
 bool extension_constant(const value_form& f) { return is_extension_word(f.text); }
 bool extension_ipv4(const value_form&) { return true; }
 bool extension_ipv6(const value_form&) { return true; }
@@ -82,8 +85,12 @@ bool is_extension_tag(std::string_view t) {
 // few levels are not looked into: the answer is then no.
 bool reads_as_extension(const element& m, int depth = 0) {
     if (depth > 6) return false;
-    if (!has_body_kind(m))
-        return extension_readers[static_cast<std::size_t>(simple_form(m).kind)](simple_form(m));
+    if (!has_body_kind(m)) {
+        const value_form f = simple_form(m);
+        // A void member that repeats is its tag and commas, no values.
+        if (f.kind == value_kind::empty && occurrences_of(m).repeats()) return false;
+        return extension_readers[static_cast<std::size_t>(f.kind)](f);
+    }
     // A union's value may be empty, and so may "{ }", which holds no
     // parameter.
     if (m.kind == ET_UNION) return false;
@@ -712,6 +719,9 @@ private:
                 c.new_hints.extension_tag = std::string(x.tag().view());
                 c.new_hints.extension_in = parent_of(q.new_path);
             }
+            // Its values stand under another tag now: the change of its
+            // count or value is that change.
+            return;
         }
         if (x.kind == y.kind && braced_in(a, x) != braced_in(b, y)) {
             add(q, &y, "value now in braces or no longer", verdict::depends, verdict::depends);
@@ -725,8 +735,11 @@ private:
             // A union's alternative stands once or not at all whatever its
             // count, and an untagged member's values may run into the
             // next member's: there the structure does not decide.
-            const verdict lost =
-                a.kind == ET_UNION || !tx || !ty ? verdict::depends : verdict::loses;
+            // So does a member that never stands on one side: the other
+            // side's values are read there as extension parameters.
+            const verdict lost = a.kind == ET_UNION || !tx || !ty || ca.high == 0 || cb.high == 0
+                                     ? verdict::depends
+                                     : verdict::loses;
             change& c = add(q, &y,
                             std::string("cardinality ") + how + " from " + count_text(ca) + " to " +
                                 count_text(cb),

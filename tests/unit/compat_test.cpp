@@ -265,6 +265,27 @@ TEST_F(compat_fixture, ValuesThatMayBeEmptyAreNoExtensionParameter) {
     EXPECT_EQ(change_at("V.r").backward, compat::verdict::keeps);
 }
 
+TEST_F(compat_fixture, LongBase64RepeatedVoidsAndMembersThatNeverStandAreSearched) {
+    // Base64 lines run on in a value and stand apart in a parameter; a
+    // repeated void member is its tag and commas; a member of count 0 takes
+    // nothing, so the other version's values are read as parameters there.
+    versions(
+        "struct S { int<0..9> a; bytes<1..60> long; };\n"
+        "struct T { int<0..9> a; void flag [2]; };\n"
+        "struct W { int<0..9> a; int<0..9> n [0]; };\n"
+        "struct O { int<0..9> a; bytes<1..57> one; };\n",
+        "struct S { int<0..9> a; };\n"
+        "struct T { int<0..9> a; };\n"
+        "struct W { int<0..9> a; int<0..9> n [*]; };\n"
+        "struct O { int<0..9> a; };\n");
+    EXPECT_EQ(change_at("S.long").backward, compat::verdict::depends);
+    EXPECT_EQ(change_at("T.flag").backward, compat::verdict::depends);
+    EXPECT_EQ(change_at("O.one").backward, compat::verdict::keeps);
+    const compat::change n = change_at("W.n");
+    EXPECT_EQ(n.words, "cardinality widened from [0] to [*]");
+    EXPECT_EQ(n.forward, compat::verdict::depends);
+}
+
 TEST_F(compat_fixture, NamesTagsKindsConstantsAndDefinitions) {
     versions(
         "struct S { ascii<1..9> name as n; int<0..9> age; float<single> w; const<EUR> cur; "
