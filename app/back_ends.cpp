@@ -2,6 +2,7 @@
 
 #include "abnf/default_grammar.h"
 #include "abnf/strict_grammar.h"
+#include "compat/compat.h"
 #include "docpages/docpages.h"
 #include "json/json_bridge.h"
 #include "listing/definitions.h"
@@ -150,6 +151,25 @@ int doc_back_end(const job& j, const run_context& model, diagnostics& diag, bool
     return write_doc_file(model, diag, j.options.doc, written);
 }
 
+// The two versions compared; nothing is written but the witnesses.
+int compare_back_end(const job& j, const run_context& old_model, const run_context& new_model,
+                     diagnostics& diag) {
+    compat_settings settings;
+    using direction = run_options::compat_direction;
+    settings.mode = j.options.compat == direction::forward ? compat_mode::forward
+                    : j.options.compat == direction::full  ? compat_mode::full
+                                                           : compat_mode::backward;
+    settings.type = j.options.message_type;
+    settings.witness_dir = j.options.witness_dir;
+    settings.undecided_ok = j.options.compat_undecided_ok;
+    settings.list_compatible = j.options.compat_list;
+    settings.inputs = j.sources;
+    settings.inputs.push_back(j.options.old_main);
+    settings.inputs.insert(settings.inputs.end(), j.options.old_libraries.begin(),
+                           j.options.old_libraries.end());
+    return compare_versions(old_model, new_model, diag, settings);
+}
+
 const back_end back_ends[] = {
     {output_kind::grammar, nullptr, true, write_grammar, nullptr},
     {output_kind::check, "check", false, check_messages, nullptr},
@@ -160,6 +180,7 @@ const back_end back_ends[] = {
     {output_kind::from_json, "from-json", false, from_json_back_end, nullptr},
     {output_kind::json_schema, "json-schema", true, json_schema_back_end, nullptr},
     {output_kind::doc, "doc", true, doc_back_end, nullptr},
+    {output_kind::compat, "compat", false, nullptr, nullptr, compare_back_end},
 };
 
 }  // namespace
@@ -178,7 +199,8 @@ std::optional<std::string> output_file(const job& j) {
         case output_kind::doc: return j.options.doc;
         case output_kind::check:
         case output_kind::lint:
-        case output_kind::list: return std::nullopt;
+        case output_kind::list:
+        case output_kind::compat: return std::nullopt;
         // The conversions write to --output, or to standard output.
         case output_kind::to_json:
         case output_kind::from_json: return j.named_output.value_or(standard_stream);

@@ -28,6 +28,11 @@ struct back_end {
     // Checks run on the sources as read, before post-parse (which runs only
     // while they found no error), or null.
     int (*check_sources)(run_context& model, diagnostics& diag);
+    // A back end over two versions of the definitions (--compat): the old
+    // one, read from the job's old sources with the same front end and
+    // post-parse, and the new one; used instead of `make` when set.
+    int (*compare)(const job& j, const run_context& old_model, const run_context& new_model,
+                   diagnostics& diag) = nullptr;
 };
 
 const back_end& back_end_for(output_kind kind);

@@ -84,6 +84,27 @@ void set_threads(job& cl, std::string_view value) {
     }
 }
 
+void set_compat(job& cl, std::string_view value) {
+    using direction = run_options::compat_direction;
+    if (value == "backward") {
+        cl.options.compat = direction::backward;
+    } else if (value == "forward") {
+        cl.options.compat = direction::forward;
+    } else if (value == "full") {
+        cl.options.compat = direction::full;
+    } else {
+        cl.problems.push_back("Compatibility is backward, forward or full: " + std::string(value));
+    }
+}
+
+void set_compat_undecided(job& cl, std::string_view value) {
+    if (value == "ok") {
+        cl.options.compat_undecided_ok = true;
+    } else if (value != "break") {
+        cl.problems.push_back("Undecided changes are ok or break: " + std::string(value));
+    }
+}
+
 const long_option long_options[] = {
     {"help", nullptr, "Print out this help information with the long options.",
      [](job& cl, std::string_view) { cl.action = run_action::help; }},
@@ -139,6 +160,18 @@ const long_option long_options[] = {
      [](job& cl, std::string_view v) { cl.options.json_schema = v; }},
     {"doc", "file", "Write a documentation page (HTML, or Markdown for .md) instead of a grammar.",
      [](job& cl, std::string_view v) { cl.options.doc = v; }},
+    {"compat", "mode",
+     "Compare with the old version (--old): backward, forward or full; write nothing.", set_compat},
+    {"old", "file", "The main source file of the old version that --compat compares with.",
+     [](job& cl, std::string_view v) { cl.options.old_main = v; }},
+    {"old-lib", "file", "A library source file of the old version (repeatable).",
+     [](job& cl, std::string_view v) { cl.options.old_libraries.emplace_back(v); }},
+    {"witness-dir", "dir", "With --compat: write each break's witness message into <dir>.",
+     [](job& cl, std::string_view v) { cl.options.witness_dir = v; }},
+    {"compat-undecided", "v", "ok: a change --compat cannot decide does not fail the run.",
+     set_compat_undecided},
+    {"compat-list", nullptr, "With --compat: list the compatible changes too.",
+     [](job& cl, std::string_view) { cl.options.compat_list = true; }},
 };
 
 const long_option* find_long_option(std::string_view name) {
@@ -262,6 +295,7 @@ void read_sources(job& cl) {
 }  // namespace
 
 output_kind job::output_made() const {
+    if (options.compat != run_options::compat_direction::none) return output_kind::compat;
     if (!options.check_files.empty()) return output_kind::check;
     if (!options.example.empty()) return output_kind::example;
     if (!options.to_json_files.empty()) return output_kind::to_json;

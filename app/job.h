@@ -60,6 +60,15 @@ struct run_options {
     // The documentation file to write instead of a grammar: Markdown when
     // its name ends in .md, else one HTML page.
     std::string doc;
+    // --compat: the definitions compared with an older version of them
+    // (--old, --old-lib), in the direction asked; no grammar is written.
+    enum class compat_direction : std::uint8_t { none, backward, forward, full };
+    compat_direction compat = compat_direction::none;
+    std::string old_main;
+    std::vector<std::string> old_libraries;
+    std::string witness_dir;           // where each break's witness is written, or empty
+    bool compat_undecided_ok = false;  // a change it cannot decide does not fail the run
+    bool compat_list = false;          // the compatible changes are listed too
 };
 
 // "-" stands for standard input as a source or message, and for standard
@@ -86,6 +95,7 @@ enum class output_kind {
     from_json,    // --from-json: a JSON file as a message (--output, or standard output)
     json_schema,  // --json-schema: the JSON Schema of the messages' JSON
     doc,          // --doc: the documentation page of the definitions
+    compat,       // --compat: the breaks between two versions of the definitions
 };
 
 struct job {

@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "abnf/default_grammar.h"
@@ -81,6 +82,24 @@ std::int64_t read_source(run_context& run, diagnostics& diag, const char* path) 
     return read_source_text(run, diag, path, text, nullptr);
 }
 
+// Reads the sources of one version of the definitions: the main source
+// file, then each library file; false when one could not be read or had
+// errors. A file named before is read only once.
+bool read_version(run_context& run, diagnostics& diag, const std::vector<std::string>& sources,
+                  const run_inputs& inputs) {
+    bool read = true;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        const char* path = sources[i].c_str();
+        if (inputs.again[i]) {
+            note(diag, "warning: Source file given more than once: %s\n", path);
+        } else if (read_source(run, diag, path) != 0) {
+            read = false;
+        }
+        if (i == 0) run.input_path = path;
+    }
+    return read;
+}
+
 // Whether the job's output goes to standard output: then the console does
 // not.
 bool writes_standard_output(const job& j) {
@@ -132,6 +151,34 @@ const char* json_mode_clash(const job& j) {
     }
     if (o.json_lines && o.to_json_files.empty()) return "--json-lines goes with --to-json";
     return nullptr;
+}
+
+// What the checks above leave: any two of the outputs that take the place
+// of the grammar, named as the command line gives them.
+std::string modes_clash(const job& j) {
+    const run_options& o = j.options;
+    const std::pair<bool, const char*> modes[] = {
+        {!o.check_files.empty(), "--check"},
+        {!o.example.empty(), "--example"},
+        {o.lint, "--lint"},
+        {o.list, "--list"},
+        {!o.to_json_files.empty(), "--to-json"},
+        {!o.from_json_files.empty(), "--from-json"},
+        {!o.json_schema.empty(), "--json-schema"},
+        {!o.doc.empty(), "--doc"},
+        {o.compat != run_options::compat_direction::none, "--compat"},
+    };
+    std::vector<const char*> given;
+    for (const auto& [on, name] : modes) {
+        if (on) given.push_back(name);
+    }
+    if (given.size() < 2) return {};
+    std::string names;
+    for (std::size_t i = 0; i < given.size(); ++i) {
+        if (i > 0) names += i + 1 == given.size() ? " and " : ", ";
+        names += given[i];
+    }
+    return names;
 }
 
 }  // namespace
@@ -203,18 +250,44 @@ int run(run_context& run, diagnostics& diag, const job& j) {
 
     // Only a documentation run keeps the comments of the sources.
     if (maker.kind == output_kind::doc) run.docs = std::make_unique<doc_notes>();
+    const bool other_mode = !j.options.check_files.empty() || !j.options.example.empty() ||
+                            j.options.lint || j.options.list;
+    if (maker.compare != nullptr && other_mode) {
+        error_note(diag,
+                   "error: --compat does not go together with --check, --example, --lint or "
+                   "--list\n");
+        return 1;
+    }
+    if (maker.compare == nullptr &&
+        (!j.options.old_main.empty() || !j.options.old_libraries.empty() ||
+         !j.options.witness_dir.empty())) {
+        error_note(diag, "error: --old, --old-lib and --witness-dir need --compat\n");
+        return 1;
+    }
+    if (const std::string clash = modes_clash(j); !clash.empty()) {
+        error_note(diag, "error: %s do not go together: a run makes one of them\n", clash.c_str());
+        return 1;
+    }
+    if (maker.compare != nullptr && j.options.old_main.empty()) {
+        error_note(diag, "error: --compat needs the old version's main source file: --old=FILE\n");
+        return 1;
+    }
 
     // The main source file, then each library file; a file that cannot be
     // read counts as failed, and a file named before is read only once.
-    bool failed = false;
-    for (std::size_t i = 0; i < j.sources.size(); ++i) {
-        const char* path = j.sources[i].c_str();
-        if (inputs.again[i]) {
-            note(diag, "warning: Source file given more than once: %s\n", path);
-        } else if (read_source(run, diag, path) != 0) {
+    bool failed = !read_version(run, diag, j.sources, inputs);
+    // The old version of a comparison, read the same way into a model of
+    // its own; both are reported before the summary.
+    std::unique_ptr<run_context> old_version;
+    if (maker.compare != nullptr) {
+        old_version = std::make_unique<run_context>();
+        init_run_context(*old_version);
+        std::vector<std::string> old_sources{j.options.old_main};
+        old_sources.insert(old_sources.end(), j.options.old_libraries.begin(),
+                           j.options.old_libraries.end());
+        if (!read_version(*old_version, diag, old_sources, list_inputs(old_sources))) {
             failed = true;
         }
-        if (i == 0) run.input_path = path;
     }
 
     // One report per mistake: the summary comes last and counts
@@ -224,7 +297,13 @@ int run(run_context& run, diagnostics& diag, const job& j) {
 
     int status = 0;
     if (!failed && maker.check_sources != nullptr) maker.check_sources(run, diag);
-    if (!failed && post_parse(run, diag) == 1) {
+    // Post-parse of both versions, so that the errors of each are reported.
+    const bool parsed = !failed && post_parse(run, diag) == 1;
+    const bool old_parsed =
+        old_version == nullptr || (!failed && post_parse(*old_version, diag) == 1);
+    if (parsed && old_parsed && maker.compare != nullptr) {
+        status = maker.compare(j, *old_version, run, diag);
+    } else if (parsed && old_parsed) {
         if (maker.makes_file && j.options.warnings_as_errors && diag.warning_count > 0) {
             error_note(diag, "error: Warnings are treated as errors: no output file written\n");
         } else {
@@ -240,6 +319,7 @@ int run(run_context& run, diagnostics& diag, const job& j) {
     }
     if (diag.summary_due) write_summary(diag);
     free_model(run);
+    if (old_version != nullptr) free_model(*old_version);
     return status;
 }
 

@@ -55,3 +55,54 @@ function(pvx2abnf_generate)
     COMMENT "Generating ABNF grammar ${shown}"
     VERBATIM)
 endfunction()
+
+# pvx2abnf_check_compat(NAME <test> OLD <main> [OLD_LIBRARIES <file>...]
+#                       NEW <main> [NEW_LIBRARIES <file>...]
+#                       [MODE backward|forward|full] [OPTIONS <arg>...])
+#
+# Adds the test NAME that compares the definitions NEW with an older version
+# of them, OLD (for instance those of the last release, taken from version
+# control), with --compat=MODE (backward by default). The test fails on a
+# break of that direction or on errors in either version; its output names
+# each break with its witness message, which is also written into the
+# folder NAME-witnesses of the current binary folder. Relative files are
+# taken from the current source folder, for example
+#   pvx2abnf_check_compat(NAME orders.compatible OLD release/orders.pvx
+#                         NEW orders.pvx NEW_LIBRARIES common.pvx
+#                         OLD_LIBRARIES release/common.pvx)
+function(pvx2abnf_check_compat)
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "NAME;OLD;NEW;MODE"
+                        "OLD_LIBRARIES;NEW_LIBRARIES;OPTIONS")
+  if(arg_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "pvx2abnf_check_compat: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
+  endif()
+  if(NOT arg_NAME OR NOT arg_OLD OR NOT arg_NEW)
+    message(FATAL_ERROR "pvx2abnf_check_compat: NAME, OLD and NEW are required")
+  endif()
+  if(NOT arg_MODE)
+    set(arg_MODE backward)
+  endif()
+  if(NOT arg_MODE MATCHES "^(backward|forward|full)$")
+    message(FATAL_ERROR "pvx2abnf_check_compat: MODE is backward, forward or full: ${arg_MODE}")
+  endif()
+  if(NOT TARGET pvx2abnf::pvx2abnf)
+    message(FATAL_ERROR "pvx2abnf_check_compat: the target pvx2abnf::pvx2abnf is not defined")
+  endif()
+  get_filename_component(old "${arg_OLD}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  get_filename_component(new "${arg_NEW}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  set(old_args "--old=${old}")
+  foreach(library IN LISTS arg_OLD_LIBRARIES)
+    get_filename_component(library "${library}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    list(APPEND old_args "--old-lib=${library}")
+  endforeach()
+  set(new_args "${new}")
+  foreach(library IN LISTS arg_NEW_LIBRARIES)
+    get_filename_component(library "${library}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    list(APPEND new_args + "${library}")
+  endforeach()
+  set(witnesses "${CMAKE_CURRENT_BINARY_DIR}/${arg_NAME}-witnesses")
+  file(MAKE_DIRECTORY "${witnesses}")
+  add_test(NAME ${arg_NAME}
+    COMMAND pvx2abnf::pvx2abnf -q --compat=${arg_MODE} ${old_args} "--witness-dir=${witnesses}"
+            ${arg_OPTIONS} ${new_args})
+endfunction()

@@ -40,21 +40,27 @@ public:
     // `extra`: the bytes the seed's choices may add to the shortest message;
     // 0 writes the shortest message itself.
     message_writer(const element& definition, const example_maker::sizes& sizes, std::uint64_t seed,
-                   std::uint64_t extra, text_out& out)
+                   std::uint64_t extra, text_out& out, const example_steering* steering = nullptr)
         : definition_(definition),
           sizes_(sizes),
           random_(seed),
           out_(out),
           values_(random_, out),
           spare_(extra),
-          least_only_(extra == 0) {}
+          least_only_(extra == 0),
+          steering_(steering) {}
 
     void write() {
         if (definition_.kind == ET_STRUCT) {
             if (definition_.children() != nullptr) {
                 stack_.push_back({&definition_, definition_.children(), 0, 0, true, least_only_});
+                stack_.back().steer = steering_ != nullptr ? 0 : -1;
+            } else if (extension_in(definition_, steering_ != nullptr ? 0 : -1)) {
+                put(steering_->extension);
+                put("\n");
             }
-        } else if (!open_value(definition_, 0, least_only_, false, true)) {
+        } else if (!open_value(definition_, 0, least_only_, false, true, 0,
+                               steering_ != nullptr ? 0 : -1, root_steered())) {
             out_.put('\n');
         }
         run();
@@ -74,9 +80,45 @@ private:
         bool wrote_any = false;    // structure: a member line was written
         bool braced = false;       // union: the alternative stands in braces
         bool in_list = false;      // the member stands more than once
+        // The steering: the first place of its path this body's members may
+        // take (-1: the body is off the path), and the member at hand's.
+        std::int32_t steer = -1;
+        std::int32_t member_steer = -1;
     };
 
     void put(std::string_view s) { out_.put(s); }
+
+    // The steering. The members of a body on the path may take the places
+    // of the path from `from` on (-1: none), so that a body met again
+    // within itself is off the path. The place of `m` there, or -1.
+    std::int32_t path_place(std::int32_t from, const element& m) const {
+        if (steering_ == nullptr || from < 0) return -1;
+        for (std::size_t i = static_cast<std::size_t>(from); i < steering_->path.size(); ++i) {
+            if (steering_->path[i] == &m) return static_cast<std::int32_t>(i);
+        }
+        return -1;
+    }
+    bool last_place(std::int32_t place) const {
+        return place >= 0 && static_cast<std::size_t>(place) + 1 == steering_->path.size();
+    }
+    // The places below a member at `place`.
+    static std::int32_t below(std::int32_t place) { return place >= 0 ? place + 1 : -1; }
+    // A simple root definition is its own path.
+    bool root_steered() const {
+        return steering_ != nullptr && steering_->path.size() == 1 &&
+               steering_->path[0] == &definition_;
+    }
+    // Whether a body on the path (`from` >= 0) gets the extension parameter.
+    bool extension_in(const element& body, std::int32_t from) const {
+        return steering_ != nullptr && from >= 0 && steering_->extension_in == &body;
+    }
+    // The occurrences of a member at `place` on the path: the count asked
+    // for on the last one, else at least one.
+    std::uint64_t steered_count(const element& m, std::int32_t place) const {
+        if (last_place(place) && steering_->count) return *steering_->count;
+        const occurrences o = occurrences_of(m);
+        return o.never() ? 0 : std::max<std::uint64_t>(o.min, 1);
+    }
 
     void new_line(std::uint32_t depth) {
         put("\n");
@@ -95,7 +137,20 @@ private:
     // One simple value: the seed's while the budget can pay for the most it
     // may add to the shortest form, which it pays back once the value is
     // written; else the shortest form.
-    void value(const element& e, bool in_combination) {
+    void value(const element& e, bool in_combination, bool steered = false) {
+        if (steered && (steering_->integer || steering_->length)) {
+            // The value asked for, as the shortest value of a form that
+            // holds only it.
+            value_form only = simple_form(e);
+            if (steering_->integer) {
+                only.ranged = true;
+                only.low = only.high = *steering_->integer;
+                only.sign = only.sign || *steering_->integer < 0;
+            }
+            if (steering_->length) only.min = only.max = *steering_->length;
+            values_.least(only, in_combination);
+            return;
+        }
         const value_form f = simple_form(e);
         const std::uint64_t least = least_bytes(f, in_combination);
         const std::uint64_t most = std::max(most_bytes(f), least);
@@ -114,7 +169,8 @@ private:
     }
 
     // How often a member of a structure stands, as the seed chooses.
-    std::uint64_t count_of(const element& m, bool shortest) {
+    std::uint64_t count_of(const element& m, bool shortest, std::int32_t place = -1) {
+        if (place >= 0) return steered_count(m, place);
         const occurrences o = occurrences_of(m);
         if (o.never()) return 0;
         if (o.optional() && (shortest || !sizes_.value(m, false).finite() || random_.chance(35))) {
@@ -160,7 +216,12 @@ private:
     // Among the occurrences of a list, an alternative that repeats is
     // taken only when every alternative does: its own list would run on
     // into the outer one.
-    const element* alternative(const element& u, bool shortest, bool in_list) {
+    const element* alternative(const element& u, bool shortest, bool in_list, std::int32_t steer) {
+        if (steer >= 0) {
+            for (const element* m = u.children(); m != nullptr; m = m->next()) {
+                if (path_place(steer, *m) >= 0) return m;
+            }
+        }
         const element* least = sizes_.choice(u, in_list);
         if (shortest) return least;
         std::vector<const element*> usable;
@@ -204,31 +265,46 @@ private:
     // Writes one value of `m`. A structure or union value opens a frame and
     // returns true; its text ends when the frame is closed. `unions`: the
     // union values `m` stands in directly.
+    // `from`: the places of the steering's path its members may take;
+    // `steered`: `m` is the last member of the path.
     bool open_value(const element& m, std::uint32_t depth, bool shortest, bool in_list = false,
-                    bool root = false, std::uint32_t unions = 0) {
+                    bool root = false, std::uint32_t unions = 0, std::int32_t from = -1,
+                    bool steered = false) {
         if (!has_body_kind(m)) {
-            value(m, false);
+            value(m, false, steered);
             return false;
         }
         if (m.children() == nullptr) {
-            if (m.kind == ET_STRUCT) put("{}");
+            if (m.kind == ET_STRUCT && extension_in(m, from)) {
+                put("{ ");
+                put(steering_->extension);
+                put(" }");
+            } else if (m.kind == ET_STRUCT) {
+                put("{}");
+            }
             if (m.kind == ET_UNION) put("''");
             return false;
         }
         if (m.kind == ET_COMBINED) {
-            combination(m, shortest);
+            combination(m, shortest, from);
             return false;
         }
         if (m.kind == ET_STRUCT) {
             put("{");
             stack_.push_back(
                 {&m, m.children(), 0, depth + 1, false, shortest || depth + 1 >= free_depth});
+            stack_.back().steer = from;
             return true;
         }
         // A union standing in as many unions as structures may nest freely
         // takes its shortest value: recursion through unions ends too.
+        if (extension_in(m, from)) {
+            put(steering_->extension);
+            return false;
+        }
         const bool least = shortest || unions >= free_depth;
-        const element* a = alternative(m, least || written_ >= free_members, in_list);
+        const element* a = alternative(m, least || written_ >= free_members, in_list, from);
+        const std::int32_t place = a != nullptr ? path_place(from, *a) : -1;
         std::uint64_t count = 0;
         if (a != nullptr) {
             const occurrences o = occurrences_of(*a);
@@ -237,7 +313,11 @@ private:
             // its own.
             count = in_list && o.repeats() && !o.unbounded ? o.max : repeat_count(o, least);
         }
-        fit_alternative(m, depth, in_list, a, count);
+        if (place >= 0) {
+            count = steered_count(*a, place);
+        } else {
+            fit_alternative(m, depth, in_list, a, count);
+        }
         if (a == nullptr) {
             // An extension parameter; in a list, where its own list of
             // values would run on into the outer one, the empty value when
@@ -246,6 +326,7 @@ private:
             return false;
         }
         frame f{&m, a, count, depth, root, least};
+        f.member_steer = place;
         f.unions = unions + 1;
         f.in_list = count > 1;
         f.braced = braced_in(m, *a);
@@ -264,18 +345,19 @@ private:
     }
 
     // A combination's values one after the other, with nothing between.
-    void combination(const element& c, bool shortest) {
+    void combination(const element& c, bool shortest, std::int32_t from) {
         for (const element* m = c.children(); m != nullptr; m = m->next()) {
             if (has_body_kind(*m)) continue;  // no form: the strict checks report it
-            std::uint64_t count = count_of(*m, shortest);
+            const std::int32_t place = path_place(from, *m);
+            std::uint64_t count = count_of(*m, shortest, place);
             const std::uint64_t low = least_count(ET_COMBINED, *m, false);
-            if (count > low) {
+            if (count > low && place < 0) {
                 const std::uint64_t each = add(least_bytes(simple_form(*m), true), 1);
                 if (!take(mul(count - low, each))) count = low;
             }
             for (std::uint64_t k = 0; k < count; ++k) {
                 if (k > 0) put(",");
-                value(*m, true);
+                value(*m, true, last_place(place));
             }
         }
     }
@@ -289,12 +371,29 @@ private:
             if (!f.first) put(", ");
             f.first = false;
             const std::uint32_t unions = f.body->kind == ET_UNION ? f.unions : 0;
-            if (open_value(*f.member, f.depth, minimal(f), f.in_list, false, unions)) return true;
+            if (open_value(*f.member, f.depth, minimal(f), f.in_list, false, unions,
+                           below(f.member_steer), last_place(f.member_steer))) {
+                return true;
+            }
         }
         return false;
     }
 
     void close(const frame& f) {
+        if (f.body->kind == ET_STRUCT && extension_in(*f.body, f.steer)) {
+            // The extension parameter after the members.
+            if (f.root) {
+                if (f.wrote_any) put("\n");
+                put(steering_->extension);
+                put("\n");
+                return;
+            }
+            new_line(f.depth);
+            put(steering_->extension);
+            new_line(f.depth - 1);
+            put("}");
+            return;
+        }
         if (f.body->kind == ET_UNION) {
             if (f.braced) put(" }");
             if (f.root) put("\n");
@@ -326,8 +425,9 @@ private:
             std::uint64_t count = 0;
             while (f.member != nullptr) {
                 const bool usable = f.member->kind != ET_NULL || tagged_in(*f.body, *f.member);
-                count = usable ? count_of(*f.member, minimal(f)) : 0;
-                if (count > 0) count = fitted(f, *f.member, count);
+                f.member_steer = path_place(f.steer, *f.member);
+                count = usable ? count_of(*f.member, minimal(f), f.member_steer) : 0;
+                if (count > 0 && f.member_steer < 0) count = fitted(f, *f.member, count);
                 if (count > 0) break;
                 f.member = f.member->next();
             }
@@ -371,6 +471,7 @@ private:
     std::uint64_t written_ = 0;  // member lines written
     std::uint64_t spare_;        // bytes the choices may still add to the shortest message
     bool least_only_;
+    const example_steering* steering_;  // or null
 };
 
 }  // namespace
@@ -418,6 +519,14 @@ example_status example_maker::write(std::uint64_t seed, std::string& out,
     if (status_ != example_status::ready) return status_;
     text_out text(out);
     message_writer(definition_, *sizes_, seed, extra, text).write();
+    return example_status::ready;
+}
+
+example_status example_maker::write(std::uint64_t seed, std::string& out,
+                                    const example_steering& steering, std::uint64_t extra) const {
+    if (status_ != example_status::ready) return status_;
+    text_out text(out);
+    message_writer(definition_, *sizes_, seed, extra, text, &steering).write();
     return example_status::ready;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,23 @@ enum class example_status {
 // `definition` is a top-level element of a run whose post-parse succeeded
 // and whose strict checks found nothing (find_message_type gives it by
 // name). The model is only read.
+// An example steered to show one place of a definition: each member on
+// `path` (the root's member first, each later one a member of the one
+// before) stands at least once, a union on it takes the alternative on it,
+// and the last one takes the count and value asked for, whatever the seed
+// and the budget say. `extension_in` (the root definition or a member on
+// the path, a structure or a union) gets the text `extension` as an
+// extension parameter: after a structure's members, or as a union's value.
+// The elements are those of the example's own run.
+struct example_steering {
+    std::vector<const element*> path;
+    std::optional<std::uint64_t> count;   // occurrences of the last member
+    std::optional<std::int64_t> integer;  // its value, an integer
+    std::optional<std::uint64_t> length;  // its length: characters, or bytes of Base64 data
+    const element* extension_in = nullptr;
+    std::string extension;
+};
+
 class example_maker {
 public:
     explicit example_maker(const element& definition);
@@ -70,6 +88,10 @@ public:
     example_status write(std::uint64_t seed, std::FILE* out,
                          std::uint64_t extra = example_extra_bytes) const;
     example_status write(std::uint64_t seed, std::string& out,
+                         std::uint64_t extra = example_extra_bytes) const;
+    // The example of `seed` steered by `steering`. What it asks for is
+    // written as asked, so the message may not be valid: the caller checks it.
+    example_status write(std::uint64_t seed, std::string& out, const example_steering& steering,
                          std::uint64_t extra = example_extra_bytes) const;
 
 private:

@@ -19,7 +19,7 @@ import sys
 import tempfile
 
 CONTROL_FILES = {"cmd", "stdout", "stderr", "status", "env", "absent", "README", "mkfifo",
-                 "stdout-to", "fsize", "stdin"}
+                 "stdout-to", "fsize", "stdin", "witnesses"}
 DEFAULT_EPOCH = "1700000000"
 
 # The usage text shows the build date and time; mask them.
@@ -418,7 +418,32 @@ def run_case(binary, case, rebase):
             if name not in expected_files:
                 ok = False
                 print("unexpected file written: %s" % name)
-        return ok
+        return check_witnesses(binary, case, work) and ok
+
+
+def check_witnesses(binary, case, work):
+    """`witnesses`: lines "FILE | ARGS | ARGS": the message FILE the run wrote
+    is checked (--check) with the first arguments, which must accept it, and
+    with the second, which must reject it."""
+    path = os.path.join(case, "witnesses")
+    if not os.path.exists(path):
+        return True
+    ok = True
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            if not line.strip():
+                continue
+            name, accept, reject = (part.strip() for part in line.split("|"))
+            for args, want in ((accept, 0), (reject, 1)):
+                proc = subprocess.run([binary, "-q", "--check=" + name] + shlex.split(args),
+                                      cwd=work, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                      timeout=120)
+                if proc.returncode != want:
+                    ok = False
+                    print("witness %s: %s %s, status %d" % (
+                        name, "accepted" if proc.returncode == 0 else "not accepted", args,
+                        proc.returncode))
+    return ok
 
 
 def main():

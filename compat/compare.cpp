@@ -1,0 +1,891 @@
+// The structural comparison (compat/changes.h). Every definition of the old
+// version is compared with the definition of its qualified name in the new
+// one (or the one it moved to), member by member: members are matched by
+// name, then by tag; a reference to a definition of the same name in both
+// is left to that definition's own comparison, so each body is compared
+// once. A reference retargeted to another definition is compared in place,
+// each pair of bodies once.
+//
+// The decisions follow the encoding (encoding/encoding.h):
+// - ranges, sizes and counts: the old set of values inside the new one
+//   keeps the old messages; a value outside shows a break;
+// - a structure takes extension parameters after its members, a union one
+//   as its value: so a tagged member added after every common member, or an
+//   alternative added, whose values read as an extension parameter, is
+//   still read by the old readers (forward), and one removed likewise by
+//   the new readers (backward);
+// - conversely, a message of the version without the member may carry an
+//   extension parameter with its tag, which the version with it reads as
+//   the member: whether its value fits is left to the witness search;
+// - a required member added loses the old messages, one removed the new.
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "compat/changes.h"
+#include "encoding/encoding.h"
+
+namespace qrv::compat {
+
+namespace {
+
+// ---- values an extension parameter reads (a column of encoding/kinds.def) ----
+
+// Whether a text is an unquoted word of an extension parameter.
+bool is_extension_word(std::string_view s) {
+    if (s.empty() || !is_first_safe_char(static_cast<unsigned char>(s[0]))) return false;
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return is_safe_char(static_cast<unsigned char>(c)); });
+}
+
+bool extension_none(const value_form&) { return false; }
+bool extension_empty(const value_form&) { return true; }  // a tag alone
+bool extension_boolean(const value_form&) { return true; }
+bool extension_integer(const value_form&) { return true; }
+bool extension_floating(const value_form&) { return true; }
+bool extension_oid(const value_form&) { return true; }
+bool extension_ascii(const value_form&) { return true; }  // a quoted ASCII text
+// An unquoted text may begin with a quote or a bracket.
+bool extension_unquoted(const value_form&) { return false; }
+bool extension_unicode(const value_form&) { return true; }
+// "[^" is no parameter, "[]" holds no line, and the lines of a value run
+// on where a parameter's are apart: one line at most.
+bool extension_bytes(const value_form& f) {
+    return !f.any_lines && f.min > 0 && f.max <= base64_bytes_per_line;
+}
+bool extension_constant(const value_form& f) { return is_extension_word(f.text); }
+bool extension_ipv4(const value_form&) { return true; }
+bool extension_ipv6(const value_form&) { return true; }
+bool extension_date(const value_form&) { return true; }
+bool extension_time(const value_form&) { return true; }
+// Any text in parentheses is not a list of parameters.
+bool extension_embedded(const value_form&) { return false; }
+
+constexpr bool (*extension_readers[])(const value_form&) = {
+#define QRV_FORM(form, ...) &extension_##form,
+#include "encoding/kinds.def"
+#undef QRV_FORM
+};
+static_assert(sizeof extension_readers / sizeof extension_readers[0] == form_count);
+
+bool is_extension_tag(std::string_view t) {
+    if (t.empty() || t.size() > max_extension_tag ||
+        !is_first_tag_char(static_cast<unsigned char>(t[0]))) {
+        return false;
+    }
+    return std::all_of(t.begin(), t.end(),
+                       [](char c) { return is_safe_char(static_cast<unsigned char>(c)); });
+}
+
+// Whether every value of `m` reads as the value of an extension parameter
+// (and in a union its tag as one of its tags). Bodies nested deeper than a
+// few levels are not looked into: the answer is then no.
+bool reads_as_extension(const element& m, int depth = 0) {
+    if (depth > 6) return false;
+    if (!has_body_kind(m)) {
+        const value_form f = simple_form(m);
+        // A void member that repeats is its tag and commas, no values.
+        if (f.kind == value_kind::empty && occurrences_of(m).repeats()) return false;
+        return extension_readers[static_cast<std::size_t>(f.kind)](f);
+    }
+    // A union's value may be empty, and so may "{ }", which holds no
+    // parameter.
+    if (m.kind == ET_UNION) return false;
+    if (m.kind == ET_COMBINED) {
+        // Its values run together into one word: each stands once.
+        bool first = true;
+        for (const element* p = m.children(); p != nullptr; p = p->next()) {
+            const occurrences o = occurrences_of(*p);
+            if (has_body_kind(*p) || o.min != 1 || o.max != 1 || o.unbounded) return false;
+            const value_form f = simple_form(*p);
+            if (f.kind == value_kind::constant && !f.text.empty()) {
+                if (!std::all_of(f.text.begin(), f.text.end(), [](char c) {
+                        return is_safe_char(static_cast<unsigned char>(c));
+                    })) {
+                    return false;
+                }
+                if (first && !is_first_safe_char(static_cast<unsigned char>(f.text[0]))) {
+                    return false;
+                }
+            } else if (f.kind != value_kind::integer &&
+                       !(f.kind == value_kind::unquoted && !first)) {
+                return false;
+            }
+            first = false;
+        }
+        return !first;
+    }
+    bool never_empty = false;
+    for (const element* p = m.children(); p != nullptr; p = p->next()) {
+        const occurrences o = occurrences_of(*p);
+        if (o.never()) continue;
+        if (tagged_in(m, *p) && !is_extension_tag(p->tag().view())) return false;
+        if (!reads_as_extension(*p, depth + 1)) return false;
+        never_empty = never_empty || o.min > 0;
+    }
+    return never_empty;
+}
+
+// Tags compare as ABNF quoted strings: letters without regard to case.
+bool same_tag(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (fold_case(static_cast<unsigned char>(a[i])) !=
+            fold_case(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- words ----------------------------------------------------------------
+
+std::string bound_text(std::uint64_t v) { return v == no_limit ? "*" : std::to_string(v); }
+
+struct span {
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;  // no_limit: no bound
+    bool holds(const span& o) const { return low <= o.low && o.high <= high; }
+    std::string text() const {
+        return low == high ? bound_text(low) : bound_text(low) + ".." + bound_text(high);
+    }
+};
+
+struct int_span {
+    std::int64_t low = INT64_MIN;
+    std::int64_t high = INT64_MAX;
+    bool holds(const int_span& o) const { return low <= o.low && o.high <= high; }
+    std::string text() const {
+        if (low == INT64_MIN && high == INT64_MAX) return "any";
+        return std::to_string(low) + ".." + std::to_string(high);
+    }
+};
+
+int_span integers_of(const value_form& f) {
+    if (f.ranged) return {std::min(f.low, f.high), std::max(f.low, f.high)};
+    return {};
+}
+
+span occurrences_span(const element& m) {
+    const occurrences o = occurrences_of(m);
+    if (o.never()) return {0, 0};
+    return {o.min, o.unbounded ? no_limit : o.max};
+}
+
+std::string count_text(const span& s) {
+    if (s.low == 1 && s.high == 1) return "exactly once";
+    if (s.low == 0 && s.high == 1) return "[?]";
+    if (s.high == no_limit) return s.low == 0 ? "[*]" : "[" + std::to_string(s.low) + "..*]";
+    return "[" + s.text() + "]";
+}
+
+// A value of `a` outside `b` (`b` does not hold `a`), near b's bounds.
+std::uint64_t outside(const span& a, const span& b) {
+    if (a.high > b.high) return std::max(b.high + 1, a.low);
+    return std::min(b.low - 1, a.high);
+}
+std::int64_t outside(const int_span& a, const int_span& b) {
+    if (a.high > b.high) return std::max(b.high + 1, a.low);
+    return std::min(b.low - 1, a.high);
+}
+
+std::string kind_text(const element& e) {
+    const char* word = keyword_of(e.kind);
+    return word[0] != '\0' ? word : "reference";
+}
+
+bool same_form(const value_form& a, const value_form& b) {
+    return a.kind == b.kind && a.sign == b.sign && a.digits == b.digits && a.ranged == b.ranged &&
+           a.low == b.low && a.high == b.high && a.min == b.min && a.max == b.max &&
+           a.any_lines == b.any_lines && a.lines_min == b.lines_min && a.lines_max == b.lines_max &&
+           same_tag(a.text, b.text) && a.text.size() == b.text.size();
+}
+
+// ---- the two versions -----------------------------------------------------
+
+struct pair_hash {
+    std::size_t operator()(const std::pair<const void*, const void*>& p) const {
+        return std::hash<const void*>()(p.first) * 31 + std::hash<const void*>()(p.second);
+    }
+};
+
+struct version {
+    const run_context& run;
+    std::vector<const element*> definitions;  // the top-level chain
+    std::vector<std::string> names;           // their qualified names
+    // By qualified name, built for the version looked up in.
+    std::unordered_map<std::string_view, const element*> by_name;
+    // The definition whose member chain a reference shares, by the id of
+    // the chain's first member.
+    std::vector<const element*> by_members;
+
+    version(const run_context& r, bool named) : run(r) {
+        const std::vector<const module_record*> modules = declaring_modules(r);
+        std::size_t i = 0;
+        for (const element* e = r.elements; e != nullptr; e = e->next(), ++i) {
+            definitions.push_back(e);
+        }
+        names.reserve(definitions.size());
+        for (i = 0; i < definitions.size(); ++i) {
+            const module_record* m = i < modules.size() ? modules[i] : definitions[i]->module();
+            std::string q = m != nullptr ? std::string(m->name.view()) : std::string();
+            q += "::";
+            q += definitions[i]->name().view();
+            names.push_back(std::move(q));
+        }
+        if (named) {
+            by_name.reserve(definitions.size());
+            for (i = 0; i < definitions.size(); ++i) by_name.emplace(names[i], definitions[i]);
+        }
+        by_members.assign(r.element_count, nullptr);
+        for (const element* e : definitions) {
+            if (has_body_kind(*e) && e->children() != nullptr &&
+                by_members[e->children()->id] == nullptr) {
+                by_members[e->children()->id] = e;
+            }
+        }
+    }
+
+    // The definition a reference member stands for (a structure, union or
+    // combination with members), or null.
+    const element* target_of(const element& m) const {
+        if (!m.has_link() || !has_body_kind(m) || m.children() == nullptr) return nullptr;
+        return by_members[m.children()->id];
+    }
+};
+
+class comparer {
+public:
+    comparer(const run_context& o, const run_context& n)
+        : old_(o, false),
+          new_(n, true),
+          counterpart_(o.element_count, nullptr),
+          moved_(o.element_count, false),
+          old_index_(o.element_count, 0),
+          new_index_(n.element_count, 0) {
+        for (std::size_t i = 0; i < old_.definitions.size(); ++i) {
+            old_index_[old_.definitions[i]->id] = static_cast<std::uint32_t>(i);
+        }
+        for (std::size_t i = 0; i < new_.definitions.size(); ++i) {
+            new_index_[new_.definitions[i]->id] = static_cast<std::uint32_t>(i);
+        }
+        // Each old definition's counterpart: of its qualified name, else the
+        // only unclaimed one of its name in another module (moved there).
+        std::vector<bool> claimed(n.element_count, false);
+        for (std::size_t i = 0; i < old_.definitions.size(); ++i) {
+            const auto found = new_.by_name.find(old_.names[i]);
+            if (found != new_.by_name.end() && !claimed[found->second->id]) {
+                claimed[found->second->id] = true;
+                counterpart_[old_.definitions[i]->id] = found->second;
+            }
+        }
+        std::unordered_map<std::string_view, std::vector<const element*>> unclaimed;
+        for (const element* e : new_.definitions) {
+            if (!claimed[e->id]) unclaimed[e->name().view()].push_back(e);
+        }
+        std::unordered_map<std::string_view, int> missing;
+        for (const element* e : old_.definitions) {
+            if (counterpart_[e->id] == nullptr) ++missing[e->name().view()];
+        }
+        for (const element* e : old_.definitions) {
+            if (counterpart_[e->id] != nullptr) continue;
+            const auto u = unclaimed.find(e->name().view());
+            if (u != unclaimed.end() && u->second.size() == 1 && missing[e->name().view()] == 1) {
+                counterpart_[e->id] = u->second.front();
+                moved_[e->id] = true;
+                claimed[u->second.front()->id] = true;
+            }
+        }
+        for (const element* e : new_.definitions) {
+            if (!claimed[e->id]) added_.push_back(e);
+        }
+    }
+
+    std::vector<change> run(const element* only) {
+        std::vector<const element*> order;
+        if (only != nullptr) {
+            order = reached_from(*only);
+        } else {
+            order = old_.definitions;
+        }
+        for (const element* d : order) {
+            const element* c = counterpart_[d->id];
+            const std::string& qname = old_.names[old_index_[d->id]];
+            if (c == nullptr) {
+                change ch;
+                ch.old_definition = d;
+                ch.path = std::string(d->name().view());
+                ch.words = "definition " + qname + " removed";
+                ch.place = d;
+                ch.place_in_old = true;
+                ch.backward = verdict::loses;
+                changes_.push_back(std::move(ch));
+                continue;
+            }
+            compare_definitions(*d, *c, qname);
+        }
+        if (only == nullptr) {
+            for (const element* e : added_) {
+                change ch;
+                ch.new_definition = e;
+                ch.path = std::string(e->name().view());
+                ch.words = "definition " + std::string(e->name().view()) + " added";
+                ch.place = e;
+                changes_.push_back(std::move(ch));
+            }
+        }
+        return std::move(changes_);
+    }
+
+private:
+    // Where the comparison stands: the definitions, the path in words and
+    // the members on the way in each version.
+    struct place {
+        const element* old_definition;
+        const element* new_definition;
+        std::string path;
+        std::vector<const element*> old_path;
+        std::vector<const element*> new_path;
+        int depth = 0;
+    };
+
+    // One member further down in each version (either may be null), for
+    // as long as the step lives.
+    class step {
+    public:
+        step(place& p, const element* x, const element* y, std::string_view name)
+            : p_(p), path_(p.path.size()), old_(p.old_path.size()), new_(p.new_path.size()) {
+            p.path += '.';
+            p.path += name;
+            if (x != nullptr) p.old_path.push_back(x);
+            if (y != nullptr) p.new_path.push_back(y);
+            ++p.depth;
+        }
+        ~step() {
+            p_.path.resize(path_);
+            p_.old_path.resize(old_);
+            p_.new_path.resize(new_);
+            --p_.depth;
+        }
+        step(const step&) = delete;
+        step& operator=(const step&) = delete;
+
+    private:
+        place& p_;
+        std::size_t path_;
+        std::size_t old_;
+        std::size_t new_;
+    };
+
+    // The old definitions `root` reaches, itself first, in the old order.
+    std::vector<const element*> reached_from(const element& root) {
+        std::unordered_set<const element*> seen{&root};
+        std::unordered_set<const element*> chains;
+        std::vector<const element*> todo{&root};
+        std::vector<const element*> found{&root};
+        while (!todo.empty()) {
+            const element* e = todo.back();
+            todo.pop_back();
+            if (!has_body_kind(*e) || e->children() == nullptr) continue;
+            if (!chains.insert(e->children()).second) continue;
+            for (const element* m = e->children(); m != nullptr; m = m->next()) {
+                if (const element* t = old_.target_of(*m)) {
+                    if (seen.insert(t).second) {
+                        found.push_back(t);
+                        todo.push_back(t);
+                    }
+                } else {
+                    todo.push_back(m);
+                }
+            }
+        }
+        std::vector<const element*> order;
+        for (const element* e : old_.definitions) {
+            if (seen.count(e) != 0) order.push_back(e);
+        }
+        return order;
+    }
+
+    change& add(const place& p, const element* at, std::string words, verdict backward,
+                verdict forward) {
+        // Where another member may take the value (one of the same tag, or
+        // the digits of an untagged one), a value the member no longer
+        // takes may still be read: the witness search decides.
+        if ((backward == verdict::loses || forward == verdict::loses) && loose_way()) {
+            if (backward == verdict::loses) backward = verdict::depends;
+            if (forward == verdict::loses) forward = verdict::depends;
+        }
+        change ch;
+        ch.old_definition = p.old_definition;
+        ch.new_definition = p.new_definition;
+        ch.path = p.path;
+        ch.words = std::move(words);
+        ch.place = at != nullptr ? at : p.new_definition;
+        ch.backward = backward;
+        ch.forward = forward;
+        ch.old_hints.path = p.old_path;
+        ch.new_hints.path = p.new_path;
+        changes_.push_back(std::move(ch));
+        return changes_.back();
+    }
+
+    void compare_definitions(const element& a, const element& b, const std::string& qname) {
+        place p{&a, &b, std::string(a.name().view()), {}, {}, 0};
+        if (moved_[a.id]) {
+            add(p, &b, "definition " + qname + " moved to " + new_.names[new_index_[b.id]],
+                verdict::keeps, verdict::keeps);
+        }
+        if (!a.recursive && b.recursive) {
+            add(p, &b, "recursion introduced", verdict::keeps, verdict::keeps);
+        }
+        if (has_body_kind(a) && has_body_kind(b) && a.kind == b.kind) {
+            compare_bodies(a, b, p);
+        } else {
+            // A simple definition is its value: the value's path is itself.
+            if (!has_body_kind(a)) p.old_path.push_back(&a);
+            if (!has_body_kind(b)) p.new_path.push_back(&b);
+            compare_values(a, b, p);
+        }
+    }
+
+    // The values of two members (or two simple definitions) at `p`, whose
+    // paths end in them.
+    void compare_values(const element& a, const element& b, place& p) {
+        const bool body_a = has_body_kind(a);
+        const bool body_b = has_body_kind(b);
+        if (a.kind != b.kind &&
+            (body_a || body_b || form_kind_of(a.kind) != form_kind_of(b.kind))) {
+            add(p, &b, "kind changed from " + kind_text(a) + " to " + kind_text(b),
+                verdict::depends, verdict::depends);
+            return;
+        }
+        if (!body_a) {
+            compare_forms(a, b, p);
+            return;
+        }
+        const element* ta = old_.target_of(a);
+        const element* tb = new_.target_of(b);
+        if (ta != nullptr && tb != nullptr) {
+            if (counterpart_[ta->id] == tb) return;  // compared as itself
+            add(p, &b,
+                "reference retargeted from " + std::string(ta->name().view()) + " to " +
+                    std::string(tb->name().view()),
+                verdict::keeps, verdict::keeps);
+        }
+        compare_bodies(a, b, p);
+    }
+
+    void compare_forms(const element& a, const element& b, const place& p) {
+        // The same declaration is the same form, without working it out.
+        if (a.kind == b.kind && a.constrained == b.constrained && a.min == b.min &&
+            a.max == b.max && a.min_negative == b.min_negative &&
+            a.max_negative == b.max_negative &&
+            (a.kind != ET_CONST || a.const_value().view() == b.const_value().view())) {
+            return;
+        }
+        const value_form fa = simple_form(a);
+        const value_form fb = simple_form(b);
+        if (same_form(fa, fb)) {
+            if (a.kind != b.kind) {
+                add(p, &b,
+                    "kind changed from " + kind_text(a) + " to " + kind_text(b) +
+                        " (written alike)",
+                    verdict::keeps, verdict::keeps);
+            }
+            return;
+        }
+        if (fa.kind == value_kind::integer) {
+            const int_span sa = integers_of(fa);
+            const int_span sb = integers_of(fb);
+            if (sa.low == sb.low && sa.high == sb.high) {
+                add(p, &b, "integer form changed", verdict::depends, verdict::depends);
+                return;
+            }
+            const bool keeps_old = sb.holds(sa);
+            const bool keeps_new = sa.holds(sb);
+            const char* how = keeps_old ? "widened" : keeps_new ? "narrowed" : "changed";
+            // In a combination the digits of the range decide where the
+            // next value begins: the structure does not tell.
+            const bool joined = p.depth > 0 && in_combination_;
+            change& c =
+                add(p, &b, std::string("range ") + how + " from " + sa.text() + " to " + sb.text(),
+                    keeps_old && !joined ? verdict::keeps
+                    : joined             ? verdict::depends
+                                         : verdict::loses,
+                    keeps_new && !joined ? verdict::keeps
+                    : joined             ? verdict::depends
+                                         : verdict::loses);
+            if (!keeps_old) c.old_hints.integer = outside(sa, sb);
+            if (!keeps_new) c.new_hints.integer = outside(sb, sa);
+            return;
+        }
+        if (fa.kind == value_kind::constant) {
+            add(p, &b,
+                "constant changed from \"" + std::string(fa.text) + "\" to \"" +
+                    std::string(fb.text) + "\"",
+                verdict::loses, verdict::loses);
+            return;
+        }
+        if (row_of(fa.kind).bounds == bounds_kind::size && fa.any_lines == fb.any_lines) {
+            const span sa{fa.min, fa.max};
+            const span sb{fb.min, fb.max};
+            const bool keeps_old = sb.holds(sa);
+            const bool keeps_new = sa.holds(sb);
+            const char* how = keeps_old ? "widened" : keeps_new ? "narrowed" : "changed";
+            const bool joined = in_combination_;
+            change& c =
+                add(p, &b, std::string("size ") + how + " from " + sa.text() + " to " + sb.text(),
+                    keeps_old && !joined ? verdict::keeps
+                    : joined             ? verdict::depends
+                                         : verdict::loses,
+                    keeps_new && !joined ? verdict::keeps
+                    : joined             ? verdict::depends
+                                         : verdict::loses);
+            if (!keeps_old) c.old_hints.length = outside(sa, sb);
+            if (!keeps_new) c.new_hints.length = outside(sb, sa);
+            return;
+        }
+        add(p, &b, "form of the value changed", verdict::depends, verdict::depends);
+    }
+
+    void compare_bodies(const element& a, const element& b, place& p) {
+        // A body is met again through a reference retargeted, or shared by
+        // plug copies: each pair of bodies is compared once.
+        if (p.depth > 0 && !compared_.insert({a.children(), b.children()}).second) return;
+        if (p.depth > 200) {
+            add(p, &b, "nested too deep to compare", verdict::depends, verdict::depends);
+            return;
+        }
+        // Buffers of this depth, used again by every body at it.
+        const auto level = static_cast<std::size_t>(p.depth);
+        while (scratch_.size() <= level) scratch_.push_back(std::make_unique<body_scratch>());
+        body_scratch& z = *scratch_[level];
+        std::vector<const element*>& ma = z.ma;
+        std::vector<const element*>& mb = z.mb;
+        ma.clear();
+        mb.clear();
+        for (const element* m = a.children(); m != nullptr; m = m->next()) ma.push_back(m);
+        for (const element* m = b.children(); m != nullptr; m = m->next()) mb.push_back(m);
+        if (a.kind == ET_COMBINED) {
+            compare_combinations(a, b, ma, mb, p);
+            return;
+        }
+        // Members matched by name, then by tag.
+        std::vector<std::ptrdiff_t>& match = z.match;
+        std::vector<char>& taken = z.taken;
+        match.assign(ma.size(), -1);
+        taken.assign(mb.size(), 0);
+        if (mb.size() <= 16) {
+            // Few members: compared in place, without a table.
+            for (std::size_t i = 0; i < ma.size(); ++i) {
+                for (std::size_t j = 0; j < mb.size(); ++j) {
+                    if (!taken[j] && mb[j]->name().view() == ma[i]->name().view()) {
+                        match[i] = static_cast<std::ptrdiff_t>(j);
+                        taken[j] = true;
+                        break;
+                    }
+                }
+            }
+        } else {
+            std::unordered_map<std::string_view, std::size_t> names;
+            for (std::size_t j = mb.size(); j-- > 0;) names[mb[j]->name().view()] = j;
+            for (std::size_t i = 0; i < ma.size(); ++i) {
+                const auto f = names.find(ma[i]->name().view());
+                if (f != names.end() && !taken[f->second]) {
+                    match[i] = static_cast<std::ptrdiff_t>(f->second);
+                    taken[f->second] = true;
+                }
+            }
+        }
+        std::vector<char>& by_tag = z.by_tag;
+        by_tag.assign(ma.size(), 0);
+        for (std::size_t i = 0; i < ma.size(); ++i) {
+            if (match[i] >= 0 || !tagged_in(a, *ma[i])) continue;
+            for (std::size_t j = 0; j < mb.size(); ++j) {
+                if (!taken[j] && tagged_in(b, *mb[j]) &&
+                    same_tag(ma[i]->tag().view(), mb[j]->tag().view())) {
+                    match[i] = static_cast<std::ptrdiff_t>(j);
+                    taken[j] = true;
+                    by_tag[i] = true;
+                    break;
+                }
+            }
+        }
+        const bool is_union = a.kind == ET_UNION;
+        // The last matched member of each version: members after it stand
+        // where the other version reads extension parameters.
+        std::ptrdiff_t last_a = -1;
+        std::ptrdiff_t last_b = -1;
+        for (std::size_t i = 0; i < ma.size(); ++i) {
+            if (match[i] >= 0) {
+                last_a = static_cast<std::ptrdiff_t>(i);
+                last_b = std::max(last_b, match[i]);
+            }
+        }
+        // Order of the matched members.
+        if (!is_union) {
+            std::ptrdiff_t previous = -1;
+            std::size_t previous_i = 0;
+            for (std::size_t i = 0; i < ma.size(); ++i) {
+                if (match[i] < 0) continue;
+                if (match[i] < previous) {
+                    place q = p;
+                    q.old_path.push_back(ma[previous_i]);
+                    q.old_path.push_back(ma[i]);
+                    q.new_path.push_back(mb[static_cast<std::size_t>(previous)]);
+                    q.new_path.push_back(mb[static_cast<std::size_t>(match[i])]);
+                    add(q, mb[static_cast<std::size_t>(match[i])],
+                        "members reordered: " + std::string(ma[i]->name().view()) +
+                            " now stands before " + std::string(ma[previous_i]->name().view()),
+                        verdict::depends, verdict::depends);
+                    break;
+                }
+                previous = match[i];
+                previous_i = i;
+            }
+        }
+        for (std::size_t i = 0; i < ma.size(); ++i) {
+            const element& x = *ma[i];
+            if (match[i] < 0) {
+                removed(a, b, x, static_cast<std::ptrdiff_t>(i) > last_a, mb, p);
+                continue;
+            }
+            const element& y = *mb[static_cast<std::size_t>(match[i])];
+            step down(p, &x, &y, y.name().view());
+            place& q = p;
+            way_.push_back({&a, &x, &b, &y});
+            if (by_tag[i]) {
+                add(q, &y,
+                    "renamed from " + std::string(x.name().view()) + " to " +
+                        std::string(y.name().view()) + " with the same tag",
+                    verdict::keeps, verdict::keeps);
+            }
+            compare_member(a, b, x, y, q);
+            way_.pop_back();
+        }
+        for (std::size_t j = 0; j < mb.size(); ++j) {
+            if (!taken[j]) added(a, b, *mb[j], static_cast<std::ptrdiff_t>(j) > last_b, ma, p);
+        }
+    }
+
+    // Whether another member of `owner` has the tag of `m`.
+    static bool shares_tag(const element& owner, const element& m) {
+        for (const element* o = owner.children(); o != nullptr; o = o->next()) {
+            if (o != &m && tagged_in(owner, *o) && same_tag(o->tag().view(), m.tag().view())) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Whether a value of the member at hand may go to another member: one
+    // of the same tag, or, untagged, the next one's digits (here or in a
+    // member it stands in).
+    bool loose_way() const {
+        for (const auto& [a, x, b, y] : way_) {
+            if (!tagged_in(*a, *x) || !tagged_in(*b, *y) || shares_tag(*a, *x) ||
+                shares_tag(*b, *y)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The member whose body holds the last member of `path`; null: the
+    // definition.
+    static const element* parent_of(const std::vector<const element*>& path) {
+        return path.size() >= 2 ? path[path.size() - 2] : nullptr;
+    }
+
+    // A member of both versions: its tag, how often it stands, its value.
+    void compare_member(const element& a, const element& b, const element& x, const element& y,
+                        place& q) {
+        const bool tx = tagged_in(a, x);
+        const bool ty = tagged_in(b, y);
+        if (tx != ty || (tx && !same_tag(x.tag().view(), y.tag().view()))) {
+            const std::string from = tx ? "\"" + std::string(x.tag().view()) + "\"" : "none";
+            const std::string to = ty ? "\"" + std::string(y.tag().view()) + "\"" : "none";
+            change& c = add(q, &y, "tag changed from " + from + " to " + to, verdict::depends,
+                            verdict::depends);
+            // The version without the new tag may carry it as a parameter.
+            if (ty) {
+                c.old_hints.extension_tag = std::string(y.tag().view());
+                c.old_hints.extension_in = parent_of(q.old_path);
+            }
+            if (tx) {
+                c.new_hints.extension_tag = std::string(x.tag().view());
+                c.new_hints.extension_in = parent_of(q.new_path);
+            }
+            // Its values stand under another tag now: the change of its
+            // count or value is that change.
+            return;
+        }
+        if (x.kind == y.kind && braced_in(a, x) != braced_in(b, y)) {
+            add(q, &y, "value now in braces or no longer", verdict::depends, verdict::depends);
+        }
+        const span ca = occurrences_span(x);
+        const span cb = occurrences_span(y);
+        if (ca.low != cb.low || ca.high != cb.high) {
+            const bool keeps_old = cb.holds(ca);
+            const bool keeps_new = ca.holds(cb);
+            const char* how = keeps_old ? "widened" : keeps_new ? "narrowed" : "changed";
+            // A union's alternative stands once or not at all whatever its
+            // count, and an untagged member's values may run into the
+            // next member's: there the structure does not decide.
+            // So does a member that never stands on one side: the other
+            // side's values are read there as extension parameters.
+            const verdict lost = a.kind == ET_UNION || !tx || !ty || ca.high == 0 || cb.high == 0
+                                     ? verdict::depends
+                                     : verdict::loses;
+            change& c = add(q, &y,
+                            std::string("cardinality ") + how + " from " + count_text(ca) + " to " +
+                                count_text(cb),
+                            keeps_old ? verdict::keeps : lost, keeps_new ? verdict::keeps : lost);
+            if (!keeps_old) c.old_hints.count = std::min<std::uint64_t>(outside(ca, cb), ca.high);
+            if (!keeps_new) c.new_hints.count = std::min<std::uint64_t>(outside(cb, ca), cb.high);
+        }
+        if (y.recursive && !x.recursive) {
+            add(q, &y, "recursion introduced", verdict::keeps, verdict::keeps);
+        }
+        // A member that never stands on one side has no values to compare.
+        if (ca.high == 0 || cb.high == 0) return;
+        const bool was = in_combination_;
+        in_combination_ = a.kind == ET_COMBINED;
+        compare_values(x, y, q);
+        in_combination_ = was;
+    }
+
+    void compare_combinations(const element& a, const element& b,
+                              const std::vector<const element*>& ma,
+                              const std::vector<const element*>& mb, place& p) {
+        if (ma.size() != mb.size()) {
+            add(p, &b,
+                "combination of " + std::to_string(ma.size()) + " values now of " +
+                    std::to_string(mb.size()),
+                verdict::depends, verdict::depends);
+            return;
+        }
+        for (std::size_t i = 0; i < ma.size(); ++i) {
+            step down(p, ma[i], mb[i], mb[i]->name().view());
+            compare_member(a, b, *ma[i], *mb[i], p);
+        }
+    }
+
+    // Whether a member of `owner` would be read as an extension parameter
+    // by the other version's body `other`, which lacks it: tagged, at the
+    // end of a structure (`last`) or in a union, its values read as one,
+    // and no member of `other` has its tag.
+    static bool read_as_parameter(const element& owner, const element& m, bool last,
+                                  const std::vector<const element*>& other,
+                                  const element& other_owner) {
+        if (!tagged_in(owner, m) || !is_extension_tag(m.tag().view())) return false;
+        if (owner.kind == ET_STRUCT && !last) return false;
+        // Untagged members are integers, which never begin with a tag.
+        for (const element* o : other) {
+            if (tagged_in(other_owner, *o) && same_tag(o->tag().view(), m.tag().view())) {
+                return false;
+            }
+        }
+        return reads_as_extension(m);
+    }
+
+    // A tagged member whose tag no extension parameter can have (bytes
+    // above 0x7E, a digit first ...) and no other member has: no message of
+    // the version without it holds its tag.
+    static bool never_a_parameter(const element& owner, const element& m) {
+        return tagged_in(owner, m) && !is_extension_tag(m.tag().view()) && !shares_tag(owner, m);
+    }
+
+    void removed(const element& a, const element& b, const element& x, bool last,
+                 const std::vector<const element*>& mb, place& p) {
+        if (occurrences_span(x).high == 0) return;  // it never stood
+        const bool is_union = a.kind == ET_UNION;
+        const element* new_parent = p.new_path.empty() ? nullptr : p.new_path.back();
+        step down(p, &x, nullptr, x.name().view());
+        place& q = p;
+        const bool required = !is_union && occurrences_span(x).low > 0;
+        const std::string what = is_union   ? "alternative "
+                                 : required ? "required member "
+                                            : "optional member ";
+        change& c = add(q, &b, what + std::string(x.name().view()) + " removed",
+                        read_as_parameter(a, x, last, mb, b) ? verdict::keeps : verdict::depends,
+                        required                  ? verdict::loses
+                        : never_a_parameter(a, x) ? verdict::keeps
+                                                  : verdict::depends);
+        if (!required && tagged_in(a, x)) {
+            c.new_hints.extension_tag = std::string(x.tag().view());
+            c.new_hints.extension_in = new_parent;
+        }
+    }
+
+    void added(const element& a, const element& b, const element& y, bool last,
+               const std::vector<const element*>& ma, place& p) {
+        if (occurrences_span(y).high == 0) return;  // it never stands
+        const bool is_union = a.kind == ET_UNION;
+        const element* old_parent = p.old_path.empty() ? nullptr : p.old_path.back();
+        step down(p, nullptr, &y, y.name().view());
+        place& q = p;
+        const bool required = !is_union && occurrences_span(y).low > 0;
+        const std::string what = is_union   ? "alternative "
+                                 : required ? "required member "
+                                            : "optional member ";
+        const std::string by = y.is_copy ? " by a plug" : "";
+        change& c = add(q, &y, what + std::string(y.name().view()) + " added" + by,
+                        required                  ? verdict::loses
+                        : never_a_parameter(b, y) ? verdict::keeps
+                                                  : verdict::depends,
+                        read_as_parameter(b, y, last, ma, a) ? verdict::keeps : verdict::depends);
+        if (!required && tagged_in(b, y)) {
+            c.old_hints.extension_tag = std::string(y.tag().view());
+            c.old_hints.extension_in = old_parent;
+        }
+    }
+
+    version old_;
+    version new_;
+    // By the id of an old definition, or of a definition of either.
+    std::vector<const element*> counterpart_;
+    std::vector<bool> moved_;
+    std::vector<std::uint32_t> old_index_;
+    std::vector<std::uint32_t> new_index_;
+    std::vector<const element*> added_;
+    std::unordered_set<std::pair<const void*, const void*>, pair_hash> compared_;
+    std::vector<change> changes_;
+    struct body_scratch {
+        std::vector<const element*> ma;
+        std::vector<const element*> mb;
+        std::vector<std::ptrdiff_t> match;
+        std::vector<char> taken;
+        std::vector<char> by_tag;
+    };
+    std::vector<std::unique_ptr<body_scratch>> scratch_;
+    bool in_combination_ = false;
+    // The owners and members of both versions on the way to the member at
+    // hand.
+    std::vector<std::array<const element*, 4>> way_;
+};
+
+}  // namespace
+
+std::vector<change> find_changes(const run_context& old_run, const run_context& new_run,
+                                 const element* only) {
+    comparer c(old_run, new_run);
+    return c.run(only);
+}
+
+std::string qualified_name(const run_context& run, const element& definition) {
+    const std::vector<const module_record*> modules = declaring_modules(run);
+    std::size_t i = 0;
+    for (const element* e = run.elements; e != nullptr; e = e->next(), ++i) {
+        if (e != &definition) continue;
+        const module_record* m = i < modules.size() ? modules[i] : e->module();
+        return (m != nullptr ? std::string(m->name.view()) : std::string()) +
+               "::" + std::string(e->name().view());
+    }
+    return std::string(definition.name().view());
+}
+
+}  // namespace qrv::compat
