@@ -60,8 +60,4 @@ struct change {
 std::vector<change> find_changes(const run_context& old_run, const run_context& new_run,
                                  const element* only = nullptr);
 
-// A definition's qualified name, module::Name, by the module it was
-// declared in.
-std::string qualified_name(const run_context& run, const element& definition);
-
 }  // namespace qrv::compat

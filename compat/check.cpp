@@ -134,9 +134,14 @@ public:
 
 private:
     // The message on one line when that is a witness too.
+    // The witness on one line where it is short enough to be printed
+    // (and still a witness); a longer one is only written to a file, as
+    // it was made, without checking a second form of it.
     static std::string best(const element& from, const element* to, const std::string& message) {
         std::string line = one_line(message);
-        if (line != message && verified(from, to, line)) return line;
+        if (line != message && line.size() <= printed_witness + 1 && verified(from, to, line)) {
+            return line;
+        }
         return message;
     }
 

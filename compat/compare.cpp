@@ -26,236 +26,13 @@
 #include <unordered_set>
 
 #include "compat/changes.h"
+#include "compat/value_sets.h"
+#include "compat/versions.h"
 #include "encoding/encoding.h"
 
 namespace qrv::compat {
 
 namespace {
-
-// ---- values an extension parameter reads (a column of encoding/kinds.def) ----
-
-// Whether a text is an unquoted word of an extension parameter.
-bool is_extension_word(std::string_view s) {
-    if (s.empty() || !is_first_safe_char(static_cast<unsigned char>(s[0]))) return false;
-    return std::all_of(s.begin(), s.end(),
-                       [](char c) { return is_safe_char(static_cast<unsigned char>(c)); });
-}
-
-bool extension_none(const value_form&) { return false; }
-bool extension_empty(const value_form&) { return true; }  // a tag alone
-bool extension_boolean(const value_form&) { return true; }
-bool extension_integer(const value_form&) { return true; }
-bool extension_floating(const value_form&) { return true; }
-bool extension_oid(const value_form&) { return true; }
-bool extension_ascii(const value_form&) { return true; }  // a quoted ASCII text
-// An unquoted text may begin with a quote or a bracket.
-bool extension_unquoted(const value_form&) { return false; }
-bool extension_unicode(const value_form&) { return true; }
-// "[^" is no parameter, "[]" holds no line, and the lines of a value run
-// on where a parameter's are apart: one line at most.
-bool extension_bytes(const value_form& f) {
-    return !f.any_lines && f.min > 0 && f.max <= base64_bytes_per_line;
-}
-bool extension_constant(const value_form& f) { return is_extension_word(f.text); }
-bool extension_ipv4(const value_form&) { return true; }
-bool extension_ipv6(const value_form&) { return true; }
-bool extension_date(const value_form&) { return true; }
-bool extension_time(const value_form&) { return true; }
-// Any text in parentheses is not a list of parameters.
-bool extension_embedded(const value_form&) { return false; }
-
-constexpr bool (*extension_readers[])(const value_form&) = {
-#define QRV_FORM(form, ...) &extension_##form,
-#include "encoding/kinds.def"
-#undef QRV_FORM
-};
-static_assert(sizeof extension_readers / sizeof extension_readers[0] == form_count);
-
-bool is_extension_tag(std::string_view t) {
-    if (t.empty() || t.size() > max_extension_tag ||
-        !is_first_tag_char(static_cast<unsigned char>(t[0]))) {
-        return false;
-    }
-    return std::all_of(t.begin(), t.end(),
-                       [](char c) { return is_safe_char(static_cast<unsigned char>(c)); });
-}
-
-// Whether every value of `m` reads as the value of an extension parameter
-// (and in a union its tag as one of its tags). Bodies nested deeper than a
-// few levels are not looked into: the answer is then no.
-bool reads_as_extension(const element& m, int depth = 0) {
-    if (depth > 6) return false;
-    if (!has_body_kind(m)) {
-        const value_form f = simple_form(m);
-        // A void member that repeats is its tag and commas, no values.
-        if (f.kind == value_kind::empty && occurrences_of(m).repeats()) return false;
-        return extension_readers[static_cast<std::size_t>(f.kind)](f);
-    }
-    // A union's value may be empty, and so may "{ }", which holds no
-    // parameter.
-    if (m.kind == ET_UNION) return false;
-    if (m.kind == ET_COMBINED) {
-        // Its values run together into one word: each stands once.
-        bool first = true;
-        for (const element* p = m.children(); p != nullptr; p = p->next()) {
-            const occurrences o = occurrences_of(*p);
-            if (has_body_kind(*p) || o.min != 1 || o.max != 1 || o.unbounded) return false;
-            const value_form f = simple_form(*p);
-            if (f.kind == value_kind::constant && !f.text.empty()) {
-                if (!std::all_of(f.text.begin(), f.text.end(), [](char c) {
-                        return is_safe_char(static_cast<unsigned char>(c));
-                    })) {
-                    return false;
-                }
-                if (first && !is_first_safe_char(static_cast<unsigned char>(f.text[0]))) {
-                    return false;
-                }
-            } else if (f.kind != value_kind::integer &&
-                       !(f.kind == value_kind::unquoted && !first)) {
-                return false;
-            }
-            first = false;
-        }
-        return !first;
-    }
-    bool never_empty = false;
-    for (const element* p = m.children(); p != nullptr; p = p->next()) {
-        const occurrences o = occurrences_of(*p);
-        if (o.never()) continue;
-        if (tagged_in(m, *p) && !is_extension_tag(p->tag().view())) return false;
-        if (!reads_as_extension(*p, depth + 1)) return false;
-        never_empty = never_empty || o.min > 0;
-    }
-    return never_empty;
-}
-
-// Tags compare as ABNF quoted strings: letters without regard to case.
-bool same_tag(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (fold_case(static_cast<unsigned char>(a[i])) !=
-            fold_case(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// ---- words ----------------------------------------------------------------
-
-std::string bound_text(std::uint64_t v) { return v == no_limit ? "*" : std::to_string(v); }
-
-struct span {
-    std::uint64_t low = 0;
-    std::uint64_t high = 0;  // no_limit: no bound
-    bool holds(const span& o) const { return low <= o.low && o.high <= high; }
-    std::string text() const {
-        return low == high ? bound_text(low) : bound_text(low) + ".." + bound_text(high);
-    }
-};
-
-struct int_span {
-    std::int64_t low = INT64_MIN;
-    std::int64_t high = INT64_MAX;
-    bool holds(const int_span& o) const { return low <= o.low && o.high <= high; }
-    std::string text() const {
-        if (low == INT64_MIN && high == INT64_MAX) return "any";
-        return std::to_string(low) + ".." + std::to_string(high);
-    }
-};
-
-int_span integers_of(const value_form& f) {
-    if (f.ranged) return {std::min(f.low, f.high), std::max(f.low, f.high)};
-    return {};
-}
-
-span occurrences_span(const element& m) {
-    const occurrences o = occurrences_of(m);
-    if (o.never()) return {0, 0};
-    return {o.min, o.unbounded ? no_limit : o.max};
-}
-
-std::string count_text(const span& s) {
-    if (s.low == 1 && s.high == 1) return "exactly once";
-    if (s.low == 0 && s.high == 1) return "[?]";
-    if (s.high == no_limit) return s.low == 0 ? "[*]" : "[" + std::to_string(s.low) + "..*]";
-    return "[" + s.text() + "]";
-}
-
-// A value of `a` outside `b` (`b` does not hold `a`), near b's bounds.
-std::uint64_t outside(const span& a, const span& b) {
-    if (a.high > b.high) return std::max(b.high + 1, a.low);
-    return std::min(b.low - 1, a.high);
-}
-std::int64_t outside(const int_span& a, const int_span& b) {
-    if (a.high > b.high) return std::max(b.high + 1, a.low);
-    return std::min(b.low - 1, a.high);
-}
-
-std::string kind_text(const element& e) {
-    const char* word = keyword_of(e.kind);
-    return word[0] != '\0' ? word : "reference";
-}
-
-bool same_form(const value_form& a, const value_form& b) {
-    return a.kind == b.kind && a.sign == b.sign && a.digits == b.digits && a.ranged == b.ranged &&
-           a.low == b.low && a.high == b.high && a.min == b.min && a.max == b.max &&
-           a.any_lines == b.any_lines && a.lines_min == b.lines_min && a.lines_max == b.lines_max &&
-           same_tag(a.text, b.text) && a.text.size() == b.text.size();
-}
-
-// ---- the two versions -----------------------------------------------------
-
-struct pair_hash {
-    std::size_t operator()(const std::pair<const void*, const void*>& p) const {
-        return std::hash<const void*>()(p.first) * 31 + std::hash<const void*>()(p.second);
-    }
-};
-
-struct version {
-    const run_context& run;
-    std::vector<const element*> definitions;  // the top-level chain
-    std::vector<std::string> names;           // their qualified names
-    // By qualified name, built for the version looked up in.
-    std::unordered_map<std::string_view, const element*> by_name;
-    // The definition whose member chain a reference shares, by the id of
-    // the chain's first member.
-    std::vector<const element*> by_members;
-
-    version(const run_context& r, bool named) : run(r) {
-        const std::vector<const module_record*> modules = declaring_modules(r);
-        std::size_t i = 0;
-        for (const element* e = r.elements; e != nullptr; e = e->next(), ++i) {
-            definitions.push_back(e);
-        }
-        names.reserve(definitions.size());
-        for (i = 0; i < definitions.size(); ++i) {
-            const module_record* m = i < modules.size() ? modules[i] : definitions[i]->module();
-            std::string q = m != nullptr ? std::string(m->name.view()) : std::string();
-            q += "::";
-            q += definitions[i]->name().view();
-            names.push_back(std::move(q));
-        }
-        if (named) {
-            by_name.reserve(definitions.size());
-            for (i = 0; i < definitions.size(); ++i) by_name.emplace(names[i], definitions[i]);
-        }
-        by_members.assign(r.element_count, nullptr);
-        for (const element* e : definitions) {
-            if (has_body_kind(*e) && e->children() != nullptr &&
-                by_members[e->children()->id] == nullptr) {
-                by_members[e->children()->id] = e;
-            }
-        }
-    }
-
-    // The definition a reference member stands for (a structure, union or
-    // combination with members), or null.
-    const element* target_of(const element& m) const {
-        if (!m.has_link() || !has_body_kind(m) || m.children() == nullptr) return nullptr;
-        return by_members[m.children()->id];
-    }
-};
 
 class comparer {
 public:
@@ -706,8 +483,8 @@ private:
         const bool tx = tagged_in(a, x);
         const bool ty = tagged_in(b, y);
         if (tx != ty || (tx && !same_tag(x.tag().view(), y.tag().view()))) {
-            const std::string from = tx ? "\"" + std::string(x.tag().view()) + "\"" : "none";
-            const std::string to = ty ? "\"" + std::string(y.tag().view()) + "\"" : "none";
+            const std::string from = tx ? quoted(x.tag().view()) : "none";
+            const std::string to = ty ? quoted(y.tag().view()) : "none";
             change& c = add(q, &y, "tag changed from " + from + " to " + to, verdict::depends,
                             verdict::depends);
             // The version without the new tag may carry it as a parameter.
@@ -874,18 +651,6 @@ std::vector<change> find_changes(const run_context& old_run, const run_context& 
                                  const element* only) {
     comparer c(old_run, new_run);
     return c.run(only);
-}
-
-std::string qualified_name(const run_context& run, const element& definition) {
-    const std::vector<const module_record*> modules = declaring_modules(run);
-    std::size_t i = 0;
-    for (const element* e = run.elements; e != nullptr; e = e->next(), ++i) {
-        if (e != &definition) continue;
-        const module_record* m = i < modules.size() ? modules[i] : e->module();
-        return (m != nullptr ? std::string(m->name.view()) : std::string()) +
-               "::" + std::string(e->name().view());
-    }
-    return std::string(definition.name().view());
 }
 
 }  // namespace qrv::compat

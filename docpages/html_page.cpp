@@ -227,7 +227,10 @@ private:
 
     static std::string search_key(const doc_definition& d) {
         std::string key = lower(d.qualified) + " " + d.kind;
-        for (const doc_member& m : d.members) key += " " + lower(m.name);
+        for (const doc_member& m : d.members) {
+            key += ' ';
+            key += lower(m.name);
+        }
         return key;
     }
 

@@ -313,7 +313,10 @@ public:
     // where the last one ended needs no move.
     void move_to(double x, double y) {
         if (pen_ && x == pen_x_ && y == pen_y_) return;
-        path_ += "M" + number_text(x) + " " + number_text(y);
+        path_ += 'M';
+        path_ += number_text(x);
+        path_ += ' ';
+        path_ += number_text(y);
         pen_ = true;
         pen_x_ = x;
         pen_y_ = y;
@@ -345,8 +348,14 @@ public:
     void arc_vh(double x1, double y1, double x2, double y2) { curve(x1, y1, 0, y2 - y1, x2, y2); }
     void curve(double x1, double y1, double cx, double cy, double x2, double y2) {
         move_to(x1, y1);
-        path_ += "q" + number_text(cx) + " " + number_text(cy) + " " + number_text(x2 - x1) + " " +
-                 number_text(y2 - y1);
+        path_ += 'q';
+        path_ += number_text(cx);
+        path_ += ' ';
+        path_ += number_text(cy);
+        path_ += ' ';
+        path_ += number_text(x2 - x1);
+        path_ += ' ';
+        path_ += number_text(y2 - y1);
         pen_x_ = x2;
         pen_y_ = y2;
     }

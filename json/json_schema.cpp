@@ -23,7 +23,10 @@ public:
         std::unordered_map<std::string, int> seen;
         for (const element* e = run.elements; e != nullptr; e = e->next()) {
             std::string key(e->name().view());
-            if (const int n = seen[key]++; n > 0) key += "~" + std::to_string(n + 1);
+            if (const int n = seen[key]++; n > 0) {
+                key += '~';
+                key += std::to_string(n + 1);
+            }
             defs_.push_back({e, key});
             if (has_body_kind(*e) && e->children() != nullptr)
                 bodies_.try_emplace(e->children(), key);
