@@ -255,6 +255,13 @@ private:
         compare_bodies(a, b, p);
     }
 
+    // A set of values kept or not; in a combination the structure does
+    // not tell.
+    static verdict set_verdict(bool keeps, bool joined) {
+        if (joined) return verdict::depends;
+        return keeps ? verdict::keeps : verdict::loses;
+    }
+
     void compare_forms(const element& a, const element& b, const place& p) {
         // The same declaration is the same form, without working it out.
         if (a.kind == b.kind && a.constrained == b.constrained && a.min == b.min &&
@@ -289,12 +296,7 @@ private:
             const bool joined = p.depth > 0 && in_combination_;
             change& c =
                 add(p, &b, std::string("range ") + how + " from " + sa.text() + " to " + sb.text(),
-                    keeps_old && !joined ? verdict::keeps
-                    : joined             ? verdict::depends
-                                         : verdict::loses,
-                    keeps_new && !joined ? verdict::keeps
-                    : joined             ? verdict::depends
-                                         : verdict::loses);
+                    set_verdict(keeps_old, joined), set_verdict(keeps_new, joined));
             if (!keeps_old) c.old_hints.integer = outside(sa, sb);
             if (!keeps_new) c.new_hints.integer = outside(sb, sa);
             return;
@@ -315,12 +317,7 @@ private:
             const bool joined = in_combination_;
             change& c =
                 add(p, &b, std::string("size ") + how + " from " + sa.text() + " to " + sb.text(),
-                    keeps_old && !joined ? verdict::keeps
-                    : joined             ? verdict::depends
-                                         : verdict::loses,
-                    keeps_new && !joined ? verdict::keeps
-                    : joined             ? verdict::depends
-                                         : verdict::loses);
+                    set_verdict(keeps_old, joined), set_verdict(keeps_new, joined));
             if (!keeps_old) c.old_hints.length = outside(sa, sb);
             if (!keeps_new) c.new_hints.length = outside(sb, sa);
             return;

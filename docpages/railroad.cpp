@@ -216,6 +216,23 @@ std::string repeat_label(const rr_node& r) {
 
 bool loops(const rr_node& r) { return r.unbounded || r.max > 1; }
 
+// Items one below the other, `gap` apart, each reaching at least `least_up`
+// above its line: the first one's line is the whole's.
+rr_size stacked(const std::vector<rr_node>& items, double gap, double least_up) {
+    rr_size s{0, 0, 0};
+    for (std::size_t k = 0; k < items.size(); ++k) {
+        const rr_size m = measure(items[k]);
+        s.width = std::max(s.width, m.width);
+        if (k == 0) {
+            s.up = m.up;
+            s.down = m.down;
+        } else {
+            s.down += gap + std::max(m.up, least_up) + m.down;
+        }
+    }
+    return s;
+}
+
 }  // namespace
 
 rr_size measure(const rr_node& n) {
@@ -234,33 +251,13 @@ rr_size measure(const rr_node& n) {
             return s;
         }
         case rr_node::kind::choice: {
-            rr_size s{0, 0, 0};
-            for (std::size_t k = 0; k < n.items.size(); ++k) {
-                const rr_size m = measure(n.items[k]);
-                s.width = std::max(s.width, m.width);
-                if (k == 0) {
-                    s.up = m.up;
-                    s.down = m.down;
-                } else {
-                    s.down += branch_gap + std::max(m.up, 2.0) + m.down;
-                }
-            }
+            rr_size s = stacked(n.items, branch_gap, 2.0);
             s.width += 2 * rail;
             s.down = std::max(s.down, 2 * rail * 0.5);
             return s;
         }
         case rr_node::kind::rows: {
-            rr_size s{0, 0, 0};
-            for (std::size_t k = 0; k < n.items.size(); ++k) {
-                const rr_size m = measure(n.items[k]);
-                s.width = std::max(s.width, m.width);
-                if (k == 0) {
-                    s.up = m.up;
-                    s.down = m.down;
-                } else {
-                    s.down += row_gap + std::max(m.up, box_half) + m.down;
-                }
-            }
+            rr_size s = stacked(n.items, row_gap, box_half);
             s.width += 2 * item_gap;
             return s;
         }

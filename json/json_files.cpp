@@ -120,17 +120,9 @@ int to_json_files(const run_context& run, diagnostics& diag, const std::vector<s
         write_failed = write_failed || failed;
         if (result.verdict == check_verdict::valid) {
             ++converted;
-        } else if (result.verdict == check_verdict::undecided) {
-            ++undecided;
-            note(diag,
-                 "%s: undecided: the search for a reading gave up after %zu steps; the reading "
-                 "it prefers fails at line %lld, column %lld (%s)\n",
-                 path.c_str(), result.search_steps, static_cast<long long>(result.error.line),
-                 static_cast<long long>(result.error.column),
-                 check_error_text(result.error).c_str());
         } else {
-            report_at_column(diag, path.c_str(), result.error.line, result.error.column, SEV_ERROR,
-                             result.error.message, result.error.path);
+            if (result.verdict == check_verdict::undecided) ++undecided;
+            report_verdict(diag, path, result);
         }
     }
     note(diag, "%zu of %zu message(s) converted to JSON\n", converted, files.size());

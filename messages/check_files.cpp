@@ -10,6 +10,21 @@
 
 namespace qrv {
 
+void report_verdict(diagnostics& diag, const std::string& path, const check_result& result) {
+    if (result.verdict == check_verdict::valid) return;
+    if (result.verdict == check_verdict::undecided) {
+        // Not a fault shown at a place: the search gave up.
+        note(diag,
+             "%s: undecided: the search for a reading gave up after %zu steps; the reading "
+             "it prefers fails at line %lld, column %lld (%s)\n",
+             path.c_str(), result.search_steps, static_cast<long long>(result.error.line),
+             static_cast<long long>(result.error.column), check_error_text(result.error).c_str());
+        return;
+    }
+    report_at_column(diag, path.c_str(), result.error.line, result.error.column, SEV_ERROR,
+                     result.error.message, result.error.path);
+}
+
 int check_message_files(const run_context& run, diagnostics& diag,
                         const std::vector<std::string>& files, std::string_view type_name,
                         bool closed) {
@@ -49,18 +64,9 @@ int check_message_files(const run_context& run, diagnostics& diag,
         const check_result result = check_message(*type, bytes, {}, closed);
         if (result.verdict == check_verdict::valid) {
             ++valid;
-        } else if (result.verdict == check_verdict::undecided) {
-            // Not a fault shown at a place: the search gave up.
-            ++undecided;
-            note(diag,
-                 "%s: undecided: the search for a reading gave up after %zu steps; the reading "
-                 "it prefers fails at line %lld, column %lld (%s)\n",
-                 path.c_str(), result.search_steps, static_cast<long long>(result.error.line),
-                 static_cast<long long>(result.error.column),
-                 check_error_text(result.error).c_str());
         } else {
-            report_at_column(diag, path.c_str(), result.error.line, result.error.column, SEV_ERROR,
-                             result.error.message, result.error.path);
+            if (result.verdict == check_verdict::undecided) ++undecided;
+            report_verdict(diag, path, result);
         }
     }
     if (undecided > 0) {

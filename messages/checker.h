@@ -149,6 +149,10 @@ const element* find_message_type(const run_context& run, std::string_view name);
 // The text of an error after its position: "PATH: message", or the message
 // alone when the path is empty.
 std::string check_error_text(const check_error& error);
+// What --check says of a message file that is not valid: the error at its
+// line and column, or the note of a search that gave up; nothing for a
+// valid one.
+void report_verdict(diagnostics& diag, const std::string& path, const check_result& result);
 
 // The check mode of a run whose post-parse succeeded: the strict checks of
 // the definitions, then each file read whole as one message of the root

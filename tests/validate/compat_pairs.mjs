@@ -22,44 +22,8 @@ import { execFileSync, spawnSync } from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
 
-import { randomSchema } from "./random_schema.mjs";
-
-function parseArguments(argv) {
-  const options = { work: null, binary: null, pairs: 2000, first: 0, seeds: 2, shown: 5 };
-  for (let i = 0; i < argv.length; i++) {
-    const next = () => argv[++i];
-    if (argv[i] === "--binary") options.binary = path.resolve(next());
-    else if (argv[i] === "--work") options.work = path.resolve(next());
-    else if (argv[i] === "--pairs") options.pairs = Number(next());
-    else if (argv[i] === "--first") options.first = Number(next());
-    else if (argv[i] === "--seeds") options.seeds = Number(next());
-    else if (argv[i] === "--show") options.shown = Number(next());
-    else throw new Error(`unknown argument ${argv[i]}`);
-  }
-  if (!options.binary) throw new Error("--binary is required");
-  if (!options.work) options.work = fs.mkdtempSync("/tmp/pvx2abnf-compat-");
-  return options;
-}
-
-const MASK = (1n << 64n) - 1n;
-class Rng {
-  constructor(seed) {
-    this.state = BigInt(seed) & MASK;
-  }
-  next() {
-    this.state = (this.state + 0x9e3779b97f4a7c15n) & MASK;
-    let z = this.state;
-    z = ((z ^ (z >> 30n)) * 0xbf58476d1ce4e5b9n) & MASK;
-    z = ((z ^ (z >> 27n)) * 0x94d049bb133111ebn) & MASK;
-    return z ^ (z >> 31n);
-  }
-  below(n) {
-    return Number(this.next() % BigInt(n));
-  }
-  pick(list) {
-    return list[this.below(list.length)];
-  }
-}
+import { randomSchema, Rng } from "./random_schema.mjs";
+import { parseRunArguments } from "./run_arguments.mjs";
 
 // A member line of a body: indented, one declaration, no body of its own.
 const isMember = line => /^ {4,}\S.*;$/.test(line) && !/[{}]/.test(line.replace(/<[^>]*>/, ""));
@@ -157,7 +121,7 @@ function qualified(files, name) {
 }
 
 function main() {
-  const o = parseArguments(process.argv.slice(2));
+  const o = parseRunArguments(process.argv.slice(2), { pairs: 2000, first: 0, seeds: 2 }, "compat");
   const counts = { pairs: 0, skipped: 0, breaks: 0, undecided: 0, internal: 0, witnesses: 0,
     verified: 0, examples: 0, rejected: 0, unreported: 0 };
   const failures = [];

@@ -30,48 +30,8 @@ import path from "node:path";
 
 import Ajv2020 from "ajv/dist/2020.js";
 
-import { randomSchema } from "./random_schema.mjs";
-
-function parseArguments(argv) {
-  const options = { work: null, binary: null, schemas: 60, seeds: 3, mutations: 3, first: 0, shown: 5 };
-  for (let i = 0; i < argv.length; i++) {
-    const next = () => {
-      if (i + 1 >= argv.length) throw new Error(`${argv[i]} needs a value`);
-      return argv[++i];
-    };
-    const count = name => {
-      const v = Number(next());
-      if (!Number.isInteger(v) || v < 0) throw new Error(`--${name} needs a count`);
-      return v;
-    };
-    if (argv[i] === "--binary") options.binary = path.resolve(next());
-    else if (argv[i] === "--work") options.work = path.resolve(next());
-    else if (argv[i] === "--schemas") options.schemas = count("schemas");
-    else if (argv[i] === "--seeds") options.seeds = count("seeds");
-    else if (argv[i] === "--mutations") options.mutations = count("mutations");
-    else if (argv[i] === "--first") options.first = count("first");
-    else if (argv[i] === "--show") options.shown = count("show");
-    else throw new Error(`unknown argument ${argv[i]}`);
-  }
-  if (!options.binary) throw new Error("--binary is required");
-  if (!options.work) options.work = fs.mkdtempSync("/tmp/pvx2abnf-json-");
-  return options;
-}
-
-// splitmix64, as random_schema.mjs has it.
-const MASK = (1n << 64n) - 1n;
-class Rng {
-  constructor(seed) {
-    this.state = BigInt(seed) & MASK;
-  }
-  below(n) {
-    this.state = (this.state + 0x9e3779b97f4a7c15n) & MASK;
-    let z = this.state;
-    z = ((z ^ (z >> 30n)) * 0xbf58476d1ce4e5b9n) & MASK;
-    z = ((z ^ (z >> 27n)) * 0x94d049bb133111ebn) & MASK;
-    return Number((z ^ (z >> 31n)) % BigInt(n));
-  }
-}
+import { randomSchema, Rng } from "./random_schema.mjs";
+import { parseRunArguments } from "./run_arguments.mjs";
 
 const quote = s => `'${s.replace(/'/g, "'\\''")}'`;
 
@@ -200,7 +160,7 @@ function setAt(doc, at, value) {
 }
 
 function main() {
-  const options = parseArguments(process.argv.slice(2));
+  const options = parseRunArguments(process.argv.slice(2), { schemas: 60, seeds: 3, mutations: 3, first: 0 }, "json");
   const started = Date.now();
   const work = options.work;
   fs.rmSync(work, { recursive: true, force: true });

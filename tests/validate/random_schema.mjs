@@ -20,7 +20,7 @@
 const MASK = (1n << 64n) - 1n;
 
 // splitmix64, as bench/gen_schema.py uses it.
-class Rng {
+export class Rng {
   constructor(seed) {
     this.state = BigInt(seed) & MASK;
   }
