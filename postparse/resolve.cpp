@@ -69,7 +69,8 @@ int resolve_reference(run_context& run, diagnostics& diag, module_record* module
         e->set_const_value(t->const_value());
         e->set_children(t->children());
         if (diag.file_positions) run.declared_in.try_emplace(e, e->module());
-        if (run.docs != nullptr) run.docs->references.try_emplace(e->id, named, e->module());
+        if (run.docs != nullptr)
+            run.docs->references.try_emplace(e->id, doc_notes::resolved{named, e->module()});
         e->set_module(t->module());
         merge_cardinality(run, diag, t, e);
         // A reference to a type with members keeps its link: it stands
