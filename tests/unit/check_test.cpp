@@ -13,6 +13,7 @@
 #include "frontend/source.h"
 #include "messages/checker.h"
 #include "postparse/post_parse.h"
+#include "schema_fixture.h"
 #include "test_model.h"
 
 namespace qrv {
@@ -37,24 +38,7 @@ void on_small_stack(F f) {
     pthread_attr_destroy(&attr);
 }
 
-struct check_fixture : ::testing::Test {
-    std::unique_ptr<run_context> run = std::make_unique<run_context>();
-    diagnostics diag;
-    testing::console_capture captured;
-
-    void SetUp() override {
-        init_run_context(*run);
-        diag.console = captured.file();
-    }
-    void TearDown() override { free_model(*run); }
-
-    // Reads the definitions; the first is the message's root.
-    void define(const std::string& source) {
-        ASSERT_EQ(read_source_text(*run, diag, "t.pvx", "pavex module t;\n" + source, nullptr), 0);
-        ASSERT_EQ(post_parse(*run, diag), 1);
-        ASSERT_EQ(check_strict_grammar(*run, diag), 0);
-    }
-
+struct check_fixture : schema_fixture {
     // "" for a valid message, else "line:col path: message".
     std::string check(const std::string& message, const char* type = nullptr, bool closed = false) {
         const element* root = type == nullptr ? run->elements : find_message_type(*run, type);

@@ -18,28 +18,13 @@
 #include "messages/checker.h"
 #include "messages/example_writer.h"
 #include "postparse/post_parse.h"
+#include "schema_fixture.h"
 #include "test_model.h"
 
 namespace qrv {
 namespace {
 
-struct example_fixture : ::testing::Test {
-    std::unique_ptr<run_context> run = std::make_unique<run_context>();
-    diagnostics diag;
-    testing::console_capture captured;
-
-    void SetUp() override {
-        init_run_context(*run);
-        diag.console = captured.file();
-    }
-    void TearDown() override { free_model(*run); }
-
-    void define(const std::string& source) {
-        ASSERT_EQ(read_source_text(*run, diag, "t.pvx", "pavex module t;\n" + source, nullptr), 0);
-        ASSERT_EQ(post_parse(*run, diag), 1);
-        ASSERT_EQ(check_strict_grammar(*run, diag), 0);
-    }
-
+struct example_fixture : schema_fixture {
     std::string example(std::uint64_t seed, const char* type = nullptr) {
         const element* root = type == nullptr ? run->elements : find_message_type(*run, type);
         std::string out;

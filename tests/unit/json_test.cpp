@@ -14,6 +14,7 @@
 #include "json/json_text.h"
 #include "json/json_values.h"
 #include "postparse/post_parse.h"
+#include "schema_fixture.h"
 #include "test_model.h"
 
 namespace qrv {
@@ -126,23 +127,7 @@ TEST(json_values, Base64HasOneFormWhateverLinesTheMessageHad) {
     EXPECT_EQ(out, "\"QUFCQw==\"");
 }
 
-struct json_fixture : ::testing::Test {
-    std::unique_ptr<run_context> run = std::make_unique<run_context>();
-    diagnostics diag;
-    testing::console_capture captured;
-
-    void SetUp() override {
-        init_run_context(*run);
-        diag.console = captured.file();
-    }
-    void TearDown() override { free_model(*run); }
-
-    void define(const std::string& source) {
-        ASSERT_EQ(read_source_text(*run, diag, "t.pvx", "pavex module t;\n" + source, nullptr), 0);
-        ASSERT_EQ(post_parse(*run, diag), 1);
-        ASSERT_EQ(check_strict_grammar(*run, diag), 0);
-    }
-
+struct json_fixture : schema_fixture {
     // The message's JSON on one line, after checking that it converts back
     // to a message with the same JSON.
     std::string round_trip(const std::string& message, const char* type) {
