@@ -75,7 +75,8 @@ void set_diagnostics(job& cl, std::string_view value) {
     }
 }
 
-// The threads that write the default grammar: 1 or 2.
+// The threads that write the default grammar, or read the two versions of a
+// comparison: 1 or 2.
 void set_threads(job& cl, std::string_view value) {
     if (value == "1" || value == "2") {
         cl.options.threads = value == "1" ? 1 : 2;
@@ -136,7 +137,8 @@ const long_option long_options[] = {
      [](job& cl, std::string_view v) { cl.options.example = v; }},
     {"seed", "n", "Seed of the example generator (0 by default); the same seed, the same message.",
      set_seed},
-    {"threads", "n", "Threads that write the grammar: 1 or 2 (2 with two cores or more).",
+    {"threads", "n",
+     "Threads that write the grammar or read the versions compared: 1 or 2 (2 on two cores).",
      set_threads},
     {"output", "file", "The output file, instead of naming it after the sources.",
      [](job& cl, std::string_view v) { cl.named_output = v; }},

@@ -37,8 +37,9 @@ struct run_options {
     // a grammar, and the generator's seed.
     std::string example;
     std::uint64_t seed = 0;
-    // Threads that write the default grammar: 1 or 2, 0 until the driver
-    // decides (2 where the machine has two cores or more).
+    // Threads that write the default grammar, or read the two versions of a
+    // comparison: 1 or 2, 0 until the driver decides (2 where the machine
+    // has two cores or more).
     unsigned threads = 0;
     // Check the schema as the strict grammar would, and more (duplicates,
     // patterns, missing modules), instead of writing a grammar.

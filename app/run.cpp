@@ -16,6 +16,7 @@
 #include "app/back_ends.h"
 #include "app/file_checks.h"
 #include "app/job.h"
+#include "app/read_version.h"
 #include "app/run_steps.h"
 #include "depfile/depfile.h"
 #include "frontend/source.h"
@@ -70,35 +71,6 @@ void write_usage(std::FILE* out) {
 }  // namespace
 
 namespace {
-
-// A source file, or standard input ("-", without a directive file).
-std::int64_t read_source(run_context& run, diagnostics& diag, const char* path) {
-    if (std::string_view(path) != standard_stream) return read_source_file(run, diag, path);
-    std::string text;
-    if (!read_standard_input(text)) {
-        report(diag, SEV_ERROR, "Unable to open file: %s", path);
-        return 1;
-    }
-    return read_source_text(run, diag, path, text, nullptr);
-}
-
-// Reads the sources of one version of the definitions: the main source
-// file, then each library file; false when one could not be read or had
-// errors. A file named before is read only once.
-bool read_version(run_context& run, diagnostics& diag, const std::vector<std::string>& sources,
-                  const run_inputs& inputs) {
-    bool read = true;
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-        const char* path = sources[i].c_str();
-        if (inputs.again[i]) {
-            note(diag, "warning: Source file given more than once: %s\n", path);
-        } else if (read_source(run, diag, path) != 0) {
-            read = false;
-        }
-        if (i == 0) run.input_path = path;
-    }
-    return read;
-}
 
 // Whether the job's output goes to standard output: then the console does
 // not.
@@ -275,20 +247,22 @@ int run(run_context& run, diagnostics& diag, const job& j) {
 
     // The main source file, then each library file; a file that cannot be
     // read counts as failed, and a file named before is read only once.
-    bool failed = !read_version(run, diag, j.sources, inputs);
-    // The old version of a comparison, read the same way into a model of
-    // its own; both are reported before the summary.
+    // The old version of a comparison is read the same way into a model of
+    // its own, on a second thread where the run may have one; both are
+    // reported before the summary.
     std::unique_ptr<run_context> old_version;
+    std::unique_ptr<old_version_reader> old_reader;
     if (maker.compare != nullptr) {
         old_version = std::make_unique<run_context>();
         init_run_context(*old_version);
         std::vector<std::string> old_sources{j.options.old_main};
         old_sources.insert(old_sources.end(), j.options.old_libraries.begin(),
                            j.options.old_libraries.end());
-        if (!read_version(*old_version, diag, old_sources, list_inputs(old_sources))) {
-            failed = true;
-        }
+        old_reader = std::make_unique<old_version_reader>(
+            *old_version, diag, std::move(old_sources), j.options.threads > 1);
     }
+    bool failed = !read_version(run, diag, j.sources, inputs);
+    if (old_reader != nullptr && !old_reader->read(diag)) failed = true;
 
     // One report per mistake: the summary comes last and counts
     // everything; the original form gives it after the sources.
@@ -299,8 +273,9 @@ int run(run_context& run, diagnostics& diag, const job& j) {
     if (!failed && maker.check_sources != nullptr) maker.check_sources(run, diag);
     // Post-parse of both versions, so that the errors of each are reported.
     const bool parsed = !failed && post_parse(run, diag) == 1;
+    // The old version's post-parse has nothing to do after an error.
     const bool old_parsed =
-        old_version == nullptr || (!failed && post_parse(*old_version, diag) == 1);
+        old_reader == nullptr || (!failed && diag.error_count == 0 && old_reader->post_parse(diag));
     if (parsed && old_parsed && maker.compare != nullptr) {
         status = maker.compare(j, *old_version, run, diag);
     } else if (parsed && old_parsed) {
@@ -319,6 +294,7 @@ int run(run_context& run, diagnostics& diag, const job& j) {
     }
     if (diag.summary_due) write_summary(diag);
     free_model(run);
+    old_reader.reset();
     if (old_version != nullptr) free_model(*old_version);
     return status;
 }
