@@ -6,6 +6,8 @@
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "abnf/strict_grammar.h"
 #include "compat/changes.h"
@@ -46,18 +48,30 @@ constexpr std::string_view odd_values[] = {"%", "[AAAA]", "{}", "'z'", "\"z\"", 
 
 class witness_finder {
 public:
-    witness_finder(const run_context& old_run, const run_context& new_run)
-        : old_run_(old_run), new_run_(new_run) {}
+    // A definition that find() will be asked for (before the first find).
+    void expect(const element& from, bool from_old) {
+        per_version& v = from_old ? old_ : new_;
+        if (!v.sizes && v.has_sizes.insert(&from).second) v.expected.push_back(&from);
+    }
+
+    // Why no message of `from` can be made, or empty: its shortest message
+    // is larger than the examples are.
+    std::string why_none(const element& from, bool from_old) {
+        if (maker_of(from, from_old).status() != example_status::too_large) return {};
+        return "the shortest message of " + std::string(from.name().view()) + " is larger than " +
+               std::to_string(example_size_limit) + " bytes";
+    }
 
     // A message of `from` (under its version) that `to` rejects; `to` may be
     // null (the definition is gone). Empty when none was found.
     //
     // With `at` (the member path below the definition), the other version
     // must reject it there, at a member around it or in it; else anywhere.
-    std::optional<std::string> find(const element& from, const element* to,
+    // `from_old`: `from` is a definition of the old version.
+    std::optional<std::string> find(const element& from, bool from_old, const element* to,
                                     const witness_hints& hints,
                                     std::optional<std::string_view> at) {
-        const example_maker& maker = maker_of(from);
+        const example_maker& maker = maker_of(from, from_old);
         if (maker.status() != example_status::ready) return std::nullopt;
         std::string message;
         const auto try_one = [&](const example_steering* steering, std::uint64_t seed,
@@ -145,14 +159,31 @@ private:
         return message;
     }
 
-    const example_maker& maker_of(const element& definition) {
+    // The maker of a definition. The shortest values of the bodies are
+    // worked out once per version, for every definition expected: a maker
+    // of its own for each would walk all that its definition reaches again,
+    // and the definitions of a large schema reach much of it.
+    const example_maker& maker_of(const element& definition, bool from_old) {
         auto& slot = makers_[&definition];
-        if (!slot) slot = std::make_unique<example_maker>(definition);
+        if (slot) return *slot;
+        per_version& v = from_old ? old_ : new_;
+        if (!v.sizes && !v.expected.empty()) v.sizes = example_maker::sizes_of(v.expected);
+        if (v.sizes && v.has_sizes.count(&definition) != 0) {
+            slot = std::make_unique<example_maker>(definition, v.sizes);
+        } else {
+            slot = std::make_unique<example_maker>(definition);
+        }
         return *slot;
     }
 
-    const run_context& old_run_;
-    const run_context& new_run_;
+    struct per_version {
+        std::vector<const element*> expected;
+        std::unordered_set<const element*> has_sizes;
+        std::shared_ptr<const example_maker::sizes> sizes;
+    };
+
+    per_version old_;
+    per_version new_;
     std::unordered_map<const element*, std::unique_ptr<example_maker>> makers_;
 };
 
@@ -173,15 +204,19 @@ class reporter {
 public:
     reporter(const run_context& old_run, const run_context& new_run, diagnostics& diag,
              const compat_settings& settings)
-        : old_run_(old_run),
-          new_run_(new_run),
-          diag_(diag),
-          settings_(settings),
-          witnesses_(old_run, new_run) {}
+        : old_run_(old_run), new_run_(new_run), diag_(diag), settings_(settings) {}
 
     int run(const std::vector<change>& changes) {
         const bool backward = settings_.mode != compat_mode::forward;
         const bool forward = settings_.mode != compat_mode::backward;
+        for (const change& c : changes) {
+            if (backward && c.backward != verdict::keeps && c.old_definition != nullptr) {
+                witnesses_.expect(*c.old_definition, true);
+            }
+            if (forward && c.forward != verdict::keeps && c.new_definition != nullptr) {
+                witnesses_.expect(*c.new_definition, false);
+            }
+        }
         for (const change& c : changes) {
             bool broke = false;
             if (backward) broke |= direction(c, true);
@@ -212,16 +247,30 @@ private:
         const std::string_view below = dot == std::string::npos
                                            ? std::string_view()
                                            : std::string_view(c.path).substr(dot + 1);
-        std::optional<std::string> witness = witnesses_.find(*from, to, hints, below);
+        std::optional<std::string> witness = witnesses_.find(*from, backward, to, hints, below);
         if (!witness && v == verdict::loses)
-            witness = witnesses_.find(*from, to, hints, std::nullopt);
+            witness = witnesses_.find(*from, backward, to, hints, std::nullopt);
+        // A message too large to make shows nothing either way.
+        const std::string too_large =
+            witness ? std::string() : witnesses_.why_none(*from, backward);
+        if (!witness && v == verdict::loses && !too_large.empty()) {
+            ++breaks_;
+            failed_ = true;
+            report(c, SEV_ERROR,
+                   c.path + ": " + c.words + ": breaks " + direction_word(backward) +
+                       " compatibility; no witness: " + too_large);
+            return true;
+        }
         if (!witness) {
             if (v == verdict::depends) {
                 ++breaks_;
                 if (!settings_.undecided_ok) failed_ = true;
                 report(c, settings_.undecided_ok ? SEV_WARNING : SEV_ERROR,
                        c.path + ": cannot decide: " + c.words + " (" + direction_word(backward) +
-                           "): no message of one version found that the other rejects");
+                           "): " +
+                           (too_large.empty()
+                                ? "no message of one version found that the other rejects"
+                                : too_large));
                 return true;
             }
             // The structure says it breaks, but no message shows it: a fault
