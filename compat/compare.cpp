@@ -39,59 +39,58 @@ public:
     comparer(const run_context& o, const run_context& n)
         : old_(o, false),
           new_(n, true),
-          counterpart_(o.element_count, nullptr),
-          moved_(o.element_count, false),
-          old_index_(o.element_count, 0),
-          new_index_(n.element_count, 0) {
-        for (std::size_t i = 0; i < old_.definitions.size(); ++i) {
-            old_index_[old_.definitions[i]->id] = static_cast<std::uint32_t>(i);
-        }
-        for (std::size_t i = 0; i < new_.definitions.size(); ++i) {
-            new_index_[new_.definitions[i]->id] = static_cast<std::uint32_t>(i);
-        }
+          counterpart_(old_.definitions.size(), none),
+          moved_(old_.definitions.size(), false) {
         // Each old definition's counterpart: of its qualified name, else the
         // only unclaimed one of its name in another module (moved there).
-        std::vector<bool> claimed(n.element_count, false);
+        std::vector<bool> claimed(new_.definitions.size(), false);
         for (std::size_t i = 0; i < old_.definitions.size(); ++i) {
             const auto found = new_.by_name.find(old_.names[i]);
-            if (found != new_.by_name.end() && !claimed[found->second->id]) {
-                claimed[found->second->id] = true;
-                counterpart_[old_.definitions[i]->id] = found->second;
+            if (found == new_.by_name.end()) continue;
+            const std::uint32_t j = found->second;
+            if (!claimed[j]) {
+                claimed[j] = true;
+                counterpart_[i] = j;
             }
         }
-        std::unordered_map<std::string_view, std::vector<const element*>> unclaimed;
-        for (const element* e : new_.definitions) {
-            if (!claimed[e->id]) unclaimed[e->name().view()].push_back(e);
+        std::unordered_map<std::string_view, std::vector<std::uint32_t>> unclaimed;
+        for (std::size_t j = 0; j < new_.definitions.size(); ++j) {
+            if (!claimed[j]) {
+                unclaimed[new_.definitions[j]->name().view()].push_back(
+                    static_cast<std::uint32_t>(j));
+            }
         }
         std::unordered_map<std::string_view, int> missing;
-        for (const element* e : old_.definitions) {
-            if (counterpart_[e->id] == nullptr) ++missing[e->name().view()];
+        for (std::size_t i = 0; i < old_.definitions.size(); ++i) {
+            if (counterpart_[i] == none) ++missing[old_.definitions[i]->name().view()];
         }
-        for (const element* e : old_.definitions) {
-            if (counterpart_[e->id] != nullptr) continue;
-            const auto u = unclaimed.find(e->name().view());
-            if (u != unclaimed.end() && u->second.size() == 1 && missing[e->name().view()] == 1) {
-                counterpart_[e->id] = u->second.front();
-                moved_[e->id] = true;
-                claimed[u->second.front()->id] = true;
+        for (std::size_t i = 0; i < old_.definitions.size(); ++i) {
+            if (counterpart_[i] != none) continue;
+            const std::string_view name = old_.definitions[i]->name().view();
+            const auto u = unclaimed.find(name);
+            if (u != unclaimed.end() && u->second.size() == 1 && missing[name] == 1) {
+                counterpart_[i] = u->second.front();
+                moved_[i] = true;
+                claimed[u->second.front()] = true;
             }
         }
-        for (const element* e : new_.definitions) {
-            if (!claimed[e->id]) added_.push_back(e);
+        for (std::size_t j = 0; j < new_.definitions.size(); ++j) {
+            if (!claimed[j]) added_.push_back(new_.definitions[j]);
         }
     }
 
     std::vector<change> run(const element* only) {
-        std::vector<const element*> order;
+        std::vector<std::uint32_t> order;
         if (only != nullptr) {
             order = reached_from(*only);
         } else {
-            order = old_.definitions;
+            order.resize(old_.definitions.size());
+            for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
         }
-        for (const element* d : order) {
-            const element* c = counterpart_[d->id];
-            const std::string& qname = old_.names[old_index_[d->id]];
-            if (c == nullptr) {
+        for (const std::uint32_t i : order) {
+            const element* d = old_.definitions[i];
+            const std::string& qname = old_.names[i];
+            if (counterpart_[i] == none) {
                 change ch;
                 ch.old_definition = d;
                 ch.path = std::string(d->name().view());
@@ -102,7 +101,7 @@ public:
                 changes_.push_back(std::move(ch));
                 continue;
             }
-            compare_definitions(*d, *c, qname);
+            compare_definitions(i, counterpart_[i]);
         }
         if (only == nullptr) {
             for (const element* e : added_) {
@@ -157,12 +156,12 @@ private:
         std::size_t new_;
     };
 
-    // The old definitions `root` reaches, itself first, in the old order.
-    std::vector<const element*> reached_from(const element& root) {
+    // The old definitions `root` reaches, itself first, in the old order:
+    // their indices.
+    std::vector<std::uint32_t> reached_from(const element& root) {
         std::unordered_set<const element*> seen{&root};
         std::unordered_set<const element*> chains;
         std::vector<const element*> todo{&root};
-        std::vector<const element*> found{&root};
         while (!todo.empty()) {
             const element* e = todo.back();
             todo.pop_back();
@@ -170,18 +169,16 @@ private:
             if (!chains.insert(e->children()).second) continue;
             for (const element* m = e->children(); m != nullptr; m = m->next()) {
                 if (const element* t = old_.target_of(*m)) {
-                    if (seen.insert(t).second) {
-                        found.push_back(t);
-                        todo.push_back(t);
-                    }
+                    if (seen.insert(t).second) todo.push_back(t);
                 } else {
                     todo.push_back(m);
                 }
             }
         }
-        std::vector<const element*> order;
-        for (const element* e : old_.definitions) {
-            if (seen.count(e) != 0) order.push_back(e);
+        std::vector<std::uint32_t> order;
+        for (std::size_t i = 0; i < old_.definitions.size(); ++i) {
+            if (seen.count(old_.definitions[i]) != 0)
+                order.push_back(static_cast<std::uint32_t>(i));
         }
         return order;
     }
@@ -209,11 +206,14 @@ private:
         return changes_.back();
     }
 
-    void compare_definitions(const element& a, const element& b, const std::string& qname) {
+    // Old definition `i` and its counterpart, new definition `j`.
+    void compare_definitions(std::uint32_t i, std::uint32_t j) {
+        const element& a = *old_.definitions[i];
+        const element& b = *new_.definitions[j];
         place p{&a, &b, std::string(a.name().view()), {}, {}, 0};
-        if (moved_[a.id]) {
-            add(p, &b, "definition " + qname + " moved to " + new_.names[new_index_[b.id]],
-                verdict::keeps, verdict::keeps);
+        if (moved_[i]) {
+            add(p, &b, "definition " + old_.names[i] + " moved to " + new_.names[j], verdict::keeps,
+                verdict::keeps);
         }
         if (!a.recursive && b.recursive) {
             add(p, &b, "recursion introduced", verdict::keeps, verdict::keeps);
@@ -243,13 +243,13 @@ private:
             compare_forms(a, b, p);
             return;
         }
-        const element* ta = old_.target_of(a);
-        const element* tb = new_.target_of(b);
-        if (ta != nullptr && tb != nullptr) {
-            if (counterpart_[ta->id] == tb) return;  // compared as itself
+        const std::uint32_t ta = old_.target_index(a);
+        const std::uint32_t tb = new_.target_index(b);
+        if (ta != version::none && tb != version::none) {
+            if (counterpart_[ta] == tb) return;  // compared as itself
             add(p, &b,
-                "reference retargeted from " + std::string(ta->name().view()) + " to " +
-                    std::string(tb->name().view()),
+                "reference retargeted from " + std::string(old_.definitions[ta]->name().view()) +
+                    " to " + std::string(new_.definitions[tb]->name().view()),
                 verdict::keeps, verdict::keeps);
         }
         compare_bodies(a, b, p);
@@ -621,10 +621,11 @@ private:
     version old_;
     version new_;
     // By the id of an old definition, or of a definition of either.
-    std::vector<const element*> counterpart_;
+    static constexpr std::uint32_t none = version::none;
+    // By the index of an old definition: the index of its counterpart in
+    // the new version (or none), and whether it moved there.
+    std::vector<std::uint32_t> counterpart_;
     std::vector<bool> moved_;
-    std::vector<std::uint32_t> old_index_;
-    std::vector<std::uint32_t> new_index_;
     std::vector<const element*> added_;
     std::unordered_set<std::pair<const void*, const void*>, pair_hash> compared_;
     std::vector<change> changes_;
