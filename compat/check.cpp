@@ -2,6 +2,7 @@
 // comparison, a witness for each break found by the example writer steered
 // to the change and verified by the checker under both versions, and the
 // report.
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -19,10 +20,10 @@
 
 namespace qrv {
 
-std::string one_line(std::string_view message) {
+std::string one_line(std::string_view message, std::size_t most) {
     std::string out;
-    out.reserve(message.size());
-    for (std::size_t i = 0; i < message.size(); ++i) {
+    out.reserve(std::min(message.size(), most));
+    for (std::size_t i = 0; i < message.size() && out.size() <= most; ++i) {
         if (message[i] != '\n') {
             out += message[i];
             continue;
@@ -152,7 +153,7 @@ private:
     // (and still a witness); a longer one is only written to a file, as
     // it was made, without checking a second form of it.
     static std::string best(const element& from, const element* to, const std::string& message) {
-        std::string line = one_line(message);
+        std::string line = one_line(message, printed_witness + 2);
         if (line != message && line.size() <= printed_witness + 1 && verified(from, to, line)) {
             return line;
         }

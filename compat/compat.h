@@ -37,7 +37,8 @@ int compare_versions(const run_context& old_run, const run_context& new_run, dia
                      const compat_settings& settings);
 
 // The text of a message as one line: the line breaks and indentation the
-// example writer puts between members become one blank.
-std::string one_line(std::string_view message);
+// example writer puts between members become one blank. Past `most` bytes
+// the line is cut: what is longer is not shown anyway.
+std::string one_line(std::string_view message, std::size_t most = std::string::npos);
 
 }  // namespace qrv

@@ -57,23 +57,38 @@ int report_missing_modules(run_context& run, diagnostics& diag) {
 }
 
 int report_duplicate_definitions(const run_context& run, diagnostics& diag) {
-    struct key_hash {
-        std::size_t operator()(const std::pair<const module_record*, std::string_view>& k) const {
-            return std::hash<const void*>()(k.first) ^ std::hash<std::string_view>()(k.second);
-        }
+    // The first definition of each name in each module, in a table of its
+    // own addressed by the name's hash, which every text carries: a schema
+    // of a million definitions is looked up without a node per name.
+    std::size_t count = 0;
+    for (const element* e = run.elements; e != nullptr; e = e->next()) ++count;
+    std::size_t size = 16;
+    while (size < 2 * count) size *= 2;
+    struct slot {
+        const module_record* module = nullptr;
+        const element* first = nullptr;  // null: a free slot
     };
-    std::unordered_map<std::pair<const module_record*, std::string_view>, const element*, key_hash>
-        first;
+    std::vector<slot> table(size);
+    const std::size_t mask = size - 1;
     int found = 0;
     for_each_definition(run, [&](const element& e, const module_record* m) {
-        const auto [it, fresh] = first.try_emplace({m, e.name().view()}, &e);
-        if (fresh) return;
+        const text name = e.name();
+        std::size_t k = (name.hash() ^ std::hash<const void*>()(m) * 0x9e3779b97f4a7c15ULL) & mask;
+        while (table[k].first != nullptr &&
+               (table[k].module != m || !(table[k].first->name() == name))) {
+            k = (k + 1) & mask;
+        }
+        slot& s = table[k];
+        if (s.first == nullptr) {
+            s = {m, &e};
+            return;
+        }
         const bool named = m != nullptr && !m->name.empty();
         const source_place place = place_in_module(run, diag, m, e.line(), e.name().view());
         report_place_f(diag, place, SEV_ERROR, {},
                        "Duplicate definition of %s%s%s; the first is at %s", e.name().c_str(),
                        named ? " in module " : "", named ? m->name.c_str() : "",
-                       where(run, diag, m, *it->second).c_str());
+                       where(run, diag, m, *s.first).c_str());
         ++found;
     });
     return found;
