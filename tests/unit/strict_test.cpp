@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "abnf/default_grammar.h"
 #include "abnf/strict_grammar.h"
@@ -213,6 +214,43 @@ TEST(strict_command_line, findings_of_the_checks_leave_no_file_and_no_report) {
               std::string::npos);
     EXPECT_EQ(r.out.find("has not been referenced"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(strict_command_line, each_name_defined_again_in_its_module_is_reported_with_its_first) {
+    // Thousands of names, each defined in two modules (no duplicate), and
+    // three of them again in the first module.
+    std::string text;
+    std::vector<int> first_line(3000);
+    int line = 0;
+    for (const char* module : {"a", "b"}) {
+        text += "pavex module " + std::string(module) + ";\n";
+        ++line;
+        for (int i = 0; i < 3000; ++i) {
+            text += "struct N" + std::to_string(i) + " { bool v; };\n";
+            if (module[0] == 'a') first_line[static_cast<std::size_t>(i)] = line + 1;
+            ++line;
+        }
+        if (module[0] == 'a') {
+            for (int i : {7, 1500, 7}) text += "struct N" + std::to_string(i) + " { bool w; };\n";
+            line += 3;
+        }
+        text += "endmodule;\n";
+        ++line;
+    }
+    const auto dir = testing::scratch_dir("strict_duplicates");
+    testing::write_file(dir / "main.pvx", text);
+    const testing::cli_result r = testing::run_cli({"--lint", (dir / "main.pvx").string()});
+    EXPECT_EQ(count_of(r.out, "Duplicate definition"), 3u) << r.out;
+    EXPECT_EQ(
+        count_of(r.out, "Duplicate definition of N7 in module a; the first is at " +
+                            (dir / "main.pvx").string() + ":" + std::to_string(first_line[7])),
+        2u)
+        << r.out;
+    EXPECT_EQ(
+        count_of(r.out, "Duplicate definition of N1500 in module a; the first is at " +
+                            (dir / "main.pvx").string() + ":" + std::to_string(first_line[1500])),
+        1u)
+        << r.out;
 }
 
 }  // namespace
