@@ -5,10 +5,12 @@ For each size a random schema is generated (bench/gen_schema.py, the benchmark's
 and an edited copy made of it: every 5000th integer range `int<0..N>` narrowed to `int<0..100>`,
 so the number of breaks grows with the schema. Then, interleaved N times, the translation of the
 schema, the comparison of the copy with it (`--compat=backward --old=schema`) and the same
-comparison on one thread run one after another; the minimum wall time of each is printed, with
-the comparison over the translation and, between sizes, the time per definition against the
-smallest size's (1.00: linear), for both: a schema that no longer fits the caches costs more per
-definition in every run.
+comparison on one thread and the schema compared with itself (no change, no witness) run one after
+another; the minimum wall time of each is printed, with the comparison over the translation and,
+between sizes, the time per definition against the smallest size's (1.00: linear): a schema that
+no longer fits the caches costs more per definition in every run. The witnesses' bytes are
+counted too (one more run, with --witness-dir): each is a whole message of its definition, checked
+under both versions, and a larger random schema's definitions reach deeper.
 
     python3 bench/compat_speed.py [--binary build-release/pvx2abnf] [-n 7] [--sizes 10000,100000]
 """
@@ -89,26 +91,37 @@ def main():
                             1 if edits else 0),
                 "compare, one thread": ([args.binary, "--threads=1", "--compat=backward",
                                          "--old=" + old, new], 1 if edits else 0),
+                "with itself": ([args.binary, "--compat=backward", "--old=" + old, old], 0),
             }
             best = {name: float("inf") for name in runs}
             for _ in range(args.n):
                 for name, (command, expect) in runs.items():
                     best[name] = min(best[name], wall(command, expect))
+            # The witnesses' bytes, which their checks under both versions read.
+            witnesses = os.path.join(folder, "witnesses")
+            os.mkdir(witnesses)
+            wall(runs["compare"][0][:1] + ["--witness-dir=" + witnesses] + runs["compare"][0][1:],
+                 1 if edits else 0)
+            best["witness bytes"] = sum(os.path.getsize(os.path.join(witnesses, f))
+                                        for f in os.listdir(witnesses))
             rows.append((n, edits, best))
 
-    print("| definitions | ranges narrowed | translation | compare | ratio | compare, one thread "
-          "| ratio | per definition against %s: translation, compare |" % "{:,}".format(sizes[0]))
-    print("|---|---|---|---|---|---|---|---|")
+    print("| definitions | ranges narrowed | witness bytes | translation | compare | ratio "
+          "| compare, one thread | ratio | with itself | per definition against %s: "
+          "translation, compare, with itself |" % "{:,}".format(sizes[0]))
+    print("|---|---|---|---|---|---|---|---|---|---|")
     first_n, _, first = rows[0]
     for n, edits, best in rows:
         t = best["translation"]
         c = best["compare"]
         c1 = best["compare, one thread"]
-        print("| {:,} | {} | {:.3f} s | {:.3f} s | {:.2f}x | {:.3f} s | {:.2f}x | {:.2f}, {:.2f} |"
-              .format(n, edits, t, c, c / t, c1, c1 / t,
-                      (t / n) / (first["translation"] / first_n),
-                      (c / n) / (first["compare"] / first_n)))
-
+        same = best["with itself"]
+        print("| {:,} | {} | {:,} | {:.3f} s | {:.3f} s | {:.2f}x | {:.3f} s | {:.2f}x | {:.3f} s "
+              "| {:.2f}, {:.2f}, {:.2f} |".format(
+                  n, edits, best["witness bytes"], t, c, c / t, c1, c1 / t, same,
+                  (t / n) / (first["translation"] / first_n),
+                  (c / n) / (first["compare"] / first_n),
+                  (same / n) / (first["with itself"] / first_n)))
 
 if __name__ == "__main__":
     main()
