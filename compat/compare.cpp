@@ -455,17 +455,28 @@ private:
         return false;
     }
 
-    // Whether a value of the member at hand may go to another member: one
-    // of the same tag, or, untagged, the next one's digits (here or in a
-    // member it stands in).
+    // Whether a value of the member at hand may be read otherwise (here or
+    // in a member it stands in): by another member, one of the same tag, or,
+    // untagged, the next one's digits; or, where the member may be left out
+    // with everything after it in a structure, as an extension parameter
+    // after the members.
     bool loose_way() const {
         for (const auto& [a, x, b, y] : way_) {
             if (!tagged_in(*a, *x) || !tagged_in(*b, *y) || shares_tag(*a, *x) ||
-                shares_tag(*b, *y)) {
+                shares_tag(*b, *y) || may_end_with(*a, *x) || may_end_with(*b, *y)) {
                 return true;
             }
         }
         return false;
+    }
+
+    // Whether structure `owner` may end before its member `m`.
+    static bool may_end_with(const element& owner, const element& m) {
+        if (owner.kind != ET_STRUCT) return false;
+        for (const element* o = &m; o != nullptr; o = o->next()) {
+            if (!occurrences_of(*o).optional()) return false;
+        }
+        return true;
     }
 
     // The member whose body holds the last member of `path`; null: the
