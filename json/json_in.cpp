@@ -11,6 +11,7 @@
 #include "encoding/encoding.h"
 #include "encoding/value_reader.h"
 #include "json/json_bridge.h"
+#include "json/json_text.h"
 #include "json/json_values.h"
 #include "messages/example_sizes.h"
 
@@ -42,13 +43,7 @@ public:
         : d_(d), closed_(closed), out_(out), sink_(sink) {}
 
     // Hands the text to the sink; false once a write failed.
-    bool flush() {
-        if (sink_ == nullptr) return true;
-        if (!failed_ && std::fwrite(out_.data(), 1, out_.size(), sink_) != out_.size())
-            failed_ = true;
-        out_.clear();
-        return !failed_;
-    }
+    bool flush() { return json::hand_on(out_, sink_, failed_); }
 
     void message(const element& type) {
         const node& root = d_.root();

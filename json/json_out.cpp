@@ -6,6 +6,7 @@
 
 #include "encoding/encoding.h"
 #include "json/json_bridge.h"
+#include "json/json_text.h"
 #include "json/json_values.h"
 
 namespace qrv {
@@ -48,13 +49,7 @@ public:
     }
     std::string& out() { return out_; }
     // Hands the text to the sink; false once a write failed.
-    bool flush() {
-        if (sink_ == nullptr) return true;
-        if (!failed_ && std::fwrite(out_.data(), 1, out_.size(), sink_) != out_.size())
-            failed_ = true;
-        out_.clear();
-        return !failed_;
-    }
+    bool flush() { return json::hand_on(out_, sink_, failed_); }
 
 private:
     void line(std::size_t depth) {

@@ -435,4 +435,11 @@ std::string indented(std::string_view compact) {
 
 bool is_number(std::string_view s) { return !s.empty() && number_length(s, 0) == s.size(); }
 
+bool hand_on(std::string& text, std::FILE* sink, bool& failed) {
+    if (sink == nullptr) return true;
+    if (!failed && std::fwrite(text.data(), 1, text.size(), sink) != text.size()) failed = true;
+    text.clear();
+    return !failed;
+}
+
 }  // namespace qrv::json

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -98,5 +99,9 @@ std::string indented(std::string_view compact);
 
 // Whether `s` is a number as JSON writes one.
 bool is_number(std::string_view s);
+
+// Hands the text written so far to `sink` and empties it (nothing without a
+// sink); false once a write failed, which `failed` keeps.
+bool hand_on(std::string& text, std::FILE* sink, bool& failed);
 
 }  // namespace qrv::json
